@@ -1,0 +1,37 @@
+// The clock seam: local wall time, sleeping, the machine's millisecond tick count and the
+// conversion of a local calendar time to UTC. The service asks this interface for "now" and
+// for every wait, so a test clock can run a whole day without sleeping.
+#ifndef TEMPWARDEN_PLATFORM_CLOCK_H_
+#define TEMPWARDEN_PLATFORM_CLOCK_H_
+
+#include <cstdint>
+#include <memory>
+
+#include "platform/calendar.h"
+
+namespace tw {
+
+class Clock {
+ public:
+  virtual ~Clock() = default;
+
+  // Current local date-time: days since 30 December 1899, the fraction being the time of day.
+  virtual double Now() = 0;
+
+  // Blocks the calling thread for about `milliseconds` (a test clock advances instead).
+  virtual void Sleep(uint32_t milliseconds) = 0;
+
+  // Milliseconds since the machine started, modulo 2^32 (wraps after about 49.7 days).
+  virtual uint32_t TickCount() = 0;
+
+  // Converts a local calendar time to UTC with the daylight-saving rule in force on that
+  // date (not today's). Returns false when the platform cannot convert it.
+  virtual bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) = 0;
+};
+
+// The platform's real clock.
+std::unique_ptr<Clock> NewSystemClock();
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_CLOCK_H_

@@ -1,0 +1,63 @@
+#include <windows.h>
+
+#include "platform/clock.h"
+
+namespace tw {
+namespace {
+
+SYSTEMTIME ToSystemTime(const CalendarTime& t) {
+  SYSTEMTIME st{};
+  st.wYear = static_cast<WORD>(t.year);
+  st.wMonth = static_cast<WORD>(t.month);
+  st.wDay = static_cast<WORD>(t.day);
+  st.wHour = static_cast<WORD>(t.hour);
+  st.wMinute = static_cast<WORD>(t.minute);
+  st.wSecond = static_cast<WORD>(t.second);
+  st.wMilliseconds = static_cast<WORD>(t.millisecond);
+  return st;
+}
+
+CalendarTime FromSystemTime(const SYSTEMTIME& st) {
+  CalendarTime t;
+  t.year = st.wYear;
+  t.month = st.wMonth;
+  t.day = st.wDay;
+  t.hour = st.wHour;
+  t.minute = st.wMinute;
+  t.second = st.wSecond;
+  t.millisecond = st.wMilliseconds;
+  return t;
+}
+
+class Win32Clock : public Clock {
+ public:
+  double Now() override {
+    SYSTEMTIME st{};
+    GetLocalTime(&st);
+    TDateTime now = 0;
+    EncodeDateTime(FromSystemTime(st), &now);
+    return now;
+  }
+
+  void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
+
+  uint32_t TickCount() override { return GetTickCount(); }
+
+  bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) override {
+    // The zone's own change-over rules decide, for the date converted, whether daylight
+    // saving applies.
+    TIME_ZONE_INFORMATION zone{};
+    GetTimeZoneInformation(&zone);
+    SYSTEMTIME in = ToSystemTime(local);
+    SYSTEMTIME out{};
+    if (!TzSpecificLocalTimeToSystemTime(&zone, &in, &out)) return false;
+    *utc = FromSystemTime(out);
+    return true;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Clock> NewSystemClock() { return std::make_unique<Win32Clock>(); }
+
+}  // namespace tw

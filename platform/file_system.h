@@ -1,0 +1,52 @@
+// The file-system seam: whole-file writes, reads, directory search with wildcards, deletion and
+// the working directory. Every file the service touches is opened and closed within one call.
+#ifndef TEMPWARDEN_PLATFORM_FILE_SYSTEM_H_
+#define TEMPWARDEN_PLATFORM_FILE_SYSTEM_H_
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+
+  // Opens `path` (creating it when missing; truncating it unless `append`), writes `data`,
+  // flushes and closes it. While it is open, others may read but not write the file. Returns
+  // false on any failure; the file is closed on that path too.
+  virtual bool WriteFile(const std::string& path, const std::string& data, bool append) = 0;
+
+  // Reads the whole file while others may read and write it. False when it cannot be opened
+  // or read; `error` then says why.
+  virtual bool ReadFile(const std::string& path, std::string* data, std::string* error) = 0;
+
+  // True when `path` names an existing plain file (not a directory).
+  virtual bool IsPlainFile(const std::string& path) = 0;
+
+  // Names (without directory) of the entries matching `pattern`, a path whose last component
+  // may hold the wildcards "*" and "?". Files and directories alike, hidden ones included;
+  // "." and ".." are never listed. Matching ignores letter case, as it does on Windows.
+  virtual std::vector<std::string> FindFiles(const std::string& pattern) = 0;
+
+  // Deletes a plain file. False when it could not be deleted.
+  virtual bool RemoveFile(const std::string& path) = 0;
+
+  // Makes `dir` the process's working directory. False when it cannot.
+  virtual bool SetWorkingDirectory(const std::string& dir) = 0;
+
+  // Characters that separate directories in a path on this platform, and the one to write.
+  virtual const char* PathDelimiters() const = 0;
+  virtual char PathSeparator() const = 0;
+};
+
+std::unique_ptr<FileSystem> NewSystemFileSystem();
+
+// Case-insensitive wildcard match of a file name against "*" and "?" (as the Windows file
+// search does it for long names). Shared by the real and the test file systems.
+bool WildcardMatch(const std::string& pattern, const std::string& name);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_FILE_SYSTEM_H_

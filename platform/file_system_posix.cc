@@ -1,0 +1,102 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/file_system.h"
+
+namespace tw {
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    data += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+class PosixFileSystem : public FileSystem {
+ public:
+  bool WriteFile(const std::string& path, const std::string& data, bool append) override {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0),
+                          0644);
+    if (fd < 0) return false;
+    // Windows opens the file for exclusive writing; an advisory lock gives writers that play
+    // by the same rule (this program) the same refusal. Truncate only once the lock is held.
+    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    if (ok && !append) ok = ::ftruncate(fd, 0) == 0;
+    if (ok) ok = WriteAll(fd, data.data(), data.size());
+    if (::close(fd) != 0) ok = false;
+    return ok;
+  }
+
+  bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      *error = std::string("Cannot open file \"") + path + "\". " + std::strerror(errno);
+      return false;
+    }
+    data->clear();
+    char buffer[65536];
+    for (;;) {
+      const ssize_t n = ::read(fd, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *error = std::string("Read error. ") + std::strerror(errno);
+        ::close(fd);
+        return false;
+      }
+      if (n == 0) break;
+      data->append(buffer, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return true;
+  }
+
+  bool IsPlainFile(const std::string& path) override {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  }
+
+  std::vector<std::string> FindFiles(const std::string& pattern) override {
+    std::vector<std::string> names;
+    const size_t slash = pattern.rfind('/');
+    const std::string dir = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    const std::string mask = slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    if (mask.empty()) return names;
+    DIR* d = ::opendir(dir.c_str());
+    if (d == nullptr) return names;
+    while (const dirent* entry = ::readdir(d)) {
+      const std::string name = entry->d_name;
+      if (name == "." || name == "..") continue;
+      if (WildcardMatch(mask, name)) names.push_back(name);
+    }
+    ::closedir(d);
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+  bool RemoveFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+  bool SetWorkingDirectory(const std::string& dir) override { return ::chdir(dir.c_str()) == 0; }
+
+  const char* PathDelimiters() const override { return "/"; }
+  char PathSeparator() const override { return '/'; }
+};
+
+}  // namespace
+
+std::unique_ptr<FileSystem> NewSystemFileSystem() { return std::make_unique<PosixFileSystem>(); }
+
+}  // namespace tw

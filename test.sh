@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Sets up everything the tests need from Debian's archive (skipping what is installed), builds
+# the Linux program, a sanitizer build and the Windows cross build, then runs every test inside
+# a private network namespace so that no test can reach the real network.
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(
+  cmake ninja-build g++ make pkg-config
+  libgtest-dev libgmock-dev libbenchmark-dev
+  g++-mingw-w64-x86-64
+  iproute2 util-linux
+)
+
+sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
+  [ "$status" = "install ok installed" ] || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "== installing: ${missing[*]}"
+  sudo_if_needed apt-get update
+  sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+fi
+
+echo "== Linux build"
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build
+echo "== sanitizer build (ASan + UBSan)"
+cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DTW_SANITIZE=ON >/dev/null
+cmake --build build-asan
+echo "== Windows cross build"
+cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build build-win
+test -f build-win/tempwarden.exe
+
+echo "== tests (private network namespace)"
+isolate=(unshare -n)
+[ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
+"${isolate[@]}" -- bash -c '
+  set -euo pipefail
+  ip link set lo up
+  ctest --test-dir build --output-on-failure -j2
+  ctest --test-dir build-asan -L unit --output-on-failure -j2
+'
+echo "== all tests passed"

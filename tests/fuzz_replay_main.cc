@@ -1,0 +1,45 @@
+// Replays every file of the given folders (or the given files) through the fuzz target, so the
+// corpus runs as a plain test without libFuzzer.
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
+
+namespace {
+int RunFile(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::fprintf(stderr, "cannot read %s\n", path.string().c_str());
+    return 1;
+  }
+  std::vector<char> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  LLVMFuzzerTestOneInput(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+  return 0;
+}
+}  // namespace
+
+int main(int argc, char** argv) {
+  int failures = 0;
+  int count = 0;
+  for (int i = 1; i < argc; ++i) {
+    std::filesystem::path arg(argv[i]);
+    if (std::filesystem::is_directory(arg)) {
+      for (const auto& entry : std::filesystem::directory_iterator(arg)) {
+        if (entry.is_regular_file()) {
+          failures += RunFile(entry.path());
+          ++count;
+        }
+      }
+    } else {
+      failures += RunFile(arg);
+      ++count;
+    }
+  }
+  std::printf("replayed %d inputs\n", count);
+  return failures == 0 && count > 0 ? 0 : 1;
+}

@@ -1,0 +1,48 @@
+#include "toolbelt/failure.h"
+
+#include <cxxabi.h>
+
+#include <cstdlib>
+#include <memory>
+#include <typeinfo>
+
+#include "toolbelt/exception_report.h"
+
+namespace tw {
+
+std::string ClassNameOf(const std::exception& e) {
+  if (const auto* fault = dynamic_cast<const Fault*>(&e)) return fault->class_name();
+  const char* mangled = typeid(e).name();
+  int status = 0;
+  std::unique_ptr<char, void (*)(void*)> demangled(
+      abi::__cxa_demangle(mangled, nullptr, nullptr, &status), std::free);
+  return status == 0 && demangled ? std::string(demangled.get()) : std::string(mangled);
+}
+
+tExceptionRec ReportCurrentException(Context& ctx, const std::string& function, int32_t trace,
+                                     const std::string& notes) noexcept {
+  tExceptionRec rec;
+  try {
+    rec.Function = function;
+    rec.Trace = trace;
+    rec.Notes = notes;
+    rec.Beep = true;
+    rec.FileName = ctx.settings.ExceptionFileMask;
+    try {
+      throw;
+    } catch (const std::exception& e) {
+      rec.ClassName = ClassNameOf(e);
+      rec.Message = e.what();
+    } catch (...) {
+      rec.ClassName = "Exception";
+      rec.Message = "Unknown exception";
+    }
+    std::string file_name;
+    SaveExceptionRecAsXML(ctx, rec, file_name);
+  } catch (...) {
+    // Out of memory while reporting: nothing more can be done without risking the caller.
+  }
+  return rec;
+}
+
+}  // namespace tw

@@ -1,0 +1,63 @@
+// The process-wide settings record and the environment every operation runs in.
+//
+// The service keeps exactly one tGlobalSettings for the whole process: `main` creates it inside
+// the one Context it builds and hands that Context down; nothing reaches for a global. All
+// users run on the service thread, so the record carries no lock (Log.Busy is a cooperative
+// flag of the activity log, not a mutex).
+#ifndef TEMPWARDEN_TOOLBELT_SETTINGS_H_
+#define TEMPWARDEN_TOOLBELT_SETTINGS_H_
+
+#include <cstdint>
+#include <string>
+
+#include "platform/calendar.h"
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/host_facts.h"
+#include "platform/regional.h"
+
+namespace tw {
+
+// Settings of the activity log.
+struct tLog {
+  std::string Tag;         // source tag of every log line, "RAZ-IVED" once started
+  std::string FilePrefix;  // first part of the log file name, "APC" once started
+  bool Busy = false;       // write lock of the activity log
+  int32_t DebugLevel = 0;  // highest level digit still written
+  int32_t PurgeDays = 0;   // days of dated files kept; 0 or less: no purge
+  int64_t LastDay = 0;     // day number of the last day change seen by the log
+};
+
+struct tGlobalSettings {
+  std::string SelfName;  // service name; exception reports are written only when set
+  std::string Company;
+  std::string Version;   // four numbers joined by "."
+  std::string HostName;
+  bool UnderWorkbench = false;
+  std::string ExceptionFileMask;
+  tLog Log;
+  TDateTime Started = 0;
+  std::string ExePath;  // executable's directory with its trailing separator
+  int16_t SyslogSequence = 0;
+};
+
+// The platform seams, owned elsewhere (by `main`, or by a test). Later subsystems add their
+// own seams here (sockets, speaker, service host, registry, console).
+struct Env {
+  Clock* clock = nullptr;
+  Regional* regional = nullptr;
+  HostFacts* host = nullptr;
+  FileSystem* files = nullptr;
+};
+
+// What every operation of the service is handed: the seams and the one settings record.
+struct Context {
+  Env env;
+  tGlobalSettings settings;
+
+  const FormatSettings& fmt() const { return env.regional->Settings(); }
+};
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_TOOLBELT_SETTINGS_H_
