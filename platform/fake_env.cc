@@ -96,6 +96,7 @@ FakeEnv::FakeEnv() {
   ctx.env.regional = &regional;
   ctx.env.host = &host;
   ctx.env.files = &files;
+  ctx.env.network = &network;
   files.AddDirectory("/opt");
   files.AddDirectory("/opt/tempwarden");
   ctx.settings.SelfName = "VOZIvazure";

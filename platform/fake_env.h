@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/fake_network.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/regional.h"
@@ -116,6 +117,7 @@ struct FakeEnv {
   FixedRegional regional{FormatSettings::English()};
   FakeHostFacts host;
   MemFileSystem files;
+  FakeNetwork network;
   Context ctx;
 };
 

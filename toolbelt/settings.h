@@ -41,13 +41,22 @@ struct tGlobalSettings {
   int16_t SyslogSequence = 0;
 };
 
-// The platform seams, owned elsewhere (by `main`, or by a test). Later subsystems add their
-// own seams here (sockets, speaker, service host, registry, console).
+class Network;
+class Speaker;   // platform/speaker.h
+class Console;   // platform/console.h
+class Registry;  // platform/registry.h
+
+// The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
+// may stay null only where the code that uses it is not reached.
 struct Env {
   Clock* clock = nullptr;
   Regional* regional = nullptr;
   HostFacts* host = nullptr;
   FileSystem* files = nullptr;
+  Network* network = nullptr;
+  Speaker* speaker = nullptr;
+  Console* console = nullptr;
+  Registry* registry = nullptr;
 };
 
 // What every operation of the service is handed: the seams and the one settings record.

@@ -1,0 +1,78 @@
+#include "platform/fake_network.h"
+
+#include <arpa/inet.h>
+
+namespace tw {
+namespace {
+
+bool Fail(NetError* error, int code) {
+  if (error != nullptr) *error = MakeNetError(code);
+  return false;
+}
+
+class FakeUdpSocket : public UdpSocket {
+ public:
+  explicit FakeUdpSocket(FakeNetwork* net) : net_(net) { ++net_->open_sockets; }
+  ~FakeUdpSocket() override { --net_->open_sockets; }
+
+  bool Bind(const std::string& local_ipv4, uint16_t, NetError* error) override {
+    if (net_->bind_error != 0) return Fail(error, net_->bind_error);
+    local_ = local_ipv4;
+    return true;
+  }
+  bool EnableBroadcast(NetError*) override {
+    broadcast_ = true;
+    return true;
+  }
+  bool Connect(const std::string&, uint16_t, NetError*) override { return true; }
+  bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
+              NetError* error) override {
+    if (net_->send_error != 0) return Fail(error, net_->send_error);
+    in_addr addr{};
+    if (inet_pton(AF_INET, ipv4.c_str(), &addr) != 1) return Fail(error, 10049);
+    if (ipv4 == "255.255.255.255" && !broadcast_) return Fail(error, 10013);
+    net_->sent.push_back({local_, ipv4, port, broadcast_, payload});
+    return true;
+  }
+  bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
+                   std::string* from_ipv4, uint16_t* from_port, NetError* error) override {
+    net_->receive_timeouts.push_back(timeout_ms);
+    if (net_->answers.empty()) return Fail(error, kWsaTimedOut);
+    FakeNetwork::Answer a = net_->answers.front();
+    net_->answers.pop_front();
+    if (a.error_code != 0) return Fail(error, a.error_code);
+    *payload = a.payload.substr(0, max_size);
+    *from_ipv4 = a.from_ipv4;
+    *from_port = a.from_port;
+    return true;
+  }
+
+ private:
+  FakeNetwork* net_;
+  std::string local_;
+  bool broadcast_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<UdpSocket> FakeNetwork::OpenUdp(NetError* error) {
+  if (open_error != 0) {
+    Fail(error, open_error);
+    return nullptr;
+  }
+  return std::make_unique<FakeUdpSocket>(this);
+}
+
+bool FakeNetwork::ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) {
+  in_addr literal{};
+  if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
+    *ipv4 = host;
+    return true;
+  }
+  const auto it = hosts.find(host);
+  if (it == hosts.end()) return Fail(error, kWsaHostNotFound);
+  *ipv4 = it->second;
+  return true;
+}
+
+}  // namespace tw

@@ -1,0 +1,50 @@
+// A scripted network for tests: records every datagram sent, answers receives from a script,
+// resolves names from a table and fails where told to.
+#ifndef TEMPWARDEN_PLATFORM_FAKE_NETWORK_H_
+#define TEMPWARDEN_PLATFORM_FAKE_NETWORK_H_
+
+#include <deque>
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/network.h"
+
+namespace tw {
+
+class FakeNetwork : public Network {
+ public:
+  struct Datagram {
+    std::string local_ipv4;  // bound address, "" when not bound
+    std::string to_ipv4;
+    uint16_t to_port = 0;
+    bool broadcast_enabled = false;
+    std::string payload;
+  };
+  struct Answer {
+    std::string payload;
+    std::string from_ipv4;
+    uint16_t from_port = 0;
+    int error_code = 0;  // non-zero: the receive fails with this code instead
+  };
+
+  std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override;
+  bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override;
+  std::vector<std::string> LocalIPv4Addresses() override { return local_addresses; }
+
+  // Test controls and records.
+  std::vector<std::string> local_addresses = {"127.0.0.1"};
+  std::map<std::string, std::string> hosts = {{"localhost", "127.0.0.1"}};
+  std::vector<Datagram> sent;
+  std::deque<Answer> answers;       // handed out by receives, in order; empty: timeout
+  std::vector<uint32_t> receive_timeouts;  // the wait each receive asked for
+  int open_error = 0;               // non-zero: OpenUdp fails with it
+  int send_error = 0;               // non-zero: every send fails with it
+  int bind_error = 0;               // non-zero: every bind fails with it
+  int open_sockets = 0;             // sockets not yet destroyed
+};
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_FAKE_NETWORK_H_

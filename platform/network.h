@@ -1,0 +1,70 @@
+// The network seam: UDP datagrams, host-name resolution and the local IPv4 addresses.
+//
+// Failures carry the Windows socket error number on every platform (10051 network
+// unreachable, 10054 connection reset, 10060 timed out, 10061 connection refused, 11001 host
+// not found, 11004 no address), because callers decide on those numbers. The POSIX
+// implementation maps errno to them in one place.
+#ifndef TEMPWARDEN_PLATFORM_NETWORK_H_
+#define TEMPWARDEN_PLATFORM_NETWORK_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+constexpr int kWsaNetUnreachable = 10051;
+constexpr int kWsaConnReset = 10054;
+constexpr int kWsaTimedOut = 10060;
+constexpr int kWsaConnRefused = 10061;
+constexpr int kWsaHostNotFound = 11001;
+constexpr int kWsaTryAgain = 11002;
+constexpr int kWsaNoRecovery = 11003;
+constexpr int kWsaNoData = 11004;
+
+struct NetError {
+  int code = 0;
+  // "Socket Error # 10051" CR LF "Network is unreachable." (the number is always in the text).
+  std::string message;
+};
+
+// The error for a Windows socket error number, with its standard text.
+NetError MakeNetError(int code);
+
+// One UDP socket; closed when destroyed.
+class UdpSocket {
+ public:
+  virtual ~UdpSocket() = default;
+
+  // Binds to a local IPv4 address ("" for any) and port (0 for one the system chooses).
+  virtual bool Bind(const std::string& local_ipv4, uint16_t port, NetError* error) = 0;
+  virtual bool EnableBroadcast(NetError* error) = 0;
+  // Fixes the peer, so that the platform reports an unreachable port on the next receive.
+  virtual bool Connect(const std::string& ipv4, uint16_t port, NetError* error) = 0;
+  virtual bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
+                      NetError* error) = 0;
+  // Waits up to `timeout_ms` for one datagram and keeps at most `max_size` bytes of it.
+  // False on timeout (10060) or failure (10054 when the peer's port is closed).
+  virtual bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
+                           std::string* from_ipv4, uint16_t* from_port, NetError* error) = 0;
+};
+
+class Network {
+ public:
+  virtual ~Network() = default;
+
+  virtual std::unique_ptr<UdpSocket> OpenUdp(NetError* error) = 0;
+
+  // A dotted IPv4 address for a host name or address text.
+  virtual bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) = 0;
+
+  // The local host's IPv4 addresses, in the order the platform lists them.
+  virtual std::vector<std::string> LocalIPv4Addresses() = 0;
+};
+
+std::unique_ptr<Network> NewSystemNetwork();
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_NETWORK_H_

@@ -1,0 +1,196 @@
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/network.h"
+
+namespace tw {
+namespace {
+
+// errno to the Windows socket error numbers, in this one place.
+int WsaCodeFromErrno(int err) {
+  switch (err) {
+    case EINTR: return 10004;
+    case EACCES: case EPERM: return 10013;
+    case EINVAL: return 10022;
+    case EMFILE: case ENFILE: return 10024;
+    case EMSGSIZE: return 10040;
+    case EAFNOSUPPORT: return 10047;
+    case EADDRINUSE: return 10048;
+    case EADDRNOTAVAIL: return 10049;
+    case ENETDOWN: return 10050;
+    case ENETUNREACH: return kWsaNetUnreachable;
+    case ECONNABORTED: return 10053;
+    case ECONNRESET: case EPIPE: return kWsaConnReset;
+    case ENOBUFS: case ENOMEM: return 10055;
+    case ENOTCONN: return 10057;
+    case ETIMEDOUT: case EAGAIN: return kWsaTimedOut;
+    case ECONNREFUSED: return kWsaConnRefused;
+    case EHOSTDOWN: return 10064;
+    case EHOSTUNREACH: return 10065;
+    default: return 10000 + err;
+  }
+}
+
+bool Fail(NetError* error, int wsa_code) {
+  if (error != nullptr) *error = MakeNetError(wsa_code);
+  return false;
+}
+
+bool ToAddress(const std::string& ipv4, uint16_t port, sockaddr_in* out) {
+  std::memset(out, 0, sizeof *out);
+  out->sin_family = AF_INET;
+  out->sin_port = htons(port);
+  if (ipv4.empty()) {
+    out->sin_addr.s_addr = htonl(INADDR_ANY);
+    return true;
+  }
+  return inet_pton(AF_INET, ipv4.c_str(), &out->sin_addr) == 1;
+}
+
+class PosixUdpSocket : public UdpSocket {
+ public:
+  explicit PosixUdpSocket(int fd) : fd_(fd) {}
+  ~PosixUdpSocket() override { ::close(fd_); }
+
+  bool Bind(const std::string& local_ipv4, uint16_t port, NetError* error) override {
+    sockaddr_in addr;
+    if (!ToAddress(local_ipv4, port, &addr)) return Fail(error, 10049);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      return Fail(error, WsaCodeFromErrno(errno));
+    }
+    return true;
+  }
+
+  bool EnableBroadcast(NetError* error) override {
+    const int on = 1;
+    if (::setsockopt(fd_, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) != 0) {
+      return Fail(error, WsaCodeFromErrno(errno));
+    }
+    return true;
+  }
+
+  bool Connect(const std::string& ipv4, uint16_t port, NetError* error) override {
+    sockaddr_in addr;
+    if (!ToAddress(ipv4, port, &addr)) return Fail(error, 10049);
+    if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
+      return Fail(error, WsaCodeFromErrno(errno));
+    }
+    return true;
+  }
+
+  bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
+              NetError* error) override {
+    sockaddr_in addr;
+    if (!ToAddress(ipv4, port, &addr)) return Fail(error, 10049);
+    const ssize_t n = ::sendto(fd_, payload.data(), payload.size(), MSG_NOSIGNAL,
+                               reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    if (n < 0) return Fail(error, SendCode(errno));
+    return true;
+  }
+
+  bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
+                   std::string* from_ipv4, uint16_t* from_port, NetError* error) override {
+    pollfd p{fd_, POLLIN, 0};
+    int ready;
+    do {
+      ready = ::poll(&p, 1, static_cast<int>(timeout_ms));
+    } while (ready < 0 && errno == EINTR);
+    if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
+    if (ready == 0) return Fail(error, kWsaTimedOut);
+    std::string buffer(max_size == 0 ? 1 : max_size, '\0');
+    sockaddr_in from{};
+    socklen_t from_len = sizeof from;
+    const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&from), &from_len);
+    if (n < 0) return Fail(error, SendCode(errno));
+    buffer.resize(static_cast<size_t>(n));
+    *payload = std::move(buffer);
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
+    *from_ipv4 = text;
+    *from_port = ntohs(from.sin_port);
+    return true;
+  }
+
+ private:
+  // A closed port answered with ICMP: Winsock reports that on a UDP socket as a reset.
+  static int SendCode(int err) {
+    return err == ECONNREFUSED ? kWsaConnReset : WsaCodeFromErrno(err);
+  }
+
+  int fd_;
+};
+
+class PosixNetwork : public Network {
+ public:
+  std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      Fail(error, WsaCodeFromErrno(errno));
+      return nullptr;
+    }
+    return std::make_unique<PosixUdpSocket>(fd);
+  }
+
+  bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
+    in_addr literal{};
+    if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
+      *ipv4 = host;
+      return true;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* result = nullptr;
+    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+    if (rc != 0 || result == nullptr) {
+      int code = kWsaHostNotFound;
+      if (rc == EAI_AGAIN) code = kWsaTryAgain;
+      if (rc == EAI_FAIL) code = kWsaNoRecovery;
+#ifdef EAI_NODATA
+      if (rc == EAI_NODATA) code = kWsaNoData;
+#endif
+#ifdef EAI_ADDRFAMILY
+      if (rc == EAI_ADDRFAMILY) code = kWsaNoData;
+#endif
+      if (rc == EAI_SYSTEM) code = WsaCodeFromErrno(errno);
+      if (result != nullptr) ::freeaddrinfo(result);
+      return Fail(error, code);
+    }
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, text,
+              sizeof text);
+    ::freeaddrinfo(result);
+    *ipv4 = text;
+    return true;
+  }
+
+  std::vector<std::string> LocalIPv4Addresses() override {
+    std::vector<std::string> out;
+    ifaddrs* list = nullptr;
+    if (::getifaddrs(&list) != 0) return out;
+    for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
+      if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
+      char text[INET_ADDRSTRLEN] = {};
+      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text,
+                sizeof text);
+      out.push_back(text);
+    }
+    ::freeifaddrs(list);
+    return out;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<Network> NewSystemNetwork() { return std::make_unique<PosixNetwork>(); }
+
+}  // namespace tw
