@@ -1,0 +1,125 @@
+#include "platform/service_control.h"
+
+#include <exception>
+
+namespace tw {
+
+void ControlQueue::Post(ControlCode code) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    queue_.push_back(code);
+  }
+  wake_.notify_all();
+}
+
+bool ControlQueue::Terminated() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return terminated_;
+}
+
+ServiceState ControlQueue::state() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return state_;
+}
+
+void ControlQueue::SetState(ServiceState state) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    state_ = state;
+  }
+  if (status_ != nullptr) status_->Report(state);
+}
+
+void ControlQueue::ProcessRequests() {
+  std::unique_lock<std::mutex> lock(mu_);
+  while (!queue_.empty()) {
+    const ControlCode code = queue_.front();
+    queue_.pop_front();
+    Handle(code, lock);
+  }
+}
+
+void ControlQueue::Handle(ControlCode code, std::unique_lock<std::mutex>& lock) {
+  auto report = [&](ServiceState s) {
+    state_ = s;
+    lock.unlock();
+    if (status_ != nullptr) status_->Report(s);
+    lock.lock();
+  };
+  switch (code) {
+    case ControlCode::kStop:
+    case ControlCode::kShutdown:
+      report(ServiceState::kStopPending);
+      terminated_ = true;
+      break;
+    case ControlCode::kPause: {
+      if (terminated_) break;
+      report(ServiceState::kPausePending);
+      report(ServiceState::kPaused);
+      if (on_paused) {
+        lock.unlock();
+        on_paused();
+        lock.lock();
+      }
+      // The service thread stands still here until continue (or stop) is queued.
+      for (;;) {
+        wake_.wait(lock, [&] { return !queue_.empty(); });
+        const ControlCode next = queue_.front();
+        queue_.pop_front();
+        if (next == ControlCode::kContinue || next == ControlCode::kStop ||
+            next == ControlCode::kShutdown) {
+          Handle(next, lock);
+          break;
+        }
+        if (next == ControlCode::kInterrogate) report(state_);
+      }
+      break;
+    }
+    case ControlCode::kContinue:
+      if (state_ == ServiceState::kPaused || state_ == ServiceState::kPausePending) {
+        report(ServiceState::kContinuePending);
+        report(ServiceState::kRunning);
+      }
+      break;
+    case ControlCode::kInterrogate:
+      report(state_);
+      break;
+  }
+}
+
+namespace {
+
+std::string TextOf(std::exception_ptr e) {
+  try {
+    std::rethrow_exception(e);
+  } catch (const std::exception& ex) {
+    return ex.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+}  // namespace
+
+void RunServiceThread(const ServiceDefinition& service, ControlQueue& queue,
+                      const std::function<void(const std::string&)>& event_log) {
+  auto guarded = [&](const char* what, const std::function<void()>& step) {
+    try {
+      step();
+    } catch (...) {
+      if (event_log) event_log(std::string("Service failed on ") + what + ": " +
+                               TextOf(std::current_exception()));
+    }
+  };
+  queue.SetState(ServiceState::kStartPending);
+  bool started = true;
+  if (service.start) guarded("start", [&] { service.start(started); });
+  if (started) {
+    queue.SetState(ServiceState::kRunning);
+    if (service.execute) guarded("execute", [&] { service.execute(queue); });
+    guarded("execute", [&] { queue.ProcessRequests(); });
+  }
+  queue.SetState(ServiceState::kStopped);
+}
+
+}  // namespace tw

@@ -1,0 +1,92 @@
+// The part of a service framework that the service itself sees: control requests queued by
+// the platform's control handler and handled on the service thread, the Terminated flag, and
+// status reports. Platform independent; the hosts in service_host_*.cc drive it.
+#ifndef TEMPWARDEN_PLATFORM_SERVICE_CONTROL_H_
+#define TEMPWARDEN_PLATFORM_SERVICE_CONTROL_H_
+
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <string>
+
+namespace tw {
+
+enum class ControlCode { kStop, kPause, kContinue, kInterrogate, kShutdown };
+
+enum class ServiceState {
+  kStopped,
+  kStartPending,
+  kStopPending,
+  kRunning,
+  kContinuePending,
+  kPausePending,
+  kPaused,
+};
+
+// Receives every status report. The Windows host passes them to SetServiceStatus.
+class StatusSink {
+ public:
+  virtual ~StatusSink() = default;
+  virtual void Report(ServiceState state) = 0;
+};
+
+// What the monitoring cycle uses of the framework.
+class ServiceControl {
+ public:
+  virtual ~ServiceControl() = default;
+  // True once a stop or shutdown request has been handled.
+  virtual bool Terminated() const = 0;
+  // Handles every queued request without waiting for new ones. A pause blocks the calling
+  // (service) thread here until continue, stop or shutdown arrives.
+  virtual void ProcessRequests() = 0;
+};
+
+// The request queue between the control handler (any thread) and the service thread.
+class ControlQueue : public ServiceControl {
+ public:
+  explicit ControlQueue(StatusSink* status) : status_(status) {}
+
+  // Called by the control handler: queues the code and wakes a paused service thread.
+  void Post(ControlCode code);
+
+  bool Terminated() const override;
+  void ProcessRequests() override;
+
+  ServiceState state() const;
+  void SetState(ServiceState state);
+
+  // Called with the service thread paused, once per pause, for tests and diagnostics.
+  std::function<void()> on_paused;
+
+ private:
+  void Handle(ControlCode code, std::unique_lock<std::mutex>& lock);
+
+  StatusSink* status_;
+  mutable std::mutex mu_;
+  std::condition_variable wake_;
+  std::deque<ControlCode> queue_;
+  bool terminated_ = false;
+  ServiceState state_ = ServiceState::kStopped;
+};
+
+// The one service the program carries, as its framework sees it.
+struct ServiceDefinition {
+  std::string name;          // registered name, registry key name
+  std::string display_name;  // shown by the service manager
+  // The start handler; it may clear `started` to cancel the run (this service never does).
+  std::function<void(bool& started)> start;
+  // The execute handler; returning ends the service.
+  std::function<void(ServiceControl& control)> execute;
+};
+
+// The service thread, the same on every platform: report start pending, run the start
+// handler, report running, run the execute handler, handle what is still queued, report
+// stopped. An exception escaping a handler goes to `event_log` as
+// "Service failed on start: <text>" (or "execute") and ends that step.
+void RunServiceThread(const ServiceDefinition& service, ControlQueue& queue,
+                      const std::function<void(const std::string&)>& event_log);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_SERVICE_CONTROL_H_

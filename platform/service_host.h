@@ -1,0 +1,41 @@
+// The platform's service framework: registration with the service manager, running as a
+// service, running in the foreground of a console, and the messages of the command line.
+#ifndef TEMPWARDEN_PLATFORM_SERVICE_HOST_H_
+#define TEMPWARDEN_PLATFORM_SERVICE_HOST_H_
+
+#include <memory>
+#include <string>
+
+#include "platform/service_control.h"
+
+namespace tw {
+
+class ServiceHost {
+ public:
+  virtual ~ServiceHost() = default;
+
+  // Registers the service (own process, automatic start, normal error control, local system
+  // account, this executable). False with the system's error text on failure.
+  virtual bool Install(const ServiceDefinition& service, std::string* error_text) = 0;
+  virtual bool Uninstall(const ServiceDefinition& service, std::string* error_text) = 0;
+
+  // Serves as the platform's service until the manager has stopped it. False with the system's
+  // error text when the process cannot connect to the service manager.
+  virtual bool Dispatch(const ServiceDefinition& service, std::string* error_text) = 0;
+
+  // Runs the service thread in the foreground until Ctrl+C or a termination signal.
+  virtual void RunInConsole(const ServiceDefinition& service) = 0;
+
+  // A message of the command line: a message box on Windows, standard output (success) or
+  // standard error (failure) on Linux.
+  virtual void ShowMessage(const std::string& text, bool is_error) = 0;
+
+  // The platform's event log (the system journal through standard error on Linux).
+  virtual void WriteEventLog(const std::string& service_name, const std::string& text) = 0;
+};
+
+std::unique_ptr<ServiceHost> NewSystemServiceHost();
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_SERVICE_HOST_H_

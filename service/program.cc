@@ -1,0 +1,63 @@
+#include "service/program.h"
+
+#include <cctype>
+
+namespace tw {
+namespace {
+
+std::string Upper(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
+  ProgramSwitches s;
+  for (const std::string& arg : args) {
+    if (arg.size() < 2 || (arg[0] != '-' && arg[0] != '/')) continue;
+    const std::string name = Upper(arg.substr(1));
+    if (name == "INSTALL") s.install = true;
+    if (name == "UNINSTALL") s.uninstall = true;
+    if (name == "SILENT") s.silent = true;
+    if (name == "CONSOLE") s.console = true;
+  }
+  return s;
+}
+
+int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
+               const ServiceDefinition& service) {
+  const ProgramSwitches s = ParseSwitches(args);
+  std::string error;
+  if (s.install) {
+    if (host.Install(service, &error)) {
+      if (!s.silent) host.ShowMessage("Service installed successfully", false);
+      return 0;
+    }
+    host.ShowMessage("Service \"" + service.display_name + "\" failed to install with error: \"" +
+                         error + "\"",
+                     true);
+    return 1;
+  }
+  if (s.uninstall) {
+    if (host.Uninstall(service, &error)) {
+      if (!s.silent) host.ShowMessage("Service uninstalled successfully", false);
+      return 0;
+    }
+    host.ShowMessage("Service \"" + service.display_name +
+                         "\" failed to uninstall with error: \"" + error + "\"",
+                     true);
+    return 1;
+  }
+  if (s.console) {
+    host.RunInConsole(service);
+    return 0;
+  }
+  if (!host.Dispatch(service, &error)) {
+    host.WriteEventLog(service.name, error);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace tw

@@ -1,0 +1,31 @@
+// The command line of the program: install, uninstall, run in a console, or serve as the
+// platform's service.
+#ifndef TEMPWARDEN_SERVICE_PROGRAM_H_
+#define TEMPWARDEN_SERVICE_PROGRAM_H_
+
+#include <string>
+#include <vector>
+
+#include "platform/service_host.h"
+
+namespace tw {
+
+struct ProgramSwitches {
+  bool install = false;
+  bool uninstall = false;
+  bool silent = false;
+  bool console = false;
+};
+
+// A switch begins with "-" or "/"; names compare without regard to case.
+ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
+
+// Runs what the switches ask for and returns the process exit code.
+// "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages only; "CONSOLE" runs the
+// service in the foreground; no switch serves as the platform's service.
+int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
+               const ServiceDefinition& service);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_SERVICE_PROGRAM_H_

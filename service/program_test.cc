@@ -1,0 +1,78 @@
+#include "service/program.h"
+
+#include <gtest/gtest.h>
+
+namespace tw {
+namespace {
+
+class RecordingHost : public ServiceHost {
+ public:
+  bool Install(const ServiceDefinition&, std::string* error) override {
+    calls.push_back("install");
+    *error = fail_text;
+    return fail_text.empty();
+  }
+  bool Uninstall(const ServiceDefinition&, std::string* error) override {
+    calls.push_back("uninstall");
+    *error = fail_text;
+    return fail_text.empty();
+  }
+  bool Dispatch(const ServiceDefinition&, std::string* error) override {
+    calls.push_back("dispatch");
+    *error = fail_text;
+    return fail_text.empty();
+  }
+  void RunInConsole(const ServiceDefinition&) override { calls.push_back("console"); }
+  void ShowMessage(const std::string& text, bool is_error) override {
+    calls.push_back((is_error ? "error:" : "message:") + text);
+  }
+  void WriteEventLog(const std::string& name, const std::string& text) override {
+    calls.push_back("event:" + name + ":" + text);
+  }
+  std::string fail_text;
+  std::vector<std::string> calls;
+};
+
+TEST(ProgramTest, Switches) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string fail_text;
+    std::vector<std::string> calls;
+    int exit_code;
+  } cases[] = {
+      {{"/install", "/silent"}, "", {"install"}, 0},
+      {{"-Install"}, "", {"install", "message:Service installed successfully"}, 0},
+      {{"/INSTALL", "/UNINSTALL"}, "", {"install", "message:Service installed successfully"}, 0},
+      {{"/uninstall"}, "", {"uninstall", "message:Service uninstalled successfully"}, 0},
+      {{"/install", "-silent"},
+       "The specified service already exists.",
+       {"install",
+        "error:Service \"Tempwarden\" failed to install with error: \"The specified service "
+        "already exists.\""},
+       1},
+      {{"/uninstall", "/silent"},
+       "Access is denied.",
+       {"uninstall",
+        "error:Service \"Tempwarden\" failed to uninstall with error: \"Access is denied.\""},
+       1},
+      {{"-console"}, "", {"console"}, 0},
+      {{}, "", {"dispatch"}, 0},
+      {{"install", "x"}, "", {"dispatch"}, 0},  // no "-" or "/": not a switch
+      {{}, "The service process could not connect to the service controller.",
+       {"dispatch",
+        "event:VOZIvazure:The service process could not connect to the service controller."},
+       1},
+  };
+  ServiceDefinition def;
+  def.name = "VOZIvazure";
+  def.display_name = "Tempwarden";
+  for (const auto& c : cases) {
+    RecordingHost host;
+    host.fail_text = c.fail_text;
+    EXPECT_EQ(RunProgram(c.args, host, def), c.exit_code);
+    EXPECT_EQ(host.calls, c.calls) << (c.args.empty() ? "" : c.args[0]);
+  }
+}
+
+}  // namespace
+}  // namespace tw
