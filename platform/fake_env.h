@@ -21,9 +21,9 @@ namespace tw {
 // A clock that only moves when told to (or when asked to sleep).
 class FakeClock : public Clock {
  public:
-  explicit FakeClock(TDateTime now = 45000.5) : now_(now) {}
+  explicit FakeClock(TDateTime now = 45000.5) : base_(now) {}
 
-  double Now() override { return now_; }
+  double Now() override { return base_ + static_cast<double>(offset_ms_) / 86400000.0; }
   void Sleep(uint32_t milliseconds) override {
     slept_ms_ += milliseconds;
     Advance(milliseconds);
@@ -33,17 +33,23 @@ class FakeClock : public Clock {
   bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) override;
 
   void Advance(uint64_t milliseconds) {
-    now_ += static_cast<double>(milliseconds) / 86400000.0;
+    offset_ms_ += milliseconds;
     tick_ += static_cast<uint32_t>(milliseconds);
   }
-  void Set(TDateTime now) { now_ = now; }
+  void Set(TDateTime now) {
+    base_ = now;
+    offset_ms_ = 0;
+  }
   void set_tick(uint32_t tick) { tick_ = tick; }
   uint64_t slept_ms() const { return slept_ms_; }
 
   int utc_offset_minutes = 0;
 
  private:
-  TDateTime now_;
+  // Now is kept as a base plus whole milliseconds, so that n steps of one second give the
+  // same value as one step of n seconds.
+  TDateTime base_;
+  uint64_t offset_ms_ = 0;
   uint32_t tick_ = 0;
   uint64_t slept_ms_ = 0;
 };

@@ -61,6 +61,14 @@ std::string StringOfString(Context& ctx, TDateTime value) {
   return result;
 }
 
+std::string DateTimeToStr(Context& ctx, TDateTime value) {
+  std::string result;
+  const int32_t trace = 0;
+  Guarded(ctx, "toolbelt.DateTimeToStr", trace,
+          [&] { result = FormatDateTime("c", value, ctx.fmt()); });
+  return result;
+}
+
 std::string DateTimeToRFC822(Context& ctx, int32_t zone, TDateTime value) {
   std::string result;
   const int32_t trace = 0;

@@ -26,6 +26,10 @@ std::string FormattedTime(Context& ctx, TDateTime value);
 // empty for 0.
 std::string StringOfString(Context& ctx, TDateTime value);
 
+// The date-time text of messages: the short date, then a blank and the long time unless the
+// time is exactly midnight. 0 gives the date of day 0 (30 December 1899).
+std::string DateTimeToStr(Context& ctx, TDateTime value);
+
 // "Mon, 5 Feb 2024 13:04:05 +0000": English names and ":" whatever the regional settings.
 // `zone` is hours*100+minutes; the date-time is not converted.
 std::string DateTimeToRFC822(Context& ctx, int32_t zone, TDateTime value);

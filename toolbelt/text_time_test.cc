@@ -70,6 +70,15 @@ TEST_F(TextTimeTest, StringOfStringUnderBothSettings) {
   EXPECT_EQ(StringOfString(ctx_, with_time), "3/14/2025 2:03:07 PM");
 }
 
+TEST_F(TextTimeTest, DateTimeToStrShowsDayZeroAndMilliseconds) {
+  env_.regional.mutable_settings() = EnglishSettings();
+  EXPECT_EQ(DateTimeToStr(ctx_, 0), "30/12/1899");
+  EXPECT_EQ(DateTimeToStr(ctx_, EncodeDate(2025, 3, 14)), "14/03/2025");
+  EXPECT_EQ(DateTimeToStr(ctx_, EncodeDateTimeOrThrow(2025, 3, 14, 0, 0, 0, 5)),
+            "14/03/2025 00:00:00");
+  EXPECT_EQ(DateTimeToStr(ctx_, std::nan("")), "");
+}
+
 TEST_F(TextTimeTest, DateTimeToRFC822) {
   const TDateTime when = EncodeDateTimeOrThrow(2024, 2, 5, 13, 4, 5, 0);
   struct Case {
