@@ -4,10 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <limits>
 #include <regex>
 
 #include "platform/fake_env.h"
+#include "tests/temp_dir.h"
 #include "toolbelt/datetime.h"
 
 namespace tw {
@@ -340,6 +343,35 @@ TEST_F(ActivityLogTest, FailureIsReportedWithItsStage) {
     EXPECT_EQ(env.network.sent[0].payload.substr(0, 3), "<0>");
     EXPECT_NE(env.network.sent[0].payload.find("(ID=05003)"), std::string::npos);
   }
+}
+
+// The same day change on the real file system: the log and the purge work in the working
+// directory, and the family is matched whatever the letter case.
+TEST(ActivityLogRealFilesTest, DayChangeInTheWorkingDirectory) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  const std::filesystem::path previous = std::filesystem::current_path();
+  FakeEnv env;
+  std::unique_ptr<FileSystem> files = NewSystemFileSystem();
+  env.ctx.env.files = files.get();
+  ASSERT_TRUE(files->SetWorkingDirectory(dir.path()));
+  for (const char* name : {"APC-20200101.CSV", "apc-20250314.csv", "Apc-Notes.Csv", "keep.txt"}) {
+    std::ofstream(dir.path() + name) << "x";
+  }
+  env.clock.Set(EncodeDateTimeOrThrow(2025, 3, 15, 0, 0, 1, 0));
+  env.ctx.settings.Log.LastDay = static_cast<int64_t>(EncodeDate(2025, 3, 14));
+  std::string name;
+  LogEntry(env.ctx, Entry(50200, "m"), name);
+  std::filesystem::current_path(previous);
+
+  std::vector<std::string> left;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    left.push_back(e.path().filename().string());
+  }
+  EXPECT_THAT(left, UnorderedElementsAre("apc-20250314.csv", "keep.txt", "APC-20250315.CSV"));
+  std::ifstream in(dir.path() + "APC-20250315.CSV", std::ios::binary);
+  const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_THAT(Codes(text), ElementsAre("69990", "50200"));
 }
 
 }  // namespace
