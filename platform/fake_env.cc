@@ -97,6 +97,7 @@ FakeEnv::FakeEnv() {
   ctx.env.host = &host;
   ctx.env.files = &files;
   ctx.env.network = &network;
+  ctx.env.speaker = &speaker;
   files.AddDirectory("/opt");
   files.AddDirectory("/opt/tempwarden");
   ctx.settings.SelfName = "VOZIvazure";

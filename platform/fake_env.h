@@ -11,6 +11,7 @@
 
 #include "platform/clock.h"
 #include "platform/fake_network.h"
+#include "platform/fake_speaker.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/regional.h"
@@ -124,6 +125,7 @@ struct FakeEnv {
   FakeHostFacts host;
   MemFileSystem files;
   FakeNetwork network;
+  FakeSpeaker speaker;
   Context ctx;
 };
 

@@ -40,11 +40,31 @@ class Fault : public std::runtime_error {
 // The class name a report shows for `e`: a Fault's own, otherwise the demangled type name.
 std::string ClassNameOf(const std::exception& e);
 
+// The record the convention fills for the exception being handled (call only inside a catch
+// block): Function, class name, message, stage, notes, ExceptionFileMask, beep set. Never throws
+// unless memory runs out.
+tExceptionRec ExceptionRecForCurrent(const Context& ctx, const std::string& function, int32_t trace,
+                                     const std::string& notes = std::string());
+
 // Writes the report for the exception being handled (call only inside a catch block) under
 // the convention: Function, class name, message, stage, ExceptionFileMask, beep set.
 // Returns the record it reported. Never throws.
 tExceptionRec ReportCurrentException(Context& ctx, const std::string& function, int32_t trace,
                                      const std::string& notes = std::string()) noexcept;
+
+// The one-line failure summary of the activity log: "[Function=...][ClassName=...]
+// [Message=...][Trace=...][FileName=...][Notes=...]" (without the line breaks), the message
+// with its first CR LF removed.
+std::string FailureSummary(const tExceptionRec& rec);
+
+// The event code of failure summaries in the activity log.
+constexpr int32_t kFailureSummaryCode = 30000;
+
+// As ReportCurrentException, then writes the record's FailureSummary to the activity log
+// with code 30000: the convention of the service shell, the monitoring cycle, the chart page
+// and the phone-home report. Never throws.
+tExceptionRec ReportAndLogCurrentException(Context& ctx, const std::string& function, int32_t trace,
+                                           const std::string& notes = std::string()) noexcept;
 
 // Runs `body` under the convention: any exception it raises is reported as `function` at the
 // stage `trace` holds when it is caught. Returns true when the body completed.
@@ -55,6 +75,19 @@ bool Guarded(Context& ctx, const char* function, const int32_t& trace, Body&& bo
     return true;
   } catch (...) {
     ReportCurrentException(ctx, function, trace);
+    return false;
+  }
+}
+
+// As Guarded, and the failure is also summarised in the activity log (code 30000).
+template <typename Body>
+bool GuardedAndLogged(Context& ctx, const char* function, const int32_t& trace,
+                      Body&& body) noexcept {
+  try {
+    body();
+    return true;
+  } catch (...) {
+    ReportAndLogCurrentException(ctx, function, trace);
     return false;
   }
 }

@@ -65,54 +65,58 @@ std::string SetPathToEXEPath(Context& ctx) {
   return result;
 }
 
+void ReadMachineUpTime(Context& ctx, tMachineUpTime& rec) {
+  const uint32_t t = ctx.env.clock->TickCount();
+  const uint32_t weeks = t / 604800000u;
+  const uint32_t r1 = t - weeks * 604800000u;
+  const uint32_t days = r1 / 86400000u;
+  const uint32_t r2 = r1 - days * 86400000u;
+  const uint32_t hours = r2 / 3600000u;
+  const uint32_t r3 = r2 - hours * 3600000u;
+  const uint32_t minutes = r3 / 60000u;
+  const uint32_t r4 = r3 - minutes * 60000u;
+  const uint32_t seconds = r4 / 1000u;
+  rec.UpTimeText = std::to_string(weeks) + "w" + std::to_string(days) + "d" + TwoDigits(hours) +
+                   "h" + TwoDigits(minutes) + "m" + TwoDigits(seconds) + "s";
+  rec.Ticks = t;
+  rec.Days = weeks * 7.0 + days + hours / 24.0 + minutes / 1440.0 + seconds / 86400.0;
+}
+
 void MachineUpTime(Context& ctx, tMachineUpTime& rec) {
   const int32_t trace = 0;
-  Guarded(ctx, "toolbelt.MachineUpTime", trace, [&] {
-    const uint32_t t = ctx.env.clock->TickCount();
-    const uint32_t weeks = t / 604800000u;
-    const uint32_t r1 = t - weeks * 604800000u;
-    const uint32_t days = r1 / 86400000u;
-    const uint32_t r2 = r1 - days * 86400000u;
-    const uint32_t hours = r2 / 3600000u;
-    const uint32_t r3 = r2 - hours * 3600000u;
-    const uint32_t minutes = r3 / 60000u;
-    const uint32_t r4 = r3 - minutes * 60000u;
-    const uint32_t seconds = r4 / 1000u;
-    rec.UpTimeText = std::to_string(weeks) + "w" + std::to_string(days) + "d" + TwoDigits(hours) +
-                     "h" + TwoDigits(minutes) + "m" + TwoDigits(seconds) + "s";
-    rec.Ticks = t;
-    rec.Days = weeks * 7.0 + days + hours / 24.0 + minutes / 1440.0 + seconds / 86400.0;
-  });
+  Guarded(ctx, "toolbelt.MachineUpTime", trace, [&] { ReadMachineUpTime(ctx, rec); });
+}
+
+void ReadMemoryStatus(Context& ctx, tMemoryStatusRec& rec) {
+  RawMemoryStatus raw;
+  if (!ctx.env.host->MemoryStatus(&raw)) {
+    throw Fault("EOSError", "The memory status could not be read");
+  }
+  rec.MemoryLoad = static_cast<int32_t>(raw.memory_load);
+  rec.TotalPhysical = static_cast<int64_t>(raw.total_physical);
+  rec.AvailPhysical = static_cast<int64_t>(raw.avail_physical);
+  rec.UsedPhysical = rec.TotalPhysical - rec.AvailPhysical;
+  rec.TotalPageFile = static_cast<int64_t>(raw.total_page_file);
+  rec.AvailPageFile = static_cast<int64_t>(raw.avail_page_file);
+  rec.UsedPageFile = rec.TotalPageFile - rec.AvailPageFile;
+  rec.TotalVirtual = static_cast<int64_t>(raw.total_virtual);
+  rec.AvailVirtual = static_cast<int64_t>(raw.avail_virtual);
+  rec.UsedVirtual = rec.TotalVirtual - rec.AvailVirtual;
+  // A zero total is a division by zero: the failure leaves the record invalid.
+  auto percent = [](int64_t avail, int64_t total) {
+    if (total == 0) throw Fault("EZeroDivide", "Floating point division by zero");
+    return static_cast<double>(avail) / static_cast<double>(total) * 100.0;
+  };
+  rec.AvailPhysicalPct = percent(rec.AvailPhysical, rec.TotalPhysical);
+  rec.AvailPageFilePct = percent(rec.AvailPageFile, rec.TotalPageFile);
+  rec.AvailVirtualPct = percent(rec.AvailVirtual, rec.TotalVirtual);
+  rec.Valid = true;
 }
 
 void GetMemoryStatus(Context& ctx, tMemoryStatusRec& rec) {
   rec = tMemoryStatusRec();
   const int32_t trace = 100;
-  Guarded(ctx, "toolbelt.GetMemoryStatus", trace, [&] {
-    RawMemoryStatus raw;
-    if (!ctx.env.host->MemoryStatus(&raw)) {
-      throw Fault("EOSError", "The memory status could not be read");
-    }
-    rec.MemoryLoad = static_cast<int32_t>(raw.memory_load);
-    rec.TotalPhysical = static_cast<int64_t>(raw.total_physical);
-    rec.AvailPhysical = static_cast<int64_t>(raw.avail_physical);
-    rec.UsedPhysical = rec.TotalPhysical - rec.AvailPhysical;
-    rec.TotalPageFile = static_cast<int64_t>(raw.total_page_file);
-    rec.AvailPageFile = static_cast<int64_t>(raw.avail_page_file);
-    rec.UsedPageFile = rec.TotalPageFile - rec.AvailPageFile;
-    rec.TotalVirtual = static_cast<int64_t>(raw.total_virtual);
-    rec.AvailVirtual = static_cast<int64_t>(raw.avail_virtual);
-    rec.UsedVirtual = rec.TotalVirtual - rec.AvailVirtual;
-    // A zero total is a division by zero: reported, and the record stays invalid.
-    auto percent = [](int64_t avail, int64_t total) {
-      if (total == 0) throw Fault("EZeroDivide", "Floating point division by zero");
-      return static_cast<double>(avail) / static_cast<double>(total) * 100.0;
-    };
-    rec.AvailPhysicalPct = percent(rec.AvailPhysical, rec.TotalPhysical);
-    rec.AvailPageFilePct = percent(rec.AvailPageFile, rec.TotalPageFile);
-    rec.AvailVirtualPct = percent(rec.AvailVirtual, rec.TotalVirtual);
-    rec.Valid = true;
-  });
+  Guarded(ctx, "toolbelt.GetMemoryStatus", trace, [&] { ReadMemoryStatus(ctx, rec); });
 }
 
 bool RunningUnderWorkbench(Context& ctx) {

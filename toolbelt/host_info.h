@@ -56,6 +56,12 @@ void GetMemoryStatus(Context& ctx, tMemoryStatusRec& rec);
 
 bool RunningUnderWorkbench(Context& ctx);
 
+// MachineUpTime and GetMemoryStatus without the report: a failure is thrown to the caller
+// (the record keeps what was filled before it). For the exception-report writer, which must
+// not re-enter itself through a report of its own.
+void ReadMachineUpTime(Context& ctx, tMachineUpTime& rec);
+void ReadMemoryStatus(Context& ctx, tMemoryStatusRec& rec);
+
 // The directory part of `path` up to and including its last delimiter ("" when none).
 std::string ExtractFilePath(const std::string& path, const char* delimiters);
 

@@ -1,0 +1,137 @@
+#!/usr/bin/env bash
+# The syslog sender against real peers: a second host on a veth link receives the broadcast
+# through every local address with the exact bytes, and Debian's rsyslog parses the datagrams.
+#
+# Runs in a network namespace of its own (nested in whatever namespace it was started in), so
+# nothing it sends can leave the machine. The second host is a further namespace held by a
+# sleeping process; every process started here is stopped by its PID.
+#
+# usage: bash tests/syslog_test.sh BUILD_DIR
+set -euo pipefail
+
+BUILD=$(cd "${1:?usage: syslog_test.sh BUILD_DIR}" && pwd)
+PROBE="$BUILD/tw_syslog_probe"
+
+if [ -z "${TW_SYSLOG_TEST_INNER:-}" ]; then
+  isolate=(unshare -n)
+  [ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
+  exec env TW_SYSLOG_TEST_INNER=1 "${isolate[@]}" -- bash "$0" "$@"
+fi
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
+
+[ -x "$PROBE" ] || fail "missing $PROBE"
+RSYSLOGD=/usr/sbin/rsyslogd
+[ -x "$RSYSLOGD" ] || fail "rsyslog is not installed (./test.sh installs it)"
+
+WORK=$(mktemp -d)
+HOLDER=""
+LISTENER=""
+RSYSLOG=""
+cleanup() {
+  for pid in $LISTENER $RSYSLOG $HOLDER; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# Waits up to five seconds for a condition (a command line), polling every 100 ms.
+wait_for() {
+  for _ in $(seq 50); do
+    if eval "$1"; then return 0; fi
+    sleep 0.1
+  done
+  return 1
+}
+
+ip link set lo up
+
+# The second host: a namespace of its own, joined by a veth pair. Interface names start with
+# "tw" so that the tests' isolation check recognises them as ours.
+unshare -n -- sleep 300 &
+HOLDER=$!
+wait_for '[ "$(readlink /proc/$HOLDER/ns/net)" != "$(readlink /proc/self/ns/net)" ]' ||
+  fail "second namespace did not come up"
+on_b() { nsenter -t "$HOLDER" -n -- "$@"; }
+
+ip link add twa0 type veth peer name twb0
+ip link set twb0 netns "$HOLDER"
+ip addr add 10.77.0.1/24 dev twa0
+ip addr add 10.77.0.3/24 dev twa0  # this host has two addresses on the link
+ip link set twa0 up
+on_b ip link set lo up
+on_b ip addr add 10.77.0.2/24 dev twb0
+on_b ip link set twb0 up
+
+HOST_NAME=$(uname -n)
+
+echo "== broadcast through every local address reaches the second host byte for byte"
+on_b "$PROBE" listen 0.0.0.0 514 3 1500 "$WORK/ready" >"$WORK/heard" &
+LISTENER=$!
+wait_for '[ -f "$WORK/ready" ]' || fail "listener did not start"
+mkdir "$WORK/a"
+MSG='[Function=TVOZIvazure.ServiceStart] "quoted"'
+"$PROBE" send "$WORK/a" "" 71001 "$MSG" >"$WORK/sent"
+wait "$LISTENER"
+LISTENER=""
+EXPECTED="<7>VOZIvazure:00001 $MSG H=\"$HOST_NAME\" (ID=71001)"
+[ "$(head -n1 "$WORK/sent")" = "$EXPECTED" ] || fail "payload built: $(head -n1 "$WORK/sent")"
+want=$(printf '10.77.0.1 %s\n10.77.0.3 %s\n' "$(hex "$EXPECTED")" "$(hex "$EXPECTED")")
+got=$(sort "$WORK/heard")
+[ "$got" = "$want" ] || fail "second host heard:
+$got
+wanted:
+$want"
+echo "heard $(wc -l <"$WORK/heard") datagrams, one from each address"
+
+echo "== Debian's rsyslog parses tag, severity and message"
+mkdir "$WORK/spool"
+cat >"$WORK/rsyslog.conf" <<EOF
+global(workDirectory="$WORK/spool")
+module(load="imudp")
+input(type="imudp" address="0.0.0.0" port="514")
+template(name="TwFields" type="list") {
+  constant(value="tag=") property(name="syslogtag")
+  constant(value="|programname=") property(name="programname")
+  constant(value="|severity=") property(name="syslogseverity")
+  constant(value="|msg=") property(name="msg")
+  constant(value="\n")
+}
+*.* action(type="omfile" file="$WORK/received.log" template="TwFields")
+EOF
+# A profile confining /usr/sbin/rsyslogd (AppArmor) would keep it from this configuration and
+# log file; a private copy of the same program is not confined.
+if [ "$(cat /sys/module/apparmor/parameters/enabled 2>/dev/null || true)" = "Y" ]; then
+  cp "$RSYSLOGD" "$WORK/rsyslogd"
+  RSYSLOGD="$WORK/rsyslogd"
+fi
+on_b "$RSYSLOGD" -n -f "$WORK/rsyslog.conf" -i "$WORK/rsyslogd.pid" &
+RSYSLOG=$!
+wait_for 'on_b ss -Hlun "sport = :514" | grep -q 514' || fail "rsyslogd did not start"
+
+"$PROBE" send "$WORK/a" 10.77.0.2 5003 'EXCEPTION:Func=toolbelt.LogEntry Trace=120' >/dev/null
+"$PROBE" send "$WORK/a" "" 42000 'warning: <5> & "more"' >/dev/null
+wait_for '[ "$(wc -l <"$WORK/received.log" 2>/dev/null || echo 0)" -ge 3 ]' ||
+  fail "rsyslog received: $(cat "$WORK/received.log" 2>/dev/null)"
+kill "$(cat "$WORK/rsyslogd.pid")"
+wait "$RSYSLOG" || true
+RSYSLOG=""
+cat "$WORK/received.log"
+grep -qxF "tag=VOZIvazure:|programname=VOZIvazure|severity=0|msg=00001 EXCEPTION:Func=toolbelt.LogEntry Trace=120 H=\"$HOST_NAME\" (ID=05003)" \
+  "$WORK/received.log" || fail "unicast 5003 not parsed as severity 0"
+[ "$(grep -cxF "tag=VOZIvazure:|programname=VOZIvazure|severity=4|msg=00001 warning: <5> & \"more\" H=\"$HOST_NAME\" (ID=42000)" \
+  "$WORK/received.log")" -eq 2 ] || fail "broadcast 42000 not parsed twice as severity 4"
+
+echo "== failures: an unknown name leaves a report, an unreachable network none"
+mkdir "$WORK/b" "$WORK/c"
+out=$("$PROBE" send "$WORK/b" no-such-host.invalid 72000 'phone home')
+[ "$(tail -n1 <<<"$out")" = "reports=1" ] || fail "unknown name: $out"
+grep -q "<Function>toolbelt.UniticastUDPPacket:200</Function>" "$WORK"/b/E\!RAZIVED-*.XML ||
+  fail "report does not name toolbelt.UniticastUDPPacket"
+out=$("$PROBE" send "$WORK/c" 192.0.2.1 72000 'phone home')  # no route: 10051
+[ "$(tail -n1 <<<"$out")" = "reports=0" ] || fail "unreachable network: $out"
+
+echo "PASS"

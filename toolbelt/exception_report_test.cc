@@ -1,0 +1,267 @@
+#include "toolbelt/exception_report.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <regex>
+
+#include "platform/fake_env.h"
+#include "tests/test_settings.h"
+#include "toolbelt/activity_log.h"
+#include "toolbelt/datetime.h"
+#include "toolbelt/host_info.h"
+
+namespace tw {
+namespace {
+
+using ::testing::ElementsAre;
+using Tone = FakeSpeaker::Tone;
+
+constexpr char kReportDir[] = "/opt/tempwarden/";
+
+class ExceptionReportTest : public ::testing::Test {
+ protected:
+  ExceptionReportTest() {
+    env_.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 14, 3, 7, 123));
+    env_.clock.set_tick(788645000u);  // 1 week, 2 days, 3 h, 4 min, 5 s
+    ctx_.settings.Log.LastDay = static_cast<int64_t>(env_.clock.Now());
+    env_.host.memory.total_virtual = 4000000000ull;
+    env_.host.memory.avail_virtual = 3000000000ull;
+  }
+
+  // Report files in the executable's directory, by name.
+  std::map<std::string, std::string> Reports() const {
+    std::map<std::string, std::string> out;
+    for (const auto& f : env_.files.files()) {
+      const std::string name = f.first.substr(f.first.rfind('/') + 1);
+      if (name.rfind("E!", 0) == 0) out[name] = f.second;
+    }
+    return out;
+  }
+
+  static tExceptionRec LogEntryFailure() {
+    tExceptionRec rec;
+    rec.Function = "toolbelt.LogEntry";
+    rec.ClassName = "EInOutError";
+    rec.Message = "I/O error <5> & more\r\nsecond line";
+    rec.Trace = 120;
+    rec.Notes = "a&b<c>";
+    rec.FileName = "E!RAZIVED-{timestamp}.XML";
+    rec.Beep = true;
+    return rec;
+  }
+
+  FakeEnv env_;
+  Context& ctx_ = env_.ctx;
+};
+
+TEST_F(ExceptionReportTest, GoldenReportToneAndAnnouncement) {
+  std::string name = "stale";
+  SaveExceptionRecAsXML(ctx_, LogEntryFailure(), name);
+
+  EXPECT_EQ(name, "E!RAZIVED-20250314140307123.XML");
+  // Values go in unchanged: "<", "&" and CR LF are not escaped.
+  EXPECT_EQ(env_.files.Get(std::string(kReportDir) + name),
+            "<xml>\r\n"
+            "<Exception>\r\n"
+            "<DateTime>2025-03-14 14:03:07.123</DateTime>\r\n"
+            "<MachineUpTime>1w2d03h04m05s</MachineUpTime>\r\n"
+            "<UsedMemory>25.00% (1,000,000,000) </UsedMemory>\r\n"
+            "<SelfName>VOZIvazure</SelfName>\r\n"
+            "<Version>1.0.0.1</Version>\r\n"
+            "<Function>toolbelt.LogEntry:120</Function>\r\n"
+            "<Trace>120</Trace>\r\n"
+            "<CallingFunction></CallingFunction>\r\n"
+            "<HostName>SRV1</HostName>\r\n"
+            "<ClassName>EInOutError</ClassName>\r\n"
+            "<e.Message>I/O error <5> & more\r\nsecond line</e.Message>\r\n"
+            "<SQL></SQL>\r\n"
+            "<Notes>a&b<c></Notes>\r\n"
+            "<Count>0</Count>\r\n"
+            "</Exception>\r\n"
+            "</xml>\r\n");
+  EXPECT_EQ(env_.files.writes.size(), 1u);
+  EXPECT_FALSE(env_.files.writes[0].append);
+
+  EXPECT_THAT(env_.speaker.tones,
+              ElementsAre(Tone{200, 50}, Tone{400, 50}, Tone{800, 50}, Tone{1600, 50}));
+
+  // Broadcast through every local address to port 514; code 5003 is priority 0, ID 05003.
+  ASSERT_EQ(env_.network.sent.size(), 1u);
+  const FakeNetwork::Datagram& d = env_.network.sent[0];
+  EXPECT_EQ(d.to_ipv4, "255.255.255.255");
+  EXPECT_EQ(d.to_port, 514);
+  EXPECT_TRUE(d.broadcast_enabled);
+  EXPECT_EQ(d.payload,
+            "<0>VOZIvazure:00001 EXCEPTION:Func=toolbelt.LogEntry Trace=120 "
+            "File=\"E!RAZIVED-20250314140307123.XML\" SelfNameVOZIvazure Version=1.0.0.1 "
+            "H=\"SRV1\" (ID=05003)");
+}
+
+TEST_F(ExceptionReportTest, RegionalSeparators) {
+  FormatSettings german = GermanSettings();
+  german.time_separator = '.';
+  env_.regional.mutable_settings() = german;
+  std::string name;
+  SaveExceptionRecAsXML(ctx_, LogEntryFailure(), name);
+  const std::string report = env_.files.Get(std::string(kReportDir) + name);
+  EXPECT_NE(report.find("<DateTime>2025-03-14 14.03.07.123</DateTime>\r\n"), std::string::npos);
+  EXPECT_NE(report.find("<UsedMemory>25,00% (1.000.000.000) </UsedMemory>\r\n"), std::string::npos);
+}
+
+TEST_F(ExceptionReportTest, FileNamePatterns) {
+  struct Case {
+    const char* pattern;
+    const char* name;
+  } cases[] = {
+      {"", "E!VOZIvazure-20250314140307123.xml"},
+      {"E!RAZIVED-{timestamp}.XML", "E!RAZIVED-20250314140307123.XML"},
+      {"{selfname}-{selfname}-{timestamp}-{timestamp}.x",
+       "VOZIvazure-{selfname}-20250314140307123-{timestamp}.x"},
+      {"fixed.xml", "fixed.xml"},
+  };
+  for (const auto& c : cases) {
+    tExceptionRec rec = LogEntryFailure();
+    rec.FileName = c.pattern;
+    std::string name;
+    SaveExceptionRecAsXML(ctx_, rec, name);
+    EXPECT_EQ(name, c.name) << c.pattern;
+    EXPECT_TRUE(env_.files.Has(std::string(kReportDir) + c.name)) << c.pattern;
+  }
+}
+
+TEST_F(ExceptionReportTest, NoBeepNoTonesButEverythingElse) {
+  tExceptionRec rec = LogEntryFailure();
+  rec.Beep = false;
+  std::string name;
+  SaveExceptionRecAsXML(ctx_, rec, name);
+  EXPECT_TRUE(env_.speaker.tones.empty());
+  EXPECT_EQ(Reports().size(), 1u);
+  EXPECT_EQ(env_.network.sent.size(), 1u);
+}
+
+TEST_F(ExceptionReportTest, NoSpeakerNoTones) {
+  ctx_.env.speaker = nullptr;
+  std::string name;
+  SaveExceptionRecAsXML(ctx_, LogEntryFailure(), name);
+  EXPECT_EQ(name, "E!RAZIVED-20250314140307123.XML");
+  EXPECT_EQ(env_.network.sent.size(), 1u);
+}
+
+TEST_F(ExceptionReportTest, SkippedWithoutSelfName) {
+  ctx_.settings.SelfName.clear();
+  std::string name = "stale";
+  SaveExceptionRecAsXML(ctx_, LogEntryFailure(), name);
+  EXPECT_EQ(name, "");
+  EXPECT_TRUE(env_.files.writes.empty());
+  EXPECT_TRUE(env_.speaker.tones.empty());
+  EXPECT_TRUE(env_.network.sent.empty());
+  EXPECT_EQ(ctx_.settings.SyslogSequence, 0);
+}
+
+TEST_F(ExceptionReportTest, UnwritableReportStillSignalsAndAnnounces) {
+  env_.files.fail_all_writes = true;
+  std::string name;
+  SaveExceptionRecAsXML(ctx_, LogEntryFailure(), name);
+  EXPECT_EQ(name, "E!RAZIVED-20250314140307123.XML");
+  EXPECT_EQ(env_.speaker.tones.size(), 4u);
+  EXPECT_EQ(env_.network.sent.size(), 1u);
+}
+
+// A speaker that fails on every tone, a millisecond later each time so that every report
+// gets a name of its own.
+class BrokenSpeaker : public Speaker {
+ public:
+  explicit BrokenSpeaker(FakeClock* clock) : clock_(clock) {}
+  void Beep(uint32_t, uint32_t) override {
+    ++calls;
+    clock_->Advance(1);
+    throw std::runtime_error("speaker gone");
+  }
+  int calls = 0;
+
+ private:
+  FakeClock* clock_;
+};
+
+TEST_F(ExceptionReportTest, WriterFailureReportsItselfOnceThenStops) {
+  BrokenSpeaker speaker(&env_.clock);
+  ctx_.env.speaker = &speaker;
+  std::string name;
+  SaveExceptionRecAsXML(ctx_, LogEntryFailure(), name);
+
+  // The report asked for was written before the signal failed, and is the output.
+  EXPECT_EQ(name, "E!RAZIVED-20250314140307123.XML");
+  const auto reports = Reports();
+  ASSERT_EQ(reports.size(), 2u);
+  const std::string& self = reports.at("E!RAZIVED-20250314140307124.XML");
+  EXPECT_NE(self.find("<Function>toolbelt.SaveExceptionRecAsXML:460</Function>\r\n"),
+            std::string::npos);
+  EXPECT_NE(self.find("<e.Message>speaker gone</e.Message>\r\n"), std::string::npos);
+  // The nested report fails the same way and is not reported again.
+  EXPECT_EQ(speaker.calls, 2);
+  EXPECT_TRUE(env_.network.sent.empty());
+}
+
+TEST_F(ExceptionReportTest, UnreadableMemoryFiguresDoNotRecurse) {
+  env_.host.memory_ok = false;
+  // The same failure reached through the host facts, which report through the writer.
+  tMemoryStatusRec memory;
+  GetMemoryStatus(ctx_, memory);
+  EXPECT_FALSE(memory.Valid);
+
+  // One report from GetMemoryStatus, one nested about the writer's own figures (same
+  // millisecond, same name: the outer one is written last and stays).
+  ASSERT_EQ(env_.network.sent.size(), 2u);
+  const auto reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  const std::string& report = reports.begin()->second;
+  EXPECT_NE(report.find("<Function>toolbelt.GetMemoryStatus:100</Function>"), std::string::npos);
+  EXPECT_NE(report.find("<UsedMemory>100.00% (0) </UsedMemory>"), std::string::npos);
+}
+
+TEST_F(ExceptionReportTest, GuardedBodyLeavesReportWithItsStage) {
+  int32_t trace = 100;
+  const bool completed = Guarded(ctx_, "APC.GoogleChartTemp", trace, [&] {
+    trace = 240;
+    throw Fault("EConvertError", "'x' is not a valid floating point value");
+  });
+  EXPECT_FALSE(completed);
+  const auto reports = Reports();
+  ASSERT_EQ(reports.size(), 1u);
+  EXPECT_EQ(reports.begin()->first, "E!RAZIVED-20250314140307123.XML");
+  EXPECT_NE(reports.begin()->second.find("<Function>APC.GoogleChartTemp:240</Function>"),
+            std::string::npos);
+  EXPECT_NE(reports.begin()->second.find("<ClassName>EConvertError</ClassName>"),
+            std::string::npos);
+}
+
+TEST_F(ExceptionReportTest, FailureSummaryGoesToTheActivityLog) {
+  int32_t trace = 100;
+  GuardedAndLogged(ctx_, "TVOZIvazure.ServiceExecute", trace, [&] {
+    trace = 310;
+    throw Fault("EIdSocketError", "Socket Error # 10065\r\nNo route to host.\r\nmore");
+  });
+  EXPECT_EQ(Reports().size(), 1u);
+  EXPECT_EQ(env_.files.Get("/opt/tempwarden/APC-20250314.CSV"),
+            "14:03:07.123,\"[14:03:07.123]\",\"RAZ-IVED  \",30000,"
+            "\"[Function=TVOZIvazure.ServiceExecute][ClassName=EIdSocketError]"
+            "[Message=Socket Error # 10065No route to host.\r\nmore][Trace=310]"
+            "[FileName=E!RAZIVED-{timestamp}.XML][Notes=]\"\r\n");
+}
+
+TEST(FailureSummaryTest, CommonForm) {
+  tExceptionRec rec;
+  rec.Function = "apc.PhoneHome";
+  rec.ClassName = "EConvertError";
+  rec.Message = "no line break";
+  rec.Trace = 0;
+  rec.FileName = "E!RAZIVED-{timestamp}.XML";
+  rec.Notes = "n";
+  EXPECT_EQ(FailureSummary(rec),
+            "[Function=apc.PhoneHome][ClassName=EConvertError][Message=no line break][Trace=0]"
+            "[FileName=E!RAZIVED-{timestamp}.XML][Notes=n]");
+}
+
+}  // namespace
+}  // namespace tw
