@@ -9,9 +9,14 @@ TEST(Base64Test, RfcVectorsAndPadding) {
   const struct {
     const char* in;
     const char* out;
-  } cases[] = {{"", ""},          {"f", "Zg=="},         {"fo", "Zm8="},
-               {"foo", "Zm9v"},   {"foob", "Zm9vYg=="},  {"fooba", "Zm9vYmE="},
-               {"foobar", "Zm9vYmFy"}, {"opsmail.brindle", "b3BzbWFpbC5icmluZGxl"},
+  } cases[] = {{"", ""},
+               {"f", "Zg=="},
+               {"fo", "Zm8="},
+               {"foo", "Zm9v"},
+               {"foob", "Zm9vYg=="},
+               {"fooba", "Zm9vYmE="},
+               {"foobar", "Zm9vYmFy"},
+               {"opsmail.brindle", "b3BzbWFpbC5icmluZGxl"},
                {"pq4tnvkxe", "cHE0dG52a3hl"}};
   for (const auto& c : cases) EXPECT_EQ(Base64Encode(c.in), c.out) << c.in;
   // Every byte value, high bit included, maps through the alphabet's ends.

@@ -20,9 +20,9 @@ struct tEmail {
   std::string Body;       // lines separated by CR LF
   std::string FromAddr;   // sender for "MAIL FROM" and the From header
   std::string ReplyTo;
-  int32_t Priority = 0;  // X-Priority; 0 stands for 3
-  bool HTML = false;     // multipart layout with an HTML body part
-  bool Debug = false;    // announce the connection by syslog and console
+  int32_t Priority = 0;    // X-Priority; 0 stands for 3
+  bool HTML = false;       // multipart layout with an HTML body part
+  bool Debug = false;      // announce the connection by syslog and console
   std::string Attachment;  // path of a file to attach; empty for none
 };
 

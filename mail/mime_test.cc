@@ -14,6 +14,22 @@ const char kPdf57[] = "%PDF-1.4 UPS temperature report, one page, 57 bytes long.
 const char kPdf57Base64[] =
     "JVBERi0xLjQgVVBTIHRlbXBlcmF0dXJlIHJlcG9ydCwgb25lIHBhZ2UsIDU3IGJ5dGVzIGxvbmcu";
 
+// The attachment part of "report.pdf" holding kPdf57: one full base64 line, whose own line
+// break and that of the part's last line give the empty line before the closing boundary.
+const std::string kReportPart = std::string(
+                                    "--=NextPart_Brindle_QWZ0000_MNPX0000\r\n"
+                                    "Content-Type: application/pdf;\r\n"
+                                    "\tname=\"report.pdf\"\r\n"
+                                    "Content-Transfer-Encoding: base64\r\n"
+                                    "Content-Disposition: attachment;\r\n"
+                                    "\tfilename=report.pdf;\r\n"
+                                    "\r\n") +
+                                kPdf57Base64 +
+                                "\r\n"
+                                "\r\n"
+                                "--=NextPart_Brindle_QWZ0000_MNPX0000--\r\n"
+                                "\r\n";
+
 class MimeTest : public ::testing::Test {
  protected:
   MimeTest() {
@@ -67,8 +83,8 @@ TEST_F(MimeTest, PriorityZeroStandsForThreeOthersAreWrittenAsTheyAre) {
   const struct {
     int32_t priority;
     const char* line;
-  } cases[] = {{0, "X-Priority: 3"}, {1, "X-Priority: 1"}, {5, "X-Priority: 5"},
-               {-2, "X-Priority: -2"}};
+  } cases[] = {
+      {0, "X-Priority: 3"}, {1, "X-Priority: 1"}, {5, "X-Priority: 5"}, {-2, "X-Priority: -2"}};
   for (const auto& c : cases) {
     for (bool html : {false, true}) {
       tEmail mail = Alert();
@@ -129,19 +145,8 @@ TEST_F(MimeTest, AttachmentOf57BytesIsOneFullLineThenAnEmptyLine) {
             "--=NextPart_Brindle_QWZ0000_MNPX0000\r\n"
             "Content-Type: text/html; charset=\"us-ascii\"\r\n"
             "\r\n"
-            "<p>see report</p>\r\n"
-            "--=NextPart_Brindle_QWZ0000_MNPX0000\r\n"
-            "Content-Type: application/pdf;\r\n"
-            "\tname=\"report.pdf\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment;\r\n"
-            "\tfilename=report.pdf;\r\n"
-            "\r\n" +
-                std::string(kPdf57Base64) +
-                "\r\n"
-                "\r\n"
-                "--=NextPart_Brindle_QWZ0000_MNPX0000--\r\n"
-                "\r\n");
+            "<p>see report</p>\r\n" +
+                kReportPart);
 }
 
 TEST_F(MimeTest, AttachmentOf58BytesEndsWithAShortLineAndNoEmptyLine) {
@@ -169,8 +174,11 @@ TEST_F(MimeTest, AttachmentNameIsTheFileNameAlone) {
   const struct {
     const char* path;
     const char* name;
-  } cases[] = {{"C:\\Tempwarden\\reports\\ups.pdf", "ups.pdf"}, {"D:ups.pdf", "ups.pdf"},
-               {"reports/2024/ups.pdf", "ups.pdf"}, {"ups.pdf", "ups.pdf"}, {"reports/", ""}};
+  } cases[] = {{"C:\\Tempwarden\\reports\\ups.pdf", "ups.pdf"},
+               {"D:ups.pdf", "ups.pdf"},
+               {"reports/2024/ups.pdf", "ups.pdf"},
+               {"ups.pdf", "ups.pdf"},
+               {"reports/", ""}};
   for (const auto& c : cases) EXPECT_EQ(AttachmentName(c.path, "/"), c.name) << c.path;
 }
 
@@ -210,19 +218,8 @@ TEST_F(MimeTest, PlainMailWithAttachmentBecomesMultipart) {
             "\tcharset=\"iso-8859-1\";\r\n"
             "\treply-type=original\r\n"
             "\r\n"
-            "[Msg=New Low temp]\r\n[Host=SRV1]\r\n"
-            "--=NextPart_Brindle_QWZ0000_MNPX0000\r\n"
-            "Content-Type: application/pdf;\r\n"
-            "\tname=\"report.pdf\"\r\n"
-            "Content-Transfer-Encoding: base64\r\n"
-            "Content-Disposition: attachment;\r\n"
-            "\tfilename=report.pdf;\r\n"
-            "\r\n" +
-                std::string(kPdf57Base64) +
-                "\r\n"
-                "\r\n"
-                "--=NextPart_Brindle_QWZ0000_MNPX0000--\r\n"
-                "\r\n");
+            "[Msg=New Low temp]\r\n[Host=SRV1]\r\n" +
+                kReportPart);
 }
 
 TEST_F(MimeTest, DateIsTakenWhenTheMessageIsComposed) {

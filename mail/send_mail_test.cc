@@ -35,14 +35,27 @@ TEST_F(SendMailTest, RecordsThatCannotBeSentNeverReachTheNetwork) {
     void (*change)(tEmail&);
     int32_t result;
   } cases[] = {
-      {"no relay", [](tEmail& m) { m.SMTPRelay.clear(); m.ToAddr.clear(); }, kMailNoRelay},
+      {"no relay",
+       [](tEmail& m) {
+         m.SMTPRelay.clear();
+         m.ToAddr.clear();
+       },
+       kMailNoRelay},
       {"no lists", [](tEmail& m) { m.ToAddr.clear(); }, kMailNoRecipient},
       {"<> in To", [](tEmail& m) { m.ToAddr = "a@example.test,<>"; }, kMailBadRecipient},
       {"<> in Cc", [](tEmail& m) { m.CCAddr = "<>"; }, kMailBadRecipient},
       {"<> in Other", [](tEmail& m) { m.OtherAddr = "x<>y"; }, kMailBadRecipient},
-      {"lists without an address", [](tEmail& m) { m.ToAddr = " , ;"; m.CCAddr = ";"; },
+      {"lists without an address",
+       [](tEmail& m) {
+         m.ToAddr = " , ;";
+         m.CCAddr = ";";
+       },
        kMailNoRecipient},
-      {"only the other list", [](tEmail& m) { m.ToAddr.clear(); m.OtherAddr = "p@example.test"; },
+      {"only the other list",
+       [](tEmail& m) {
+         m.ToAddr.clear();
+         m.OtherAddr = "p@example.test";
+       },
        kMailNoRecipient},
       {"port above 65535", [](tEmail& m) { m.SMTPPort = 65536; }, kMailOtherFailure},
       {"negative port", [](tEmail& m) { m.SMTPPort = -25; }, kMailOtherFailure},
@@ -134,7 +147,8 @@ TEST_F(SendMailTest, TimeStampUsesTheRegionalTimeSeparator) {
   FakeSmtpPeer relay(&env_.network);
   ASSERT_EQ(SendMail(env_.ctx, Mail()), kMailSent);
   ASSERT_FALSE(console_.lines.empty());
-  EXPECT_EQ(console_.lines[0].text, " 2023-03-15 13.02.03.004 Connected to relay.test on TCP port 25");
+  EXPECT_EQ(console_.lines[0].text,
+            " 2023-03-15 13.02.03.004 Connected to relay.test on TCP port 25");
 }
 
 TEST(SmtpHelpersTest, AddressListsSplitAndTrimmed) {

@@ -148,8 +148,7 @@ int32_t ResultFromFailureText(const std::string& message) {
   return kMailOtherFailure;
 }
 
-int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account,
-                 const SmtpLimits& limits) {
+int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const SmtpLimits& limits) {
   try {
     if (mail.SMTPRelay.empty()) return kMailNoRelay;
     if (mail.ToAddr.empty() && mail.CCAddr.empty() && mail.OtherAddr.empty()) {

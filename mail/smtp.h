@@ -15,15 +15,15 @@ namespace tw {
 // Results of SendMail. Failures that carry a socket error number give its negative
 // (-10054 reset, -10060 timed out, -10061 refused, -11001 host not found, -11004 no address).
 constexpr int32_t kMailSent = 0;
-constexpr int32_t kMailSyntaxError = -501;     // 501 to MAIL FROM or to the recipients
-constexpr int32_t kMailAuthRequired = -530;    // 530 to MAIL FROM
-constexpr int32_t kMailAuthRejected = -535;    // 535 to MAIL FROM
-constexpr int32_t kMailNoMailbox = -550;       // 550 to the recipients
-constexpr int32_t kMailNoRelay = -600;         // SMTPRelay empty
-constexpr int32_t kMailNoRecipient = -601;     // no address to deliver to
-constexpr int32_t kMailBadRecipient = -602;    // "<>" in an address list
-constexpr int32_t kMailRelayBusy = -606;       // failure text holds "4.3.2"
-constexpr int32_t kMailNotConnected = -607;    // the relay closed the connection at once
+constexpr int32_t kMailSyntaxError = -501;   // 501 to MAIL FROM or to the recipients
+constexpr int32_t kMailAuthRequired = -530;  // 530 to MAIL FROM
+constexpr int32_t kMailAuthRejected = -535;  // 535 to MAIL FROM
+constexpr int32_t kMailNoMailbox = -550;     // 550 to the recipients
+constexpr int32_t kMailNoRelay = -600;       // SMTPRelay empty
+constexpr int32_t kMailNoRecipient = -601;   // no address to deliver to
+constexpr int32_t kMailBadRecipient = -602;  // "<>" in an address list
+constexpr int32_t kMailRelayBusy = -606;     // failure text holds "4.3.2"
+constexpr int32_t kMailNotConnected = -607;  // the relay closed the connection at once
 constexpr int32_t kMailOtherFailure = -699;
 
 // The account used when the settings name none.

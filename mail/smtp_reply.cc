@@ -46,8 +46,8 @@ SmtpReplyReader::Status SmtpReplyReader::Next(SmtpReply* reply) {
     partial_size_ += line.size() + 2;
     if (partial_size_ > kMaxReplyLength) break;
     if (partial_.lines.empty()) {
-      partial_.code = HasCode(line) ? (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0')
-                                    : 0;
+      partial_.code =
+          HasCode(line) ? (line[0] - '0') * 100 + (line[1] - '0') * 10 + (line[2] - '0') : 0;
     }
     const bool more = IsContinuation(line);
     partial_.lines.push_back(std::move(line));

@@ -44,14 +44,14 @@ TEST(SmtpReplyTest, LineShapes) {
     const char* text;
   } cases[] = {
       {"220 relay ready\r\n", 220, "220 relay ready"},
-      {"250\r\n", 250, "250"},                          // code alone ends the reply
-      {"250 OK\n", 250, "250 OK"},                      // bare LF ends a line too
+      {"250\r\n", 250, "250"},                            // code alone ends the reply
+      {"250 OK\n", 250, "250 OK"},                        // bare LF ends a line too
       {"421 4.3.2 busy\r\r\n", 421, "421 4.3.2 busy\r"},  // only the CR before LF goes
-      {"hello\r\n", 0, "hello"},                        // no code: a reply of its own
+      {"hello\r\n", 0, "hello"},                          // no code: a reply of its own
       {"25\r\n", 0, "25"},
-      {"2x0-a\r\n", 0, "2x0-a"},                        // no code, so no continuation
+      {"2x0-a\r\n", 0, "2x0-a"},  // no code, so no continuation
       {"\r\n", 0, ""},
-      {"250-a\r\n550 b\r\n", 250, "250-a\r\n550 b"},    // the first line's code counts
+      {"250-a\r\n550 b\r\n", 250, "250-a\r\n550 b"},  // the first line's code counts
       {"250-a\r\nno code\r\n", 250, "250-a\r\nno code"},
   };
   for (const auto& c : cases) {

@@ -154,40 +154,99 @@ void NoChange(tEmail&, tSmtpAccount&, SmtpLimits&) {}
 TEST_F(SmtpRelayTest, RelayRepliesAndTheirResults) {
   TW_REQUIRE_PRIVATE_NETWORK();
   const std::vector<Scenario> scenarios = {
-      {"550 to the only recipient", {"--reply", "RCPT=550 5.1.1 <ops@example.test>: Recipient "
-                                                "address rejected"},
-       NoChange, kMailNoMailbox, "RCPT TO:<ops@example.test>", {"DATA", "QUIT"}},
-      {"501 to the recipient", {"--reply", "RCPT=501 5.1.3 Bad recipient address syntax"},
-       NoChange, kMailSyntaxError, "RCPT TO:<ops@example.test>", {"DATA", "QUIT"}},
-      {"501 to MAIL FROM with the null sender", {"--reply", "MAIL=501 5.1.7 Bad sender"},
-       [](tEmail& m, tSmtpAccount&, SmtpLimits&) { m.FromAddr.clear(); }, kMailSyntaxError,
-       "MAIL FROM: <>", {"RCPT", "QUIT"}},
-      {"530 to MAIL FROM", {"--reply", "MAIL=530 5.7.0 Authentication required"}, NoChange,
-       kMailAuthRequired, "MAIL FROM: <ups@example.test>", {"RCPT", "QUIT"}},
-      {"535 to MAIL FROM", {"--reply", "MAIL=535 5.7.8 Authentication credentials invalid"},
-       NoChange, kMailAuthRejected, "MAIL FROM: <ups@example.test>", {"RCPT", "QUIT"}},
+      {"550 to the only recipient",
+       {"--reply", "RCPT=550 5.1.1 <ops@example.test>: Recipient address rejected"},
+       NoChange,
+       kMailNoMailbox,
+       "RCPT TO:<ops@example.test>",
+       {"DATA", "QUIT"}},
+      {"501 to the recipient",
+       {"--reply", "RCPT=501 5.1.3 Bad recipient address syntax"},
+       NoChange,
+       kMailSyntaxError,
+       "RCPT TO:<ops@example.test>",
+       {"DATA", "QUIT"}},
+      {"501 to MAIL FROM with the null sender",
+       {"--reply", "MAIL=501 5.1.7 Bad sender"},
+       [](tEmail& m, tSmtpAccount&, SmtpLimits&) { m.FromAddr.clear(); },
+       kMailSyntaxError,
+       "MAIL FROM: <>",
+       {"RCPT", "QUIT"}},
+      {"530 to MAIL FROM",
+       {"--reply", "MAIL=530 5.7.0 Authentication required"},
+       NoChange,
+       kMailAuthRequired,
+       "MAIL FROM: <ups@example.test>",
+       {"RCPT", "QUIT"}},
+      {"535 to MAIL FROM",
+       {"--reply", "MAIL=535 5.7.8 Authentication credentials invalid"},
+       NoChange,
+       kMailAuthRejected,
+       "MAIL FROM: <ups@example.test>",
+       {"RCPT", "QUIT"}},
       // Reported as the failure it is, not as a mail sent.
-      {"421 to MAIL FROM", {"--reply", "MAIL=421 relay.test Too many connections"}, NoChange,
-       kMailOtherFailure, "MAIL FROM: <ups@example.test>", {"RCPT", "QUIT"}},
-      {"421 4.3.2 to MAIL FROM", {"--reply", "MAIL=421 4.3.2 System shutting down"}, NoChange,
-       kMailRelayBusy, "MAIL FROM: <ups@example.test>", {"RCPT", "QUIT"}},
-      {"554 to DATA", {"--reply", "DATA=554 5.5.1 Error: no valid recipients"}, NoChange,
-       kMailOtherFailure, "DATA", {"Subject:", "QUIT"}},
-      {"554 to the end of the data", {"--reply", "EOD=554 5.7.1 Message rejected"}, NoChange,
-       kMailOtherFailure, "QUIT", {}},
-      {"greeting 421 with 4.3.2", {"--greeting", "421 4.3.2 Service not available"}, NoChange,
-       kMailRelayBusy, nullptr, {"EHLO"}},
-      {"AUTH LOGIN rejected", {"--password", "another"}, NoChange, kMailOtherFailure,
-       "cHE0dG52a3hl", {"MAIL", "QUIT"}},
-      {"reset while waiting for the recipient's reply", {"--reset-on", "RCPT"}, NoChange,
-       -10054, "RCPT TO:<ops@example.test>", {"DATA"}},
-      {"silence after connect", {"--silent"},
-       [](tEmail&, tSmtpAccount&, SmtpLimits& l) { l.reply_ms = 300; }, -10060, nullptr, {}},
-      {"own account where the relay offers no AUTH", {"--no-auth"},
-       [](tEmail&, tSmtpAccount& a, SmtpLimits&) { a = {"ups-alerts", "s3cret"}; },
-       kMailOtherFailure, "AUTH LOGIN", {"MAIL"}},
-      {"relay closes together with its EHLO reply", {"--close-after-ehlo"}, NoChange,
-       kMailNotConnected, "EHLO SRV1", {"AUTH", "MAIL", "QUIT"}},
+      {"421 to MAIL FROM",
+       {"--reply", "MAIL=421 relay.test Too many connections"},
+       NoChange,
+       kMailOtherFailure,
+       "MAIL FROM: <ups@example.test>",
+       {"RCPT", "QUIT"}},
+      {"421 4.3.2 to MAIL FROM",
+       {"--reply", "MAIL=421 4.3.2 System shutting down"},
+       NoChange,
+       kMailRelayBusy,
+       "MAIL FROM: <ups@example.test>",
+       {"RCPT", "QUIT"}},
+      {"554 to DATA",
+       {"--reply", "DATA=554 5.5.1 Error: no valid recipients"},
+       NoChange,
+       kMailOtherFailure,
+       "DATA",
+       {"Subject:", "QUIT"}},
+      {"554 to the end of the data",
+       {"--reply", "EOD=554 5.7.1 Message rejected"},
+       NoChange,
+       kMailOtherFailure,
+       "QUIT",
+       {}},
+      {"greeting 421 with 4.3.2",
+       {"--greeting", "421 4.3.2 Service not available"},
+       NoChange,
+       kMailRelayBusy,
+       nullptr,
+       {"EHLO"}},
+      {"AUTH LOGIN rejected",
+       {"--password", "another"},
+       NoChange,
+       kMailOtherFailure,
+       "cHE0dG52a3hl",
+       {"MAIL", "QUIT"}},
+      {"reset while waiting for the recipient's reply",
+       {"--reset-on", "RCPT"},
+       NoChange,
+       -10054,
+       "RCPT TO:<ops@example.test>",
+       {"DATA"}},
+      {"silence after connect",
+       {"--silent"},
+       [](tEmail&, tSmtpAccount&, SmtpLimits& l) { l.reply_ms = 300; },
+       -10060,
+       nullptr,
+       {}},
+      {"own account where the relay offers no AUTH",
+       {"--no-auth"},
+       [](tEmail&, tSmtpAccount& a, SmtpLimits&) {
+         a = {"ups-alerts", "s3cret"};
+       },
+       kMailOtherFailure,
+       "AUTH LOGIN",
+       {"MAIL"}},
+      {"relay closes together with its EHLO reply",
+       {"--close-after-ehlo"},
+       NoChange,
+       kMailNotConnected,
+       "EHLO SRV1",
+       {"AUTH", "MAIL", "QUIT"}},
   };
   for (const Scenario& s : scenarios) {
     SCOPED_TRACE(s.name);
@@ -273,9 +332,9 @@ TEST_F(SmtpRelayTest, ConfiguredAccountIsUsedAndItsPasswordNeverShown) {
 
 TEST_F(SmtpRelayTest, MultiLineRepliesAreReadWhole) {
   TW_REQUIRE_PRIVATE_NETWORK();
-  ASSERT_TRUE(relay_.Start(
-      {"--reply", "MAIL=250-2.1.0 Sender ok|250-2.1.0 Checked twice|250 2.1.0 Ok", "--reply",
-       "RCPT:second@example.test=550 5.1.1 No such user"}));
+  ASSERT_TRUE(
+      relay_.Start({"--reply", "MAIL=250-2.1.0 Sender ok|250-2.1.0 Checked twice|250 2.1.0 Ok",
+                    "--reply", "RCPT:second@example.test=550 5.1.1 No such user"}));
   tEmail mail = Mail();
   mail.ToAddr = "ops@example.test,second@example.test";
   // Read line by line, the two continuation lines would stand in for the replies to the
@@ -298,9 +357,9 @@ TEST_F(SmtpRelayTest, EveryAddressOfToAndCcGetsItsOwnRecipientCommand) {
   for (const std::string& line : ClientLines()) {
     if (line.rfind("RCPT", 0) == 0) rcpt.push_back(line);
   }
-  const std::vector<std::string> expected = {
-      "RCPT TO:<a@example.test>", "RCPT TO:<b@example.test>", "RCPT TO:<c@example.test>",
-      "RCPT TO:<boss@example.test>"};
+  const std::vector<std::string> expected = {"RCPT TO:<a@example.test>", "RCPT TO:<b@example.test>",
+                                             "RCPT TO:<c@example.test>",
+                                             "RCPT TO:<boss@example.test>"};
   EXPECT_EQ(rcpt, expected);
   std::vector<std::string> echoes;
   for (const std::string& text : ConsoleTexts()) {

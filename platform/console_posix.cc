@@ -10,9 +10,12 @@ namespace {
 // The ANSI sequence closest to each console text attribute.
 const char* AnsiColour(ConsoleColour colour) {
   switch (colour) {
-    case ConsoleColour::kBrightGreen: return "\x1b[92m";
-    case ConsoleColour::kBrightRed: return "\x1b[91m";
-    case ConsoleColour::kNormal: break;
+    case ConsoleColour::kBrightGreen:
+      return "\x1b[92m";
+    case ConsoleColour::kBrightRed:
+      return "\x1b[91m";
+    case ConsoleColour::kNormal:
+      break;
   }
   return "\x1b[0m";
 }

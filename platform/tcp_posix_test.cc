@@ -1,10 +1,9 @@
 // The TCP client of the network seam against peers made of plain sockets on loopback.
 #include <arpa/inet.h>
+#include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include "platform/network.h"
 #include "tests/isolation.h"
@@ -100,7 +99,7 @@ TEST(TcpPosixTest, ConnectFailuresCarryTheWindowsNumbers) {
     std::string host;
     int code;
   } cases[] = {
-      {"127.0.0.1", kWsaConnRefused},  // nothing listens
+      {"127.0.0.1", kWsaConnRefused},   // nothing listens
       {"bad..host", kWsaHostNotFound},  // a name that cannot exist
       {"::1", kWsaNoData},              // a name without an IPv4 address
   };

@@ -31,9 +31,11 @@ class SmtpRelayProcess {
   bool Start(const std::vector<std::string>& switches) {
     int out[2];
     if (pipe(out) != 0) return false;
-    std::vector<std::string> args = {"/usr/bin/python3", std::string(TW_SOURCE_DIR) +
-                                     "/tests/smtp_server.py", "--transcript",
-                                     dir_.path() + "transcript.txt", "--raw",
+    std::vector<std::string> args = {"/usr/bin/python3",
+                                     std::string(TW_SOURCE_DIR) + "/tests/smtp_server.py",
+                                     "--transcript",
+                                     dir_.path() + "transcript.txt",
+                                     "--raw",
                                      dir_.path() + "raw.bin"};
     args.insert(args.end(), switches.begin(), switches.end());
     const std::string err_path = dir_.path() + "stderr.txt";
