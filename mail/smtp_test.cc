@@ -433,12 +433,7 @@ TEST_F(SmtpRelayTest, WithoutAConsoleTheExchangeGoesOn) {
 
 TEST_F(SmtpRelayTest, RelaysThatCannotBeReached) {
   TW_REQUIRE_PRIVATE_NETWORK();
-  uint16_t closed_port;
-  {
-    SmtpRelayProcess probe;
-    ASSERT_TRUE(probe.Start({}));
-    closed_port = probe.port();
-  }
+  const uint16_t closed_port = 1;  // nothing listens there in the private namespace
   const struct {
     const char* relay;
     int32_t result;
