@@ -11,6 +11,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64
   iproute2 util-linux
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
+  python3-aiosmtpd  # mail: the SMTP relay of the mail tests
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -75,4 +75,15 @@ bool FakeNetwork::ResolveIPv4(const std::string& host, std::string* ipv4, NetErr
   return true;
 }
 
+std::unique_ptr<TcpConnection> FakeNetwork::ConnectTcp(const std::string& host, uint16_t port,
+                                                       uint32_t timeout_ms, NetError* error) {
+  connect_timeouts.push_back(timeout_ms);
+  std::string ipv4;
+  if (!ResolveIPv4(host, &ipv4, error)) return nullptr;
+  std::unique_ptr<TcpConnection> connection;
+  if (tcp_peer) connection = tcp_peer(ipv4, port);
+  if (!connection) Fail(error, kWsaConnRefused);
+  return connection;
+}
+
 }  // namespace tw

@@ -1,5 +1,6 @@
 // A scripted network for tests: records every datagram sent, answers receives from a script,
-// resolves names from a table and fails where told to.
+// resolves names from a table and fails where told to. TCP connections come from a peer the
+// test plugs in.
 #ifndef TEMPWARDEN_PLATFORM_FAKE_NETWORK_H_
 #define TEMPWARDEN_PLATFORM_FAKE_NETWORK_H_
 
@@ -32,6 +33,10 @@ class FakeNetwork : public Network {
   std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override;
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override;
   std::vector<std::string> LocalIPv4Addresses() override { return local_addresses; }
+  // Resolves `host` like ResolveIPv4, then hands out what `tcp_peer` makes for the address;
+  // without a peer (or when it makes none) the connection is refused (10061).
+  std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, uint16_t port,
+                                            uint32_t timeout_ms, NetError* error) override;
 
   // Test controls and records.
   std::vector<std::string> local_addresses = {"127.0.0.1"};
@@ -43,6 +48,8 @@ class FakeNetwork : public Network {
   int send_error = 0;               // non-zero: every send fails with it
   int bind_error = 0;               // non-zero: every bind fails with it
   int open_sockets = 0;             // sockets not yet destroyed
+  std::function<std::unique_ptr<TcpConnection>(const std::string& ipv4, uint16_t port)> tcp_peer;
+  std::vector<uint32_t> connect_timeouts;  // the limit each TCP connect was given
 };
 
 }  // namespace tw

@@ -1,4 +1,5 @@
-// The network seam: UDP datagrams, host-name resolution and the local IPv4 addresses.
+// The network seam: UDP datagrams, TCP client connections, host-name resolution and the local
+// IPv4 addresses.
 //
 // Failures carry the Windows socket error number on every platform (10051 network
 // unreachable, 10054 connection reset, 10060 timed out, 10061 connection refused, 11001 host
@@ -50,11 +51,36 @@ class UdpSocket {
                            std::string* from_ipv4, uint16_t* from_port, NetError* error) = 0;
 };
 
+// One TCP client connection; closed when destroyed. Every wait is bounded by the caller's
+// limit, so a peer that stops talking or reading cannot hold the caller.
+class TcpConnection {
+ public:
+  virtual ~TcpConnection() = default;
+
+  // Sends all of `data`, waiting at most `timeout_ms` in all for the peer to take it.
+  // False on timeout (10060) or failure (10054 when the peer reset the connection).
+  virtual bool Send(const std::string& data, uint32_t timeout_ms, NetError* error) = 0;
+  // Waits up to `timeout_ms` for data and returns what has arrived, at most `max_size` bytes.
+  // True with an empty `data` means the peer closed the connection in order.
+  // False on timeout (10060) or failure (10054 when the peer reset the connection).
+  virtual bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data,
+                       NetError* error) = 0;
+  // False once the peer has closed or reset the connection and no data is left to read.
+  // Does not wait and consumes nothing.
+  virtual bool PeerOpen() = 0;
+};
+
 class Network {
  public:
   virtual ~Network() = default;
 
   virtual std::unique_ptr<UdpSocket> OpenUdp(NetError* error) = 0;
+
+  // Connects to `host` (a host name, resolved to its first IPv4 address, or a dotted IPv4
+  // address) at `port`, giving up after `timeout_ms`. Null on failure: 11001 / 11004 when the
+  // name does not resolve, 10061 refused, 10060 no answer within the limit.
+  virtual std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, uint16_t port,
+                                                    uint32_t timeout_ms, NetError* error) = 0;
 
   // A dotted IPv4 address for a host name or address text.
   virtual bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) = 0;

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 #include "platform/network.h"
@@ -53,6 +54,39 @@ bool ToAddress(const std::string& ipv4, uint16_t port, sockaddr_in* out) {
     return true;
   }
   return inet_pton(AF_INET, ipv4.c_str(), &out->sin_addr) == 1;
+}
+
+bool ResolveName(const std::string& host, std::string* ipv4, NetError* error) {
+  in_addr literal{};
+  if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
+    *ipv4 = host;
+    return true;
+  }
+  addrinfo hints{};
+  hints.ai_family = AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  addrinfo* result = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  if (rc != 0 || result == nullptr) {
+    int code = kWsaHostNotFound;
+    if (rc == EAI_AGAIN) code = kWsaTryAgain;
+    if (rc == EAI_FAIL) code = kWsaNoRecovery;
+#ifdef EAI_NODATA
+    if (rc == EAI_NODATA) code = kWsaNoData;
+#endif
+#ifdef EAI_ADDRFAMILY
+    if (rc == EAI_ADDRFAMILY) code = kWsaNoData;
+#endif
+    if (rc == EAI_SYSTEM) code = WsaCodeFromErrno(errno);
+    if (result != nullptr) ::freeaddrinfo(result);
+    return Fail(error, code);
+  }
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, text,
+            sizeof text);
+  ::freeaddrinfo(result);
+  *ipv4 = text;
+  return true;
 }
 
 class PosixUdpSocket : public UdpSocket {
@@ -129,6 +163,84 @@ class PosixUdpSocket : public UdpSocket {
   int fd_;
 };
 
+// Milliseconds left until `deadline`, never negative.
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+// Waits for `events` on `fd` until `deadline`: 1 ready, 0 timed out, -1 failed (errno set).
+int WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    pollfd p{fd, events, 0};
+    const int ready = ::poll(&p, 1, MillisecondsLeft(deadline));
+    if (ready >= 0 || errno != EINTR) return ready;
+  }
+}
+
+std::chrono::steady_clock::time_point DeadlineAfter(uint32_t timeout_ms) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+// The socket stays non-blocking for its whole life, so that no call can wait longer than
+// the limit its caller gives.
+class PosixTcpConnection : public TcpConnection {
+ public:
+  explicit PosixTcpConnection(int fd) : fd_(fd) {}
+  ~PosixTcpConnection() override { ::close(fd_); }
+
+  bool Send(const std::string& data, uint32_t timeout_ms, NetError* error) override {
+    const auto deadline = DeadlineAfter(timeout_ms);
+    size_t done = 0;
+    while (done < data.size()) {
+      const ssize_t n = ::send(fd_, data.data() + done, data.size() - done, MSG_NOSIGNAL);
+      if (n > 0) {
+        done += static_cast<size_t>(n);
+        continue;
+      }
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+        return Fail(error, WsaCodeFromErrno(errno));
+      }
+      const int ready = WaitFor(fd_, POLLOUT, deadline);
+      if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
+      if (ready == 0) return Fail(error, kWsaTimedOut);
+    }
+    return true;
+  }
+
+  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data,
+               NetError* error) override {
+    const auto deadline = DeadlineAfter(timeout_ms);
+    std::string buffer(max_size == 0 ? 1 : max_size, '\0');
+    for (;;) {
+      const ssize_t n = ::recv(fd_, buffer.data(), buffer.size(), 0);
+      if (n >= 0) {
+        buffer.resize(static_cast<size_t>(n));
+        *data = std::move(buffer);
+        return true;
+      }
+      if (errno == EINTR) continue;
+      if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(error, WsaCodeFromErrno(errno));
+      const int ready = WaitFor(fd_, POLLIN, deadline);
+      if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
+      if (ready == 0) return Fail(error, kWsaTimedOut);
+    }
+  }
+
+  bool PeerOpen() override {
+    char byte;
+    const ssize_t n = ::recv(fd_, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+    if (n > 0) return true;
+    if (n == 0) return false;
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+  }
+
+ private:
+  int fd_;
+};
+
 class PosixNetwork : public Network {
  public:
   std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override {
@@ -141,37 +253,11 @@ class PosixNetwork : public Network {
   }
 
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
-    in_addr literal{};
-    if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
-      *ipv4 = host;
-      return true;
-    }
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    hints.ai_socktype = SOCK_DGRAM;
-    addrinfo* result = nullptr;
-    const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
-    if (rc != 0 || result == nullptr) {
-      int code = kWsaHostNotFound;
-      if (rc == EAI_AGAIN) code = kWsaTryAgain;
-      if (rc == EAI_FAIL) code = kWsaNoRecovery;
-#ifdef EAI_NODATA
-      if (rc == EAI_NODATA) code = kWsaNoData;
-#endif
-#ifdef EAI_ADDRFAMILY
-      if (rc == EAI_ADDRFAMILY) code = kWsaNoData;
-#endif
-      if (rc == EAI_SYSTEM) code = WsaCodeFromErrno(errno);
-      if (result != nullptr) ::freeaddrinfo(result);
-      return Fail(error, code);
-    }
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, text,
-              sizeof text);
-    ::freeaddrinfo(result);
-    *ipv4 = text;
-    return true;
+    return ResolveName(host, ipv4, error);
   }
+
+  std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, uint16_t port,
+                                            uint32_t timeout_ms, NetError* error) override;
 
   std::vector<std::string> LocalIPv4Addresses() override {
     std::vector<std::string> out;
@@ -188,6 +274,41 @@ class PosixNetwork : public Network {
     return out;
   }
 };
+
+std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host, uint16_t port,
+                                                        uint32_t timeout_ms, NetError* error) {
+  std::string ipv4;
+  if (!ResolveName(host, &ipv4, error)) return nullptr;
+  sockaddr_in addr;
+  if (!ToAddress(ipv4, port, &addr)) {
+    Fail(error, 10049);
+    return nullptr;
+  }
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) {
+    Fail(error, WsaCodeFromErrno(errno));
+    return nullptr;
+  }
+  auto connection = std::make_unique<PosixTcpConnection>(fd);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return connection;
+  if (errno != EINPROGRESS && errno != EINTR) {
+    Fail(error, WsaCodeFromErrno(errno));
+    return nullptr;
+  }
+  const int ready = WaitFor(fd, POLLOUT, DeadlineAfter(timeout_ms));
+  if (ready <= 0) {
+    Fail(error, ready == 0 ? kWsaTimedOut : WsaCodeFromErrno(errno));
+    return nullptr;
+  }
+  int so_error = 0;
+  socklen_t len = sizeof so_error;
+  if (::getsockopt(fd, SOL_SOCKET, SO_ERROR, &so_error, &len) != 0) so_error = errno;
+  if (so_error != 0) {
+    Fail(error, WsaCodeFromErrno(so_error));
+    return nullptr;
+  }
+  return connection;
+}
 
 }  // namespace
 

@@ -1,0 +1,207 @@
+// SendMail's checks, result mapping and the parts of the exchange that need a scripted relay.
+#include <gtest/gtest.h>
+
+#include "mail/fake_smtp_peer.h"
+#include "mail/smtp.h"
+#include "platform/fake_console.h"
+#include "platform/fake_env.h"
+#include "toolbelt/syslog.h"
+
+namespace tw {
+namespace {
+
+class SendMailTest : public ::testing::Test {
+ protected:
+  SendMailTest() { env_.ctx.env.console = &console_; }
+
+  static tEmail Mail() {
+    tEmail mail;
+    mail.SMTPRelay = "relay.test";
+    mail.SMTPPort = 25;
+    mail.FromAddr = "ups@example.test";
+    mail.ToAddr = "ops@example.test";
+    mail.Subject = "APC UPS: New Low temp";
+    mail.Body = "[Msg=New Low temp]";
+    return mail;
+  }
+
+  FakeEnv env_;
+  FakeConsole console_;
+};
+
+TEST_F(SendMailTest, RecordsThatCannotBeSentNeverReachTheNetwork) {
+  const struct {
+    const char* name;
+    void (*change)(tEmail&);
+    int32_t result;
+  } cases[] = {
+      {"no relay",
+       [](tEmail& m) {
+         m.SMTPRelay.clear();
+         m.ToAddr.clear();
+       },
+       kMailNoRelay},
+      {"no lists", [](tEmail& m) { m.ToAddr.clear(); }, kMailNoRecipient},
+      {"<> in To", [](tEmail& m) { m.ToAddr = "a@example.test,<>"; }, kMailBadRecipient},
+      {"<> in Cc", [](tEmail& m) { m.CCAddr = "<>"; }, kMailBadRecipient},
+      {"<> in Other", [](tEmail& m) { m.OtherAddr = "x<>y"; }, kMailBadRecipient},
+      {"lists without an address",
+       [](tEmail& m) {
+         m.ToAddr = " , ;";
+         m.CCAddr = ";";
+       },
+       kMailNoRecipient},
+      {"only the other list",
+       [](tEmail& m) {
+         m.ToAddr.clear();
+         m.OtherAddr = "p@example.test";
+       },
+       kMailNoRecipient},
+      {"port above 65535", [](tEmail& m) { m.SMTPPort = 65536; }, kMailOtherFailure},
+      {"negative port", [](tEmail& m) { m.SMTPPort = -25; }, kMailOtherFailure},
+  };
+  for (const auto& c : cases) {
+    tEmail mail = Mail();
+    c.change(mail);
+    EXPECT_EQ(SendMail(env_.ctx, mail), c.result) << c.name;
+  }
+  EXPECT_TRUE(env_.network.connect_timeouts.empty());
+  EXPECT_TRUE(console_.lines.empty());
+}
+
+TEST_F(SendMailTest, ConnectUsesTheConnectLimit) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  EXPECT_EQ(SendMail(env_.ctx, Mail()), -10061);  // no peer: refused
+  EXPECT_EQ(env_.network.connect_timeouts, std::vector<uint32_t>{kSmtpConnectLimitMs});
+  EXPECT_EQ(SendMail(env_.ctx, Mail(), tSmtpAccount(), SmtpLimits{1234, 50}), -10061);
+  EXPECT_EQ(env_.network.connect_timeouts.back(), 1234u);
+  tEmail unknown = Mail();
+  unknown.SMTPRelay = "unknown.test";
+  EXPECT_EQ(SendMail(env_.ctx, unknown), -11001);
+}
+
+TEST_F(SendMailTest, DebugAnnouncesTheConnectionAfterAuthenticationBeforeMailFrom) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  // The syslog sender is built separately; until it sends, there is nothing to watch.
+  PostSyslogMsg(env_.ctx, tSyslogRec{77000, "probe", "", 0, 0}, "");
+  if (env_.network.sent.empty()) GTEST_SKIP() << "the syslog sender sends nothing yet";
+  const size_t before = env_.network.sent.size();
+
+  FakeSmtpPeer relay(&env_.network);
+  tEmail mail = Mail();
+  mail.Debug = true;
+  ASSERT_EQ(SendMail(env_.ctx, mail), kMailSent);
+  ASSERT_EQ(env_.network.sent.size(), before + 1);
+  const FakeNetwork::Datagram& d = env_.network.sent.back();
+  EXPECT_EQ(d.to_ipv4, "255.255.255.255");
+  EXPECT_EQ(d.to_port, 514);
+  EXPECT_NE(d.payload.find(" smtp.SendMail():400 Connecting to relay.test on TCP port 25 "),
+            std::string::npos)
+      << d.payload;
+  EXPECT_NE(d.payload.find("(ID=77000)"), std::string::npos);
+  bool from_mail_on = false;
+  for (const FakeSmtpPeer::Line& line : relay.received) {
+    from_mail_on = from_mail_on || line.text.rfind("MAIL FROM:", 0) == 0;
+    EXPECT_EQ(line.datagrams_sent, from_mail_on ? before + 1 : before) << line.text;
+  }
+  ASSERT_GE(relay.received.size(), 4u);
+  EXPECT_EQ(relay.received[3].text, "cHE0dG52a3hl");  // the password line, still before
+}
+
+TEST_F(SendMailTest, WithoutDebugNothingGoesToSyslogAndNoAuthenticatedLine) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  FakeSmtpPeer relay(&env_.network);
+  ASSERT_EQ(SendMail(env_.ctx, Mail()), kMailSent);
+  EXPECT_TRUE(env_.network.sent.empty());
+  for (const auto& line : console_.lines) {
+    EXPECT_EQ(line.text.find("SMTP.Authenticate="), std::string::npos);
+  }
+}
+
+TEST_F(SendMailTest, LineBreakInTheSenderIsRefusedNotSent) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  FakeSmtpPeer relay(&env_.network);
+  tEmail mail = Mail();
+  mail.FromAddr = "ups@example.test>\r\nRCPT TO:<victim@example.test";
+  EXPECT_EQ(SendMail(env_.ctx, mail), kMailOtherFailure);
+  for (const FakeSmtpPeer::Line& line : relay.received) {
+    EXPECT_EQ(line.text.find("MAIL"), std::string::npos);
+    EXPECT_EQ(line.text.find("victim"), std::string::npos);
+  }
+}
+
+TEST_F(SendMailTest, RelayClosingWithItsEhloReplyIsNotConnected) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  FakeSmtpPeer relay(&env_.network);
+  relay.close_after_ehlo = true;
+  EXPECT_EQ(SendMail(env_.ctx, Mail()), kMailNotConnected);
+  ASSERT_EQ(console_.lines.size(), 1u);
+  EXPECT_EQ(console_.lines[0].text, " 2023-03-15 12:00:00.000 Not connected to relay.test");
+  EXPECT_EQ(console_.lines[0].colour, ConsoleColour::kBrightRed);
+}
+
+TEST_F(SendMailTest, TimeStampUsesTheRegionalTimeSeparator) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  env_.regional.mutable_settings().time_separator = '.';
+  env_.clock.Advance(3723004);  // 1 h 2 min 3.004 s
+  FakeSmtpPeer relay(&env_.network);
+  ASSERT_EQ(SendMail(env_.ctx, Mail()), kMailSent);
+  ASSERT_FALSE(console_.lines.empty());
+  EXPECT_EQ(console_.lines[0].text,
+            " 2023-03-15 13.02.03.004 Connected to relay.test on TCP port 25");
+}
+
+TEST(SmtpHelpersTest, AddressListsSplitAndTrimmed) {
+  const struct {
+    const char* list;
+    std::vector<std::string> addresses;
+  } cases[] = {
+      {"", {}},
+      {"a@x.test", {"a@x.test"}},
+      {"a@x.test,b@x.test", {"a@x.test", "b@x.test"}},
+      {" a@x.test ; b@x.test ,\tc@x.test\t", {"a@x.test", "b@x.test", "c@x.test"}},
+      {",;, ;", {}},
+      {"a@x.test\r\nb@x.test\n", {"a@x.test", "b@x.test"}},
+      {"Ops Team <ops@x.test>", {"Ops Team <ops@x.test>"}},
+  };
+  for (const auto& c : cases) EXPECT_EQ(SplitAddresses(c.list), c.addresses) << c.list;
+}
+
+TEST(SmtpHelpersTest, ResultFromFailureTextFirstMatchWins) {
+  const struct {
+    std::string text;
+    int32_t result;
+  } cases[] = {
+      {MakeNetError(10054).message, -10054},
+      {MakeNetError(10060).message, -10060},
+      {MakeNetError(10061).message, -10061},
+      {MakeNetError(11001).message, -11001},
+      {MakeNetError(11004).message, -11004},
+      {MakeNetError(11002).message, kMailOtherFailure},
+      {"421 4.3.2 Service not available", kMailRelayBusy},
+      {"Socket Error # 10061 after 4.3.2", -10061},
+      {"535 5.7.8 Authentication credentials invalid", kMailOtherFailure},
+      {"", kMailOtherFailure},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ResultFromFailureText(c.text), c.result) << c.text;
+}
+
+TEST(SmtpHelpersTest, DotStuffing) {
+  const struct {
+    const char* in;
+    const char* out;
+  } cases[] = {
+      {"", ""},
+      {".", ".."},
+      {"..", "..."},
+      {"a.b", "a.b"},
+      {"line\r\n.next", "line\r\n..next"},
+      {"line\n.bare", "line\n..bare"},  // a bare LF ends a line for some relays, too
+      {"x\r\n.\r\ny", "x\r\n..\r\ny"},
+      {"\r.x", "\r.x"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(DotStuffed(c.in), c.out) << c.in;
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,160 @@
+#include "mail/smtp_client.h"
+
+#include <cctype>
+
+#include "mail/base64.h"
+#include "toolbelt/failure.h"
+
+namespace tw {
+namespace {
+
+constexpr size_t kReceiveChunk = 4096;
+
+std::string Upper(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+[[noreturn]] void ThrowReply(const SmtpReply& reply) {
+  throw Fault("ESMTPReplyError", reply.Text());
+}
+
+}  // namespace
+
+std::string DotStuffed(const std::string& text) {
+  std::string out;
+  out.reserve(text.size() + 2);
+  bool line_start = true;
+  for (char c : text) {
+    if (line_start && c == '.') out += '.';
+    out += c;
+    line_start = c == '\n';
+  }
+  return out;
+}
+
+SmtpClient::SmtpClient(Network& network, Clock& clock, const SmtpLimits& limits)
+    : network_(network), clock_(clock), limits_(limits) {}
+
+SmtpClient::~SmtpClient() = default;
+
+void SmtpClient::ThrowSocketError(const NetError& error) {
+  throw Fault("ESocketError", error.message);
+}
+
+void SmtpClient::Connect(const std::string& host, uint16_t port) {
+  Close();
+  NetError error;
+  connection_ = network_.ConnectTcp(host, port, limits_.connect_ms, &error);
+  if (!connection_) ThrowSocketError(error);
+}
+
+bool SmtpClient::Connected() {
+  return connection_ != nullptr && !closed_by_peer_ && connection_->PeerOpen();
+}
+
+SmtpReply SmtpClient::Expect(const SmtpReply& reply, int code) {
+  if (reply.code != code) ThrowReply(reply);
+  return reply;
+}
+
+void SmtpClient::Greet(const std::string& local_name) {
+  try {
+    Expect(ReadReply(), 220);
+    const SmtpReply ehlo = Command("EHLO " + local_name);
+    if (ehlo.code == 250) {
+      extended_ = true;
+      for (size_t i = 0; i < ehlo.lines.size(); ++i) {
+        // The first line names the relay; the others are "250-KEYWORD params".
+        if (i == 0 || ehlo.lines[i].size() < 4) continue;
+        const std::string keyword_line = ehlo.lines[i].substr(4);
+        const std::string upper = Upper(keyword_line);
+        if (upper.rfind("AUTH ", 0) != 0 && upper.rfind("AUTH=", 0) != 0) continue;
+        auth_offered_ = true;
+        size_t at = 5;
+        while (at < upper.size()) {
+          const size_t end = upper.find(' ', at);
+          const std::string name = upper.substr(at, end == std::string::npos ? end : end - at);
+          if (!name.empty()) auth_mechanisms_.push_back(name);
+          if (end == std::string::npos) break;
+          at = end + 1;
+        }
+      }
+      return;
+    }
+    Expect(Command("HELO " + local_name), 250);
+  } catch (...) {
+    if (Connected()) Quit();
+    Close();
+    throw;
+  }
+}
+
+void SmtpClient::AuthLogin(const std::string& user, const std::string& password) {
+  Expect(Command("AUTH LOGIN"), 334);
+  Expect(Command(Base64Encode(user)), 334);
+  Expect(Command(Base64Encode(password)), 235);
+}
+
+void SmtpClient::SendLine(const std::string& line) {
+  if (line.find_first_of("\r\n") != std::string::npos) {
+    throw Fault("ESMTPCommandError", "Line break in an SMTP command");
+  }
+  SendRaw(line + "\r\n");
+}
+
+void SmtpClient::SendMessageLine(const std::string& text) { SendRaw(DotStuffed(text) + "\r\n"); }
+
+void SmtpClient::SendRaw(const std::string& bytes) {
+  if (!connection_) ThrowSocketError(MakeNetError(10057));
+  NetError error;
+  if (!connection_->Send(bytes, limits_.reply_ms, &error)) ThrowSocketError(error);
+}
+
+SmtpReply SmtpClient::ReadReply() {
+  if (!connection_) ThrowSocketError(MakeNetError(10057));
+  const uint32_t start = clock_.TickCount();
+  SmtpReply reply;
+  for (;;) {
+    switch (reader_.Next(&reply)) {
+      case SmtpReplyReader::Status::kReply:
+        return reply;
+      case SmtpReplyReader::Status::kTooLong:
+        throw Fault("ESMTPReplyError", "Reply from the relay is too long");
+      case SmtpReplyReader::Status::kNeedMore:
+        break;
+    }
+    // Unsigned subtraction stays right across the tick count's wrap.
+    const uint32_t spent = clock_.TickCount() - start;
+    if (spent >= limits_.reply_ms) ThrowSocketError(MakeNetError(kWsaTimedOut));
+    std::string data;
+    NetError error;
+    if (!connection_->Receive(kReceiveChunk, limits_.reply_ms - spent, &data, &error)) {
+      ThrowSocketError(error);
+    }
+    if (data.empty()) {
+      closed_by_peer_ = true;
+      throw Fault("EConnClosedGracefully", "Connection Closed Gracefully.");
+    }
+    reader_.Feed(data);
+  }
+}
+
+SmtpReply SmtpClient::Command(const std::string& line) {
+  SendLine(line);
+  return ReadReply();
+}
+
+void SmtpClient::Quit() {
+  if (!connection_) return;
+  NetError error;
+  connection_->Send("QUIT\r\n", limits_.reply_ms, &error);
+}
+
+void SmtpClient::Close() {
+  connection_.reset();
+  reader_ = SmtpReplyReader();
+  closed_by_peer_ = false;
+}
+
+}  // namespace tw

@@ -1,0 +1,93 @@
+// The service's own small SMTP client: one TCP connection to a relay, the greeting with
+// EHLO (HELO when the relay does not speak ESMTP), AUTH LOGIN, commands with their whole
+// replies, dot-stuffed message lines and QUIT.
+#ifndef TEMPWARDEN_MAIL_SMTP_CLIENT_H_
+#define TEMPWARDEN_MAIL_SMTP_CLIENT_H_
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "mail/smtp_reply.h"
+#include "platform/clock.h"
+#include "platform/network.h"
+
+namespace tw {
+
+// The time limits of an exchange, kept here and nowhere else. A relay that accepts the
+// connection and then falls silent costs at most one reply limit, and fails with 10060.
+constexpr uint32_t kSmtpConnectLimitMs = 30000;
+constexpr uint32_t kSmtpReplyLimitMs = 60000;
+
+struct SmtpLimits {
+  uint32_t connect_ms = kSmtpConnectLimitMs;  // the TCP connect, name lookup excluded
+  uint32_t reply_ms = kSmtpReplyLimitMs;      // each whole reply, and each send
+};
+
+// Every operation that talks to the relay throws Fault on failure: "ESocketError" with the
+// socket error's text (which holds the Windows socket error number), "ESMTPReplyError" with
+// the relay's reply when a reply is not the one expected, "EConnClosedGracefully" when the
+// relay closed the connection. The connection is released when the client is destroyed.
+class SmtpClient {
+ public:
+  SmtpClient(Network& network, Clock& clock, const SmtpLimits& limits);
+  ~SmtpClient();
+
+  void Connect(const std::string& host, uint16_t port);
+
+  // Reads the greeting (220), sends "EHLO " + `local_name` and, unless that gets 250,
+  // "HELO " + `local_name` (250). On any failure sends "QUIT" without waiting, closes the
+  // connection and throws.
+  void Greet(const std::string& local_name);
+
+  // True while there is a connection that the relay has not closed.
+  bool Connected();
+
+  // Whether the EHLO reply listed an "AUTH" (or "AUTH=") line, and the mechanisms it named.
+  bool auth_offered() const { return auth_offered_; }
+  const std::vector<std::string>& auth_mechanisms() const { return auth_mechanisms_; }
+  // False when the relay only took HELO.
+  bool extended() const { return extended_; }
+
+  // AUTH LOGIN: 334, the user name in base64, 334, the password in base64, 235.
+  void AuthLogin(const std::string& user, const std::string& password);
+
+  // Sends `line` and CR LF. A command never carries a line break of its own: one in `line`
+  // is refused (it would smuggle a second command past the relay's reply).
+  void SendLine(const std::string& line);
+  // Reads one whole reply, waiting at most the reply limit.
+  SmtpReply ReadReply();
+  SmtpReply Command(const std::string& line);
+
+  // Sends message text that starts at the beginning of a line, followed by CR LF, with
+  // every line that begins with "." sent with a second "." in front.
+  void SendMessageLine(const std::string& text);
+
+  // Sends "QUIT" without waiting for the reply; a failure is ignored.
+  void Quit();
+  void Close();
+
+ private:
+  [[noreturn]] void ThrowSocketError(const NetError& error);
+  void SendRaw(const std::string& bytes);
+  SmtpReply Expect(const SmtpReply& reply, int code);
+
+  Network& network_;
+  Clock& clock_;
+  SmtpLimits limits_;
+  std::unique_ptr<TcpConnection> connection_;
+  SmtpReplyReader reader_;
+  bool closed_by_peer_ = false;
+  bool auth_offered_ = false;
+  bool extended_ = false;
+  std::vector<std::string> auth_mechanisms_;
+};
+
+// `text` with a second "." in front of every line that begins with ".", lines ending at LF.
+// `text` is taken to start at the beginning of a line.
+std::string DotStuffed(const std::string& text);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_MAIL_SMTP_CLIENT_H_
