@@ -35,7 +35,7 @@ TEST(FormatDateTimeTest, PatternsUnderEnglishAndGermanSettings) {
       {"ddd, d mmm yyyy hh:nn:ss ", "Mon, 5 Feb 2024 13:04:05 ", "Mo, 5 Feb 2024 13:04:05 "},
       {"ddddd", "05/02/2024", "05.02.2024"},
       {"c", "05/02/2024 13:04:05", "05.02.2024 13:04:05"},
-      {"h:mm ampm", "1:04 PM", "1:04 PM"},  // m right after the hour is the minute
+      {"h:mm ampm", "1:04 PM", "1:04 PM"},      // m right after the hour is the minute
       {"'day' d\"/\"m", "day 5/2", "day 5/2"},  // quoted text is copied as is
       {"z", "7", "7"},
       {"yy", "24", "24"},

@@ -77,8 +77,12 @@ TEST_P(FilesTest, FileExistsWithWildcards) {
     const char* name;
     bool found;
   } cases[] = {
-      {"APC-20250314.CSV", true}, {"apc-20250314.csv", true}, {"APC-*.CSV", true},
-      {"*2025????.csv", true},    {"APC-2024*", false},       {"missing.txt", false},
+      {"APC-20250314.CSV", true},
+      {"apc-20250314.csv", true},
+      {"APC-*.CSV", true},
+      {"*2025????.csv", true},
+      {"APC-2024*", false},
+      {"missing.txt", false},
       {"", false},
   };
   for (const auto& c : cases) EXPECT_EQ(FileExists(env_.ctx, c.name), c.found) << c.name;

@@ -1,22 +1,68 @@
-// The SNMP version 1 query of one scalar object of the UPS's management card.
+// The SNMP query of the UPS's network management card: one version 1 GetRequest for one
+// scalar object, its value as text.
 #ifndef TEMPWARDEN_TOOLBELT_SNMP_H_
 #define TEMPWARDEN_TOOLBELT_SNMP_H_
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
+#include "toolbelt/ber.h"
 #include "toolbelt/settings.h"
 
 namespace tw {
 
+constexpr uint16_t kSnmpPort = 161;
+constexpr uint32_t kSnmpAnswerWaitMs = 5000;
+constexpr size_t kSnmpAnswerBuffer = 8192;
+
+// The PowerNet objects the service reads.
+constexpr char kOidUpsTemperature[] = "1.3.6.1.4.1.318.1.1.1.2.2.2.0";   // degrees Celsius
+constexpr char kOidUpsInputVoltage[] = "1.3.6.1.4.1.318.1.1.1.3.2.1.0";  // volts AC
+
+// One read request.
 struct tSNMPRec {
-  std::string OID;  // dotted, instance included: "1.3.6.1.4.1.318.1.1.1.2.2.2.0"
-  std::string Community;
-  std::string Host;
+  std::string OID;        // dotted decimal, no leading dot, instance suffix included
+  std::string Community;  // sent as it is; may be empty
+  std::string Host;       // host name or dotted IPv4 address of the card
 };
 
-// One GetRequest to Host:161; the value of the answer as text, or empty text when no usable
-// answer came. Never throws.
-std::string SNMPSend(Context& ctx, tSNMPRec rec);
+// Reads rec.OID from rec.Host and returns its value text (SnmpValueText), or empty text when
+// no usable answer came: no answer within 5000 ms, connection reset (the card's port is
+// closed), a non-zero error-status, no binding for the object, a type without text, or no host
+// at all. Other failures (a name that does not resolve, any other socket error, an OID that is
+// no identifier) are reported as "SNMPSend" at stage 0 and give empty text. Never throws.
+// Blocks for at most the answer wait plus the name look-up.
+std::string SNMPSend(Context& ctx, tSNMPRec SNMPRec);
+
+// What a query came to, for callers and tests that need more than the text.
+enum class tSNMPOutcome {
+  kValue,            // the answer held the object; Text is its value text (maybe empty)
+  kNoSuchObject,     // error-status 0 but no binding for the object
+  kErrorStatus,      // the agent answered with a non-zero error-status
+  kNoAnswer,         // nothing acceptable within the wait
+  kConnectionReset,  // the card's port is closed (ICMP port unreachable)
+  kNoHost,           // an empty host: nothing is sent
+};
+
+struct tSNMPResult {
+  tSNMPOutcome Outcome = tSNMPOutcome::kNoAnswer;
+  std::string Text;
+  int32_t ErrorStatus = 0;
+  int32_t Ignored = 0;  // datagrams that were not the answer and were passed over
+};
+
+// The query behind SNMPSend, without the report: throws Fault for the failures SNMPSend
+// reports. The socket is released on every path.
+//
+// Only a GetResponse from the polled address and port 161 carrying request-id 0 counts as the
+// answer; any other datagram is passed over and the wait goes on until 5000 ms after the send,
+// measured on the clock's tick count.
+tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec);
+
+// The value text `message` gives for `oid` when it is the answer: empty unless error-status is
+// 0, then the value of the first binding naming `oid`.
+tSNMPResult AnswerResult(const tSNMPMessage& message, const std::string& oid);
 
 }  // namespace tw
 

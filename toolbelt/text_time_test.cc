@@ -28,7 +28,7 @@ TEST_F(TextTimeTest, Between) {
     const char* result;
   } cases[] = {
       {"<A>1</A>", "<A>", "</A>", "1"},
-      {"head<A>x</A>", "", "<A>", "head"},           // empty start: from the beginning
+      {"head<A>x</A>", "", "<A>", "head"},             // empty start: from the beginning
       {"<A>to the end", "<A>", "</A>", "to the end"},  // missing end: the rest
       {"<B>1</B>", "<A>", "</B>", ""},                 // missing start: empty
       {"</A><A>v", "<A>", "</A>", "v"},                // end only before the start

@@ -1,0 +1,230 @@
+#include "toolbelt/ber.h"
+
+namespace tw {
+namespace {
+
+void AppendLength(size_t length, std::string* out) {
+  if (length < 0x80) {
+    out->push_back(static_cast<char>(length));
+    return;
+  }
+  std::string octets;
+  for (size_t n = length; n > 0; n >>= 8)
+    octets.insert(octets.begin(), static_cast<char>(n & 0xFF));
+  out->push_back(static_cast<char>(0x80 | octets.size()));
+  *out += octets;
+}
+
+std::string Tlv(uint8_t tag, const std::string& content) {
+  std::string out(1, static_cast<char>(tag));
+  AppendLength(content.size(), &out);
+  return out + content;
+}
+
+// One item as found: `length` is what the datagram holds of the content, `cut` tells that the
+// item claimed more.
+struct Item {
+  uint8_t tag = 0;
+  const uint8_t* content = nullptr;
+  size_t length = 0;
+  bool cut = false;
+};
+
+// Walks the items of one level, never past `end`.
+class Reader {
+ public:
+  Reader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
+
+  // The next item; false at the end and after a header that makes no sense (the reader then
+  // stays at the end).
+  bool Next(Item* item) {
+    const size_t left = static_cast<size_t>(end_ - p_);
+    if (left < 2) return Stop();
+    const uint8_t tag = p_[0];
+    if ((tag & 0x1F) == 0x1F) return Stop();  // multi-octet tags have no place in SNMP
+    size_t header = 2;
+    size_t length = p_[1];
+    if (length >= 0x80) {
+      const size_t octets = length & 0x7F;
+      // 0x80 is the indefinite form, which SNMP does not use; more than four octets could not
+      // describe a datagram anyway.
+      if (octets == 0 || octets > 4 || left < 2 + octets) return Stop();
+      length = 0;
+      for (size_t i = 0; i < octets; ++i) length = (length << 8) | p_[2 + i];
+      header += octets;
+    }
+    const size_t available = left - header;
+    item->tag = tag;
+    item->content = p_ + header;
+    item->cut = length > available;
+    item->length = item->cut ? available : length;
+    p_ = item->cut ? end_ : p_ + header + length;
+    return true;
+  }
+
+ private:
+  bool Stop() {
+    p_ = end_;
+    return false;
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
+// Big-endian content, keeping the low 32 bits; `sign_extend` for INTEGER's two's complement.
+uint32_t Bits32(const uint8_t* content, size_t length, bool sign_extend) {
+  uint32_t value = sign_extend && length > 0 && (content[0] & 0x80) != 0 ? 0xFFFFFFFFu : 0u;
+  for (size_t i = 0; i < length; ++i) value = (value << 8) | content[i];
+  return value;
+}
+
+bool HeaderInteger(Reader& reader, int32_t* value) {
+  Item item;
+  if (!reader.Next(&item) || item.tag != kBerInteger || item.cut) return false;
+  *value = static_cast<int32_t>(Bits32(item.content, item.length, true));
+  return true;
+}
+
+}  // namespace
+
+bool EncodeObjectId(const std::string& dotted, std::string* content) {
+  std::vector<uint32_t> arcs;
+  uint64_t arc = 0;
+  bool digits = false;
+  for (size_t i = 0; i <= dotted.size(); ++i) {
+    if (i == dotted.size() || dotted[i] == '.') {
+      if (!digits) return false;
+      arcs.push_back(static_cast<uint32_t>(arc));
+      arc = 0;
+      digits = false;
+    } else if (dotted[i] >= '0' && dotted[i] <= '9') {
+      arc = arc * 10 + static_cast<uint64_t>(dotted[i] - '0');
+      if (arc > 0xFFFFFFFFull) return false;
+      digits = true;
+    } else {
+      return false;
+    }
+  }
+  if (arcs.size() < 2 || arcs[0] > 2 || (arcs[0] < 2 && arcs[1] >= 40)) return false;
+  if (arcs[0] == 2 && arcs[1] > 0xFFFFFFFFu - 80) return false;
+  content->clear();
+  for (size_t i = 1; i < arcs.size(); ++i) {
+    uint32_t sub = i == 1 ? arcs[0] * 40 + arcs[1] : arcs[i];
+    char groups[5];
+    int n = 0;
+    do {
+      groups[n++] = static_cast<char>(sub & 0x7F);
+      sub >>= 7;
+    } while (sub != 0);
+    while (n > 1) content->push_back(static_cast<char>(groups[--n] | 0x80));
+    content->push_back(groups[0]);
+  }
+  return true;
+}
+
+bool EncodeGetRequest(const std::string& community, const std::string& oid, std::string* datagram) {
+  std::string oid_content;
+  if (!EncodeObjectId(oid, &oid_content)) return false;
+  const std::string zero = Tlv(kBerInteger, std::string(1, '\0'));
+  const std::string placeholder = Tlv(kBerOctetString, std::string());  // 04 00, not NULL
+  const std::string binding = Tlv(kBerSequence, Tlv(kBerObjectId, oid_content) + placeholder);
+  const std::string pdu = Tlv(kSnmpGetRequest, zero + zero + zero + Tlv(kBerSequence, binding));
+  *datagram = Tlv(kBerSequence, zero + Tlv(kBerOctetString, community) + pdu);
+  return true;
+}
+
+std::string ObjectIdText(const uint8_t* content, size_t length) {
+  std::string text;
+  uint64_t sub = 0;
+  size_t octets = 0;
+  bool first = true;
+  for (size_t i = 0; i < length; ++i) {
+    sub = (sub << 7) | (content[i] & 0x7F);
+    if (++octets > 5 || sub > 0xFFFFFFFFull) return std::string();
+    if ((content[i] & 0x80) != 0) continue;
+    if (first) {
+      const uint64_t top = sub < 40 ? 0 : (sub < 80 ? 1 : 2);
+      text = std::to_string(top) + "." + std::to_string(sub - top * 40);
+      first = false;
+    } else {
+      text += "." + std::to_string(sub);
+    }
+    sub = 0;
+    octets = 0;
+  }
+  if (octets != 0) return std::string();  // ends inside a sub-identifier
+  return text;
+}
+
+std::string SnmpValueText(uint8_t tag, const uint8_t* content, size_t length) {
+  switch (tag) {
+    case kBerInteger:
+      return std::to_string(static_cast<int32_t>(Bits32(content, length, true)));
+    case kBerOctetString:
+    case kSnmpOpaque:
+      return std::string(reinterpret_cast<const char*>(content), length);
+    case kBerObjectId:
+      return ObjectIdText(content, length);
+    case kSnmpIpAddress: {
+      std::string text;
+      for (size_t i = 0; i < length; ++i) {
+        if (i > 0) text += '.';
+        text += std::to_string(content[i]);
+      }
+      return text;
+    }
+    case kSnmpCounter:
+    case kSnmpGauge:
+    case kSnmpTimeTicks:
+      return std::to_string(static_cast<int32_t>(Bits32(content, length, false)));
+    default:
+      return std::string();
+  }
+}
+
+bool DecodeSnmpMessage(const uint8_t* data, size_t size, tSNMPMessage* message) {
+  *message = tSNMPMessage();
+  Reader top(data, size);
+  Item outer;
+  if (!top.Next(&outer) || outer.tag != kBerSequence) return false;
+  Reader body(outer.content, outer.length);
+  if (!HeaderInteger(body, &message->Version)) return false;
+  Item community;
+  if (!body.Next(&community) || community.tag != kBerOctetString || community.cut) return false;
+  message->Community.assign(reinterpret_cast<const char*>(community.content), community.length);
+  Item pdu;
+  // Context-specific and constructed: A0 to BF.
+  if (!body.Next(&pdu) || (pdu.tag & 0xE0) != 0xA0) return false;
+  message->PDUType = pdu.tag;
+  Reader fields(pdu.content, pdu.length);
+  if (!HeaderInteger(fields, &message->RequestID) ||
+      !HeaderInteger(fields, &message->ErrorStatus) ||
+      !HeaderInteger(fields, &message->ErrorIndex)) {
+    return false;
+  }
+  Item list;
+  if (!fields.Next(&list) || list.tag != kBerSequence) return true;
+  Reader bindings(list.content, list.length);
+  Item binding;
+  while (bindings.Next(&binding) && binding.tag == kBerSequence) {
+    Reader parts(binding.content, binding.length);
+    tSNMPBinding out;
+    Item name, value;
+    if (parts.Next(&name)) {
+      if (name.tag == kBerObjectId && !name.cut) out.OID = ObjectIdText(name.content, name.length);
+      if (parts.Next(&value) && !value.cut) {
+        out.Value = SnmpValueText(value.tag, value.content, value.length);
+      }
+    }
+    message->Bindings.push_back(std::move(out));
+  }
+  return true;
+}
+
+bool DecodeSnmpMessage(const std::string& datagram, tSNMPMessage* message) {
+  return DecodeSnmpMessage(reinterpret_cast<const uint8_t*>(datagram.data()), datagram.size(),
+                           message);
+}
+
+}  // namespace tw

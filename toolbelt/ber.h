@@ -1,0 +1,79 @@
+// SNMP version 1 messages in BER (RFC 1157): the GetRequest the service sends and a decoder
+// for whatever comes back.
+//
+// The decoder reads with bounds everywhere. It never reads outside the datagram, whatever the
+// lengths inside claim: an item whose length runs past the end decodes as empty text (a
+// constructed item is read over what is there), and a header it cannot make sense of stops it.
+#ifndef TEMPWARDEN_TOOLBELT_BER_H_
+#define TEMPWARDEN_TOOLBELT_BER_H_
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace tw {
+
+constexpr uint8_t kBerInteger = 0x02;
+constexpr uint8_t kBerOctetString = 0x04;
+constexpr uint8_t kBerNull = 0x05;
+constexpr uint8_t kBerObjectId = 0x06;
+constexpr uint8_t kBerSequence = 0x30;
+constexpr uint8_t kSnmpIpAddress = 0x40;
+constexpr uint8_t kSnmpCounter = 0x41;
+constexpr uint8_t kSnmpGauge = 0x42;
+constexpr uint8_t kSnmpTimeTicks = 0x43;
+constexpr uint8_t kSnmpOpaque = 0x44;
+constexpr uint8_t kSnmpGetRequest = 0xA0;
+constexpr uint8_t kSnmpGetResponse = 0xA2;
+
+// One variable binding of an answer, both parts as text (see SnmpValueText).
+struct tSNMPBinding {
+  std::string OID;    // dotted decimal without a leading dot; empty when unreadable
+  std::string Value;  // empty for types without text and for items cut short
+};
+
+// A decoded message. Fields after the last one decoded keep their initial values.
+struct tSNMPMessage {
+  int32_t Version = 0;
+  std::string Community;
+  uint8_t PDUType = 0;  // the PDU's tag, e.g. kSnmpGetResponse
+  int32_t RequestID = 0;
+  int32_t ErrorStatus = 0;
+  int32_t ErrorIndex = 0;
+  std::vector<tSNMPBinding> Bindings;
+};
+
+// Content octets of the dotted object identifier `dotted` ("1.3.6.1..."): the first two arcs
+// combined into 40 x first + second, every sub-identifier base 128 with the top bit on all
+// octets but its last. False for text that is no identifier (fewer than two arcs, a first arc
+// above 2, a second arc of 40 or more under 0 or 1, arcs beyond 32 bits, anything but digits
+// and single dots).
+bool EncodeObjectId(const std::string& dotted, std::string* content);
+
+// The GetRequest for one object: SEQUENCE { version 0, community, GetRequest-PDU { request-id
+// 0, error-status 0, error-index 0, SEQUENCE { SEQUENCE { OID, empty OCTET STRING } } } }.
+// Lengths below 128 use the short form, longer ones the long form. False when `oid` is no
+// identifier.
+bool EncodeGetRequest(const std::string& community, const std::string& oid, std::string* datagram);
+
+// Decodes `size` octets at `data`. False when it is not an SNMP message whose header (outer
+// SEQUENCE, version, community, PDU tag, request-id, error-status, error-index) reads whole;
+// the bindings are then decoded as far as they make sense.
+bool DecodeSnmpMessage(const uint8_t* data, size_t size, tSNMPMessage* message);
+bool DecodeSnmpMessage(const std::string& datagram, tSNMPMessage* message);
+
+// The text of a value by its type: INTEGER as signed 32-bit decimal; OCTET STRING and Opaque
+// as the octets themselves; OBJECT IDENTIFIER dotted; IpAddress as the octets in decimal joined
+// by "."; Counter, Gauge and TimeTicks as the unsigned content taken as a signed 32-bit number
+// (4294967295 prints -1). Content longer than four octets keeps its low 32 bits. Every other
+// type (NULL, the exception values 80 to 82, ...) has no text.
+std::string SnmpValueText(uint8_t tag, const uint8_t* content, size_t length);
+
+// Dotted text of object-identifier content; empty when the content is empty, ends inside a
+// sub-identifier or holds one beyond 32 bits.
+std::string ObjectIdText(const uint8_t* content, size_t length);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_TOOLBELT_BER_H_

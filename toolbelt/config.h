@@ -1,0 +1,99 @@
+// The service's configuration file "TEMPWARDEN.XML": its default contents and the one place
+// that reads the whole set of settings, with their conversions and fallbacks.
+//
+// How the monitoring cycle uses it:
+//
+//   tConfigReadSite start_site, pass_site;   // one per read site, alive for the whole run
+//   tServiceConfig config;                   // fallbacks until something is read
+//   if (EnsureConfigFile(ctx)) {
+//     config = ReadStartConfig(ctx, start_site);
+//     ctx.settings.Log.DebugLevel = config.DebugLevel;
+//   }
+//   ...
+//   // at every temperature pass:
+//   ReReadPassConfig(ctx, pass_site, config, trace);
+//
+// Each read site keeps, per key, the raw text of the last read that found the key, and the
+// settings are converted from that text. So a key that disappears from the file keeps its last
+// value at that site, and a key the site has never found counts as empty (its fallback), even
+// when another site found it.
+#ifndef TEMPWARDEN_TOOLBELT_CONFIG_H_
+#define TEMPWARDEN_TOOLBELT_CONFIG_H_
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "toolbelt/settings.h"
+#include "toolbelt/xml_param.h"
+
+namespace tw {
+
+constexpr char kConfigFileName[] = "TEMPWARDEN.XML";
+// The phone-home host of the default file's "PhoneHomeServer" line.
+constexpr char kDefaultPhoneHomeHost[] = "localhost";
+constexpr char kDefaultSyslogCollector[] = "127.0.0.1";
+constexpr char kDefaultPhoneHomeCollector[] = "localhost";
+constexpr int32_t kDefaultTempSleep = 300;
+constexpr int32_t kDefaultVoltageSleep = 30;
+constexpr int32_t kDefaultSMTPPort = 25;
+
+// The settings, converted, with the fallbacks applied. The initial values are what a file
+// without any of the keys gives.
+struct tServiceConfig {
+  // Read at start only.
+  int32_t DebugLevel = 0;  // "SysLogTrap": the activity log's highest level digit
+  std::string SNMPCommunity;
+  int32_t VoltageSleep = kDefaultVoltageSleep;  // seconds; 0 or invalid means 30
+  // Read at start and renewed by every pass re-read.
+  std::string UPSHost;                    // the start value is the SNMP target for the whole run
+  std::string PhoneHomeServer;            // host followed by a path; empty: no phone-home call
+  int32_t TempSleep = kDefaultTempSleep;  // seconds; 0 or invalid means 300
+  std::string GUID;                       // no effect
+  std::string Location;                   // no effect
+  int32_t TestPagerNos = 0;               // no effect
+  double AlarmTemp = 0;  // degrees Celsius, regional decimal separator; invalid gives 0
+  std::string EmailToAddr;
+  std::string EmailCCAddr;
+  // Read at start only; none of these is in the default file.
+  std::string SMTPRelay;                // empty: the mail delivery contacts no server
+  int32_t SMTPPort = kDefaultSMTPPort;  // 1 to 65535; anything else means 25
+  std::string EmailFromAddr;
+  std::string SMTPUser;
+  std::string SMTPPassword;
+  // Where the start announcement and new-high messages go a second time; empty means the
+  // default, because an empty host would turn the second send into another broadcast.
+  std::string SyslogCollector = kDefaultSyslogCollector;
+  std::string PhoneHomeCollector = kDefaultPhoneHomeCollector;  // empty means the default
+};
+
+// One read site: per key, the result of its last read (a key not yet read has no entry).
+struct tConfigReadSite {
+  std::map<std::string, tXMLParam> Params;
+};
+
+// The 22 lines of the default file, each ending in CR LF.
+std::vector<std::string> DefaultConfigLines();
+
+// Writes the default file into the working directory unless a file of that name is there:
+// line 1 replaces (creates) the file, lines 2 to 22 are appended one call each. Returns true
+// when the file exists afterwards; false means the start read is to be skipped. Never throws.
+bool EnsureConfigFile(Context& ctx);
+
+// The start read: every key, in the order the cycle has always read them, into `site`, then
+// converted. Call it only when EnsureConfigFile returned true; otherwise the cycle keeps its
+// initial values (settings.Log.DebugLevel is not touched here). The reads report their own
+// failures; only an exhausted resource can escape, to the cycle's failure handler.
+tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site);
+
+// The re-read at every temperature pass: "UPSHost", "PhoneHomeServer", "GUID", "Location",
+// "TestPagerNos", "TempSleep", "AlarmTemp", "EmailToAddr", "EmailCCAddr" into `site`, and
+// those fields of `config` renewed from the site's values; the start-only fields stay.
+// `trace` advances through the cycle's stages 1120 to 1220 as the keys are read, so that a
+// failure the cycle catches shows how far the re-read got. Failures as for ReadStartConfig.
+void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& config, int32_t& trace);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_TOOLBELT_CONFIG_H_

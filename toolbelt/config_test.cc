@@ -1,0 +1,249 @@
+#include "toolbelt/config.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/fake_env.h"
+#include "tests/test_settings.h"
+
+namespace tw {
+namespace {
+
+constexpr char kPath[] = "/opt/tempwarden/TEMPWARDEN.XML";
+
+// The default file, byte for byte.
+const char kDefaultFile[] =
+    "<XML>\r\n"
+    "  <!-- UPSHost=TELNET IP of APC UPS -->\r\n"
+    "  <UPSHost></UPSHost>\r\n"
+    "  <SNMPCommunity>public</SNMPCommunity>\r\n"
+    "  <SysLogTrap>7</SysLogTrap>\r\n"
+    "  <PhoneHomeServer>localhost/ordo/ordoisapi.dll/UPSPhoneHome</PhoneHomeServer>\r\n"
+    "  <TempSleep>300</TempSleep>\r\n"
+    "  <VoltageSleep>30</VoltageSleep>\r\n"
+    "  <GUID></GUID>\r\n"
+    "  <Location></Location>\r\n"
+    "  <!-- PagerNo=My Ordo pager number -->\r\n"
+    "  <PagerNos></PagerNos>\r\n"
+    "  <TestPagerNo>0</TestPagerNo>\r\n"
+    "  <AlarmTemp>30</AlarmTemp>\r\n"
+    "  <EmailToAddr></EmailToAddr>\r\n"
+    "  <EmailCCAddr></EmailCCAddr>\r\n"
+    "  <SMTPRelay></SMTPRelay>\r\n"
+    "  <EmailFromAddr></EmailFromAddr>\r\n"
+    "  <SMTPUser></SMTPUser>\r\n"
+    "  <SMTPPassword></SMTPPassword>\r\n"
+    "  <DebugFile></DebugFile>\r\n"
+    "</XML>\r\n";
+
+std::string File(const std::string& body) { return "<XML>\r\n" + body + "</XML>\r\n"; }
+
+tServiceConfig StartRead(FakeEnv& env, const std::string& file) {
+  env.files.Put(kPath, file);
+  tConfigReadSite site;
+  return ReadStartConfig(env.ctx, site);
+}
+
+TEST(ConfigTest, DefaultFileByteForByte) {
+  FakeEnv env;
+  ASSERT_TRUE(EnsureConfigFile(env.ctx));
+  EXPECT_EQ(env.files.Get(kPath), kDefaultFile);
+  // Line 1 replaces (creates) the file; each further line is a separate append.
+  ASSERT_EQ(env.files.writes.size(), 22u);
+  EXPECT_FALSE(env.files.writes[0].append);
+  EXPECT_EQ(env.files.writes[0].data, "<XML>\r\n");
+  for (size_t i = 1; i < 22; ++i) {
+    EXPECT_TRUE(env.files.writes[i].append) << "line " << i + 1;
+  }
+  EXPECT_EQ(env.files.writes[21].data, "</XML>\r\n");
+}
+
+TEST(ConfigTest, ExistingFileIsKeptAndUnwritableDirectoryMeansNoFile) {
+  FakeEnv env;
+  env.files.Put(kPath, "<XML><UPSHost>ups</UPSHost></XML>");
+  EXPECT_TRUE(EnsureConfigFile(env.ctx));
+  EXPECT_EQ(env.files.Get(kPath), "<XML><UPSHost>ups</UPSHost></XML>");
+  EXPECT_TRUE(env.files.writes.empty());
+
+  FakeEnv readonly;
+  readonly.files.fail_all_writes = true;
+  EXPECT_FALSE(EnsureConfigFile(readonly.ctx));
+  EXPECT_FALSE(readonly.files.Has(kPath));
+}
+
+TEST(ConfigTest, DefaultFileReadBack) {
+  FakeEnv env;
+  ASSERT_TRUE(EnsureConfigFile(env.ctx));
+  tConfigReadSite site;
+  const tServiceConfig c = ReadStartConfig(env.ctx, site);
+  EXPECT_EQ(c.DebugLevel, 7);
+  EXPECT_EQ(c.UPSHost, "");
+  EXPECT_EQ(c.SNMPCommunity, "public");
+  EXPECT_EQ(c.PhoneHomeServer, "localhost/ordo/ordoisapi.dll/UPSPhoneHome");
+  EXPECT_EQ(c.TempSleep, 300);
+  EXPECT_EQ(c.VoltageSleep, 30);
+  EXPECT_EQ(c.GUID, "");
+  EXPECT_EQ(c.Location, "");
+  EXPECT_EQ(c.TestPagerNos, 0);  // the default file carries "TestPagerNo", never read
+  EXPECT_FALSE(site.Params.at("TestPagerNos").Found);
+  EXPECT_DOUBLE_EQ(c.AlarmTemp, 30);
+  EXPECT_EQ(c.EmailToAddr, "");
+  EXPECT_EQ(c.EmailCCAddr, "");
+  EXPECT_EQ(c.SMTPRelay, "");
+  EXPECT_EQ(c.SMTPPort, 25);
+  EXPECT_EQ(c.EmailFromAddr, "");
+  EXPECT_EQ(c.SMTPUser, "");
+  EXPECT_EQ(c.SMTPPassword, "");
+  EXPECT_EQ(c.SyslogCollector, "127.0.0.1");
+  EXPECT_EQ(c.PhoneHomeCollector, "localhost");
+  EXPECT_EQ(site.Params.size(), 19u);  // every key the start reads
+}
+
+TEST(ConfigTest, TempSleepFallbacks) {
+  struct Case {
+    const char* name;
+    std::string body;
+    int32_t seconds;
+  };
+  const Case cases[] = {
+      {"600", "<TempSleep>600</TempSleep>", 600},
+      {"zero", "<TempSleep>0</TempSleep>", 300},
+      {"empty", "<TempSleep></TempSleep>", 300},
+      {"letters", "<TempSleep>abc</TempSleep>", 300},
+      {"trailing blank", "<TempSleep>300 </TempSleep>", 300},
+      {"absent", "<VoltageSleep>10</VoltageSleep>", 300},
+      {"hexadecimal", "<TempSleep>$3C</TempSleep>", 60},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv env;
+    EXPECT_EQ(StartRead(env, File(c.body)).TempSleep, c.seconds);
+  }
+}
+
+TEST(ConfigTest, AlarmTempFollowsTheRegionalSeparator) {
+  FakeEnv english;
+  english.regional.mutable_settings() = EnglishSettings();
+  EXPECT_DOUBLE_EQ(StartRead(english, File("<AlarmTemp>27.5</AlarmTemp>")).AlarmTemp, 27.5);
+
+  FakeEnv german;
+  german.regional.mutable_settings() = GermanSettings();
+  EXPECT_DOUBLE_EQ(StartRead(german, File("<AlarmTemp>27.5</AlarmTemp>")).AlarmTemp, 0);
+  EXPECT_DOUBLE_EQ(StartRead(german, File("<AlarmTemp>27,5</AlarmTemp>")).AlarmTemp, 27.5);
+
+  // Line breaks are not blanks: a value spread over lines is no number.
+  EXPECT_DOUBLE_EQ(StartRead(english, File("<AlarmTemp>\r\n30\r\n</AlarmTemp>")).AlarmTemp, 0);
+  EXPECT_EQ(StartRead(english, File("<SysLogTrap>\r\n7\r\n</SysLogTrap>")).DebugLevel, 0);
+}
+
+TEST(ConfigTest, TagPlacement) {
+  FakeEnv env;
+  // Two pairs: the first counts.
+  EXPECT_EQ(StartRead(env, File("<UPSHost>ups-a</UPSHost><UPSHost>ups-b</UPSHost>")).UPSHost,
+            "ups-a");
+  // Another case is another key.
+  EXPECT_EQ(StartRead(env, File("<upshost>ups-a</upshost>")).UPSHost, "");
+  // A closing tag only before the opening tag: the value runs to the end of the file.
+  EXPECT_EQ(StartRead(env, "</GUID>\r\n<GUID>g-1\r\n</XML>\r\n").GUID, "g-1\r\n</XML>\r\n");
+}
+
+TEST(ConfigTest, ExtraKeysAndTheirDefaults) {
+  struct Case {
+    const char* name;
+    std::string body;
+    int32_t port;
+    const char* syslog;
+    const char* phone_home;
+  };
+  const Case cases[] = {
+      {"absent", "", 25, "127.0.0.1", "localhost"},
+      {"set",
+       "<SMTPPort>2525</SMTPPort><SyslogCollector>10.0.0.5</SyslogCollector>"
+       "<PhoneHomeCollector>ph.example</PhoneHomeCollector>",
+       2525, "10.0.0.5", "ph.example"},
+      {"empty",
+       "<SMTPPort></SMTPPort><SyslogCollector></SyslogCollector>"
+       "<PhoneHomeCollector></PhoneHomeCollector>",
+       25, "127.0.0.1", "localhost"},
+      {"port zero", "<SMTPPort>0</SMTPPort>", 25, "127.0.0.1", "localhost"},
+      {"port out of range", "<SMTPPort>70000</SMTPPort>", 25, "127.0.0.1", "localhost"},
+      {"port negative", "<SMTPPort>-25</SMTPPort>", 25, "127.0.0.1", "localhost"},
+      {"port letters", "<SMTPPort>smtp</SMTPPort>", 25, "127.0.0.1", "localhost"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv env;
+    const tServiceConfig config = StartRead(env, File(c.body));
+    EXPECT_EQ(config.SMTPPort, c.port);
+    EXPECT_EQ(config.SyslogCollector, c.syslog);
+    EXPECT_EQ(config.PhoneHomeCollector, c.phone_home);
+  }
+
+  FakeEnv env;
+  const tServiceConfig mail =
+      StartRead(env, File("<SMTPRelay>relay.lan</SMTPRelay><EmailFromAddr>ups@lan</EmailFromAddr>"
+                          "<SMTPUser>u</SMTPUser><SMTPPassword> p w </SMTPPassword>"));
+  EXPECT_EQ(mail.SMTPRelay, "relay.lan");
+  EXPECT_EQ(mail.EmailFromAddr, "ups@lan");
+  EXPECT_EQ(mail.SMTPUser, "u");
+  EXPECT_EQ(mail.SMTPPassword, " p w ");
+}
+
+TEST(ConfigTest, PassReReadKeepsItsOwnLastFoundValues) {
+  FakeEnv env;
+  tConfigReadSite start_site, pass_site;
+  env.files.Put(kPath, File("<UPSHost>ups-a</UPSHost><SNMPCommunity>public</SNMPCommunity>"
+                            "<VoltageSleep>10</VoltageSleep><TempSleep>60</TempSleep>"
+                            "<AlarmTemp>28</AlarmTemp><EmailToAddr>a@lan</EmailToAddr>"));
+  tServiceConfig config = ReadStartConfig(env.ctx, start_site);
+  EXPECT_EQ(config.UPSHost, "ups-a");
+  EXPECT_EQ(config.TempSleep, 60);
+
+  // Edits take effect at the next pass, except for the start-only keys.
+  env.files.Put(kPath, File("<UPSHost>ups-b</UPSHost><SNMPCommunity>private</SNMPCommunity>"
+                            "<VoltageSleep>5</VoltageSleep><TempSleep>120</TempSleep>"
+                            "<AlarmTemp>31.5</AlarmTemp><PhoneHomeServer>ph/p</PhoneHomeServer>"));
+  int32_t trace = 1110;
+  ReReadPassConfig(env.ctx, pass_site, config, trace);
+  EXPECT_EQ(trace, 1220);
+  EXPECT_EQ(config.UPSHost, "ups-b");
+  EXPECT_EQ(config.PhoneHomeServer, "ph/p");
+  EXPECT_EQ(config.TempSleep, 120);
+  EXPECT_DOUBLE_EQ(config.AlarmTemp, 31.5);
+  // The pass site has never found "EmailToAddr", so it counts as empty there.
+  EXPECT_EQ(config.EmailToAddr, "");
+  EXPECT_EQ(config.SNMPCommunity, "public");
+  EXPECT_EQ(config.VoltageSleep, 10);
+  EXPECT_EQ(pass_site.Params.size(), 9u);
+
+  // Keys that disappear keep the value of the last re-read that found them.
+  env.files.Put(kPath, File("<TempSleep>0</TempSleep>"));
+  ReReadPassConfig(env.ctx, pass_site, config, trace);
+  EXPECT_EQ(config.UPSHost, "ups-b");
+  EXPECT_DOUBLE_EQ(config.AlarmTemp, 31.5);
+  EXPECT_EQ(config.TempSleep, 300);
+
+  // A file deleted while the service runs: every value stays.
+  env.files.RemoveFile(kPath);
+  ReReadPassConfig(env.ctx, pass_site, config, trace);
+  EXPECT_EQ(config.UPSHost, "ups-b");
+  EXPECT_EQ(config.PhoneHomeServer, "ph/p");
+  EXPECT_EQ(config.TempSleep, 300);
+  EXPECT_FALSE(pass_site.Params.at("UPSHost").Found);
+  EXPECT_EQ(pass_site.Params.at("UPSHost").Value, "ups-b");
+}
+
+TEST(ConfigTest, PassReReadWithoutAnyFileGivesTheFallbacks) {
+  FakeEnv env;
+  tConfigReadSite pass_site;
+  tServiceConfig config;
+  config.TempSleep = 0;  // as the cycle may hold it when the start read was skipped
+  int32_t trace = 1110;
+  ReReadPassConfig(env.ctx, pass_site, config, trace);
+  EXPECT_EQ(config.TempSleep, 300);
+  EXPECT_DOUBLE_EQ(config.AlarmTemp, 0);
+  EXPECT_EQ(config.PhoneHomeServer, "");
+  EXPECT_FALSE(env.files.Has(kPath));  // the re-read never creates the file
+}
+
+}  // namespace
+}  // namespace tw
