@@ -176,6 +176,10 @@ class SlowNetwork : public Network {
     return base_->ResolveIPv4(host, ipv4, error);
   }
   std::vector<std::string> LocalIPv4Addresses() override { return base_->LocalIPv4Addresses(); }
+  std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, uint16_t port,
+                                            uint32_t timeout_ms, NetError* error) override {
+    return base_->ConnectTcp(host, port, timeout_ms, error);
+  }
 
  private:
   class Socket : public UdpSocket {
