@@ -12,6 +12,7 @@ PACKAGES=(
   iproute2 util-linux
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
+  snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
