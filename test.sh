@@ -11,6 +11,7 @@ PACKAGES=(
   g++-mingw-w64-x86-64
   iproute2 util-linux
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
+  chromium  # ups: the browser of tests/chart_page_test.sh
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -25,6 +26,11 @@ if [ ${#missing[@]} -gt 0 ]; then
   sudo_if_needed apt-get update
   sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
 fi
+
+# The browser test's driver (playwright-core, no browser download) comes from the npm registry,
+# which the tests' private namespace cannot reach.
+echo "== browser test driver"
+(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 
 echo "== Linux build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
