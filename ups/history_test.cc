@@ -173,6 +173,8 @@ struct AverageCase {
   const char* row;    // annual row expected, "" for none
 };
 
+void PrintTo(const AverageCase& c, std::ostream* os) { *os << c.name; }
+
 class AnnualAverageTest : public HistoryTest,
                           public ::testing::WithParamInterface<AverageCase> {};
 
