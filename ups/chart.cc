@@ -94,12 +94,26 @@ std::string PageTail(const tGoogleChart& chart) {
   return tail;
 }
 
+// A label goes into the script as a quoted string and the page as text: one that could end
+// either (an edited file, say) would stop the whole chart from drawing.
+bool PlainLabel(const std::string& label) {
+  for (const char c : label) {
+    if (c == '\'' || c == '\\' || c == '<' || c == '>' || static_cast<unsigned char>(c) < 0x20) {
+      return false;
+    }
+  }
+  return true;
+}
+
 // "          ['13:10',27]," for the row 157,13:10,27; false for a line that is no row.
 bool ChartRow(const Context& ctx, const std::string& line, std::string* row) {
   std::string label;
   std::string value;
   double number = 0;
-  if (!SplitRow(line, &label, &value) || !ReadRegionalNumber(ctx, value, &number)) return false;
+  if (!SplitRow(line, &label, &value) || !PlainLabel(label) ||
+      !ReadRegionalNumber(ctx, value, &number)) {
+    return false;
+  }
   // The value keeps its written digits ("27.0" stays "27.0"); only the mark becomes the one
   // the script understands.
   std::replace(value.begin(), value.end(), ctx.fmt().decimal_separator, '.');

@@ -14,7 +14,9 @@ namespace tw {
 constexpr char kChartLoaderUrl[] = "https://www.gstatic.com/charts/loader.js";
 
 // The page for `csv_file` (a daily or an annual file; missing means a chart without rows).
-// Header lines (those holding "#") and lines whose value column is no number are left out;
+// Header lines (those holding "#"), lines whose value column is no number and lines whose
+// label could end the script's string (a quote, backslash, angle bracket or control
+// character) are left out;
 // values are written with "." whatever the regional decimal separator, so the page's script
 // reads them. Field values of `chart` go in unescaped. Writes the activity-log entry 66065.
 // A failure is reported ("APC.GoogleChartTemp", exception report and log entry 30000) and the

@@ -133,7 +133,9 @@ TEST_F(ChartTest, RowsOfEveryKindOfFile) {
        {"          ['14/2',26.9],", "          ['15/2',27.0],"}},
       {"comma decimal", true, "\"#\",\"TIME\",\"TEMP\"\r\n157,13:10,27,5\r\n158,13:15,-1\r\n",
        {"          ['13:10',27.5],", "          ['13:15',-1],"}},
-      {"no rows to draw", false, "\r\n157,13:10\r\n158,13:15,27,5\r\n159,13:20,');alert(1);//\r\n",
+      {"no rows to draw", false,
+       "\r\n157,13:10\r\n158,13:15,27,5\r\n159,13:20,');alert(1);//\r\n"
+       "160,');alert(1);//,27\r\n161,</script>,27\r\n162,a\\,27\r\n",
        {}},
   };
   for (const Case& c : cases) {

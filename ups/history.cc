@@ -1,5 +1,7 @@
 #include "ups/history.h"
 
+#include <cmath>
+
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
@@ -93,6 +95,8 @@ void AppendToAnnualFile(Context& ctx, TDateTime day) {
     diag.Add(" Trace=900 IntToStr(DateUtils.DayOfTheYear(Date))=" + std::to_string(day_of_year) +
              " Outputfile=" + annual);
     if (count == 0) throw Fault("EInvalidOp", "Invalid floating point operation");
+    // Values near the double's limit can add up to infinity; "INF" is no average.
+    if (!std::isfinite(sum)) throw Fault("EOverflow", "Floating point overflow");
     const std::string row = std::to_string(day_of_year) + "," + std::to_string(d.day) + "/" +
                             std::to_string(d.month) + "," + FormatGrouped(sum / count, 1, fmt) +
                             "\r\n";

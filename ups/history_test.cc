@@ -229,6 +229,15 @@ TEST_F(HistoryTest, DailyFileWithoutSamplesIsReportedWithoutRow) {
   EXPECT_THAT(File("AppendToAnnualFile.TXT"), HasSubstr(" Trace=600 rInput=0\r\n"));
 }
 
+TEST_F(HistoryTest, SumBeyondTheDoubleRangeIsReportedWithoutRow) {
+  env_.files.Put(std::string(kDir) + "APCUPSTempLog_20250213.csv", "0,00:00,1e308\r\n1,00:05,1e308\r\n");
+  env_.clock.Set(EncodeDateTimeOrThrow(2025, 2, 14, 0, 0, 5, 0));
+  AppendToAnnualFile(env_.ctx, env_.clock.Now() - 1);
+  EXPECT_EQ(File("APCUPSTempLog_2025.csv"), "\"#\",\"DATE\",\"AVG TEMP\"\r\n");
+  ASSERT_EQ(Reports().size(), 1u);
+  EXPECT_THAT(env_.files.Get(Reports()[0]), HasSubstr("EOverflow"));
+}
+
 TEST_F(HistoryTest, UnreadableDailyFileIsReportedAndTheRollOverGoesOn) {
   env_.files.AddDirectory(std::string(kDir) + "APCUPSTempLog_20250213.csv");
   EXPECT_EQ(SampleAt(2025, 2, 14, 0, 0, 5, 25), 0);
