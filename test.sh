@@ -13,6 +13,7 @@ PACKAGES=(
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
+  chromium  # ups: the browser of tests/chart_page_test.sh
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -22,11 +23,18 @@ for p in "${PACKAGES[@]}"; do
   status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
   [ "$status" = "install ok installed" ] || missing+=("$p")
 done
+# Node.js and npm run the browser test's driver; a machine without them takes Debian's.
+command -v npm >/dev/null 2>&1 || missing+=(nodejs npm)
 if [ ${#missing[@]} -gt 0 ]; then
   echo "== installing: ${missing[*]}"
   sudo_if_needed apt-get update
   sudo_if_needed env DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
 fi
+
+# The browser test's driver (playwright-core, no browser download) comes from the npm registry,
+# which the tests' private namespace cannot reach.
+echo "== browser test driver"
+(cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 
 echo "== Linux build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

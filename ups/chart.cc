@@ -1,0 +1,234 @@
+#include "ups/chart.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "toolbelt/activity_log.h"
+#include "toolbelt/datetime.h"
+#include "toolbelt/exception_report.h"
+#include "toolbelt/failure.h"
+#include "toolbelt/files.h"
+#include "toolbelt/numbers.h"
+#include "toolbelt/text_time.h"
+#include "ups/read_number.h"
+#include "ups/temp_log.h"
+
+namespace tw {
+namespace {
+
+constexpr char kChartFunction[] = "APC.GoogleChartTemp";
+constexpr char kCrLf[] = "\r\n";
+
+void AppendPageHead(Context& ctx, const tGoogleChart& chart, std::string* page) {
+  const FormatSettings& fmt = ctx.fmt();
+  const std::string lines[] = {
+      "<!DOCTYPE html>",
+      "<html>",
+      "  <!--",
+      "    FUNCTION: APC.GoogleChartTemp",
+      "    CREATED: " + StringOfString(ctx, ctx.env.clock->Now()),
+      "    VERSION: " + ctx.settings.Version,
+      "    SELFNAME: " + ctx.settings.SelfName,
+      "    PERIOD: " + FloatToStr(chart.Period, fmt),
+      "    STARTPERIOD: " + FormatDateTime("dd/mm/yy", chart.EndPeriod - chart.Period, fmt),
+      "    ENDPERIOD: " + FormatDateTime("dd/mm/yy", chart.EndPeriod, fmt),
+      "  -->",
+      "",
+      "  <head>",
+      "    <title>Ferrin UPS Temps</title>",
+      "    <meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">",
+      "    <meta http-equiv=\"Content-Language\" content=\"en-au\">",
+  };
+  for (const std::string& line : lines) *page += line + kCrLf;
+  if (chart.Refresh != 0) {
+    *page += "    <meta http-equiv=\"refresh\" content=\"" + std::to_string(chart.Refresh) +
+             "\">" + kCrLf;
+  }
+  const char* const script[] = {
+      "    <script type=\"text/javascript\">",
+      "      google.charts.load('current',{packages:['corechart']});",
+      "      google.charts.setOnLoadCallback(drawBasic);",
+      "",
+      "      function drawBasic() {",
+      "        var data=new google.visualization.DataTable();",
+      "        data.addColumn('string','X');",
+      "        data.addColumn('number','Temp');",
+      "        data.addRows([",
+  };
+  *page += std::string("    <script type=\"text/javascript\" src=\"") + kChartLoaderUrl +
+           "\"></script>" + kCrLf;
+  for (const char* line : script) *page += std::string(line) + kCrLf;
+}
+
+std::string PageTail(const tGoogleChart& chart) {
+  const std::string lines[] = {
+      "        ]);",
+      "",
+      "        var options={",
+      "          title:'" + chart.Title + "',",
+      "          curveType:'line',",
+      "          legend:{position:'bottom'},",
+      "          hAxis:{",
+      "            title:'" + chart.HAxisTitle + "'",
+      "          },",
+      "          vAxis:{",
+      "            title:'" + chart.VAxisTitle + "'",
+      "          },",
+      "          backgroundColor:'#f1f8e9'",
+      "        };",
+      "",
+      "        var chart=new google.visualization.LineChart(document.getElementById('chart_div'));",
+      "",
+      "        chart.draw(data,options);",
+      "      }",
+      "    </script>",
+      "  </head>",
+      "",
+      "  <body>",
+      "  <div id=\"chart_div\" style=\"width:900px; height:1200px;\"></div>",
+      "  </body>",
+      "</html>",
+  };
+  std::string tail;
+  for (const std::string& line : lines) tail += line + kCrLf;
+  return tail;
+}
+
+// A label goes into the script as a quoted string and the page as text: one that could end
+// either (an edited file, say) would stop the whole chart from drawing.
+bool PlainLabel(const std::string& label) {
+  for (const char c : label) {
+    if (c == '\'' || c == '\\' || c == '<' || c == '>' || static_cast<unsigned char>(c) < 0x20) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// "          ['13:10',27]," for the row 157,13:10,27; false for a line that is no row.
+bool ChartRow(const Context& ctx, const std::string& line, std::string* row) {
+  std::string label;
+  std::string value;
+  double number = 0;
+  if (!SplitRow(line, &label, &value) || !PlainLabel(label) ||
+      !ReadRegionalNumber(ctx, value, &number)) {
+    return false;
+  }
+  // The value keeps its written digits ("27.0" stays "27.0"); only the mark becomes the one
+  // the script understands.
+  std::replace(value.begin(), value.end(), ctx.fmt().decimal_separator, '.');
+  *row = "          ['" + label + "'," + value + "],";
+  *row += kCrLf;
+  return true;
+}
+
+// The failure path of the page: report, then the log entry that names the report.
+void ReportPageFailure(Context& ctx, int32_t trace, const std::string& notes) noexcept {
+  try {
+    const tExceptionRec rec = ExceptionRecForCurrent(ctx, kChartFunction, trace);
+    std::string report_file;
+    SaveExceptionRecAsXML(ctx, rec, report_file);
+    std::string message = rec.Message;
+    for (size_t at = message.find(kCrLf); at != std::string::npos; at = message.find(kCrLf, at)) {
+      message.replace(at, 2, " ");
+    }
+    tLogRec entry;
+    entry.Code = kFailureSummaryCode;
+    entry.Trace = trace;
+    entry.Msg = std::string("[Function=") + kChartFunction + "][Version=" +
+                ctx.settings.Version + "]" + "[Classname=" + rec.ClassName + "]" +
+                "[Message=" + message + "]" + "[Trace=" + std::to_string(trace) + "]" +
+                "[Filename=" + report_file + "]" + "[Notes=" + notes + "]";
+    std::string log_file;
+    LogEntry(ctx, entry, log_file);
+  } catch (...) {
+    // Out of memory while reporting: the caller still gets the page built so far.
+  }
+}
+
+}  // namespace
+
+std::string GoogleChartTemp(Context& ctx, const std::string& csv_file, tGoogleChart chart) {
+  std::string page;
+  std::string notes;
+  int32_t trace = 100;
+  try {
+    trace = 300;
+    tLogRec entry;
+    entry.Code = 66065;
+    entry.Trace = trace;
+    entry.Msg = std::string("[Function=") + kChartFunction + "][Period=" +
+                FloatToStr(chart.Period, ctx.fmt()) + "]";
+    std::string log_file;
+    LogEntry(ctx, entry, log_file);
+    trace = 500;
+    AppendPageHead(ctx, chart, &page);
+    trace = 600;
+    notes = "kInputFile=" + csv_file;
+    trace = 620;
+    if (FileExists(ctx, csv_file)) {
+      trace = 630;
+      std::string text;
+      std::string error;
+      if (!ctx.env.files->ReadFile(csv_file, &text, &error)) throw Fault("EInOutError", error);
+      ForEachLine(text, [&](const std::string& line) {
+        std::string row;
+        if (line.find('#') == std::string::npos && ChartRow(ctx, line, &row)) page += row;
+      });
+      trace = 700;
+    }
+    trace = 800;
+    page += PageTail(chart);
+  } catch (...) {
+    ReportPageFailure(ctx, trace, notes);
+  }
+  return page;
+}
+
+void SetDayChart(Context& ctx, tGoogleChart& chart) {
+  const FormatSettings& fmt = ctx.fmt();
+  const TDateTime now = ctx.env.clock->Now();
+  chart.Title = FormatDateTime(fmt.short_date_format, now, fmt) + ": 24 hour UPS Temps at " +
+                FormatDateTime(fmt.long_time_format, now, fmt);
+  chart.HAxisTitle = "Time";
+  chart.VAxisTitle = "Temp";
+  chart.Refresh = 300;
+}
+
+void SetAnnualChart(Context& ctx, tGoogleChart& chart) {
+  const FormatSettings& fmt = ctx.fmt();
+  const TDateTime now = ctx.env.clock->Now();
+  chart.Title = "Annual Temprature " + FormatDateTime(fmt.short_date_format, now - 1, fmt) +
+                " at " + FormatDateTime(fmt.long_time_format, now, fmt);
+  chart.HAxisTitle = "Date";
+  chart.VAxisTitle = "Temp";
+  chart.Refresh = 3600;
+}
+
+void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set) {
+  const int32_t trace = 100;
+  Guarded(ctx, "APC.WriteDayChartPages", trace, [&] {
+    SetDayChart(ctx, chart);
+    const FormatSettings& fmt = ctx.fmt();
+    const std::string csv = TempLogFileName(fmt, TempLog::kDated, ctx.env.clock->Now(), ".csv");
+    std::vector<TempLog> pages = {TempLog::kDated, TempLog::kWeekday};
+    if (set == DayPageSet::kAfterSample) pages.insert(pages.begin() + 1, TempLog::kToday);
+    for (const TempLog page : pages) {
+      const std::string html = TempLogFileName(fmt, page, ctx.env.clock->Now(), ".html");
+      WriteStringToFile(ctx, GoogleChartTemp(ctx, csv, chart), html, false);
+    }
+  });
+}
+
+void WriteAnnualChartPage(Context& ctx, tGoogleChart chart) {
+  const int32_t trace = 100;
+  Guarded(ctx, "APC.WriteAnnualChartPage", trace, [&] {
+    SetAnnualChart(ctx, chart);
+    const TDateTime now = ctx.env.clock->Now();
+    const std::string csv = TempLogFileName(ctx.fmt(), TempLog::kAnnual, now, ".csv");
+    const std::string html = TempLogFileName(ctx.fmt(), TempLog::kAnnual, now, ".html");
+    WriteStringToFile(ctx, GoogleChartTemp(ctx, csv, chart), html, false);
+  });
+}
+
+}  // namespace tw

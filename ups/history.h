@@ -1,0 +1,43 @@
+// The temperature history: one sample per five-minute point appended to the dated daily
+// file, "APCUPSTempLog_Today.csv" and the weekday file, the latest reading in "UPS-Temp.txt",
+// and at the first sample of a day (point 0) the roll-over: the previous day's average into
+// the annual file, fresh headers for the day files and a new annual page.
+//
+// Files are written only through WriteStringToFile, each opened and closed within one write;
+// a write that fails is not examined and the remaining writes still happen.
+#ifndef TEMPWARDEN_UPS_HISTORY_H_
+#define TEMPWARDEN_UPS_HISTORY_H_
+
+#include <cstdint>
+#include <functional>
+
+#include "toolbelt/settings.h"
+#include "toolbelt/snmp.h"
+#include "ups/apc.h"
+
+namespace tw {
+
+// Queries the temperature (snmp carries Host and Community; its OID is set here), stores it in
+// ups.InternalTemp (0 when the answer is empty or no number) and records it as
+// RecordTemperature does. Returns the five-minute point it recorded.
+int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
+                                tGoogleChart chart, const std::function<void()>& after_temp_file);
+
+// Records `temperature` at the clock's current time: replaces "UPS-Temp.txt", calls
+// `after_temp_file` (may be empty), works out the point, rolls the day over at point 0,
+// appends the sample row to the daily, Today and weekday files and redraws the day pages.
+// Returns the point, or -1 when a failure (reported as "APC.RecordTemperatureSample") came
+// before it was worked out. Never throws.
+int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
+                          const std::function<void()>& after_temp_file);
+
+// Appends the average of the daily file of `day` to the annual file of the current year
+// (created with its header when missing), and leaves the diagnostic lines of this run in
+// "AppendToAnnualFile.TXT". Only lines whose value is a number count, so the day header is no
+// sample. A missing daily file gives no row; a file without any sample, or one that cannot be
+// read, gives no row and an exception report "APC.AppendToAnnualFile". Never throws.
+void AppendToAnnualFile(Context& ctx, TDateTime day);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_UPS_HISTORY_H_

@@ -1,0 +1,22 @@
+// Reading a temperature back from text: an SNMP answer or the value column of a history row.
+#ifndef TEMPWARDEN_UPS_READ_NUMBER_H_
+#define TEMPWARDEN_UPS_READ_NUMBER_H_
+
+#include <string>
+
+#include "toolbelt/settings.h"
+
+namespace tw {
+
+// True, with `*value` set, when `text` is a number in the configuration file's form: optional
+// spaces, an optional sign, digits with at most one regional decimal separator, an optional
+// exponent, optional spaces, nothing else. No thousands separators, no other decimal mark.
+// Never throws.
+bool ReadRegionalNumber(const Context& ctx, const std::string& text, double* value);
+
+// The number `text` denotes, or 0 when it is empty or no number (a failed query).
+double NumberOrZero(const Context& ctx, const std::string& text);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_UPS_READ_NUMBER_H_
