@@ -37,9 +37,13 @@ class FakeUdpSocket : public UdpSocket {
   bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
                    std::string* from_ipv4, uint16_t* from_port, NetError* error) override {
     net_->receive_timeouts.push_back(timeout_ms);
-    if (net_->answers.empty()) return Fail(error, kWsaTimedOut);
-    FakeNetwork::Answer a = net_->answers.front();
-    net_->answers.pop_front();
+    FakeNetwork::Answer a;
+    if (!net_->answers.empty()) {
+      a = net_->answers.front();
+      net_->answers.pop_front();
+    } else if (!net_->responder || net_->sent.empty() || !net_->responder(net_->sent.back(), &a)) {
+      return Fail(error, kWsaTimedOut);
+    }
     if (a.error_code != 0) return Fail(error, a.error_code);
     *payload = a.payload.substr(0, max_size);
     *from_ipv4 = a.from_ipv4;

@@ -43,6 +43,9 @@ class FakeNetwork : public Network {
   std::map<std::string, std::string> hosts = {{"localhost", "127.0.0.1"}};
   std::vector<Datagram> sent;
   std::deque<Answer> answers;       // handed out by receives, in order; empty: timeout
+  // Consulted when `answers` is empty: answers the latest datagram sent (false: timeout), so a
+  // test can play an agent whose values change over time.
+  std::function<bool(const Datagram& request, Answer* answer)> responder;
   std::vector<uint32_t> receive_timeouts;  // the wait each receive asked for
   int open_error = 0;               // non-zero: OpenUdp fails with it
   int send_error = 0;               // non-zero: every send fails with it

@@ -1,57 +1,45 @@
-// Program entry: builds the real environment and hands it down.
-//
-// For now the program gathers the host facts and prints them with formatted samples; the
-// service shell and the monitoring cycle take over this entry when they land.
-#include <cstdio>
+// Program entry: builds the real environment, creates the one service object and runs the
+// service application with the command line.
 #include <memory>
+#include <string>
+#include <vector>
 
+#include "platform/console.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
+#include "platform/network.h"
 #include "platform/regional.h"
-#include "toolbelt/datetime.h"
-#include "toolbelt/host_info.h"
-#include "toolbelt/numbers.h"
+#include "platform/registry.h"
+#include "platform/service_host.h"
+#include "platform/speaker.h"
+#include "service/program.h"
+#include "service/srvc_main.h"
 #include "toolbelt/settings.h"
-#include "toolbelt/text_time.h"
 
-int main() {
+int main(int argc, char** argv) {
   std::unique_ptr<tw::Clock> clock = tw::NewSystemClock();
   std::unique_ptr<tw::Regional> regional = tw::NewSystemRegional();
   std::unique_ptr<tw::HostFacts> host = tw::NewSystemHostFacts();
   std::unique_ptr<tw::FileSystem> files = tw::NewSystemFileSystem();
+  std::unique_ptr<tw::Network> network = tw::NewSystemNetwork();
+  std::unique_ptr<tw::Speaker> speaker = tw::NewSystemSpeaker();
+  std::unique_ptr<tw::Console> console = tw::NewSystemConsole();
+  std::unique_ptr<tw::Registry> registry = tw::NewSystemRegistry();
+  std::unique_ptr<tw::ServiceHost> service_host = tw::NewSystemServiceHost();
+
+  // The one process-wide settings record lives in this context for the whole process.
   tw::Context ctx;
-  ctx.env = {clock.get(), regional.get(), host.get(), files.get()};
+  ctx.env.clock = clock.get();
+  ctx.env.regional = regional.get();
+  ctx.env.host = host.get();
+  ctx.env.files = files.get();
+  ctx.env.network = network.get();
+  ctx.env.speaker = speaker.get();
+  ctx.env.console = console.get();
+  ctx.env.registry = registry.get();
 
-  const std::string exe_path = tw::SetPathToEXEPath(ctx);
-  ctx.settings.Version = tw::FileVersion2(ctx, "");
-  ctx.settings.Company = "Brindle";
-  ctx.settings.HostName = tw::GetHostName(ctx);
-  ctx.settings.UnderWorkbench = tw::RunningUnderWorkbench(ctx);
-  ctx.settings.SelfName = "VOZIvazure";
-  ctx.settings.Started = clock->Now();
-
-  tw::tMachineUpTime up;
-  tw::MachineUpTime(ctx, up);
-  tw::tMemoryStatusRec mem;
-  tw::GetMemoryStatus(ctx, mem);
-  const tw::FormatSettings& fs = ctx.fmt();
-  const double now = clock->Now();
-
-  std::printf("Tempwarden %s on %s\n", ctx.settings.Version.c_str(),
-              ctx.settings.HostName.c_str());
-  std::printf("  directory      %s\n", exe_path.c_str());
-  std::printf("  started        %s\n", tw::StringOfString(ctx, ctx.settings.Started).c_str());
-  std::printf("  time of day    %s\n", tw::FormattedTime(ctx, -1).c_str());
-  std::printf("  mail date      %s\n",
-              tw::DateTimeToRFC822(ctx, 0, tw::LocalTimeToGMT(ctx, now)).c_str());
-  std::printf("  log stamp      %s\n",
-              tw::FormatDateTime("YYYY-MM-DD HH:NN:SS.ZZZ", now, fs).c_str());
-  std::printf("  machine up     %s (%s days)\n", up.UpTimeText.c_str(),
-              tw::FloatToStr(up.Days, fs).c_str());
-  std::printf("  memory load    %d%%, %s bytes physical, %s%% available\n", mem.MemoryLoad,
-              tw::FormatGrouped(static_cast<double>(mem.TotalPhysical), 0, fs).c_str(),
-              tw::FormatGrouped(mem.AvailPhysicalPct, 2, fs).c_str());
-  std::printf("  debugger       %s\n", ctx.settings.UnderWorkbench ? "yes" : "no");
-  return 0;
+  tw::TVOZIvazure service(ctx);
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  return tw::RunProgram(args, *service_host, service.Definition());
 }

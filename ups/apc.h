@@ -9,9 +9,6 @@
 
 namespace tw {
 
-constexpr char kOidTemperature[] = "1.3.6.1.4.1.318.1.1.1.2.2.2.0";
-constexpr char kOidInputVoltage[] = "1.3.6.1.4.1.318.1.1.1.3.2.1.0";
-
 // The monitored UPS. Before any reading every number and date-time is 0 and every text empty.
 struct tUPSAttributes {
   int32_t PollPeriod = 0;  // sent by the phone-home report; never set

@@ -5,6 +5,7 @@
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
+#include "toolbelt/number_text.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
 #include "ups/chart.h"
@@ -141,8 +142,8 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
 
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
                                 tGoogleChart chart, const std::function<void()>& after_temp_file) {
-  snmp.OID = kOidTemperature;
-  ups.InternalTemp = NumberOrZero(ctx, SNMPSend(ctx, snmp));
+  snmp.OID = kOidUpsTemperature;
+  ups.InternalTemp = SafeStrToFloat(ctx, SNMPSend(ctx, snmp));
   return RecordTemperature(ctx, ups.InternalTemp, chart, after_temp_file);
 }
 

@@ -64,9 +64,5 @@ bool ReadRegionalNumber(const Context& ctx, const std::string& text, double* val
   }
 }
 
-double NumberOrZero(const Context& ctx, const std::string& text) {
-  double value = 0;
-  return ReadRegionalNumber(ctx, text, &value) ? value : 0;
-}
 
 }  // namespace tw

@@ -1,4 +1,5 @@
-// Reading a temperature back from text: an SNMP answer or the value column of a history row.
+// Reading the value column of a history row back. Stricter than SafeStrToFloat: a row whose
+// value is no finite number with at least one digit is no sample at all (not a 0).
 #ifndef TEMPWARDEN_UPS_READ_NUMBER_H_
 #define TEMPWARDEN_UPS_READ_NUMBER_H_
 
@@ -13,9 +14,6 @@ namespace tw {
 // exponent, optional spaces, nothing else. No thousands separators, no other decimal mark.
 // Never throws.
 bool ReadRegionalNumber(const Context& ctx, const std::string& text, double* value);
-
-// The number `text` denotes, or 0 when it is empty or no number (a failed query).
-double NumberOrZero(const Context& ctx, const std::string& text);
 
 }  // namespace tw
 

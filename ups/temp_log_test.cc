@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include "toolbelt/number_text.h"
+
 #include "platform/fake_env.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
@@ -117,7 +119,7 @@ TEST(ReadNumberTest, RegionalFormOnly) {
       EXPECT_EQ(value, c.value) << c.text;
       EXPECT_FALSE(std::signbit(value)) << c.text;
     }
-    EXPECT_EQ(NumberOrZero(env.ctx, c.text), c.ok ? c.value : 0) << c.text;
+    EXPECT_EQ(SafeStrToFloat(env.ctx, c.text), c.ok ? c.value : 0) << c.text;
   }
 }
 

@@ -1,0 +1,112 @@
+// The alert checks of the monitoring cycle: new extremes, the high-temperature alarm with its
+// clearing, the status entry of every temperature pass and the on-line state change.
+#include "mail/smtp.h"
+#include "service/cycle.h"
+#include "toolbelt/numbers.h"
+#include "toolbelt/syslog.h"
+#include "ups/phone_home.h"
+
+namespace tw {
+namespace {
+
+// Alert mails put every bracketed item of the log message on a line of its own.
+std::string MailBody(const std::string& msg) {
+  std::string body;
+  for (size_t i = 0; i < msg.size(); ++i) {
+    if (msg[i] == ']' && i + 1 < msg.size() && msg[i + 1] == '[') {
+      body += "]\r\n";
+    } else {
+      body += msg[i];
+    }
+  }
+  return body;
+}
+
+}  // namespace
+
+std::string MonitoringCycle::StatusItems() {
+  return "[TempSleep=" + std::to_string(config_.TempSleep) + "]" + "[UPSDate=" + ups_.UPSDate +
+         "]" + "[UPSTime=" + ups_.UPSTime + "]" + "[UPSUPTime=" + ups_.UPSUPTime + "]" +
+         "[UPSState=" + ups_.UPSState + "]" + "[UPSTemp=" + Num(ups_.InternalTemp) + "]" +
+         "[AlarmTemp=" + Num(config_.AlarmTemp) + "]" + "[MinTemp=" + Num(ups_.MinTemp) + "]" +
+         "[MinTempTimeStamp=" + DateTimeText(ups_.MinTempTimeStamp) + "]" +
+         "[MaxTemp=" + Num(ups_.MaxTemp) + "]" +
+         "[MaxTempTimeStamp=" + DateTimeText(ups_.MaxTempTimeStamp) + "]";
+}
+
+void MonitoringCycle::SendAlertMail(const std::string& subject, const std::string& body) {
+  email_.Subject = subject;
+  email_.Body = MailBody(body);
+  email_.SMTPRelay = config_.SMTPRelay;
+  email_.SMTPPort = config_.SMTPPort;
+  email_.FromAddr = config_.EmailFromAddr;
+  SendMail(ctx_, email_, tSmtpAccount{config_.SMTPUser, config_.SMTPPassword});
+}
+
+void MonitoringCycle::TemperatureAlerts() {
+  const double t = ups_.InternalTemp;
+  const std::string host = "[Host=" + ctx_.settings.HostName + "]";
+
+  if (t > ups_.MaxTemp) {
+    DebugStage(1400);
+    ups_.MaxTemp = t;
+    ups_.MaxTempTimeStamp = Now();
+    Log(50400, "[Msg=New High temp]" + host + StatusItems());
+    tSyslogRec syslog;
+    syslog.Code = 71000;
+    syslog.Msg = "APC UPS: New High temp=" + Num(t);
+    syslog.Source = kTraceName;
+    syslog.Extra = 0;
+    syslog.Port = 514;
+    PostSyslogMsg(ctx_, syslog, "");
+    PostSyslogMsg(ctx_, syslog, config_.SyslogCollector);
+  }
+
+  if (t < ups_.MinTemp) {
+    DebugStage(1500);
+    ups_.MinTemp = t;
+    ups_.MinTempTimeStamp = Now();
+    const std::string msg = "[Msg=New Low temp]" + host + StatusItems();
+    Log(50500, msg);
+    email_.ToAddr = config_.EmailToAddr;
+    email_.CCAddr.clear();
+    SendAlertMail("APC UPS: New Low temp", msg);
+  }
+
+  const bool alarm_due = t >= config_.AlarmTemp && alarm_sent_at_ == 0;
+  const std::string status = std::string("[Function=") + kTraceName + "]" + host +
+                             StatusItems() + "[AlartSent=" +
+                             (alarm_sent_at_ > 0 ? "TRUE" : "FALSE") + "]";
+  Log(50600, status);
+
+  if (alarm_due) {
+    alarm_sent_at_ = Now();
+    DebugStage(log_rec_.Trace);
+    email_.ToAddr = config_.EmailToAddr;
+    email_.CCAddr = config_.EmailCCAddr;
+    SendAlertMail("APC UPS: High Temp Alarm!", status);
+  }
+
+  if (alarm_sent_at_ > 0 && config_.AlarmTemp - 0.5 >= t) {
+    DebugStage(1700);
+    const std::string msg = "[Msg=APC UPS High Temp condition cleared]" + host + StatusItems() +
+                            "[EmailSent=TRUE]";
+    Log(50700, msg);
+    SendAlertMail("APC UPS: High Temp condition cleared", msg);
+    alarm_sent_at_ = 0;
+  }
+}
+
+void MonitoringCycle::OnlineStateCheck() {
+  const double v = ups_.InputVoltage;
+  const double p = prev_input_voltage_;
+  if (!(v > 1.5 * p || v < 0.5 * p)) return;
+  DebugStage(1900);
+  DebugStage(1910);
+  Log(50300, "[Msg=UPS Online state change][Host=" + ctx_.settings.HostName + "]" +
+                 "[Sleep=" + std::to_string(config_.TempSleep) + "]" +
+                 "[InputVoltage=" + Num(v) + "]");
+  PhoneHome(ctx_, config_.PhoneHomeServer, ups_, config_.PhoneHomeCollector);
+}
+
+}  // namespace tw

@@ -1,0 +1,230 @@
+#include "service/cycle.h"
+
+#include "toolbelt/files.h"
+#include "toolbelt/host_info.h"
+#include "toolbelt/number_text.h"
+#include "toolbelt/numbers.h"
+#include "toolbelt/text_time.h"
+#include "toolbelt/xml_param.h"
+#include "ups/chart.h"
+#include "ups/history.h"
+#include "ups/phone_home.h"
+#include "ups/temp_log.h"
+
+namespace tw {
+
+MonitoringCycle::MonitoringCycle(Context& ctx, ServiceControl& control)
+    : ctx_(ctx), control_(control) {}
+
+std::string MonitoringCycle::Num(double v) const { return FloatToStr(v, ctx_.fmt()); }
+
+std::string MonitoringCycle::DateTimeText(TDateTime t) { return DateTimeToStr(ctx_, t); }
+
+void MonitoringCycle::DebugLine(const std::string& tail, bool replace) {
+  WriteStringToFile(ctx_, DateTimeText(Now()) + tail + "\r\n", kDebugTraceFile, !replace);
+}
+
+void MonitoringCycle::DebugStage(int32_t stage, bool replace) {
+  log_rec_.Trace = stage;
+  DebugLine(std::string(" Function=") + kTraceName + " LogRec.Trace=" + std::to_string(stage),
+            replace);
+}
+
+void MonitoringCycle::Log(int32_t code, const std::string& msg) {
+  log_rec_.Code = code;
+  log_rec_.Msg = msg;
+  std::string file;
+  LogEntry(ctx_, log_rec_, file);
+}
+
+void MonitoringCycle::Run() {
+  log_rec_.Trace = 100;
+  try {
+    StartPhase();
+    if (control_.Terminated()) return;
+    Loop();
+  } catch (...) {
+    ReportAndLogCurrentException(ctx_, kTraceName, log_rec_.Trace, exception_.Notes);
+  }
+}
+
+void MonitoringCycle::StartPhase() {
+  log_rec_.Trace = 100;
+  ctx_.settings.ExePath = SetPathToEXEPath(ctx_);
+  const bool have_config = EnsureConfigFile(ctx_);
+  log_rec_.Trace = 200;
+  if (have_config) {
+    config_ = ReadStartConfig(ctx_, start_site_);
+    ctx_.settings.Log.DebugLevel = config_.DebugLevel;
+  } else {
+    // Nothing read: the intervals stay 0 until the first re-read (the voltage pass then runs
+    // at every loop pass, against no host).
+    config_.TempSleep = 0;
+    config_.VoltageSleep = 0;
+  }
+  ups_.HostName = config_.UPSHost;
+  ups_.Community = config_.SNMPCommunity;
+  log_rec_.Trace = 300;
+  alarm_sent_at_ = 0;
+  log_rec_.Trace = 400;
+
+  log_rec_.Trace = 500;
+  if (!ups_.HostName.empty()) {
+    log_rec_.Trace = 510;
+    if (!StartupWait()) return;
+    log_rec_.Trace = 550;
+    snmp_.Community = ups_.Community;
+    log_rec_.Trace = 560;
+    snmp_.Host = ups_.HostName;
+    exception_.Notes = "UPSAttributes.HostName=" + ups_.HostName;
+    StartupReadings();
+    log_rec_.Trace = 710;
+  }
+  DrawDayPages();
+  log_rec_.Trace = 720;
+  temp_log_point_ = -1;
+  due_base_ = Now();
+  next_temp_due_ms_ = 0;
+  next_voltage_due_ms_ = 0;
+  log_rec_.Trace = 1000;
+}
+
+bool MonitoringCycle::StartupWait() {
+  std::string last_voltage;
+  if (!FileExists(ctx_, kVoltageFile)) return true;
+  FileToStr(ctx_, kVoltageFile, last_voltage);
+  if (last_voltage != "0") return true;
+  // The UPS was on battery when last seen: give the mains ten minutes to settle. A stop
+  // request ends the wait after the current minute, so the manager is not kept waiting.
+  log_rec_.Trace = 520;
+  for (int minute = 0; minute < 10; ++minute) {
+    ctx_.env.clock->Sleep(60000);
+    control_.ProcessRequests();
+    if (control_.Terminated()) return false;
+  }
+  log_rec_.Trace = 530;
+  startup_retry_ = 10;
+  return true;
+}
+
+void MonitoringCycle::StartupReadings() {
+  log_rec_.Trace = 570;
+  snmp_.OID = kOidUpsTemperature;
+  log_rec_.Trace = 580;
+  const std::string temp = SNMPSend(ctx_, snmp_);
+  log_rec_.Trace = 590;
+  ups_.InternalTemp = temp.empty() ? 0 : SafeStrToFloat(ctx_, temp);
+  log_rec_.Trace = 600;
+  ups_.MinTemp = ups_.InternalTemp;
+  ups_.MaxTemp = ups_.InternalTemp;
+  log_rec_.Trace = 610;
+  ups_.MinTempTimeStamp = Now();
+  ups_.MaxTempTimeStamp = Now();
+  log_rec_.Trace = 630;
+
+  log_rec_.Trace = 640;
+  snmp_.OID = kOidUpsInputVoltage;
+  log_rec_.Trace = 650;
+  const std::string volts = SNMPSend(ctx_, snmp_);
+  log_rec_.Trace = 660;
+  if (volts.empty()) {
+    ups_.InputVoltage = 0;
+  } else if (IsNumeric(ctx_, volts)) {
+    ups_.InputVoltage = SafeStrToFloat(ctx_, volts);
+  } else {
+    throw Fault("EConvertError", "'" + volts + "' is not a valid floating point value");
+  }
+  log_rec_.Trace = 670;
+  prev_input_voltage_ = ups_.InputVoltage;
+  ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
+  WriteStringToFile(ctx_, volts, kVoltageFile, false);
+
+  log_rec_.Trace = 680;
+  Log(50200, std::string("[Function=") + kTraceName + "][Host=" + ctx_.settings.HostName + "]" +
+                 "[UPSAttributes.HostName=" + ups_.HostName + "]" +
+                 "[PhoneHomeServer=" + config_.PhoneHomeServer + "]" +
+                 "[TempSleep=" + std::to_string(config_.TempSleep) + "]" +
+                 "[VoltageSleep=" + std::to_string(config_.VoltageSleep) + "]" +
+                 "[SMTPRelay=" + config_.SMTPRelay + "]" +
+                 "[EmailToAddr=" + config_.EmailToAddr + "]" +
+                 "[CCEmailAddr=" + config_.EmailCCAddr + "]" + "[UPSName=" + ups_.UPSName +
+                 "]" + "[UPSModel=" + ups_.UPSModel + "]" + "[UPSContact=" + ups_.UPSContact +
+                 "]" + "[UPSLocation=" + ups_.UPSLocation + "]" + "[UPSUser=" + ups_.UPSUser +
+                 "]" + "[UPSState=" + ups_.UPSState + "]" + "[UPSTemp=" +
+                 Num(ups_.InternalTemp) + "]" + "[UPSState=" + ups_.UPSState + "]" +
+                 "[UPSInputVoltage=" + Num(ups_.InputVoltage) + "]" +
+                 "[AlarmTemp=" + Num(config_.AlarmTemp) + "]" +
+                 "[StartupRetry=" + std::to_string(startup_retry_) + "]");
+  log_rec_.Trace = 690;
+}
+
+void MonitoringCycle::DrawDayPages() {
+  // Title, refresh and axis titles are the day settings; Period and EndPeriod stay for the run.
+  SetDayChart(ctx_, chart_);
+  chart_.Period = 1.0;
+  chart_.EndPeriod = Now();
+  WriteDayChartPages(ctx_, chart_, DayPageSet::kStartUp);
+}
+
+void MonitoringCycle::Loop() {
+  while (!control_.Terminated()) {
+    if (Due(next_temp_due_ms_)) TemperaturePass();
+    if (Due(next_voltage_due_ms_)) VoltagePass();
+    control_.ProcessRequests();
+    ctx_.env.clock->Sleep(1000);
+  }
+}
+
+void MonitoringCycle::TemperaturePass() {
+  next_temp_due_ms_ += int64_t{config_.TempSleep} * 1000;
+  DebugStage(1100, true);
+  DebugStage(1110);
+  ReReadPassConfig(ctx_, pass_site_, config_, log_rec_.Trace);
+  ups_.HostName = config_.UPSHost;
+  DebugStage(1230);
+
+  log_rec_.Trace = 1240;
+  if (config_.PhoneHomeServer.empty()) {
+    log_rec_.Trace = 1250;
+    DebugLine(std::string(" Function=") + kTraceName +
+              "sPhoneHomeServer not set. LogRec.Trace=1250");
+    Log(40000,
+        "[TVOZIvazure.ServiceExecute][Phone-Home server not set. Check <PhoneHomeServer> in "
+        "TEMPWARDEN.XML");
+  } else {
+    log_rec_.Trace = 1260;
+    DebugLine(std::string(" Function=") + kTraceName + " LogRec.Trace=1260" +
+              " UPSAttributes.InternalTemp=" + Num(ups_.InternalTemp) +
+              " sPhoneHomeServer=" + config_.PhoneHomeServer);
+    PhoneHome(ctx_, config_.PhoneHomeServer, ups_, config_.PhoneHomeCollector);
+  }
+
+  log_rec_.Trace = 1270;
+  const int32_t point = TempLogPoint(Now());
+  DebugLine(std::string(" Function=") + kTraceName +
+            " iTempLogPoint=" + std::to_string(temp_log_point_) +
+            " Trunc(Frac(now)*288)=" + std::to_string(point) + ". LogRec.Trace=1270");
+  if (point != temp_log_point_) {
+    DebugStage(1275);
+    temp_log_point_ =
+        RecordTemperatureSample(ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); });
+  }
+  DebugStage(1290);
+  TemperatureAlerts();
+}
+
+void MonitoringCycle::VoltagePass() {
+  log_rec_.Trace = 1800;
+  next_voltage_due_ms_ += int64_t{config_.VoltageSleep} * 1000;
+  log_rec_.Trace = 1810;
+  snmp_.OID = kOidUpsInputVoltage;
+  const std::string volts = SNMPSend(ctx_, snmp_);
+  if (volts.empty()) return;
+  ups_.InputVoltage = SafeStrToFloat(ctx_, volts);
+  ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
+  WriteStringToFile(ctx_, volts, kVoltageFile, false);
+  OnlineStateCheck();
+  prev_input_voltage_ = ups_.InputVoltage;
+}
+
+}  // namespace tw

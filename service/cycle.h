@@ -1,0 +1,88 @@
+// The monitoring cycle: the execute handler of the service. It prepares (configuration file,
+// start-up wait, first readings, day chart pages), then loops once a second running the
+// temperature pass every TempSleep seconds and the voltage pass every VoltageSleep seconds,
+// until the service is told to stop. Every wait goes through ctx.env.clock.
+#ifndef TEMPWARDEN_SERVICE_CYCLE_H_
+#define TEMPWARDEN_SERVICE_CYCLE_H_
+
+#include <cstdint>
+#include <string>
+
+#include "mail/email.h"
+#include "platform/service_control.h"
+#include "toolbelt/activity_log.h"
+#include "toolbelt/config.h"
+#include "toolbelt/failure.h"
+#include "toolbelt/settings.h"
+#include "toolbelt/snmp.h"
+#include "ups/apc.h"
+
+namespace tw {
+
+constexpr char kTraceName[] = "TVOZIvazure.ServiceExecute";
+constexpr char kDebugTraceFile[] = "D!Tempwarden.TXT";
+constexpr char kVoltageFile[] = "UPS-Input-Voltage.txt";
+
+class MonitoringCycle {
+ public:
+  MonitoringCycle(Context& ctx, ServiceControl& control);
+
+  // The whole execute handler: start phase and loop under one failure handler. Returns when
+  // Terminated is found set or a failure was handled.
+  void Run();
+
+  // State, for the alert checks and for tests.
+  const tUPSAttributes& ups() const { return ups_; }
+  const tServiceConfig& config() const { return config_; }
+  int32_t temp_log_point() const { return temp_log_point_; }
+  int32_t startup_retry() const { return startup_retry_; }
+  int32_t trace() const { return log_rec_.Trace; }
+
+ private:
+  void StartPhase();
+  bool StartupWait();  // false when a stop arrived during the wait
+  void StartupReadings();
+  void DrawDayPages();
+  void Loop();
+  void TemperaturePass();
+  void VoltagePass();
+  void TemperatureAlerts();
+  void OnlineStateCheck();
+  std::string StatusItems();
+  void SendAlertMail(const std::string& subject, const std::string& body);
+
+  // Appends (or, for the first line of a temperature pass, replaces) a debug trace line:
+  // the date-time text of now, then `tail`.
+  void DebugLine(const std::string& tail, bool replace = false);
+  void DebugStage(int32_t stage, bool replace = false);
+  void Log(int32_t code, const std::string& msg);
+  TDateTime Now() const { return ctx_.env.clock->Now(); }
+  bool Due(int64_t due_ms) const { return Now() > due_base_ + due_ms / 86400000.0; }
+  std::string Num(double v) const;
+  std::string DateTimeText(TDateTime t);
+
+  Context& ctx_;
+  ServiceControl& control_;
+  tServiceConfig config_;
+  tConfigReadSite start_site_;
+  tConfigReadSite pass_site_;
+  tUPSAttributes ups_;
+  tSNMPRec snmp_;
+  tGoogleChart chart_;
+  tLogRec log_rec_;  // its Trace is the cycle's trace stage
+  tEmail email_;     // fields a mail does not set keep what the previous one left
+  tExceptionRec exception_;
+  // Due times are kept as whole milliseconds after `due_base_`, so that adding an interval
+  // many times gives exactly the multiple of it and the passes keep their phase for years.
+  TDateTime due_base_ = 0;
+  int64_t next_temp_due_ms_ = 0;
+  int64_t next_voltage_due_ms_ = 0;
+  int32_t temp_log_point_ = -1;
+  double prev_input_voltage_ = 0;
+  TDateTime alarm_sent_at_ = 0;
+  int32_t startup_retry_ = 0;
+};
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_SERVICE_CYCLE_H_

@@ -1,0 +1,250 @@
+#include "service/cycle.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <map>
+#include <vector>
+
+#include "platform/fake_env.h"
+#include "tests/snmp_messages.h"
+#include "toolbelt/ber.h"
+#include "toolbelt/datetime.h"
+
+namespace tw {
+namespace {
+
+// Stops the cycle once the clock reaches a given time; runs a hook at every loop pass.
+class ScriptedControl : public ServiceControl {
+ public:
+  explicit ScriptedControl(FakeClock* clock) : clock_(clock) {}
+  bool Terminated() const override { return terminated_; }
+  void ProcessRequests() override {
+    ++calls;
+    if (on_pass) on_pass();
+    if (clock_->Now() >= stop_at) terminated_ = true;
+  }
+  TDateTime stop_at = 1e9;
+  std::function<void()> on_pass;
+  int calls = 0;
+  bool terminated_ = false;
+
+ private:
+  FakeClock* clock_;
+};
+
+// Records when each temperature pass began: the debug trace file is replaced at stage 1100.
+class PassRecorder : public MemFileSystem {};
+
+class CycleTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    env_.regional.mutable_settings().short_date_format = "dd/mm/yyyy";
+    env_.regional.mutable_settings().long_time_format = "hh:nn:ss";
+    start_ = env_.clock.Now();  // 15 March 2023, 12:00:00
+    control_.stop_at = start_ + 3600 / 86400.0;
+    // The card: answers every GET with the current text of the object asked for.
+    env_.network.responder = [this](const FakeNetwork::Datagram& request,
+                                    FakeNetwork::Answer* answer) {
+      tSNMPMessage m;
+      if (!DecodeSnmpMessage(request.payload, &m) || m.Bindings.empty()) return false;
+      const bool temp = m.Bindings[0].OID == kOidUpsTemperature;
+      queries.push_back({temp, Seconds()});
+      if (!agent_up) return false;
+      const std::string oid = temp ? snmp_test::TemperatureOid() : snmp_test::VoltageOid();
+      const std::string text = temp ? temperature : voltage;
+      answer->payload = snmp_test::Message(
+          "public", snmp_test::Binding(oid, snmp_test::Tlv(0x04, text)));
+      answer->from_ipv4 = request.to_ipv4;
+      answer->from_port = 161;
+      return true;
+    };
+  }
+
+  void Config(std::map<std::string, std::string> values) {
+    values.emplace("UPSHost", "10.0.0.9");
+    values.emplace("SNMPCommunity", "public");
+    values.emplace("SysLogTrap", "7");
+    std::string xml = "<XML>\r\n";
+    for (const auto& kv : values) xml += "<" + kv.first + ">" + kv.second + "</" + kv.first + ">\r\n";
+    env_.files.Put("/opt/tempwarden/TEMPWARDEN.XML", xml + "</XML>\r\n");
+  }
+
+  double Seconds() { return (env_.clock.Now() - start_) * 86400.0; }
+
+  void Run() {
+    MonitoringCycle cycle(env_.ctx, control_);
+    cycle.Run();
+    retry_ = cycle.startup_retry();
+    trace_ = cycle.trace();
+  }
+
+  // Start times (seconds after start) of the temperature passes.
+  std::vector<long> PassTimes() const {
+    std::vector<long> out;
+    for (const auto& w : env_.files.writes) {
+      if (w.path == "/opt/tempwarden/D!Tempwarden.TXT" && !w.append) out.push_back(pass_second(w));
+    }
+    return out;
+  }
+  long pass_second(const MemFileSystem::Write& w) const {
+    // The line starts with the date-time text "15/03/2023 hh:nn:ss".
+    const int h = std::stoi(w.data.substr(11, 2)), m = std::stoi(w.data.substr(14, 2)),
+              s = std::stoi(w.data.substr(17, 2));
+    return (h - 12) * 3600 + m * 60 + s;
+  }
+  int Count(bool temperature) const {
+    int n = 0;
+    for (const auto& q : queries) n += q.temperature == temperature;
+    return n;
+  }
+  std::string LogFile() const { return env_.files.Get("/opt/tempwarden/APC-20230315.CSV"); }
+
+  struct Query {
+    bool temperature;
+    double at;
+  };
+  FakeEnv env_;
+  ScriptedControl control_{&env_.clock};
+  TDateTime start_ = 0;
+  std::vector<Query> queries;
+  std::string temperature = "25";
+  std::string voltage = "230";
+  bool agent_up = true;
+  int32_t retry_ = -1;
+  int32_t trace_ = 0;
+};
+
+TEST_F(CycleTest, DefaultSchedulesKeepThePhaseOfTheStart) {
+  Config({});
+  Run();
+  std::vector<long> expected;
+  for (long t = 1; t < 3600; t += 300) expected.push_back(t);
+  EXPECT_EQ(PassTimes(), expected);
+  EXPECT_EQ(Count(false), 1 + 120);  // start-up reading, then every 30 s
+  EXPECT_EQ(Count(true), 1 + 12);    // every pass falls into a new point and samples
+}
+
+TEST_F(CycleTest, TempSleepDecidesHowManyPointsGetASample) {
+  struct Case {
+    const char* temp_sleep;
+    size_t passes;
+    int samples;
+  } cases[] = {{"600", 6, 6}, {"60", 60, 12}, {"0", 12, 12}, {"abc", 12, 12}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.temp_sleep);
+    FakeEnv fresh;
+    std::swap(env_.files, fresh.files);
+    queries.clear();
+    env_.clock.Set(start_);
+    control_.terminated_ = false;
+    Config({{"TempSleep", c.temp_sleep}});
+    Run();
+    EXPECT_EQ(PassTimes().size(), c.passes);
+    EXPECT_EQ(Count(true), 1 + c.samples);
+  }
+}
+
+TEST_F(CycleTest, APauseIsCaughtUpOnConsecutiveSeconds) {
+  Config({});
+  control_.stop_at = start_ + 2000 / 86400.0;
+  bool paused = false;
+  control_.on_pass = [&] {
+    if (!paused && Seconds() >= 400) {
+      paused = true;
+      env_.clock.Advance(20 * 60 * 1000);  // the service thread stood still for 20 minutes
+    }
+  };
+  Run();
+  const std::vector<long> passes = PassTimes();
+  ASSERT_EQ(passes.size(), 7u);
+  // The passes due at 601, 901, 1201 and 1501 run one per loop pass after the pause.
+  EXPECT_GT(passes[2], 1600);
+  for (int i = 3; i < 6; ++i) EXPECT_EQ(passes[i], passes[2] + (i - 2));
+  EXPECT_EQ(passes[6], 1801);  // then the phase of the start again
+}
+
+TEST_F(CycleTest, StartupWaitOnlyForAVoltageFileOfExactlyZero) {
+  struct Case {
+    const char* file;
+    double first_reading_at;  // seconds after the start
+    const char* retry;
+  } cases[] = {{"0", 600, "[StartupRetry=10]"},
+               {"0.0", 0, "[StartupRetry=0]"},
+               {"0\r\n", 0, "[StartupRetry=0]"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    FakeEnv fresh;
+    std::swap(env_.files, fresh.files);
+    queries.clear();
+    env_.clock.Set(start_);
+    control_.terminated_ = false;
+    control_.stop_at = start_ + 605 / 86400.0;
+    Config({});
+    env_.files.Put("/opt/tempwarden/UPS-Input-Voltage.txt", c.file);
+    Run();
+    ASSERT_FALSE(queries.empty());
+    EXPECT_NEAR(queries[0].at, c.first_reading_at, 0.01);
+    EXPECT_NE(LogFile().find(c.retry), std::string::npos) << LogFile();
+  }
+}
+
+TEST_F(CycleTest, AStopDuringTheStartupWaitEndsTheServiceAfterThatMinute) {
+  Config({});
+  env_.files.Put("/opt/tempwarden/UPS-Input-Voltage.txt", "0");
+  control_.stop_at = start_;  // a stop is queued from the start
+  Run();
+  EXPECT_EQ(env_.clock.slept_ms(), 60000u);
+  EXPECT_TRUE(queries.empty());  // no reading, no pass
+}
+
+TEST_F(CycleTest, StartupVoltageThatIsNoNumberEndsTheCycle) {
+  Config({});
+  voltage = "abc";
+  Run();
+  EXPECT_EQ(trace_, 660);
+  EXPECT_TRUE(PassTimes().empty());
+  const std::string log = LogFile();
+  EXPECT_NE(log.find("[Function=TVOZIvazure.ServiceExecute][ClassName=EConvertError]"
+                     "[Message='abc' is not a valid floating point value][Trace=660]"
+                     "[FileName=E!RAZIVED-{timestamp}.XML][Notes=UPSAttributes.HostName=10.0.0.9]"),
+            std::string::npos)
+      << log;
+  bool report = false;
+  for (const auto& f : env_.files.files()) {
+    report = report || (f.first.find("/E!RAZIVED-") != std::string::npos &&
+                        f.second.find("<Function>TVOZIvazure.ServiceExecute:660</Function>") !=
+                            std::string::npos);
+  }
+  EXPECT_TRUE(report);
+}
+
+TEST_F(CycleTest, VoltagePassesKeepTheFileAndStateOfTheLastAnswer) {
+  Config({});
+  control_.stop_at = start_ + 100 / 86400.0;
+  control_.on_pass = [&] {
+    if (Seconds() >= 40) voltage = "abc";  // counts as 0 volts in a pass
+    if (Seconds() >= 70) agent_up = false;
+  };
+  MonitoringCycle cycle(env_.ctx, control_);
+  cycle.Run();
+  EXPECT_EQ(cycle.ups().UPSState, "On_Battery");
+  EXPECT_EQ(env_.files.Get("/opt/tempwarden/UPS-Input-Voltage.txt"), "abc");
+}
+
+TEST_F(CycleTest, DebugTraceOfAPassWithoutSample) {
+  Config({{"TempSleep", "60"}});
+  control_.stop_at = start_ + 62 / 86400.0;  // two passes in the same point
+  Run();
+  const std::string trace = env_.files.Get("/opt/tempwarden/D!Tempwarden.TXT");
+  const std::string p = "15/03/2023 12:01:01 Function=TVOZIvazure.ServiceExecute";
+  EXPECT_EQ(trace.substr(0, trace.find("\r\n", trace.find("LogRec.Trace=1290")) + 2),
+            p + " LogRec.Trace=1100\r\n" + p + " LogRec.Trace=1110\r\n" + p +
+                " LogRec.Trace=1230\r\n" + p +
+                "sPhoneHomeServer not set. LogRec.Trace=1250\r\n" + p +
+                " iTempLogPoint=144 Trunc(Frac(now)*288)=144. LogRec.Trace=1270\r\n" + p +
+                " LogRec.Trace=1290\r\n");
+}
+
+}  // namespace
+}  // namespace tw
