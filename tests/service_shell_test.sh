@@ -1,0 +1,118 @@
+#!/usr/bin/env bash
+# The real program on Linux: INSTALL / UNINSTALL into a redirected unit directory, and the
+# service in CONSOLE mode against Debian's snmpd, stopped by SIGTERM.
+#
+# Runs in a network namespace of its own, so nothing it sends leaves the machine.
+# usage: bash tests/service_shell_test.sh BUILD_DIR
+set -euo pipefail
+
+BUILD=$(cd "${1:?usage: service_shell_test.sh BUILD_DIR}" && pwd)
+if [ -z "${TW_SHELL_TEST_INNER:-}" ]; then
+  isolate=(unshare -n)
+  [ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
+  exec env TW_SHELL_TEST_INNER=1 "${isolate[@]}" -- bash "$0" "$@"
+fi
+ip link set lo up
+
+HERE=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/snmpd_agent.sh
+source "$HERE/snmpd_agent.sh"
+
+fail() { echo "FAIL: $*" >&2; exit 1; }
+WORK=$(mktemp -d)
+SERVICE=""
+cleanup() {
+  if [ -n "$SERVICE" ]; then kill "$SERVICE" 2>/dev/null || true; wait "$SERVICE" 2>/dev/null || true; fi
+  stop_snmpd
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+# The service writes beside its executable: give it a directory of its own.
+mkdir -p "$WORK/svc" "$WORK/units" "$WORK/agent"
+cp "$BUILD/tempwarden" "$WORK/svc/tempwarden"
+EXE="$WORK/svc/tempwarden"
+export TEMPWARDEN_UNIT_DIR="$WORK/units"
+
+echo "-- install, a second install, uninstall"
+out=$("$EXE" -Install 2>&1) || fail "install: $out"
+[ "$out" = "Service installed successfully" ] || fail "install message: $out"
+unit="$WORK/units/VOZIvazure.service"
+[ -f "$unit" ] || fail "no unit file"
+grep -qx 'Description=Tempwarden' "$unit" || fail "unit description"
+grep -qx "ExecStart=\"$EXE\"" "$unit" || fail "unit ExecStart: $(cat "$unit")"
+grep -qx 'WantedBy=multi-user.target' "$unit" || fail "unit start at boot"
+[ -f "$WORK/units/VOZIvazure.key" ] || fail "no registry key beside the unit"
+set +e
+err=$("$EXE" /install /silent 2>&1 >/dev/null); rc=$?
+set -e
+[ $rc -ne 0 ] || fail "second install succeeded"
+[ "$err" = 'Service "Tempwarden" failed to install with error: "The specified service already exists."' ] \
+  || fail "second install message: $err"
+out=$("$EXE" /uninstall /silent 2>&1) || fail "uninstall: $out"
+[ -z "$out" ] || fail "SILENT still printed: $out"
+[ ! -e "$unit" ] || fail "unit still there"
+set +e
+err=$("$EXE" -uninstall 2>&1 >/dev/null); rc=$?
+set -e
+[ $rc -ne 0 ] && [ -n "$err" ] || fail "uninstall of a missing service"
+"$EXE" /install /silent >/dev/null || fail "reinstall"
+
+echo "-- CONSOLE against snmpd"
+start_snmpd "$WORK/agent" || fail "snmpd"
+cat >"$WORK/svc/TEMPWARDEN.XML" <<'XML'
+<XML>
+  <UPSHost>127.0.0.1</UPSHost>
+  <SNMPCommunity>public</SNMPCommunity>
+  <SysLogTrap>7</SysLogTrap>
+  <TempSleep>2</TempSleep>
+  <VoltageSleep>1</VoltageSleep>
+  <AlarmTemp>40</AlarmTemp>
+</XML>
+XML
+"$EXE" -console >"$WORK/console.out" 2>&1 &
+SERVICE=$!
+log="$WORK/svc/APC-$(date +%Y%m%d).CSV"
+for _ in $(seq 1 100); do
+  if [ -f "$log" ] && grep -q ',50200,' "$log" && [ -f "$WORK/svc/D!Tempwarden.TXT" ]; then break; fi
+  sleep 0.1
+done
+grep -q ',50100,"\[Function=TMonitorUPSService.ServiceStart\]"' "$log" || fail "no 50100 entry: $(cat "$log")"
+grep -q ',50200,.*\[UPSTemp=27\]\[UPSState=OnLine\]\[UPSInputVoltage=230\]' "$log" \
+  || fail "no 50200 entry: $(cat "$log")"
+[ "$(cat "$WORK/svc/UPS-Input-Voltage.txt")" = "230" ] || fail "voltage file"
+grep -q '^Description=Brindle v1.0.0.1 started at ' "$WORK/units/VOZIvazure.key" || fail "description"
+
+# A voltage pass sees the mains fail within a couple of seconds.
+echo 0 >"$WORK/agent/voltage"
+for _ in $(seq 1 50); do
+  [ "$(cat "$WORK/svc/UPS-Input-Voltage.txt")" = "0" ] && break
+  sleep 0.1
+done
+[ "$(cat "$WORK/svc/UPS-Input-Voltage.txt")" = "0" ] || fail "voltage pass"
+for _ in $(seq 1 30); do grep -q ',50300,' "$log" && break; sleep 0.1; done
+grep -q ',50300,"\[Msg=UPS Online state change\]' "$log" || fail "no 50300 entry"
+
+kill -TERM "$SERVICE"
+start=$(date +%s%N)
+for _ in $(seq 1 60); do kill -0 "$SERVICE" 2>/dev/null || break; sleep 0.05; done
+kill -0 "$SERVICE" 2>/dev/null && fail "still running 3 s after SIGTERM"
+wait "$SERVICE" || fail "exit code $?"
+SERVICE=""
+elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
+echo "stopped ${elapsed_ms} ms after SIGTERM"
+[ "$elapsed_ms" -lt 2500 ] || fail "slow stop: ${elapsed_ms} ms"
+ls "$WORK/svc"/APCUPSTempLog_*.html >/dev/null 2>&1 || fail "no chart page"
+ls "$WORK/svc"/APCUPSTempLog_*.csv >/dev/null 2>&1 || fail "no temperature file"
+
+echo "-- a missing TEMPWARDEN.XML is created with the defaults"
+rm "$WORK/svc/TEMPWARDEN.XML"
+"$EXE" -console >/dev/null 2>&1 &
+SERVICE=$!
+for _ in $(seq 1 50); do [ -f "$WORK/svc/TEMPWARDEN.XML" ] && break; sleep 0.1; done
+kill -TERM "$SERVICE"; wait "$SERVICE" || true; SERVICE=""
+[ "$(head -c 7 "$WORK/svc/TEMPWARDEN.XML" | od -An -tx1 | tr -d ' \n')" = 3c584d4c3e0d0a ] \
+  || fail "default file"
+[ "$(grep -c $'\r$' "$WORK/svc/TEMPWARDEN.XML")" = 22 ] || fail "default file has 22 lines"
+"$EXE" /uninstall /silent
+echo "PASS"

@@ -1,0 +1,61 @@
+# Debian's snmpd as the UPS card, for the system test scripts (source this file).
+#
+#   start_snmpd DIR   serves the temperature and input-voltage objects on udp 127.0.0.1:161 as
+#                     Gauge32 from the files DIR/temperature and DIR/voltage (community
+#                     "public"), through a pass_persist script that reads them at every query;
+#                     sets SNMPD_PID
+#   stop_snmpd        stops it by its PID
+# Call it only inside the test's own network namespace.
+
+SNMPD_PID=""
+
+start_snmpd() {
+  local dir=$1
+  mkdir -p "$dir/persist"
+  [ -f "$dir/temperature" ] || echo 27 >"$dir/temperature"
+  [ -f "$dir/voltage" ] || echo 230 >"$dir/voltage"
+  cat >"$dir/agent.sh" <<'AGENT'
+#!/bin/sh
+dir=$(dirname "$0")
+while read -r cmd; do
+  case "$cmd" in
+    PING) echo PONG ;;
+    get)
+      read -r oid
+      case "$oid" in
+        .1.3.6.1.4.1.318.1.1.1.2.2.2.0) echo "$oid"; echo gauge; cat "$dir/temperature" ;;
+        .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
+        *) echo NONE ;;
+      esac ;;
+    getnext) read -r oid; echo NONE ;;
+    set) read -r oid; read -r value; echo not-writable ;;
+    *) exit 0 ;;
+  esac
+done
+AGENT
+  chmod 700 "$dir/agent.sh"
+  cat >"$dir/snmpd.conf" <<CONF
+agentAddress udp:127.0.0.1:161
+rocommunity public 127.0.0.1
+pass_persist .1.3.6.1.4.1.318.1.1.1 $dir/agent.sh
+CONF
+  SNMP_PERSISTENT_DIR="$dir/persist" MIBS= /usr/sbin/snmpd -f -C -c "$dir/snmpd.conf" \
+    -I -smux -Lf "$dir/snmpd.log" &
+  SNMPD_PID=$!
+  local i
+  for i in $(seq 1 250); do
+    if grep -q ' 0100007F:00A1 ' /proc/self/net/udp 2>/dev/null; then return 0; fi
+    kill -0 "$SNMPD_PID" 2>/dev/null || break
+    sleep 0.02
+  done
+  echo "snmpd did not start:" >&2
+  cat "$dir/snmpd.log" >&2 || true
+  return 1
+}
+
+stop_snmpd() {
+  [ -n "$SNMPD_PID" ] || return 0
+  kill "$SNMPD_PID" 2>/dev/null || true
+  wait "$SNMPD_PID" 2>/dev/null || true
+  SNMPD_PID=""
+}
