@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/system_env.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
@@ -37,19 +38,9 @@ int Usage() {
 
 int Send(int argc, char** argv) {
   if (argc < 6) return Usage();
-  std::unique_ptr<tw::Clock> clock = tw::NewSystemClock();
-  std::unique_ptr<tw::Regional> regional = tw::NewSystemRegional();
-  std::unique_ptr<tw::HostFacts> host = tw::NewSystemHostFacts();
-  std::unique_ptr<tw::FileSystem> files = tw::NewSystemFileSystem();
-  std::unique_ptr<tw::Network> network = tw::NewSystemNetwork();
-  std::unique_ptr<tw::Speaker> speaker = tw::NewSystemSpeaker();
+  tw::SystemEnv system;
   tw::Context ctx;
-  ctx.env.clock = clock.get();
-  ctx.env.regional = regional.get();
-  ctx.env.host = host.get();
-  ctx.env.files = files.get();
-  ctx.env.network = network.get();
-  ctx.env.speaker = speaker.get();
+  ctx.env = system.env();
 
   std::string dir = argv[2];
   if (dir.empty() || dir.back() != '/') dir += '/';

@@ -59,20 +59,26 @@ bool IsNumeric(Context& ctx, const std::string& text) {
   return ScanFloat(text, ctx.fmt().decimal_separator, &plain);
 }
 
-double SafeStrToFloat(Context& ctx, const std::string& text) {
+bool TryStrToFloat(Context& ctx, const std::string& text, double* value) {
   try {
     std::string plain;
-    if (text.empty() || !ScanFloat(text, ctx.fmt().decimal_separator, &plain)) return 0;
-    double value = 0;
+    if (text.empty() || !ScanFloat(text, ctx.fmt().decimal_separator, &plain)) return false;
+    double parsed = 0;
     const char* end = plain.data() + plain.size();
-    const auto result = std::from_chars(plain.data(), end, value);
+    const auto result = std::from_chars(plain.data(), end, parsed);
     // A lone separator ("." or "-.") passes the form but is no number; out-of-range
     // exponents fail here too.
-    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(value)) return 0;
-    return value == 0 ? 0 : value;  // no negative zero in texts written from it later
+    if (result.ec != std::errc() || result.ptr != end || !std::isfinite(parsed)) return false;
+    *value = parsed == 0 ? 0 : parsed;  // no negative zero in texts written from it later
+    return true;
   } catch (...) {
-    return 0;
+    return false;
   }
+}
+
+double SafeStrToFloat(Context& ctx, const std::string& text) {
+  double value = 0;
+  return TryStrToFloat(ctx, text, &value) ? value : 0;
 }
 
 int32_t StrToIntDef(const std::string& text, int32_t default_value) {

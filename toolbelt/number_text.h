@@ -20,6 +20,11 @@ bool IsNumeric(Context& ctx, const std::string& text);
 // text whose value lies outside the double range. Never throws, never reports.
 double SafeStrToFloat(Context& ctx, const std::string& text);
 
+// True, with `*value` set, when `text` is in IsNumeric's form and denotes a finite number (a
+// lone separator does not). What SafeStrToFloat gives without the fallback to 0, for callers
+// that must tell "0" from "no number". Never throws.
+bool TryStrToFloat(Context& ctx, const std::string& text, double* value);
+
 // The integer rule of the configuration file: optional leading blanks (spaces), an optional
 // sign, then decimal digits, or hexadecimal digits introduced by "$", "x" or "0x" (either case
 // of the x). Decimal values must fit a signed 32-bit number; hexadecimal ones may use all 32

@@ -10,7 +10,7 @@
 #include "toolbelt/files.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
-#include "ups/read_number.h"
+#include "toolbelt/number_text.h"
 #include "ups/temp_log.h"
 
 namespace tw {
@@ -106,12 +106,12 @@ bool PlainLabel(const std::string& label) {
 }
 
 // "          ['13:10',27]," for the row 157,13:10,27; false for a line that is no row.
-bool ChartRow(const Context& ctx, const std::string& line, std::string* row) {
+bool ChartRow(Context& ctx, const std::string& line, std::string* row) {
   std::string label;
   std::string value;
   double number = 0;
   if (!SplitRow(line, &label, &value) || !PlainLabel(label) ||
-      !ReadRegionalNumber(ctx, value, &number)) {
+      !TryStrToFloat(ctx, value, &number)) {
     return false;
   }
   // The value keeps its written digits ("27.0" stays "27.0"); only the mark becomes the one

@@ -9,7 +9,6 @@
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
 #include "ups/chart.h"
-#include "ups/read_number.h"
 #include "ups/temp_log.h"
 
 namespace tw {
@@ -78,7 +77,7 @@ void AppendToAnnualFile(Context& ctx, TDateTime day) {
       // The header's "TEMP" and any line that is no row are not samples of 0 degrees.
       if (!SplitRow(line, &label, &value_text)) return;
       trace = 820;
-      if (!ReadRegionalNumber(ctx, value_text, &value)) return;
+      if (!TryStrToFloat(ctx, value_text, &value)) return;
       sum += value;
       ++count;
     });

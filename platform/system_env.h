@@ -1,0 +1,58 @@
+// The real platform: every seam's system implementation, owned together, for `main` and the
+// small tools. The Env it hands out points into this object.
+#ifndef TEMPWARDEN_PLATFORM_SYSTEM_ENV_H_
+#define TEMPWARDEN_PLATFORM_SYSTEM_ENV_H_
+
+#include <memory>
+
+#include "platform/clock.h"
+#include "platform/console.h"
+#include "platform/file_system.h"
+#include "platform/host_facts.h"
+#include "platform/network.h"
+#include "platform/regional.h"
+#include "platform/registry.h"
+#include "platform/speaker.h"
+#include "toolbelt/settings.h"
+
+namespace tw {
+
+class SystemEnv {
+ public:
+  SystemEnv()
+      : clock_(NewSystemClock()),
+        regional_(NewSystemRegional()),
+        host_(NewSystemHostFacts()),
+        files_(NewSystemFileSystem()),
+        network_(NewSystemNetwork()),
+        speaker_(NewSystemSpeaker()),
+        console_(NewSystemConsole()),
+        registry_(NewSystemRegistry()) {}
+
+  Env env() const {
+    Env e;
+    e.clock = clock_.get();
+    e.regional = regional_.get();
+    e.host = host_.get();
+    e.files = files_.get();
+    e.network = network_.get();
+    e.speaker = speaker_.get();
+    e.console = console_.get();
+    e.registry = registry_.get();
+    return e;
+  }
+
+ private:
+  std::unique_ptr<Clock> clock_;
+  std::unique_ptr<Regional> regional_;
+  std::unique_ptr<HostFacts> host_;
+  std::unique_ptr<FileSystem> files_;
+  std::unique_ptr<Network> network_;
+  std::unique_ptr<Speaker> speaker_;
+  std::unique_ptr<Console> console_;
+  std::unique_ptr<Registry> registry_;
+};
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_SYSTEM_ENV_H_
