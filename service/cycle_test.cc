@@ -124,6 +124,15 @@ TEST_F(CycleTest, VoltagePassesKeepTheFileAndStateOfTheLastAnswer) {
   EXPECT_EQ(env_.files.Get("/opt/tempwarden/UPS-Input-Voltage.txt"), "abc");
 }
 
+TEST_F(CycleTest, AStopDuringTheLoopEndsItWithinALoopPass) {
+  Config({{"VoltageSleep", "1"}});
+  control_.stop_at = start_ + 1000.5 / 86400.0;  // queued between two loop passes
+  Run();
+  ASSERT_FALSE(queries.empty());
+  EXPECT_LE(queries.back().at, 1001.0);  // no pass after the request was handled
+  EXPECT_LE(Seconds(), 1002.0);          // the cycle returned at once
+}
+
 TEST_F(CycleTest, DebugTraceOfAPassWithoutSample) {
   Config({{"TempSleep", "60"}});
   control_.stop_at = start_ + 62 / 86400.0;  // two passes in the same point
