@@ -14,25 +14,7 @@ start_snmpd() {
   mkdir -p "$dir/persist"
   [ -f "$dir/temperature" ] || echo 27 >"$dir/temperature"
   [ -f "$dir/voltage" ] || echo 230 >"$dir/voltage"
-  cat >"$dir/agent.sh" <<'AGENT'
-#!/bin/sh
-dir=$(dirname "$0")
-while read -r cmd; do
-  case "$cmd" in
-    PING) echo PONG ;;
-    get)
-      read -r oid
-      case "$oid" in
-        .1.3.6.1.4.1.318.1.1.1.2.2.2.0) echo "$oid"; echo gauge; cat "$dir/temperature" ;;
-        .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
-        *) echo NONE ;;
-      esac ;;
-    getnext) read -r oid; echo NONE ;;
-    set) read -r oid; read -r value; echo not-writable ;;
-    *) exit 0 ;;
-  esac
-done
-AGENT
+  cp "$(dirname "${BASH_SOURCE[0]}")/ups_pass_persist.sh" "$dir/agent.sh"
   chmod 700 "$dir/agent.sh"
   cat >"$dir/snmpd.conf" <<CONF
 agentAddress udp:127.0.0.1:161

@@ -27,24 +27,12 @@ constexpr char kSnmpd[] = "/usr/sbin/snmpd";
 
 // Answers "get" for the two objects from the files beside it; every other object is unknown,
 // which an SNMPv1 agent reports as noSuchName.
-constexpr char kPassPersistScript[] = R"(#!/bin/sh
-dir=$(dirname "$0")
-while read -r cmd; do
-  case "$cmd" in
-    PING) echo PONG ;;
-    get)
-      read -r oid
-      case "$oid" in
-        .1.3.6.1.4.1.318.1.1.1.2.2.2.0) echo "$oid"; echo gauge; cat "$dir/temperature" ;;
-        .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
-        *) echo NONE ;;
-      esac ;;
-    getnext) read -r oid; echo NONE ;;
-    set) read -r oid; read -r value; echo not-writable ;;
-    *) exit 0 ;;
-  esac
-done
-)";
+bool CopyFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  return in && static_cast<bool>(out);
+}
 
 bool WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -127,7 +115,7 @@ TEST(SnmpdTest, ReadsTheCardLikeARealAgent) {
   const std::string dir = temp.path();
   ASSERT_FALSE(dir.empty());
   ASSERT_EQ(mkdir((dir + "persist").c_str(), 0700), 0);
-  ASSERT_TRUE(WriteText(dir + "agent.sh", kPassPersistScript));
+  ASSERT_TRUE(CopyFile(TW_SOURCE_DIR "/tests/ups_pass_persist.sh", dir + "agent.sh"));
   ASSERT_EQ(chmod((dir + "agent.sh").c_str(), 0700), 0);
   ASSERT_TRUE(WriteText(dir + "temperature", "27\n"));
   ASSERT_TRUE(WriteText(dir + "voltage", "230\n"));

@@ -1,0 +1,19 @@
+#!/bin/sh
+# snmpd pass_persist handler: the UPS card's temperature and input voltage as Gauge32, read
+# from the files "temperature" and "voltage" beside this script at every query.
+dir=$(dirname "$0")
+while read -r cmd; do
+  case "$cmd" in
+    PING) echo PONG ;;
+    get)
+      read -r oid
+      case "$oid" in
+        .1.3.6.1.4.1.318.1.1.1.2.2.2.0) echo "$oid"; echo gauge; cat "$dir/temperature" ;;
+        .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
+        *) echo NONE ;;
+      esac ;;
+    getnext) read -r oid; echo NONE ;;
+    set) read -r oid; read -r value; echo not-writable ;;
+    *) exit 0 ;;
+  esac
+done
