@@ -38,33 +38,10 @@ cleanup() {
 }
 trap cleanup EXIT
 
-# Waits up to five seconds for a condition (a command line), polling every 100 ms.
-wait_for() {
-  for _ in $(seq 50); do
-    if eval "$1"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
-
-ip link set lo up
-
-# The second host: a namespace of its own, joined by a veth pair. Interface names start with
-# "tw" so that the tests' isolation check recognises them as ours.
-unshare -n -- sleep 300 &
-HOLDER=$!
-wait_for '[ "$(readlink /proc/$HOLDER/ns/net)" != "$(readlink /proc/self/ns/net)" ]' ||
-  fail "second namespace did not come up"
-on_b() { nsenter -t "$HOLDER" -n -- "$@"; }
-
-ip link add twa0 type veth peer name twb0
-ip link set twb0 netns "$HOLDER"
-ip addr add 10.77.0.1/24 dev twa0
+# shellcheck source=tests/second_host.sh
+source "$(dirname "$0")/second_host.sh"
+start_second_host 10.77.0.1/24 10.77.0.2/24 || fail "second namespace did not come up"
 ip addr add 10.77.0.3/24 dev twa0  # this host has two addresses on the link
-ip link set twa0 up
-on_b ip link set lo up
-on_b ip addr add 10.77.0.2/24 dev twb0
-on_b ip link set twb0 up
 
 HOST_NAME=$(uname -n)
 
