@@ -3,6 +3,7 @@
 #   start_snmpd DIR   serves the temperature and input-voltage objects on udp 127.0.0.1:161 as
 #                     Gauge32 from the files DIR/temperature and DIR/voltage (community
 #                     "public"), through a pass_persist script that reads them at every query;
+#                     a file DIR/temperature.type ("string") changes the temperature's type;
 #                     sets SNMPD_PID
 #   stop_snmpd        stops it by its PID
 # Call it only inside the test's own network namespace.
@@ -23,7 +24,9 @@ while read -r cmd; do
     get)
       read -r oid
       case "$oid" in
-        .1.3.6.1.4.1.318.1.1.1.2.2.2.0) echo "$oid"; echo gauge; cat "$dir/temperature" ;;
+        .1.3.6.1.4.1.318.1.1.1.2.2.2.0)
+          echo "$oid"; cat "$dir/temperature.type" 2>/dev/null || echo gauge
+          cat "$dir/temperature" ;;
         .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
         *) echo NONE ;;
       esac ;;
