@@ -34,10 +34,10 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
       if (!s.silent) host.ShowMessage(service, "Service installed successfully", false, false);
       return 0;
     }
-    host.ShowMessage(service,
-                     "Service \"" + service.display_name + "\" failed to install with error: \"" +
-                         error + "\"",
-                     true, s.silent);
+    host.ShowMessage(
+        service,
+        "Service \"" + service.display_name + "\" failed to install with error: \"" + error + "\"",
+        true, s.silent);
     return 1;
   }
   if (s.uninstall) {
@@ -46,8 +46,8 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
       return 0;
     }
     host.ShowMessage(service,
-                     "Service \"" + service.display_name +
-                         "\" failed to uninstall with error: \"" + error + "\"",
+                     "Service \"" + service.display_name + "\" failed to uninstall with error: \"" +
+                         error + "\"",
                      true, s.silent);
     return 1;
   }

@@ -61,12 +61,12 @@ int PrintConfig(const char* name) {
   const bool ok = QueryServiceConfigA(svc, config, needed, &needed) != FALSE;
   if (ok) {
     auto text = [](const char* s) { return s == nullptr ? "" : s; };
-    std::printf("type=%lu\nstart=%lu\nerror_control=%lu\npath=%s\naccount=%s\n"
-                "display_name=%s\ndependencies=%s\ngroup=%s\n",
-                config->dwServiceType, config->dwStartType, config->dwErrorControl,
-                text(config->lpBinaryPathName), text(config->lpServiceStartName),
-                text(config->lpDisplayName), text(config->lpDependencies),
-                text(config->lpLoadOrderGroup));
+    std::printf(
+        "type=%lu\nstart=%lu\nerror_control=%lu\npath=%s\naccount=%s\n"
+        "display_name=%s\ndependencies=%s\ngroup=%s\n",
+        config->dwServiceType, config->dwStartType, config->dwErrorControl,
+        text(config->lpBinaryPathName), text(config->lpServiceStartName),
+        text(config->lpDisplayName), text(config->lpDependencies), text(config->lpLoadOrderGroup));
   }
   CloseServiceHandle(svc);
   CloseServiceHandle(scm);
@@ -133,7 +133,8 @@ int main(int argc, char** argv) {
     std::printf("%s\n", ErrorText(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10))).c_str());
     return 0;
   }
-  std::fprintf(stderr, "usage: wine_probe locale|datetime Y M D h m s|date Y M D|qc NAME|"
-                       "control NAME pause|continue|stop|errtext CODE\n");
+  std::fprintf(stderr,
+               "usage: wine_probe locale|datetime Y M D h m s|date Y M D|qc NAME|"
+               "control NAME pause|continue|stop|errtext CODE\n");
   return 2;
 }

@@ -40,18 +40,6 @@ ip link set lo up
 source "$HERE/snmpd_agent.sh"
 
 WORK=$(mktemp -d)
-ROGUE="" RELAY="" LISTENER=""
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true
-  for pid in $ROGUE $RELAY $LISTENER; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  stop_snmpd
-  if [ -n "${TW_KEEP_WORK:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
-}
-trap cleanup EXIT
-
 # Wine's own settings: a fresh 64-bit prefix, no Mono or Gecko installers, no desktop menus, no
 # display (a message box then returns at once instead of waiting for a click), and its
 # temporary files inside this test's directory.
@@ -62,6 +50,18 @@ export XDG_DATA_HOME="$WORK/data"
 unset DISPLAY WAYLAND_DISPLAY LC_ALL LOCPATH
 export LANG=C.UTF-8
 mkdir -p "$WINEPREFIX" "$TMPDIR" "$WORK/agent"
+
+ROGUE="" RELAY="" LISTENER=""
+cleanup() {
+  wineserver -k >/dev/null 2>&1 || true  # this test's prefix only
+  for pid in $ROGUE $RELAY $LISTENER; do
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  stop_snmpd
+  if [ -n "${TW_KEEP_WORK:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
+}
+trap cleanup EXIT
 
 SERVICE=VOZIvazure
 SVC_DIR="$WINEPREFIX/drive_c/Program Files/Tempwarden"
@@ -102,16 +102,28 @@ wait_until() {  # SECONDS CONDITION
     sleep 0.1
   done
 }
-# Wine's dialog trace shows every message box it puts up.
-showed_box() { case "$1" in *DIALOG_CreateIndirect*) return 0 ;; *) return 1 ;; esac; }
-# Runs the program with a command line; sets OUT (standard output and error, CRs removed,
-# with Wine's message box trace) and RC.
-run_exe() {
+# Runs the program with a command line and checks what a person or a script would see: the
+# exit code (0, or "failed" for any other), the program's text on standard output and error,
+# whether a message box came up, and what went to the event log. Wine's traces show both the
+# message boxes (it puts up every one, and with no display it returns at once) and the event
+# log.
+expect_run() {  # EXIT TEXT BOX(yes|no) EVENT -- ARGS...
+  local want="$1|$2|$3|$4" rc text box=no event
+  shift 5
   set +e
-  OUT=$(WINEDEBUG=-all,trace+dialog timeout 60 wine "$EXE" "$@" </dev/null 2>&1)
-  RC=$?
+  WINEDEBUG=-all,trace+dialog,err+eventlog timeout 60 wine "$EXE" "$@" </dev/null \
+    >"$WORK/run.out" 2>"$WORK/run.err"
+  rc=$?
   set -e
-  OUT=$(printf '%s' "$OUT" | tr -d '\r')
+  [ "$rc" = 0 ] || rc=failed
+  text=$(cat "$WORK/run.out" "$WORK/run.err" | tr -d '\r' |
+    grep -v -e ':trace:dialog:' -e ':err:eventlog:' || true)
+  if grep -F DIALOG_CreateIndirect "$WORK/run.err" >/dev/null; then box=yes; fi
+  event=$(tr -d '\r' <"$WORK/run.err" |
+    sed -n 's/^[0-9a-f]*:err:eventlog:ReportEventW L"\(.*\)"$/\1/p' | sed 's/\\"/"/g')
+  [ "$rc|$text|$box|$event" = "$want" ] || fail "tempwarden.exe $*:
+    exit code, text, message box, event log: $rc|$text|$box|$event
+    wanted:                                  $want"
 }
 service_processes() { grep -las '[t]empwarden\.exe' /proc/[0-9]*/cmdline || true; }
 
@@ -147,17 +159,14 @@ stop_service() {
 }
 
 uninstall_service() {
-  run_exe /uninstall /silent
-  [ "$RC" = 0 ] || fail "uninstall: $OUT"
-  showed_box "$OUT" && fail "/uninstall /silent showed a message box"
-  [ -z "$OUT" ] || fail "/uninstall /silent printed: $OUT"
+  expect_run 0 "" no "" -- /uninstall /silent
   [ "$(state)" = none ] || fail "still registered"
   [ "$(probe qc "$SERVICE" || true)" = "error=1060" ] || fail "still registered"
 }
 
 # What the service writes beside its executable once it has made its first readings.
 check_start_files() {  # TEMPERATURE_TEXT
-  local temperature=$1 log debug date_text row
+  local temperature=$1 log date_text row
   log=$(activity_log)
   wait_until 20 '[ "$(count_entries 50200)" -ge 1 ] && [ -f "$SVC_DIR/D!Tempwarden.TXT" ] &&
     [ -f "$SVC_DIR/APCUPSTempLog_$(today).csv" ]' ||
@@ -176,16 +185,21 @@ check_start_files() {  # TEMPERATURE_TEXT
     fail "temperature file: $(cat "$SVC_DIR/UPS-Temp.txt")"
   row=$(tr -d '\r' <"$SVC_DIR/APCUPSTempLog_$(today).csv" | tail -1)
   case "$row" in *",$temperature") ;; *) fail "temperature row: $row" ;; esac
-  # Every line of the debug file starts with the date-time text of now.
+  # Every line of the debug file starts with the date-time text of now; every temperature
+  # pass starts the file anew.
   # shellcheck disable=SC2046
   date_text=$(probe date $(date '+%Y %-m %-d'))
+  wait_until 5 'debug_file_dated "$date_text"' ||
+    fail "debug file, wanted lines starting with $date_text: $(cat "$SVC_DIR/D!Tempwarden.TXT")"
+}
+debug_file_dated() {  # DATE_TEXT
+  local debug
   debug=$(tr -d '\r' <"$SVC_DIR/D!Tempwarden.TXT")
   case "$(printf '%s\n' "$debug" | head -1)" in
-    "$date_text "*" Function=TVOZIvazure.ServiceExecute LogRec.Trace=1100") ;;
-    *) fail "debug file, first line: $debug" ;;
+    "$1 "*" Function=TVOZIvazure.ServiceExecute LogRec.Trace=1100") ;;
+    *) return 1 ;;
   esac
-  [ -z "$(printf '%s\n' "$debug" | grep -vF "$date_text " || true)" ] ||
-    fail "debug file lines without the date $date_text: $debug"
+  [ -z "$(printf '%s\n' "$debug" | grep -vF "$1 " || true)" ]
 }
 
 # The registry description names the start moment, which the 50100 entry gives to the
@@ -229,10 +243,7 @@ ERR_CONNECT=$(probe errtext 1063)  # ERROR_FAILED_SERVICE_CONTROLLER_CONNECT
 LOCALE_EN=$(probe locale)
 
 step "install"
-run_exe /install /silent
-[ "$RC" = 0 ] || fail "install: $OUT"
-showed_box "$OUT" && fail "/install /silent showed a message box"
-[ -z "$OUT" ] || fail "/install /silent printed: $OUT"
+expect_run 0 "" no "" -- /install /silent
 config=$(probe qc "$SERVICE") || fail "not registered: $config"
 want_config="type=16
 start=2
@@ -249,16 +260,10 @@ $want_config"
 
 step "a second install fails"
 msg="Service \"Tempwarden\" failed to install with error: \"$ERR_EXISTS\""
-run_exe -INSTALL /Silent
-[ "$RC" != 0 ] || fail "second install succeeded"
-showed_box "$OUT" && fail "/install /silent put up a message box for its failure"
-[ "$OUT" = "$msg" ] || fail "second install said: $OUT"
-# Without SILENT the failure goes to a message box (here it returns at once: no display) and
-# still to standard error.
-run_exe /install
-[ "$RC" != 0 ] || fail "third install succeeded"
-showed_box "$OUT" || fail "/install without SILENT showed no message box: $OUT"
-case "$OUT" in "$msg"*) ;; *) fail "no failure text on standard error: $OUT" ;; esac
+# SILENT: no message box that an unattended installer would wait on; the text goes to standard
+# error and the event log. Without SILENT: a message box, and standard error as well.
+expect_run failed "$msg" no "$msg" -- -INSTALL /Silent
+expect_run failed "$msg" yes "" -- /install
 
 step "start against snmpd, a mail relay and a syslog collector"
 start_snmpd "$WORK/agent" || fail "snmpd"
@@ -357,10 +362,8 @@ check_no_reports
 
 step "uninstall"
 uninstall_service
-run_exe /uninstall /silent
-[ "$RC" != 0 ] || fail "second uninstall succeeded"
-[ "$OUT" = "Service \"Tempwarden\" failed to uninstall with error: \"$ERR_MISSING\"" ] ||
-  fail "second uninstall said: $OUT"
+msg="Service \"Tempwarden\" failed to uninstall with error: \"$ERR_MISSING\""
+expect_run failed "$msg" no "$msg" -- /uninstall /silent
 wineserver -k
 
 step "German regional settings"
@@ -381,8 +384,7 @@ find "$SVC_DIR" -type f ! -name tempwarden.exe ! -name TEMPWARDEN.XML -exec mv {
 # system's decimal separator and writes it back the same way.
 echo string >"$WORK/agent/temperature.type"
 echo "27${DECIMAL}5" >"$WORK/agent/temperature"
-run_exe /install /silent
-[ "$RC" = 0 ] && [ -z "$OUT" ] || fail "install: $OUT"
+expect_run 0 "" no "" -- /install /silent
 start_service
 check_start_files "27${DECIMAL}5"
 check_description
