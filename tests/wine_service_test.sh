@@ -10,15 +10,18 @@
 # `wineserver -k`, snmpd by its PID.
 #
 # usage: bash tests/wine_service_test.sh BUILD_DIR
-#   The Windows build is looked for in BUILD_DIR/../build-win (TW_WIN_BUILD_DIR overrides).
+#   The Windows build is looked for in BUILD_DIR/../build-win, then in build-win of this source
+#   tree (TW_WIN_BUILD_DIR overrides).
 #   Exits 77 (skipped) when Wine, the Windows build or the namespaces are not to be had.
 #   TW_TRACE=1 traces the script; TW_KEEP_WORK=1 keeps its directory (the Wine prefix).
 set -euo pipefail
 [ -z "${TW_TRACE:-}" ] || set -x
 
 BUILD=$(cd "${1:?usage: wine_service_test.sh BUILD_DIR}" && pwd)
-WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
 HERE=$(cd "$(dirname "$0")" && pwd)
+WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
+# A build directory elsewhere: the cross build of this source tree.
+[ -n "${TW_WIN_BUILD_DIR:-}" ] || [ -f "$WIN_BUILD/tempwarden.exe" ] || WIN_BUILD=$HERE/../build-win
 
 skip() { echo "SKIP: $*"; exit 77; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -35,6 +38,7 @@ if [ -z "${TW_WINE_TEST_INNER:-}" ]; then
     "${isolate[@]}" -- bash "$0" "$@"
 fi
 ip link set lo up
+[ -x "$BUILD/tw_syslog_probe" ] || fail "missing $BUILD/tw_syslog_probe"
 
 # shellcheck source=tests/snmpd_agent.sh
 source "$HERE/snmpd_agent.sh"
