@@ -31,8 +31,10 @@ if [ -z "${TW_WINE_TEST_INNER:-}" ]; then
     skip "Wine is not installed (Debian packages wine, wine64)"
   [ -f "$WIN_BUILD/tempwarden.exe" ] && [ -f "$WIN_BUILD/tw_wine_probe.exe" ] ||
     skip "no Windows build in $WIN_BUILD (tempwarden.exe, tw_wine_probe.exe)"
-  isolate=(unshare -n -p -m --fork --mount-proc)
-  [ "$(id -u)" -eq 0 ] || isolate=(unshare -r -n -p -m --fork --mount-proc)
+  # --kill-child: when the test is killed (a ctest timeout), the namespace's first process
+  # (this script, which then cleans up) gets SIGTERM, and with it ends every process inside.
+  isolate=(unshare -n -p -m --fork --mount-proc --kill-child=SIGTERM)
+  [ "$(id -u)" -eq 0 ] || isolate=(unshare -r -n -p -m --fork --mount-proc --kill-child=SIGTERM)
   "${isolate[@]}" true 2>/dev/null || skip "cannot create network, pid and mount namespaces here"
   exec env TW_WINE_TEST_INNER=1 TW_WIN_BUILD_DIR="$(cd "$WIN_BUILD" && pwd)" \
     "${isolate[@]}" -- bash "$0" "$@"
@@ -66,6 +68,8 @@ cleanup() {
   if [ -n "${TW_KEEP_WORK:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
 }
 trap cleanup EXIT
+# The first process of a pid namespace ignores signals it has no handler for.
+trap 'exit 143' TERM INT
 
 SERVICE=VOZIvazure
 SVC_DIR="$WINEPREFIX/drive_c/Program Files/Tempwarden"
