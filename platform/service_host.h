@@ -26,9 +26,13 @@ class ServiceHost {
   // Runs the service thread in the foreground until Ctrl+C or a termination signal.
   virtual void RunInConsole(const ServiceDefinition& service) = 0;
 
-  // A message of the command line: a message box on Windows, standard output (success) or
-  // standard error (failure) on Linux.
-  virtual void ShowMessage(const std::string& text, bool is_error) = 0;
+  // A message of the command line about installing or removing the service. On Windows a
+  // modal message box captioned with the display name, but none when `silent`: an unattended
+  // installer would hang on a box that nobody clicks. A failure also goes to standard error
+  // and, when `silent`, to the event log, so that its reason is never lost. On Linux standard
+  // output (success) or standard error (failure).
+  virtual void ShowMessage(const ServiceDefinition& service, const std::string& text,
+                           bool is_error, bool silent) = 0;
 
   // The platform's event log (the system journal through standard error on Linux).
   virtual void WriteEventLog(const std::string& service_name, const std::string& text) = 0;

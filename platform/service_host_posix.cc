@@ -113,7 +113,8 @@ class PosixServiceHost : public ServiceHost {
 
   void RunInConsole(const ServiceDefinition& service) override { Run(service); }
 
-  void ShowMessage(const std::string& text, bool is_error) override {
+  void ShowMessage(const ServiceDefinition&, const std::string& text, bool is_error,
+                   bool) override {
     std::FILE* out = is_error ? stderr : stdout;
     std::fprintf(out, "%s\n", text.c_str());
     std::fflush(out);

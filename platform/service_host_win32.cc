@@ -136,9 +136,17 @@ class Win32ServiceHost : public ServiceHost {
     console_queue_ = nullptr;
   }
 
-  void ShowMessage(const std::string& text, bool is_error) override {
-    MessageBoxA(nullptr, text.c_str(), "Tempwarden",
-                MB_OK | (is_error ? MB_ICONERROR : MB_ICONINFORMATION));
+  void ShowMessage(const ServiceDefinition& service, const std::string& text, bool is_error,
+                   bool silent) override {
+    if (is_error) {
+      std::fprintf(stderr, "%s\n", text.c_str());
+      std::fflush(stderr);
+      if (silent) WriteEventLog(service.name, text);
+    }
+    if (!silent) {
+      MessageBoxA(nullptr, text.c_str(), service.display_name.c_str(),
+                  MB_OK | (is_error ? MB_ICONERROR : MB_ICONINFORMATION));
+    }
   }
 
   void WriteEventLog(const std::string& service_name, const std::string& text) override {

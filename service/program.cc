@@ -31,22 +31,24 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
   std::string error;
   if (s.install) {
     if (host.Install(service, &error)) {
-      if (!s.silent) host.ShowMessage("Service installed successfully", false);
+      if (!s.silent) host.ShowMessage(service, "Service installed successfully", false, false);
       return 0;
     }
-    host.ShowMessage("Service \"" + service.display_name + "\" failed to install with error: \"" +
-                         error + "\"",
-                     true);
+    host.ShowMessage(
+        service,
+        "Service \"" + service.display_name + "\" failed to install with error: \"" + error + "\"",
+        true, s.silent);
     return 1;
   }
   if (s.uninstall) {
     if (host.Uninstall(service, &error)) {
-      if (!s.silent) host.ShowMessage("Service uninstalled successfully", false);
+      if (!s.silent) host.ShowMessage(service, "Service uninstalled successfully", false, false);
       return 0;
     }
-    host.ShowMessage("Service \"" + service.display_name +
-                         "\" failed to uninstall with error: \"" + error + "\"",
-                     true);
+    host.ShowMessage(service,
+                     "Service \"" + service.display_name + "\" failed to uninstall with error: \"" +
+                         error + "\"",
+                     true, s.silent);
     return 1;
   }
   if (s.console) {

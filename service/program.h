@@ -21,8 +21,9 @@ struct ProgramSwitches {
 ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 
 // Runs what the switches ask for and returns the process exit code.
-// "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages only; "CONSOLE" runs the
-// service in the foreground; no switch serves as the platform's service.
+// "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages and keeps failures out of
+// message boxes (they still reach standard error, see ServiceHost::ShowMessage); "CONSOLE"
+// runs the service in the foreground; no switch serves as the platform's service.
 int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
                const ServiceDefinition& service);
 

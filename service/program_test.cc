@@ -23,8 +23,10 @@ class RecordingHost : public ServiceHost {
     return fail_text.empty();
   }
   void RunInConsole(const ServiceDefinition&) override { calls.push_back("console"); }
-  void ShowMessage(const std::string& text, bool is_error) override {
-    calls.push_back((is_error ? "error:" : "message:") + text);
+  void ShowMessage(const ServiceDefinition&, const std::string& text, bool is_error,
+                   bool silent) override {
+    calls.push_back(std::string(silent ? "silent " : "") + (is_error ? "error:" : "message:") +
+                    text);
   }
   void WriteEventLog(const std::string& name, const std::string& text) override {
     calls.push_back("event:" + name + ":" + text);
@@ -44,16 +46,22 @@ TEST(ProgramTest, Switches) {
       {{"-Install"}, "", {"install", "message:Service installed successfully"}, 0},
       {{"/INSTALL", "/UNINSTALL"}, "", {"install", "message:Service installed successfully"}, 0},
       {{"/uninstall"}, "", {"uninstall", "message:Service uninstalled successfully"}, 0},
+      {{"/install"},
+       "Access is denied.",
+       {"install",
+        "error:Service \"Tempwarden\" failed to install with error: \"Access is denied.\""},
+       1},
       {{"/install", "-silent"},
        "The specified service already exists.",
        {"install",
-        "error:Service \"Tempwarden\" failed to install with error: \"The specified service "
-        "already exists.\""},
+        "silent error:Service \"Tempwarden\" failed to install with error: \"The specified "
+        "service already exists.\""},
        1},
       {{"/uninstall", "/silent"},
        "Access is denied.",
        {"uninstall",
-        "error:Service \"Tempwarden\" failed to uninstall with error: \"Access is denied.\""},
+        "silent error:Service \"Tempwarden\" failed to uninstall with error: \"Access is "
+        "denied.\""},
        1},
       {{"-console"}, "", {"console"}, 0},
       {{}, "", {"dispatch"}, 0},

@@ -3,6 +3,7 @@
 #   start_snmpd DIR   serves the temperature and input-voltage objects on udp 127.0.0.1:161 as
 #                     Gauge32 from the files DIR/temperature and DIR/voltage (community
 #                     "public"), through a pass_persist script that reads them at every query;
+#                     a file DIR/temperature.type ("string") changes the temperature's type;
 #                     sets SNMPD_PID
 #   stop_snmpd        stops it by its PID
 # Call it only inside the test's own network namespace.

@@ -1,6 +1,7 @@
 #!/bin/sh
 # snmpd pass_persist handler: the UPS card's temperature and input voltage as Gauge32, read
-# from the files "temperature" and "voltage" beside this script at every query.
+# from the files "temperature" and "voltage" beside this script at every query; a file
+# "temperature.type" (e.g. "string") changes the type of the temperature value.
 dir=$(dirname "$0")
 while read -r cmd; do
   case "$cmd" in
@@ -8,7 +9,9 @@ while read -r cmd; do
     get)
       read -r oid
       case "$oid" in
-        .1.3.6.1.4.1.318.1.1.1.2.2.2.0) echo "$oid"; echo gauge; cat "$dir/temperature" ;;
+        .1.3.6.1.4.1.318.1.1.1.2.2.2.0)
+          echo "$oid"; cat "$dir/temperature.type" 2>/dev/null || echo gauge
+          cat "$dir/temperature" ;;
         .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
         *) echo NONE ;;
       esac ;;
