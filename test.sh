@@ -14,6 +14,7 @@ PACKAGES=(
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
   chromium  # ups: the browser of tests/chart_page_test.sh
+  faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
