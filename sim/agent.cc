@@ -121,8 +121,9 @@ bool ServeAgent(UdpSocket& socket, const std::string& community, SimulatedUps& u
       ++counts->dropped;
     } else {
       ++(answer.verdict == AgentVerdict::kAnswered ? counts->answered : counts->no_such_name);
-      if (!socket.SendTo(from, from_port, answer.reply, &e))
-        line += " (not sent: " + e.message + ")";
+      if (!socket.SendTo(from, from_port, answer.reply, &e)) {
+        line += " (not sent: socket error " + std::to_string(e.code) + ")";
+      }
     }
     if (log) log(line);
   }

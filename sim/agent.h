@@ -9,7 +9,6 @@
 #include <functional>
 #include <string>
 
-#include "platform/clock.h"
 #include "platform/network.h"
 #include "sim/ups_model.h"
 

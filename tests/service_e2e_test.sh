@@ -33,10 +33,12 @@ fi
 
 fail() {
   echo "FAIL: $*" >&2
-  if [ -n "${SVC:-}" ] && [ -f "$SVC/service.out" ]; then
-    echo "--- service output" >&2
-    tail -n 40 "$SVC/service.out" >&2
-  fi
+  local f
+  for f in "${SVC:-/nonexistent}"/service.out "${SVC:-/nonexistent}"/APC-*.CSV; do
+    [ -s "$f" ] || continue
+    echo "--- the end of $f" >&2
+    tail -n 20 "$f" | cut -c1-300 >&2
+  done
   exit 1
 }
 
