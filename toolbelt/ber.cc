@@ -134,6 +134,53 @@ bool EncodeGetRequest(const std::string& community, const std::string& oid, std:
   return true;
 }
 
+std::string IntegerContent(int32_t value) {
+  const uint32_t bits = static_cast<uint32_t>(value);
+  std::string content;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    content.push_back(static_cast<char>((bits >> shift) & 0xFF));
+  }
+  // A leading octet is redundant while it only repeats the sign of the next one.
+  while (content.size() > 1) {
+    const auto first = static_cast<uint8_t>(content[0]);
+    const auto next = static_cast<uint8_t>(content[1]);
+    if (!((first == 0x00 && (next & 0x80) == 0) || (first == 0xFF && (next & 0x80) != 0))) break;
+    content.erase(0, 1);
+  }
+  return content;
+}
+
+std::string UnsignedContent(uint32_t value) {
+  std::string content;
+  for (int shift = 24; shift >= 0; shift -= 8) {
+    content.push_back(static_cast<char>((value >> shift) & 0xFF));
+  }
+  while (content.size() > 1 && content[0] == '\0' &&
+         (static_cast<uint8_t>(content[1]) & 0x80) == 0) {
+    content.erase(0, 1);
+  }
+  if ((static_cast<uint8_t>(content[0]) & 0x80) != 0) content.insert(content.begin(), '\0');
+  return content;
+}
+
+bool EncodeGetResponse(const std::string& community, int32_t request_id, int32_t error_status,
+                       int32_t error_index, const std::vector<tSNMPVarBind>& bindings,
+                       std::string* datagram) {
+  std::string list;
+  for (const tSNMPVarBind& b : bindings) {
+    std::string oid_content;
+    if (!EncodeObjectId(b.OID, &oid_content)) return false;
+    list += Tlv(kBerSequence, Tlv(kBerObjectId, oid_content) + Tlv(b.Tag, b.Content));
+  }
+  const std::string pdu = Tlv(kSnmpGetResponse, Tlv(kBerInteger, IntegerContent(request_id)) +
+                                                    Tlv(kBerInteger, IntegerContent(error_status)) +
+                                                    Tlv(kBerInteger, IntegerContent(error_index)) +
+                                                    Tlv(kBerSequence, list));
+  *datagram = Tlv(kBerSequence,
+                  Tlv(kBerInteger, IntegerContent(0)) + Tlv(kBerOctetString, community) + pdu);
+  return true;
+}
+
 std::string ObjectIdText(const uint8_t* content, size_t length) {
   std::string text;
   uint64_t sub = 0;

@@ -57,6 +57,29 @@ bool EncodeObjectId(const std::string& dotted, std::string* content);
 // identifier.
 bool EncodeGetRequest(const std::string& community, const std::string& oid, std::string* datagram);
 
+// One binding as it goes into an answer: the dotted identifier and the value's tag and
+// content octets (see UnsignedContent, IntegerContent).
+struct tSNMPVarBind {
+  std::string OID;
+  uint8_t Tag = kBerNull;
+  std::string Content;
+};
+
+// Content of an INTEGER: big-endian two's complement in the fewest octets (0 is 00).
+std::string IntegerContent(int32_t value);
+
+// Content of a Gauge, Counter or TimeTicks: the unsigned value big-endian in the fewest
+// octets, with a leading 00 when the top bit would otherwise read as a sign (so up to five
+// octets: 4294967295 is 00 FF FF FF FF).
+std::string UnsignedContent(uint32_t value);
+
+// An answer as an agent sends it: SEQUENCE { version 0, community, GetResponse-PDU {
+// request-id, error-status, error-index, SEQUENCE { SEQUENCE { OID, value } ... } } }, lengths
+// as in EncodeGetRequest. False when an identifier of `bindings` is no identifier.
+bool EncodeGetResponse(const std::string& community, int32_t request_id, int32_t error_status,
+                       int32_t error_index, const std::vector<tSNMPVarBind>& bindings,
+                       std::string* datagram);
+
 // Decodes `size` octets at `data`. False when it is not an SNMP message whose header (outer
 // SEQUENCE, version, community, PDU tag, request-id, error-status, error-index) reads whole;
 // the bindings are then decoded as far as they make sense.

@@ -336,5 +336,97 @@ TEST(BerTest, NestedGarbageStopsTheBindings) {
   EXPECT_FALSE(DecodeSnmpMessage(Bytes({0x30, 0x00}), &m));
 }
 
+TEST(BerTest, IntegerAndUnsignedContent) {
+  struct Case {
+    const char* name;
+    std::string got;
+    std::string want;
+  };
+  const Case cases[] = {
+      {"integer 0", IntegerContent(0), Bytes({0x00})},
+      {"integer 127", IntegerContent(127), Bytes({0x7F})},
+      {"integer 128 needs a sign octet", IntegerContent(128), Bytes({0x00, 0x80})},
+      {"integer -1", IntegerContent(-1), Bytes({0xFF})},
+      {"integer -128", IntegerContent(-128), Bytes({0x80})},
+      {"integer -129", IntegerContent(-129), Bytes({0xFF, 0x7F})},
+      {"integer max", IntegerContent(2147483647), Bytes({0x7F, 0xFF, 0xFF, 0xFF})},
+      {"integer min", IntegerContent(-2147483647 - 1), Bytes({0x80, 0x00, 0x00, 0x00})},
+      {"unsigned 0", UnsignedContent(0), Bytes({0x00})},
+      {"unsigned 27", UnsignedContent(27), Bytes({0x1B})},
+      {"unsigned 230", UnsignedContent(230), Bytes({0x00, 0xE6})},
+      {"unsigned 256", UnsignedContent(256), Bytes({0x01, 0x00})},
+      {"unsigned 2147483648", UnsignedContent(2147483648u), Bytes({0x00, 0x80, 0x00, 0x00, 0x00})},
+      {"unsigned max", UnsignedContent(4294967295u), Bytes({0x00, 0xFF, 0xFF, 0xFF, 0xFF})},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.got, c.want) << c.name;
+}
+
+TEST(BerTest, GetResponseWithTwoGauges) {
+  const std::string expected = Bytes({
+      0x30, 0x44,                                     // SEQUENCE, 68 octets: the message
+      0x02, 0x01, 0x00,                               //   INTEGER version 0
+      0x04, 0x06, 'p',  'u',  'b',  'l',  'i',  'c',  //   OCTET STRING community "public"
+      0xA2, 0x37,                                     //   GetResponse-PDU, 55 octets
+      0x02, 0x02, 0x01, 0x2C,                         //     INTEGER request-id 300
+      0x02, 0x01, 0x00,                               //     INTEGER error-status 0
+      0x02, 0x01, 0x00,                               //     INTEGER error-index 0
+      0x30, 0x2B,                                     //     SEQUENCE, 43 octets: binding list
+      0x30, 0x13,                                     //       SEQUENCE, 19 octets
+      0x06, 0x0E,                                     //         OBJECT IDENTIFIER, 14 octets
+      0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x3E,       //           1.3.6.1.4.1.318
+      0x01, 0x01, 0x01, 0x02, 0x02, 0x02, 0x00,       //           .1.1.1.2.2.2.0
+      0x42, 0x01, 0x1B,                               //         Gauge 27
+      0x30, 0x14,                                     //       SEQUENCE, 20 octets
+      0x06, 0x0E,                                     //         OBJECT IDENTIFIER, 14 octets
+      0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x3E,       //           1.3.6.1.4.1.318
+      0x01, 0x01, 0x01, 0x03, 0x02, 0x01, 0x00,       //           .1.1.1.3.2.1.0
+      0x42, 0x02, 0x00, 0xE6,                         //         Gauge 230, sign octet first
+  });
+  std::string datagram;
+  const std::vector<tSNMPVarBind> values = {
+      {"1.3.6.1.4.1.318.1.1.1.2.2.2.0", kSnmpGauge, UnsignedContent(27)},
+      {"1.3.6.1.4.1.318.1.1.1.3.2.1.0", kSnmpGauge, UnsignedContent(230)},
+  };
+  ASSERT_TRUE(EncodeGetResponse("public", 300, 0, 0, values, &datagram));
+  EXPECT_EQ(datagram, expected);
+
+  // What the service's decoder makes of it.
+  tSNMPMessage m;
+  ASSERT_TRUE(DecodeSnmpMessage(datagram, &m));
+  EXPECT_EQ(m.PDUType, kSnmpGetResponse);
+  EXPECT_EQ(m.RequestID, 300);
+  ASSERT_EQ(m.Bindings.size(), 2u);
+  EXPECT_EQ(m.Bindings[0].Value, "27");
+  EXPECT_EQ(m.Bindings[1].OID, "1.3.6.1.4.1.318.1.1.1.3.2.1.0");
+  EXPECT_EQ(m.Bindings[1].Value, "230");
+}
+
+TEST(BerTest, GetResponseRoundTrips) {
+  // noSuchName for the second binding, the request's bindings echoed with NULL values, a long
+  // community that makes the outer length take the long form.
+  const std::string community(150, 'c');
+  std::string datagram;
+  const std::vector<tSNMPVarBind> echoed = {
+      {"1.3.6.1.2.1.1.5.0", kBerNull, ""},
+      {"1.3.6.1.4.1.9.0", kBerNull, ""},
+  };
+  ASSERT_TRUE(EncodeGetResponse(community, -5, 2, 2, echoed, &datagram));
+  EXPECT_EQ(static_cast<uint8_t>(datagram[1]), 0x81);  // long form, one length octet
+  tSNMPMessage m;
+  ASSERT_TRUE(DecodeSnmpMessage(datagram, &m));
+  EXPECT_EQ(m.Community, community);
+  EXPECT_EQ(m.RequestID, -5);
+  EXPECT_EQ(m.ErrorStatus, 2);
+  EXPECT_EQ(m.ErrorIndex, 2);
+  ASSERT_EQ(m.Bindings.size(), 2u);
+  EXPECT_EQ(m.Bindings[1].OID, "1.3.6.1.4.1.9.0");
+  EXPECT_EQ(m.Bindings[1].Value, "");
+
+  EXPECT_FALSE(EncodeGetResponse("public", 0, 0, 0, {{"1.x", kBerNull, ""}}, &datagram));
+  ASSERT_TRUE(EncodeGetResponse("", 0, 0, 0, {}, &datagram));
+  EXPECT_EQ(datagram, Bytes({0x30, 0x12, 0x02, 0x01, 0x00, 0x04, 0x00, 0xA2, 0x0B, 0x02, 0x01,
+                             0x00, 0x02, 0x01, 0x00, 0x02, 0x01, 0x00, 0x30, 0x00}));
+}
+
 }  // namespace
 }  // namespace tw
