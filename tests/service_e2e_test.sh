@@ -92,29 +92,9 @@ COLLECTOR=10.79.0.2
 
 echo "== the peers: snmpd as the UPS's card, the SMTP relay, a syslog receiver"
 mkdir -p "$WORK/agent/persist" "$SVC"
-# The temperature file is a queue: every get answers its first line and drops it, except the
-# last line, which stays. The voltage file holds one value that the test rewrites.
-cat >"$WORK/agent/agent.sh" <<'EOF'
-#!/bin/sh
-dir=$(dirname "$0")
-while read -r cmd; do
-  case "$cmd" in
-    PING) echo PONG ;;
-    get)
-      read -r oid
-      case "$oid" in
-        .1.3.6.1.4.1.318.1.1.1.2.2.2.0)
-          echo "$oid"; echo gauge; head -n 1 "$dir/temperature"
-          [ "$(wc -l <"$dir/temperature")" -le 1 ] || sed -i 1d "$dir/temperature" ;;
-        .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
-        *) echo NONE ;;
-      esac ;;
-    getnext) read -r oid; echo NONE ;;
-    set) read -r oid; read -r value; echo not-writable ;;
-    *) exit 0 ;;
-  esac
-done
-EOF
+# The temperature file is a queue (see ups_pass_persist.sh); the voltage file holds one value
+# that the test rewrites.
+cp "$(dirname "$0")/ups_pass_persist.sh" "$WORK/agent/agent.sh"
 chmod 700 "$WORK/agent/agent.sh"
 # Each file is replaced whole, so the script never reads one half written.
 set_temperatures() {
