@@ -15,13 +15,10 @@ BUILD=$(cd "${1:?usage: chart_page_test.sh BUILD_DIR}" && pwd)
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 PROBE="$BUILD/tw_ups_probe"
 
-if [ -z "${TW_CHART_TEST_INNER:-}" ]; then
-  isolate=(unshare -n)
-  [ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
-  exec env TW_CHART_TEST_INNER=1 "${isolate[@]}" -- bash "$0" "$@"
-fi
+# shellcheck source=tests/own_namespace.sh
+source "$(dirname "$0")/own_namespace.sh"
+own_network_namespace "$0" "$@"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 
 [ -x "$PROBE" ] || fail "missing $PROBE"
 [ -x /usr/bin/chromium ] || fail "chromium is not installed (./test.sh installs it)"
@@ -33,7 +30,6 @@ trap 'rm -rf "$WORK"' EXIT
 OUT="$BUILD/test-output/chart_page_test"
 rm -rf "$OUT"
 mkdir -p "$OUT" "$WORK/en" "$WORK/de"
-ip link set lo up
 
 "$PROBE" pages "$WORK/en" english >/dev/null || fail "english run"
 "$PROBE" pages "$WORK/de" german >/dev/null || fail "german run"

@@ -25,11 +25,9 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: service_e2e_test.sh BUILD_DIR}" && pwd)
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 
-if [ -z "${TW_E2E_TEST_INNER:-}" ]; then
-  isolate=(unshare -n)
-  [ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
-  exec env TW_E2E_TEST_INNER=1 "${isolate[@]}" -- bash "$0" "$@"
-fi
+# shellcheck source=tests/own_namespace.sh
+source "$(dirname "$0")/own_namespace.sh"
+own_network_namespace "$0" "$@"
 
 fail() {
   echo "FAIL: $*" >&2

@@ -7,18 +7,14 @@
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: service_shell_test.sh BUILD_DIR}" && pwd)
-if [ -z "${TW_SHELL_TEST_INNER:-}" ]; then
-  isolate=(unshare -n)
-  [ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
-  exec env TW_SHELL_TEST_INNER=1 "${isolate[@]}" -- bash "$0" "$@"
-fi
-ip link set lo up
+# shellcheck source=tests/own_namespace.sh
+source "$(dirname "$0")/own_namespace.sh"
+own_network_namespace "$0" "$@"
 
 HERE=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=tests/snmpd_agent.sh
 source "$HERE/snmpd_agent.sh"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
 WORK=$(mktemp -d)
 SERVICE=""
 cleanup() {

@@ -12,14 +12,10 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: syslog_test.sh BUILD_DIR}" && pwd)
 PROBE="$BUILD/tw_syslog_probe"
 
-if [ -z "${TW_SYSLOG_TEST_INNER:-}" ]; then
-  isolate=(unshare -n)
-  [ "$(id -u)" -eq 0 ] || isolate=(unshare -rn)
-  exec env TW_SYSLOG_TEST_INNER=1 "${isolate[@]}" -- bash "$0" "$@"
-fi
+# shellcheck source=tests/own_namespace.sh
+source "$(dirname "$0")/own_namespace.sh"
+own_network_namespace "$0" "$@"
 
-fail() { echo "FAIL: $*" >&2; exit 1; }
-hex() { printf '%s' "$1" | od -An -v -tx1 | tr -d ' \n'; }
 
 [ -x "$PROBE" ] || fail "missing $PROBE"
 RSYSLOGD=/usr/sbin/rsyslogd
