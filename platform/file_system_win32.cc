@@ -3,16 +3,14 @@
 #include <algorithm>
 
 #include "platform/file_system.h"
+#include "platform/win32_error.h"
 
 namespace tw {
 namespace {
 
 std::string LastErrorText(const char* what) {
   const DWORD code = GetLastError();
-  char buffer[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                 buffer, sizeof buffer, nullptr);
-  return std::string(what) + " " + buffer + " (" + std::to_string(code) + ")";
+  return std::string(what) + " " + Win32ErrorText(code) + " (" + std::to_string(code) + ")";
 }
 
 class Win32FileSystem : public FileSystem {

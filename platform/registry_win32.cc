@@ -1,18 +1,10 @@
 #include <windows.h>
 
 #include "platform/registry.h"
+#include "platform/win32_error.h"
 
 namespace tw {
 namespace {
-
-std::string ErrorText(LONG code) {
-  char buffer[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                 static_cast<DWORD>(code), 0, buffer, sizeof buffer, nullptr);
-  std::string text = buffer;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
 
 class Win32RegistryKey : public RegistryKey {
  public:
@@ -25,7 +17,7 @@ class Win32RegistryKey : public RegistryKey {
                                    reinterpret_cast<const BYTE*>(value.c_str()),
                                    static_cast<DWORD>(value.size() + 1));
     if (rc != ERROR_SUCCESS) {
-      *error_text = ErrorText(rc);
+      *error_text = Win32ErrorText(static_cast<unsigned long>(rc));
       return false;
     }
     return true;

@@ -5,18 +5,10 @@
 #include <thread>
 
 #include "platform/service_host.h"
+#include "platform/win32_error.h"
 
 namespace tw {
 namespace {
-
-std::string SystemErrorText(DWORD code) {
-  char buffer[512] = {};
-  FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0,
-                 buffer, sizeof buffer, nullptr);
-  std::string text = buffer;
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
 
 std::string OwnExecutable() {
   char buffer[MAX_PATH] = {};
@@ -81,7 +73,7 @@ class Win32ServiceHost : public ServiceHost {
   bool Install(const ServiceDefinition& service, std::string* error_text) override {
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (scm == nullptr) {
-      *error_text = SystemErrorText(GetLastError());
+      *error_text = Win32ErrorText(GetLastError());
       return false;
     }
     const std::string path = "\"" + OwnExecutable() + "\"";
@@ -92,14 +84,14 @@ class Win32ServiceHost : public ServiceHost {
     const DWORD error = GetLastError();
     if (svc != nullptr) CloseServiceHandle(svc);
     CloseServiceHandle(scm);
-    if (svc == nullptr) *error_text = SystemErrorText(error);
+    if (svc == nullptr) *error_text = Win32ErrorText(error);
     return svc != nullptr;
   }
 
   bool Uninstall(const ServiceDefinition& service, std::string* error_text) override {
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (scm == nullptr) {
-      *error_text = SystemErrorText(GetLastError());
+      *error_text = Win32ErrorText(GetLastError());
       return false;
     }
     SC_HANDLE svc = OpenServiceA(scm, service.name.c_str(), SERVICE_ALL_ACCESS);
@@ -107,7 +99,7 @@ class Win32ServiceHost : public ServiceHost {
     const DWORD error = GetLastError();
     if (svc != nullptr) CloseServiceHandle(svc);
     CloseServiceHandle(scm);
-    if (!ok) *error_text = SystemErrorText(error);
+    if (!ok) *error_text = Win32ErrorText(error);
     return ok;
   }
 
@@ -118,7 +110,7 @@ class Win32ServiceHost : public ServiceHost {
     lstrcpynA(name, service.name.c_str(), sizeof name);
     SERVICE_TABLE_ENTRYA table[] = {{name, &Win32ServiceHost::ServiceMain}, {nullptr, nullptr}};
     const bool ok = StartServiceCtrlDispatcherA(table) != FALSE;
-    if (!ok) *error_text = SystemErrorText(GetLastError());
+    if (!ok) *error_text = Win32ErrorText(GetLastError());
     g_dispatching = nullptr;
     return ok;
   }
