@@ -4,7 +4,7 @@
 #include "mail/fake_smtp_peer.h"
 #include "mail/smtp.h"
 #include "platform/fake_console.h"
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "toolbelt/syslog.h"
 
 namespace tw {

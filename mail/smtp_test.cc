@@ -8,7 +8,7 @@
 
 #include "mail/mime.h"
 #include "platform/fake_console.h"
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/isolation.h"
 #include "tests/smtp_relay_process.h"
 

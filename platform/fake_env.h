@@ -15,7 +15,6 @@
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/regional.h"
-#include "toolbelt/settings.h"
 
 namespace tw {
 
@@ -115,18 +114,6 @@ class MemFileSystem : public FileSystem {
   std::string cwd_ = "/";
   std::map<std::string, std::string> files_;
   std::set<std::string> dirs_;
-};
-
-// A Context wired to fakes, with English regional settings and the start-up settings.
-struct FakeEnv {
-  FakeEnv();
-  FakeClock clock;
-  FixedRegional regional{FormatSettings::English()};
-  FakeHostFacts host;
-  MemFileSystem files;
-  FakeNetwork network;
-  FakeSpeaker speaker;
-  Context ctx;
 };
 
 }  // namespace tw

@@ -7,13 +7,13 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/env.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/network.h"
 #include "platform/regional.h"
 #include "platform/registry.h"
 #include "platform/speaker.h"
-#include "toolbelt/settings.h"
 
 namespace tw {
 

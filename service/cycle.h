@@ -14,7 +14,7 @@
 #include "toolbelt/config.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/settings.h"
-#include "toolbelt/snmp.h"
+#include "snmp/snmp.h"
 #include "ups/apc.h"
 
 namespace tw {

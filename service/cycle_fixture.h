@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "service/cycle.h"
 #include "tests/snmp_messages.h"
-#include "toolbelt/ber.h"
+#include "snmp/ber.h"
 
 namespace tw {
 

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "platform/registry.h"
 #include "toolbelt/datetime.h"
 #include "toolbelt/text_time.h"

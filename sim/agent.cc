@@ -2,8 +2,8 @@
 
 #include <vector>
 
-#include "toolbelt/ber.h"
-#include "toolbelt/snmp.h"
+#include "snmp/ber.h"
+#include "snmp/snmp.h"
 
 namespace tw {
 namespace {

@@ -4,8 +4,8 @@
 
 #include "platform/fake_env.h"
 #include "sim/agent.h"
-#include "toolbelt/ber.h"
-#include "toolbelt/snmp.h"
+#include "snmp/ber.h"
+#include "snmp/snmp.h"
 
 namespace tw {
 namespace {

@@ -7,7 +7,7 @@
 
 #include "platform/fake_env.h"
 #include "sim/agent.h"
-#include "toolbelt/ber.h"
+#include "snmp/ber.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static tw::FakeClock clock;

@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "platform/network.h"
 #include "tests/isolation.h"
 #include "tests/temp_dir.h"
-#include "toolbelt/snmp.h"
+#include "snmp/snmp.h"
 
 namespace tw {
 namespace {

@@ -16,7 +16,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/network.h"

@@ -9,7 +9,7 @@
 #include <limits>
 #include <regex>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
 #include "toolbelt/datetime.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 
 namespace tw {

@@ -5,7 +5,7 @@
 
 #include <regex>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/datetime.h"

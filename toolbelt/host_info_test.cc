@@ -4,7 +4,7 @@
 
 #include <fstream>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
 
 namespace tw {

@@ -11,9 +11,7 @@
 #include <string>
 
 #include "platform/calendar.h"
-#include "platform/clock.h"
-#include "platform/file_system.h"
-#include "platform/host_facts.h"
+#include "platform/env.h"
 #include "platform/regional.h"
 
 namespace tw {
@@ -39,24 +37,6 @@ struct tGlobalSettings {
   TDateTime Started = 0;
   std::string ExePath;  // executable's directory with its trailing separator
   int16_t SyslogSequence = 0;
-};
-
-class Network;
-class Speaker;   // platform/speaker.h
-class Console;   // platform/console.h
-class Registry;  // platform/registry.h
-
-// The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
-// may stay null only where the code that uses it is not reached.
-struct Env {
-  Clock* clock = nullptr;
-  Regional* regional = nullptr;
-  HostFacts* host = nullptr;
-  FileSystem* files = nullptr;
-  Network* network = nullptr;
-  Speaker* speaker = nullptr;
-  Console* console = nullptr;
-  Registry* registry = nullptr;
 };
 
 // What every operation of the service is handed: the seams and the one settings record.

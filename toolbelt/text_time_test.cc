@@ -7,7 +7,7 @@
 #include <ctime>
 #include <limits>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
 

@@ -12,7 +12,7 @@
 #include <functional>
 
 #include "toolbelt/settings.h"
-#include "toolbelt/snmp.h"
+#include "snmp/snmp.h"
 #include "ups/apc.h"
 
 namespace tw {

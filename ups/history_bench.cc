@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "platform/file_system.h"
 #include "tests/temp_dir.h"
 #include "tests/test_settings.h"

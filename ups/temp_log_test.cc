@@ -5,7 +5,7 @@
 
 #include "toolbelt/number_text.h"
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
 

@@ -3,11 +3,11 @@
 
 #include <thread>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "platform/network.h"
 #include "tests/isolation.h"
 #include "tests/snmp_messages.h"
-#include "toolbelt/snmp.h"
+#include "snmp/snmp.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "toolbelt/ber.h"
+#include "snmp/ber.h"
 
 namespace tw {
 namespace {

@@ -14,11 +14,11 @@
 #include <sstream>
 #include <thread>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "platform/network.h"
 #include "tests/isolation.h"
 #include "tests/temp_dir.h"
-#include "toolbelt/snmp.h"
+#include "snmp/snmp.h"
 
 namespace tw {
 namespace {

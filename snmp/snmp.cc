@@ -1,4 +1,4 @@
-#include "toolbelt/snmp.h"
+#include "snmp/snmp.h"
 
 #include "platform/network.h"
 #include "toolbelt/failure.h"

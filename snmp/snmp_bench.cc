@@ -2,10 +2,10 @@
 // the card's answer.
 #include <benchmark/benchmark.h>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/snmp_messages.h"
-#include "toolbelt/ber.h"
-#include "toolbelt/snmp.h"
+#include "snmp/ber.h"
+#include "snmp/snmp.h"
 
 namespace tw {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/fake_env.h"
-#include "toolbelt/ber.h"
-#include "toolbelt/snmp.h"
+#include "toolbelt/fake_context.h"
+#include "snmp/ber.h"
+#include "snmp/snmp.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tw::tSNMPMessage message;

@@ -1,10 +1,10 @@
-#include "toolbelt/snmp.h"
+#include "snmp/snmp.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "platform/fake_env.h"
+#include "toolbelt/fake_context.h"
 #include "tests/snmp_messages.h"
 #include "toolbelt/failure.h"
 

@@ -1,13 +1,13 @@
 // The SNMP query of the UPS's network management card: one version 1 GetRequest for one
 // scalar object, its value as text.
-#ifndef TEMPWARDEN_TOOLBELT_SNMP_H_
-#define TEMPWARDEN_TOOLBELT_SNMP_H_
+#ifndef TEMPWARDEN_SNMP_SNMP_H_
+#define TEMPWARDEN_SNMP_SNMP_H_
 
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "toolbelt/ber.h"
+#include "snmp/ber.h"
 #include "toolbelt/settings.h"
 
 namespace tw {
@@ -66,4 +66,4 @@ tSNMPResult AnswerResult(const tSNMPMessage& message, const std::string& oid);
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_TOOLBELT_SNMP_H_
+#endif  // TEMPWARDEN_SNMP_SNMP_H_

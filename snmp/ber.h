@@ -4,8 +4,8 @@
 // The decoder reads with bounds everywhere. It never reads outside the datagram, whatever the
 // lengths inside claim: an item whose length runs past the end decodes as empty text (a
 // constructed item is read over what is there), and a header it cannot make sense of stops it.
-#ifndef TEMPWARDEN_TOOLBELT_BER_H_
-#define TEMPWARDEN_TOOLBELT_BER_H_
+#ifndef TEMPWARDEN_SNMP_BER_H_
+#define TEMPWARDEN_SNMP_BER_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -99,4 +99,4 @@ std::string ObjectIdText(const uint8_t* content, size_t length);
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_TOOLBELT_BER_H_
+#endif  // TEMPWARDEN_SNMP_BER_H_

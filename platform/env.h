@@ -1,0 +1,32 @@
+// The platform seams bundled: what every operation of the service runs on.
+#ifndef TEMPWARDEN_PLATFORM_ENV_H_
+#define TEMPWARDEN_PLATFORM_ENV_H_
+
+#include "platform/clock.h"
+#include "platform/file_system.h"
+#include "platform/host_facts.h"
+#include "platform/regional.h"
+
+namespace tw {
+
+class Network;
+class Speaker;   // platform/speaker.h
+class Console;   // platform/console.h
+class Registry;  // platform/registry.h
+
+// The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
+// may stay null only where the code that uses it is not reached.
+struct Env {
+  Clock* clock = nullptr;
+  Regional* regional = nullptr;
+  HostFacts* host = nullptr;
+  FileSystem* files = nullptr;
+  Network* network = nullptr;
+  Speaker* speaker = nullptr;
+  Console* console = nullptr;
+  Registry* registry = nullptr;
+};
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_PLATFORM_ENV_H_
