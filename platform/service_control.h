@@ -40,6 +40,12 @@ class ServiceControl {
   // Handles every queued request without waiting for new ones. A pause blocks the calling
   // (service) thread here until continue, stop or shutdown arrives.
   virtual void ProcessRequests() = 0;
+
+  // Tells the service manager that the service thread is alive (a watchdog ping). The cycle
+  // calls it at every loop pass and at least every 30 s inside its long waits.
+  virtual void KeepAlive() {}
+  // A one-line status text for the service manager to show (the latest reading).
+  virtual void SetStatusText(const std::string& /*text*/) {}
 };
 
 // The request queue between the control handler (any thread) and the service thread.
