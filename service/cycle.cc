@@ -113,19 +113,27 @@ void MonitoringCycle::StartupReadings() {
   log_rec_.Trace = 580;
   const std::string temp = SNMPSend(ctx_, snmp_);
   log_rec_.Trace = 590;
-  ups_.InternalTemp = temp.empty() ? 0 : SafeStrToFloat(ctx_, temp);
+  // An empty answer is no reading: the temperature stays 0 and sets no minimum or maximum,
+  // which the first reading then does.
+  temp_answered_ = !temp.empty();
+  CountAnswer(temp_answered_);
+  if (temp_answered_) ups_.InternalTemp = SafeStrToFloat(ctx_, temp);
   log_rec_.Trace = 600;
-  ups_.MinTemp = ups_.InternalTemp;
-  ups_.MaxTemp = ups_.InternalTemp;
-  log_rec_.Trace = 610;
-  ups_.MinTempTimeStamp = Now();
-  ups_.MaxTempTimeStamp = Now();
+  if (temp_answered_) {
+    ups_.MinTemp = ups_.InternalTemp;
+    ups_.MaxTemp = ups_.InternalTemp;
+    log_rec_.Trace = 610;
+    ups_.MinTempTimeStamp = Now();
+    ups_.MaxTempTimeStamp = Now();
+    extremes_set_ = true;
+  }
   log_rec_.Trace = 630;
 
   log_rec_.Trace = 640;
   snmp_.OID = kOidUpsInputVoltage;
   log_rec_.Trace = 650;
   const std::string volts = SNMPSend(ctx_, snmp_);
+  CountAnswer(!volts.empty());
   log_rec_.Trace = 660;
   if (volts.empty()) {
     ups_.InputVoltage = 0;
@@ -206,8 +214,12 @@ void MonitoringCycle::TemperaturePass() {
             " Trunc(Frac(now)*288)=" + std::to_string(point) + ". LogRec.Trace=1270");
   if (point != temp_log_point_) {
     DebugStage(1275);
-    temp_log_point_ =
+    const int32_t sampled =
         RecordTemperatureSample(ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); });
+    // Without a reading the point stays unsampled, so the next pass in it tries again.
+    temp_answered_ = sampled != kNoReading;
+    if (temp_answered_) temp_log_point_ = sampled;
+    CountAnswer(temp_answered_);
   }
   DebugStage(1290);
   TemperatureAlerts();
@@ -219,6 +231,7 @@ void MonitoringCycle::VoltagePass() {
   log_rec_.Trace = 1810;
   snmp_.OID = kOidUpsInputVoltage;
   const std::string volts = SNMPSend(ctx_, snmp_);
+  CountAnswer(!volts.empty());
   if (volts.empty()) return;
   ups_.InputVoltage = SafeStrToFloat(ctx_, volts);
   ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";

@@ -22,6 +22,8 @@ namespace tw {
 constexpr char kTraceName[] = "TVOZIvazure.ServiceExecute";
 constexpr char kDebugTraceFile[] = "D!Tempwarden.TXT";
 constexpr char kVoltageFile[] = "UPS-Input-Voltage.txt";
+// Queries in a row without an answer after which the card counts as not answering.
+constexpr int32_t kSilentQueries = 3;
 
 class MonitoringCycle {
  public:
@@ -49,7 +51,14 @@ class MonitoringCycle {
   void TemperatureAlerts();
   void OnlineStateCheck();
   std::string StatusItems();
-  void SendAlertMail(const std::string& subject, const std::string& body);
+  // Hands the mail to the relay; a mail that is not delivered is logged (50800) and announced
+  // to the syslog collector (71002). Returns SendMail's result.
+  int32_t SendAlertMail(const std::string& subject, const std::string& body);
+  // Counts the card's answers: the third query in a row without one raises the "not
+  // answering" alert, the first answer after that the "answering again" alert. Queries of an
+  // empty host are not counted: there is no card to lose.
+  void CountAnswer(bool answered);
+  void ContactAlert(bool lost);
 
   // Appends (or, for the first line of a temperature pass, replaces) a debug trace line:
   // the date-time text of now, then `tail`.
@@ -81,6 +90,13 @@ class MonitoringCycle {
   double prev_input_voltage_ = 0;
   TDateTime alarm_sent_at_ = 0;
   int32_t startup_retry_ = 0;
+  // False while the latest temperature query brought no reading: the alerts then have no
+  // temperature to judge. The extremes are set by the first reading of the run.
+  bool temp_answered_ = false;
+  bool extremes_set_ = false;
+  int32_t unanswered_queries_ = 0;  // in a row, up to kSilentQueries
+  bool contact_lost_ = false;
+  TDateTime last_answer_at_ = 0;
 };
 
 }  // namespace tw

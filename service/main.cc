@@ -1,10 +1,12 @@
 // Program entry: builds the real environment, creates the one service object and runs the
 // service application with the command line.
+#include <iostream>
 #include <string>
 #include <vector>
 
 #include "platform/service_host.h"
 #include "platform/system_env.h"
+#include "service/commands.h"
 #include "service/program.h"
 #include "service/srvc_main.h"
 
@@ -18,5 +20,8 @@ int main(int argc, char** argv) {
 
   tw::TVOZIvazure service(ctx);
   const std::vector<std::string> args(argv + 1, argv + argc);
-  return tw::RunProgram(args, *service_host, service.Definition());
+  tw::ProgramCommands commands;
+  commands.testmail = [&ctx] { return tw::TestMailCommand(ctx, std::cout); };
+  commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
+  return tw::RunProgram(args, *service_host, service.Definition(), commands);
 }

@@ -21,12 +21,14 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     if (name == "UNINSTALL") s.uninstall = true;
     if (name == "SILENT") s.silent = true;
     if (name == "CONSOLE") s.console = true;
+    if (name == "TESTMAIL") s.testmail = true;
+    if (name == "QUERY") s.query = true;
   }
   return s;
 }
 
 int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
-               const ServiceDefinition& service) {
+               const ServiceDefinition& service, const ProgramCommands& commands) {
   const ProgramSwitches s = ParseSwitches(args);
   std::string error;
   if (s.install) {
@@ -51,6 +53,8 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
                      true, s.silent);
     return 1;
   }
+  if (s.testmail) return commands.testmail ? commands.testmail() : 1;
+  if (s.query) return commands.query ? commands.query() : 1;
   if (s.console) {
     host.RunInConsole(service);
     return 0;

@@ -3,6 +3,7 @@
 #ifndef TEMPWARDEN_SERVICE_PROGRAM_H_
 #define TEMPWARDEN_SERVICE_PROGRAM_H_
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,15 @@ struct ProgramSwitches {
   bool uninstall = false;
   bool silent = false;
   bool console = false;
+  bool testmail = false;
+  bool query = false;
+};
+
+// The commands that check the settings from a prompt; each returns the exit status. An
+// empty command is treated as failed.
+struct ProgramCommands {
+  std::function<int()> testmail;
+  std::function<int()> query;
 };
 
 // A switch begins with "-" or "/"; names compare without regard to case.
@@ -23,9 +33,11 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 // Runs what the switches ask for and returns the process exit code.
 // "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages and keeps failures out of
 // message boxes (they still reach standard error, see ServiceHost::ShowMessage); "CONSOLE"
-// runs the service in the foreground; no switch serves as the platform's service.
+// runs the service in the foreground; "TESTMAIL" and "QUERY" run their command without
+// starting the service; no switch serves as the platform's service.
 int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
-               const ServiceDefinition& service);
+               const ServiceDefinition& service,
+               const ProgramCommands& commands = ProgramCommands());
 
 }  // namespace tw
 

@@ -35,6 +35,42 @@ class RecordingHost : public ServiceHost {
   std::vector<std::string> calls;
 };
 
+TEST(ProgramTest, CommandsRunWithoutTheServiceAndGiveTheirExitStatus) {
+  struct Case {
+    std::vector<std::string> args;
+    int testmail_status;
+    std::vector<std::string> ran;
+    int exit_code;
+  } cases[] = {
+      {{"/testmail"}, 0, {"testmail"}, 0},
+      {{"-TestMail"}, 1, {"testmail"}, 1},
+      {{"-query"}, 0, {"query"}, 0},
+      {{"/QUERY"}, 0, {"query"}, 0},
+      {{"testmail"}, 0, {}, 0},  // no "-" or "/": dispatches as the service
+  };
+  ServiceDefinition def;
+  def.name = "VOZIvazure";
+  for (const auto& c : cases) {
+    RecordingHost host;
+    std::vector<std::string> ran;
+    ProgramCommands commands;
+    commands.testmail = [&] {
+      ran.push_back("testmail");
+      return c.testmail_status;
+    };
+    commands.query = [&] {
+      ran.push_back("query");
+      return 0;
+    };
+    EXPECT_EQ(RunProgram(c.args, host, def, commands), c.exit_code) << c.args[0];
+    EXPECT_EQ(ran, c.ran) << c.args[0];
+    // Neither command touches the service registration or starts the service.
+    EXPECT_EQ(host.calls, c.ran.empty() ? std::vector<std::string>{"dispatch"}
+                                        : std::vector<std::string>{})
+        << c.args[0];
+  }
+}
+
 TEST(ProgramTest, Switches) {
   struct Case {
     std::vector<std::string> args;

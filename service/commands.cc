@@ -1,0 +1,190 @@
+#include "service/commands.h"
+
+#include <exception>
+
+#include "mail/smtp.h"
+#include "platform/console.h"
+#include "toolbelt/config.h"
+#include "toolbelt/files.h"
+#include "toolbelt/host_info.h"
+#include "toolbelt/numbers.h"
+#include "toolbelt/text_time.h"
+
+namespace tw {
+namespace {
+
+// The console of a command run from a prompt: the SMTP client's progress lines always reach
+// the person (or script) who ran it, in colour on a terminal and plain text otherwise.
+class PromptConsole : public Console {
+ public:
+  PromptConsole(Console* system, std::ostream& out) : system_(system), out_(out) {}
+  bool Attached() override { return true; }
+  void WriteLine(const std::string& text, ConsoleColour colour) override {
+    if (system_ != nullptr && system_->Attached()) {
+      out_.flush();
+      system_->WriteLine(text, colour);
+    } else {
+      out_ << text << std::endl;
+    }
+  }
+
+ private:
+  Console* system_;
+  std::ostream& out_;
+};
+
+// The settings both commands start from; false (and why, on `out`) when there are none.
+bool ReadSettings(Context& ctx, std::ostream& out, tServiceConfig* config) {
+  const std::string dir = SetPathToEXEPath(ctx);
+  if (!FileExists(ctx, kConfigFileName)) {
+    out << kConfigFileName << " not found in " << dir << std::endl;
+    return false;
+  }
+  tConfigReadSite site;
+  *config = ReadStartConfig(ctx, site);
+  ctx.settings.HostName = GetHostName(ctx);
+  return true;
+}
+
+std::string Item(const std::string& key, const std::string& value) {
+  return "[" + key + "=" + value + "]\r\n";
+}
+
+}  // namespace
+
+std::string MailResultMeaning(int32_t result) {
+  static const struct {
+    int32_t result;
+    const char* meaning;
+  } kMeanings[] = {
+      {kMailSent, "delivered: the relay took the mail"},
+      {kMailSyntaxError, "the relay refused the sender or a recipient address as malformed (501)"},
+      {kMailAuthRequired, "the relay wants a login (530): set SMTPUser and SMTPPassword"},
+      {kMailAuthRejected, "the relay refused the login (535): check SMTPUser and SMTPPassword"},
+      {kMailNoMailbox, "the relay refused every recipient (550)"},
+      {kMailNoRelay, "no SMTPRelay is set in TEMPWARDEN.XML"},
+      {kMailNoRecipient, "no recipient: EmailToAddr and EmailCCAddr are empty"},
+      {kMailBadRecipient, "\"<>\" in EmailToAddr or EmailCCAddr"},
+      {kMailRelayBusy, "the relay is busy for now (4.3.2)"},
+      {kMailNotConnected, "the relay closed the connection at once"},
+      {-620, "STARTTLS is required but the relay does not offer it"},
+      {-621, "the TLS handshake with the relay failed"},
+      {-622, "the relay's certificate is not trusted or does not name SMTPRelay"},
+      {kMailOtherFailure, "the exchange failed (see the lines above)"},
+      {-10054, "the relay reset the connection"},
+      {-10060, "the relay did not answer in time"},
+      {-10061, "the connection was refused: nothing listens at SMTPRelay on SMTPPort"},
+      {-11001, "SMTPRelay: host not found"},
+      {-11004, "SMTPRelay: the name has no address"},
+  };
+  for (const auto& m : kMeanings) {
+    if (m.result == result) return m.meaning;
+  }
+  return "not delivered";
+}
+
+int TestMailCommand(Context& ctx, std::ostream& out) {
+  tServiceConfig config;
+  if (!ReadSettings(ctx, out, &config)) return 1;
+  tEmail mail;
+  mail.Subject = "APC UPS: test mail";
+  mail.SMTPRelay = config.SMTPRelay;
+  mail.SMTPPort = config.SMTPPort;
+  mail.FromAddr = config.EmailFromAddr;
+  mail.ToAddr = config.EmailToAddr;
+  mail.CCAddr = config.EmailCCAddr;
+  const FormatSettings& fmt = ctx.fmt();
+  mail.Body = Item("Msg", "Test mail of the UPS temperature service") +
+              Item("Host", ctx.settings.HostName) + Item("ExePath", ctx.settings.ExePath) +
+              Item("SMTPRelay", config.SMTPRelay) +
+              Item("SMTPPort", std::to_string(config.SMTPPort)) +
+              Item("EmailFromAddr", config.EmailFromAddr) +
+              Item("EmailToAddr", config.EmailToAddr) +
+              Item("EmailCCAddr", config.EmailCCAddr) + Item("SMTPUser", config.SMTPUser) +
+              Item("UPSHost", config.UPSHost) + Item("AlarmTemp", FloatToStr(config.AlarmTemp, fmt)) +
+              Item("TempSleep", std::to_string(config.TempSleep)) +
+              Item("VoltageSleep", std::to_string(config.VoltageSleep)) +
+              Item("PhoneHomeServer", config.PhoneHomeServer) +
+              "[SyslogCollector=" + config.SyslogCollector + "]";
+  out << "Sending \"" << mail.Subject << "\" to \"" << mail.ToAddr << "\", Cc \"" << mail.CCAddr
+      << "\", from \"" << mail.FromAddr << "\" through " << mail.SMTPRelay << " on TCP port "
+      << mail.SMTPPort << std::endl;
+
+  PromptConsole console(ctx.env.console, out);
+  Context prompt = ctx;
+  prompt.env.console = &console;
+  const int32_t result =
+      SendMail(prompt, mail, tSmtpAccount{config.SMTPUser, config.SMTPPassword});
+  out << "Result " << result << ": " << MailResultMeaning(result) << std::endl;
+  return result == kMailSent ? 0 : 1;
+}
+
+void PrintQueryLine(std::ostream& out, const tQueryLine& line) {
+  out << line.At << " " << line.Name << " (" << line.OID << "): ";
+  const tSNMPResult& r = line.Result;
+  if (!line.Failure.empty()) {
+    out << "no answer: " << line.Failure;
+  } else {
+    switch (r.Outcome) {
+      case tSNMPOutcome::kValue:
+        if (r.Text.empty()) {
+          out << "no answer: the value has no text";
+        } else {
+          out << r.Text;
+        }
+        break;
+      case tSNMPOutcome::kNoSuchObject:
+        out << "no answer: the agent's answer does not hold the object";
+        break;
+      case tSNMPOutcome::kErrorStatus:
+        out << "no answer: the agent answered with error-status " << r.ErrorStatus;
+        break;
+      case tSNMPOutcome::kNoAnswer:
+        out << "no answer within " << kSnmpAnswerWaitMs
+            << " ms (check UPSHost and SNMPCommunity, and that the card is on)";
+        break;
+      case tSNMPOutcome::kConnectionReset:
+        out << "no answer: the host refused it, nothing listens on UDP port " << kSnmpPort;
+        break;
+      case tSNMPOutcome::kNoHost:
+        out << "no answer: no UPSHost is set in " << kConfigFileName;
+        break;
+    }
+  }
+  out << std::endl;
+}
+
+int QueryCommand(Context& ctx, std::ostream& out) {
+  tServiceConfig config;
+  if (!ReadSettings(ctx, out, &config)) return 1;
+  out << "Querying " << (config.UPSHost.empty() ? "(no UPSHost)" : config.UPSHost)
+      << " on UDP port " << kSnmpPort << std::endl;
+  static const struct {
+    const char* name;
+    const char* oid;
+  } kObjects[] = {{"temperature", kOidUpsTemperature}, {"input voltage", kOidUpsInputVoltage}};
+  bool all = true;
+  for (const auto& object : kObjects) {
+    tSNMPRec rec;
+    rec.OID = object.oid;
+    rec.Community = config.SNMPCommunity;
+    rec.Host = config.UPSHost;
+    tQueryLine line;
+    line.Name = object.name;
+    line.OID = object.oid;
+    try {
+      line.Result = SNMPQuery(ctx, rec);
+    } catch (const std::exception& e) {
+      line.Failure = e.what();
+    } catch (...) {
+      line.Failure = "unknown failure";
+    }
+    line.At = DateTimeToStr(ctx, ctx.env.clock->Now());
+    PrintQueryLine(out, line);
+    all = all && line.Failure.empty() && line.Result.Outcome == tSNMPOutcome::kValue &&
+          !line.Result.Text.empty();
+  }
+  return all ? 0 : 1;
+}
+
+}  // namespace tw

@@ -1,0 +1,45 @@
+// The commands an administrator runs from a prompt to check the settings without waiting for
+// an alarm. Neither starts the service, and both may run while it runs: they read
+// "TEMPWARDEN.XML" beside the program and write no file of the service's.
+#ifndef TEMPWARDEN_SERVICE_COMMANDS_H_
+#define TEMPWARDEN_SERVICE_COMMANDS_H_
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+
+#include "snmp/snmp.h"
+#include "toolbelt/settings.h"
+
+namespace tw {
+
+// "/testmail": sends "APC UPS: test mail" with a summary of the settings to "EmailToAddr" and
+// "EmailCCAddr" through the configured relay, lets the SMTP client's progress lines through
+// to `out` (the password stays masked), and ends with the result and its meaning. Returns the
+// exit status: 0 when the relay took the mail, 1 otherwise.
+int TestMailCommand(Context& ctx, std::ostream& out);
+
+// "/query": one query of the temperature and one of the input voltage, with the configured
+// "UPSHost" and "SNMPCommunity", each printed with its time. Returns 0 when both answered
+// with a value, 1 otherwise.
+int QueryCommand(Context& ctx, std::ostream& out);
+
+// What a mail delivery result means, for a person reading it at a prompt.
+std::string MailResultMeaning(int32_t result);
+
+// One query as /query reports it.
+struct tQueryLine {
+  std::string Name;  // "temperature", "input voltage"
+  std::string OID;
+  std::string At;  // date-time text of the moment the query ended
+  tSNMPResult Result;
+  std::string Failure;  // the failure's text when the query itself failed
+};
+
+// The line /query prints for one query: its time, what was asked, and the value or why there
+// is none.
+void PrintQueryLine(std::ostream& out, const tQueryLine& line);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_SERVICE_COMMANDS_H_
