@@ -94,18 +94,17 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
   mail.ToAddr = config.EmailToAddr;
   mail.CCAddr = config.EmailCCAddr;
   const FormatSettings& fmt = ctx.fmt();
-  mail.Body = Item("Msg", "Test mail of the UPS temperature service") +
-              Item("Host", ctx.settings.HostName) + Item("ExePath", ctx.settings.ExePath) +
-              Item("SMTPRelay", config.SMTPRelay) +
-              Item("SMTPPort", std::to_string(config.SMTPPort)) +
-              Item("EmailFromAddr", config.EmailFromAddr) +
-              Item("EmailToAddr", config.EmailToAddr) +
-              Item("EmailCCAddr", config.EmailCCAddr) + Item("SMTPUser", config.SMTPUser) +
-              Item("UPSHost", config.UPSHost) + Item("AlarmTemp", FloatToStr(config.AlarmTemp, fmt)) +
-              Item("TempSleep", std::to_string(config.TempSleep)) +
-              Item("VoltageSleep", std::to_string(config.VoltageSleep)) +
-              Item("PhoneHomeServer", config.PhoneHomeServer) +
-              "[SyslogCollector=" + config.SyslogCollector + "]";
+  mail.Body =
+      Item("Msg", "Test mail of the UPS temperature service") +
+      Item("Host", ctx.settings.HostName) + Item("ExePath", ctx.settings.ExePath) +
+      Item("SMTPRelay", config.SMTPRelay) + Item("SMTPPort", std::to_string(config.SMTPPort)) +
+      Item("EmailFromAddr", config.EmailFromAddr) + Item("EmailToAddr", config.EmailToAddr) +
+      Item("EmailCCAddr", config.EmailCCAddr) + Item("SMTPUser", config.SMTPUser) +
+      Item("UPSHost", config.UPSHost) + Item("AlarmTemp", FloatToStr(config.AlarmTemp, fmt)) +
+      Item("TempSleep", std::to_string(config.TempSleep)) +
+      Item("VoltageSleep", std::to_string(config.VoltageSleep)) +
+      Item("PhoneHomeServer", config.PhoneHomeServer) +
+      "[SyslogCollector=" + config.SyslogCollector + "]";
   out << "Sending \"" << mail.Subject << "\" to \"" << mail.ToAddr << "\", Cc \"" << mail.CCAddr
       << "\", from \"" << mail.FromAddr << "\" through " << mail.SMTPRelay << " on TCP port "
       << mail.SMTPPort << std::endl;
@@ -113,8 +112,7 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
   PromptConsole console(ctx.env.console, out);
   Context prompt = ctx;
   prompt.env.console = &console;
-  const int32_t result =
-      SendMail(prompt, mail, tSmtpAccount{config.SMTPUser, config.SMTPPassword});
+  const int32_t result = SendMail(prompt, mail, tSmtpAccount{config.SMTPUser, config.SMTPPassword});
   out << "Result " << result << ": " << MailResultMeaning(result) << std::endl;
   return result == kMailSent ? 0 : 1;
 }

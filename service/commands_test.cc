@@ -122,13 +122,21 @@ TEST_F(CommandsTest, QueryPrintsEachAnswerOrWhyThereIsNone) {
     std::string temp_line, volt_line;
   } cases[] = {
       {{{kOidUpsTemperature, temp}, {kOidUpsInputVoltage, volts}}, 0, 0, ": 27", ": 230"},
-      {{{kOidUpsTemperature, temp}}, 0, 1, ": 27",
+      {{{kOidUpsTemperature, temp}},
+       0,
+       1,
+       ": 27",
        ": no answer within 5000 ms (check UPSHost and SNMPCommunity, and that the card is on)"},
-      {{{kOidUpsTemperature, temp}, {kOidUpsInputVoltage, volts}}, 2, 1,
+      {{{kOidUpsTemperature, temp}, {kOidUpsInputVoltage, volts}},
+       2,
+       1,
        ": no answer: the agent answered with error-status 2",
        ": no answer: the agent answered with error-status 2"},
-      {{{kOidUpsTemperature, snmp_test::Tlv(0x05, "")}, {kOidUpsInputVoltage, volts}}, 0, 1,
-       ": no answer: the value has no text", ": 230"},
+      {{{kOidUpsTemperature, snmp_test::Tlv(0x05, "")}, {kOidUpsInputVoltage, volts}},
+       0,
+       1,
+       ": no answer: the value has no text",
+       ": 230"},
   };
   for (const Case& c : cases) {
     Card(c.answers, c.error_status);
@@ -137,8 +145,7 @@ TEST_F(CommandsTest, QueryPrintsEachAnswerOrWhyThereIsNone) {
     const std::string at = "3/15/2023 12:00:00 PM ";
     EXPECT_EQ(out.str(), "Querying 10.0.0.9 on UDP port 161\n" + at + "temperature (" +
                              kOidUpsTemperature + ")" + c.temp_line + "\n" + at +
-                             "input voltage (" + kOidUpsInputVoltage + ")" + c.volt_line +
-                             "\n");
+                             "input voltage (" + kOidUpsInputVoltage + ")" + c.volt_line + "\n");
   }
   EXPECT_TRUE(env_.files.writes.empty());
 }

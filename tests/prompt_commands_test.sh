@@ -124,7 +124,8 @@ echo "== /query (and -query) reads both objects from snmpd"
 for sw in /query -QUERY; do
   run "$sw"
   echo "$OUT"
-  expect 0 '^Querying 127.0.0.1 on UDP port 161$' "${STAMP}${TEMP_OID}27\$" "${STAMP}${VOLT_OID}231\$"
+  expect 0 "^Querying 127.0.0.1 on UDP port 161$" "${STAMP}${TEMP_OID}27\$" \
+    "${STAMP}${VOLT_OID}231\$"
 done
 
 echo "== both while the service runs from the same directory"
