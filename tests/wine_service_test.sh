@@ -240,6 +240,23 @@ check_no_reports() {
     fail "exception reports: $(find "$SVC_DIR" -name 'E!*' -exec cat {} +)"
 }
 
+# ---- The prompt commands of the Windows program, run while the service runs: /query reads
+# both objects from snmpd, /testmail delivers through the relay; both with exit status 0.
+check_prompt_commands() {
+  local out rc=0
+  out=$(timeout 60 wine "$EXE" /query </dev/null 2>/dev/null | tr -d '\r') || rc=$?
+  [ "$rc" = 0 ] || fail "/query: exit code $rc: $out"
+  printf '%s\n' "$out" | grep -E ' temperature \([0-9.]+\): 27$' >/dev/null ||
+    fail "/query: $out"
+  printf '%s\n' "$out" | grep -E ' input voltage \([0-9.]+\): 230$' >/dev/null || fail "/query: $out"
+  out=$(timeout 60 wine "$EXE" -testmail </dev/null 2>/dev/null | tr -d '\r') || rc=$?
+  [ "$rc" = 0 ] || fail "-testmail: exit code $rc: $out"
+  printf '%s\n' "$out" | grep -Fx 'Result 0: delivered: the relay took the mail' >/dev/null ||
+    fail "-testmail: $out"
+  grep -Fx "C: Subject: APC UPS: test mail" "$WORK/smtp.transcript" >/dev/null ||
+    fail "no test mail at the relay"
+}
+
 step "fresh Wine prefix"
 start_wine_session
 mkdir -p "$SVC_DIR" "$WINEPREFIX/drive_c/tw"
@@ -363,6 +380,9 @@ echo "   ended after $(cat "$WORK/by_hand.ms") ms with exit code $(cat "$WORK/by
 grep -F "err:eventlog:ReportEventW L\"$ERR_CONNECT\"" "$WORK/by_hand.out" >/dev/null ||
   fail "no dispatcher error in the event log: $(cat "$WORK/by_hand.out")"
 [ "$(state)" = 4 ] || fail "the service is no longer running: state $(state)"
+
+step "the prompt commands while the service runs"
+check_prompt_commands
 
 step "stop"
 stop_service
