@@ -1,5 +1,6 @@
 #include "service/cycle.h"
 
+#include "service/status_line.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/number_text.h"
@@ -171,6 +172,7 @@ void MonitoringCycle::Loop() {
     if (Due(next_temp_due_ms_)) TemperaturePass();
     if (Due(next_voltage_due_ms_)) VoltagePass();
     control_.ProcessRequests();
+    control_.KeepAlive();
     ctx_.env.clock->Sleep(1000);
   }
 }
@@ -210,6 +212,7 @@ void MonitoringCycle::TemperaturePass() {
         RecordTemperatureSample(ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); });
   }
   DebugStage(1290);
+  control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
   TemperatureAlerts();
 }
 
@@ -225,6 +228,7 @@ void MonitoringCycle::VoltagePass() {
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
   OnlineStateCheck();
   prev_input_voltage_ = ups_.InputVoltage;
+  control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
 }
 
 }  // namespace tw
