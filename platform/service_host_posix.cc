@@ -109,7 +109,7 @@ class PosixServiceHost : public ServiceHost {
   std::string UninstallNote(const ServiceDefinition&) override {
     const std::string exe = OwnExecutable();
     return std::string("The user \"") + kServiceUser + "\" and the files in " +
-           exe.substr(0, exe.rfind('/') + 1) + " are left in place.";
+           exe.substr(0, std::max<size_t>(exe.rfind('/'), 1)) + " are left in place.";
   }
 
   bool Dispatch(const ServiceDefinition& service, std::string* error_text) override {

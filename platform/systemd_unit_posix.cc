@@ -15,11 +15,10 @@ std::string EscapeSpecifiers(const std::string& s) {
   return out;
 }
 
-std::string Quoted(const std::string& s, bool dollar) {
+std::string Quoted(const std::string& s) {
   std::string out = "\"";
   for (char c : s) {
     if (c == '"' || c == '\\') out += '\\';
-    if (c == '$' && dollar) out += '$';
     out += c;
   }
   return out + "\"";
@@ -32,13 +31,13 @@ std::string WithoutTrailingSlash(std::string path) {
 
 }  // namespace
 
-std::string ExecStartWord(const std::string& path) {
-  return Quoted(EscapeSpecifiers(path), /*dollar=*/true);
-}
+// Only the arguments of a command line see $VARIABLE expansion, never the program's path, so
+// a "$" there stays as it is.
+std::string ExecStartWord(const std::string& path) { return Quoted(EscapeSpecifiers(path)); }
 
 std::string PathListWord(const std::string& path) {
   const std::string p = EscapeSpecifiers(path);
-  return p.find_first_of(" \t\"'\\") == std::string::npos ? p : Quoted(p, /*dollar=*/false);
+  return p.find_first_of(" \t\"'\\") == std::string::npos ? p : Quoted(p);
 }
 
 bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* error_text) {

@@ -23,8 +23,8 @@ struct SystemdUnit {
 // (relative, or holding a line break).
 bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* error_text);
 
-// A path as one word of ExecStart=: double quotes, with systemd's specifier (%), variable ($)
-// and C escapes (\, ") written so that systemd reads back exactly `path`.
+// The program's path as the first word of ExecStart=: double quotes, with systemd's specifier
+// (%) and C escapes (\, ") written so that systemd reads back exactly `path`.
 std::string ExecStartWord(const std::string& path);
 
 // A path as one entry of a space-separated path list (ReadWritePaths=): quoted only when it

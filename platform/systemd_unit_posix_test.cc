@@ -38,10 +38,11 @@ TEST(SystemdUnitTest, PathsAreQuotedOnlyWhereSystemdTakesQuotes) {
        "/opt/tempwarden -/etc/systemd/system/VOZIvazure.key"},
       {"/srv/ups watch", "\"/srv/ups watch/tempwarden\"", "/srv/ups watch",
        "\"/srv/ups watch\" -/etc/systemd/system/VOZIvazure.key"},
-      // % starts a specifier everywhere, $ a variable in ExecStart=, \ an escape in quotes.
+      // % starts a specifier everywhere, \ an escape in quotes; the program's path sees no
+      // $VARIABLE expansion.
       {"/srv/100%", "\"/srv/100%%/tempwarden\"", "/srv/100%%",
        "/srv/100%% -/etc/systemd/system/VOZIvazure.key"},
-      {"/srv/$HOME", "\"/srv/$$HOME/tempwarden\"", "/srv/$HOME",
+      {"/srv/$HOME", "\"/srv/$HOME/tempwarden\"", "/srv/$HOME",
        "/srv/$HOME -/etc/systemd/system/VOZIvazure.key"},
       {"/srv/a\\b\"c", "\"/srv/a\\\\b\\\"c/tempwarden\"", "/srv/a\\b\"c",
        "\"/srv/a\\\\b\\\"c\" -/etc/systemd/system/VOZIvazure.key"},
