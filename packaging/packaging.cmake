@@ -45,3 +45,19 @@ its configuration (TEMPWARDEN.XML) and history in /opt/tempwarden.")
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
   include(CPack)
 endif()
+
+if(WIN32)
+  find_program(TW_MAKENSIS makensis)
+  if(TW_MAKENSIS)
+    set(TW_INSTALLER ${CMAKE_BINARY_DIR}/tempwarden-setup.exe)
+    add_custom_command(
+      OUTPUT ${TW_INSTALLER}
+      COMMAND ${TW_MAKENSIS} -V2 -DEXE=$<TARGET_FILE:tempwarden> -DVERSION=${PROJECT_VERSION}
+              -DOUTFILE=${TW_INSTALLER} ${CMAKE_SOURCE_DIR}/packaging/tempwarden.nsi
+      DEPENDS tempwarden ${CMAKE_SOURCE_DIR}/packaging/tempwarden.nsi
+      COMMENT "NSIS installer")
+    add_custom_target(tw_installer ALL DEPENDS ${TW_INSTALLER})
+  else()
+    message(WARNING "makensis not found (Debian package nsis): no installer is built")
+  endif()
+endif()
