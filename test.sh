@@ -20,6 +20,7 @@ PACKAGES=(
   dpkg-dev  # install: dpkg-shlibdeps, the package's library dependencies for cpack
   nsis  # install: makensis builds the Windows installer
   passwd  # install: useradd, the service's account
+  strace  # install: what the service does, held against its systemd sandbox
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

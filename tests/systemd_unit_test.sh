@@ -16,7 +16,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/own_namespace.sh"
 # shellcheck source=tests/private_etc.sh
 source "$HERE/private_etc.sh"
-for tool in systemd-analyze python3 setpriv; do
+for tool in systemd-analyze python3 setpriv strace; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
 done
 own_etc "$0" "$@"
@@ -87,15 +87,21 @@ python3 "$HERE/notify_listener.py" "$WORK/notify" "$messages" 30 &
 LISTENER=$!
 for _ in $(seq 1 50); do [ -S "$WORK/notify" ] && break; sleep 0.1; done
 chmod 777 "$WORK/notify"
+# Under strace, to hold what it did against the unit's sandbox afterwards.
+: >"$WORK/trace"
+chmod 666 "$WORK/trace"
 (cd / && NOTIFY_SOCKET="$WORK/notify" TEMPWARDEN_UNIT_DIR="$WORK/units-3" \
    exec setpriv --reuid=tempwarden --regid=tempwarden --clear-groups --no-new-privs \
-   bash -c 'umask 0027; exec "$0"' "$svc/tempwarden") >"$WORK/service.out" 2>&1 &
+   bash -c 'umask 0027; exec strace -f -qq -o "$1" "$0"' "$svc/tempwarden" "$WORK/trace") \
+   >"$WORK/service.out" 2>&1 &
 SERVICE=$!
 for _ in $(seq 1 100); do
   [ "$(grep -c '^WATCHDOG=1$' "$messages")" -ge 3 ] && grep -q '^STATUS=\[UPSTemp=27\]' "$messages" && break
   sleep 0.1
 done
-kill -TERM "$SERVICE"
+# $SERVICE is strace; the stop request goes to the program it runs, which strace follows out.
+program=$(pgrep -P "$SERVICE" -x tempwarden) || fail "no program under strace"
+kill -TERM "$program"
 wait "$SERVICE" || fail "exit code $?: $(cat "$WORK/service.out")"
 SERVICE=""
 wait "$LISTENER" || true
@@ -111,4 +117,48 @@ grep -q ',50200,' "$log" || fail "the service wrote no start-up entry"
 [ "$(stat -c %U:%a "$log")" = tempwarden:640 ] || fail "log file $(stat -c %U:%a "$log")"
 grep -q '^Description=Brindle v' "$WORK/units-3/VOZIvazure.key" || fail "no description in the key"
 ls "$svc"/E\!RAZIVED-*.XML >/dev/null 2>&1 && fail "exception reports: $(cat "$svc"/E\!RAZIVED-*.XML)"
+
+echo "-- what the service did fits the unit's sandbox"
+# Every system call in SystemCallFilter=@system-service ~@privileged @resources, every socket
+# of the families in RestrictAddressFamilies=, every file opened for writing in its own
+# directory (ReadWritePaths=, with ProtectSystem=strict).
+python3 - "$WORK/trace" "$svc" "$WORK/units-3/VOZIvazure.key" <<'PY' || fail "sandbox"
+import re, subprocess, sys
+trace, home, key = sys.argv[1:]
+groups = {}
+def expand(group):
+    if group not in groups:
+        names = set()
+        out = subprocess.run(["systemd-analyze", "syscall-filter", group],
+                             capture_output=True, text=True, check=True).stdout
+        for line in out.splitlines()[1:]:
+            word = line.split()[0] if line.split() else ""
+            if word.startswith("@"):
+                names |= expand(word)
+            elif word and not word.startswith("#"):
+                names.add(word)
+        groups[group] = names
+    return groups[group]
+allowed = expand("@system-service") - expand("@privileged") - expand("@resources")
+calls, families, written = set(), set(), set()
+for line in open(trace, encoding="utf-8", errors="replace"):
+    m = re.match(r"\d+ +(?:<\.\.\. )?([a-z0-9_]+)[( ](.*)", line)
+    if not m:
+        continue
+    name, rest = m.groups()
+    calls.add(name)
+    if name == "socket" and "(" in line:
+        families.add(rest.split(",")[0])
+    if name == "openat" and re.search(r"O_(WRONLY|RDWR|CREAT)", rest):
+        written.add(re.search(r'"([^"]*)"', rest).group(1))
+denied = sorted(c for c in calls if c not in allowed and c != "execve")
+wrong_family = families - {"AF_INET", "AF_INET6", "AF_UNIX", "AF_NETLINK"}
+outside = sorted(p for p in written
+                 if p.startswith("/") and not p.startswith(home + "/") and p != key)
+print("system calls: %d, socket families: %s, files written: %d"
+      % (len(calls), " ".join(sorted(families)), len(written)))
+if denied or wrong_family or outside or not written:
+    print("outside the sandbox: calls %s, families %s, files %s" % (denied, wrong_family, outside))
+    sys.exit(1)
+PY
 echo "PASS"
