@@ -99,8 +99,17 @@ for _ in $(seq 1 100); do
   [ "$(grep -c '^WATCHDOG=1$' "$messages")" -ge 3 ] && grep -q '^STATUS=\[UPSTemp=27\]' "$messages" && break
   sleep 0.1
 done
-# $SERVICE is strace; the stop request goes to the program it runs, which strace follows out.
+# $SERVICE is strace; the control signals go to the program it runs, which strace follows out.
 program=$(pgrep -P "$SERVICE" -x tempwarden) || fail "no program under strace"
+# Paused, the service thread stands still on purpose: the watchdog is still fed, and continuing
+# reports ready again with the last reading.
+after() { sed -n "/^$1\$/,\$p" "$messages" | tail -n +2; }
+kill -USR1 "$program"
+for _ in $(seq 1 50); do grep -q '^WATCHDOG=1$' <(after 'STATUS=Paused') && break; sleep 0.1; done
+grep -q '^WATCHDOG=1$' <(after 'STATUS=Paused') || fail "no WATCHDOG=1 while paused: $(cat "$messages")"
+kill -USR2 "$program"
+for _ in $(seq 1 50); do [ "$(grep -c '^READY=1' "$messages")" -ge 2 ] && break; sleep 0.1; done
+grep -qx 'READY=1 | STATUS=\[UPSTemp=27\].*' "$messages" || fail "no READY=1 after continue: $(cat "$messages")"
 kill -TERM "$program"
 wait "$SERVICE" || fail "exit code $?: $(cat "$WORK/service.out")"
 SERVICE=""
