@@ -34,6 +34,18 @@ bool SystemdRuns() {
   return !UnitDirectoryRedirected() && ::stat("/run/systemd/system", &st) == 0;
 }
 
+// A unit of that name written here before, or shipped by the package in systemd's own unit
+// directories (which a unit in /etc would silently override).
+bool UnitInstalled(const std::string& unit_file, const std::string& name) {
+  struct stat st {};
+  if (::stat(unit_file.c_str(), &st) == 0) return true;
+  if (UnitDirectoryRedirected()) return false;
+  for (const char* dir : {"/usr/lib/systemd/system/", "/lib/systemd/system/"}) {
+    if (::stat((dir + name + ".service").c_str(), &st) == 0) return true;
+  }
+  return false;
+}
+
 void RunSystemctl(const std::string& args) {
   const std::string command = "systemctl " + args + " >/dev/null 2>&1";
   if (std::system(command.c_str()) != 0) {
@@ -47,8 +59,7 @@ class PosixServiceHost : public ServiceHost {
     const std::string dir = UnitDirectory();
     const std::string unit_file = dir + service.name + ".service";
     const std::string key_file = dir + service.name + ".key";
-    struct stat st {};
-    if (::stat(unit_file.c_str(), &st) == 0) {
+    if (UnitInstalled(unit_file, service.name)) {
       *error_text = "The specified service already exists.";
       return false;
     }

@@ -73,6 +73,14 @@ check_unit /usr/lib/systemd/system/VOZIvazure.service
 cmp -s /usr/lib/systemd/system/VOZIvazure.service "$BUILD/packaging/VOZIvazure.service" \
   || fail "the package ships another unit than the build wrote"
 
+# The packaged unit is the service's registration: INSTALL does not write another over it.
+set +e
+out=$(/opt/tempwarden/tempwarden /install /silent 2>&1); rc=$?
+set -e
+[ $rc -ne 0 ] && [ "$out" = 'Service "Tempwarden" failed to install with error: "The specified service already exists."' ] \
+  || fail "INSTALL beside the package ($rc): $out"
+[ ! -e /etc/systemd/system/VOZIvazure.service ] || fail "INSTALL wrote a unit over the package's"
+
 # What the service would have written, and the link that enabling leaves.
 echo "<XML></XML>" >/opt/tempwarden/TEMPWARDEN.XML
 echo "x" >/opt/tempwarden/APCUPSTempLog_Today.csv
