@@ -49,8 +49,8 @@ std::string FirstExisting(std::initializer_list<const char*> paths) {
 
 }  // namespace
 
-bool EnsureServiceAccount(const std::string& user, const std::string& home, uid_t* uid,
-                          gid_t* gid, std::string* error_text) {
+bool EnsureServiceAccount(const std::string& user, const std::string& home, uid_t* uid, gid_t* gid,
+                          std::string* error_text) {
   if (Lookup(user, uid, gid)) return true;
   const std::string useradd = FirstExisting({"/usr/sbin/useradd", "/sbin/useradd"});
   if (useradd.empty()) {
@@ -58,10 +58,9 @@ bool EnsureServiceAccount(const std::string& user, const std::string& home, uid_
     return false;
   }
   const std::string nologin = FirstExisting({"/usr/sbin/nologin", "/sbin/nologin"});
-  const int rc = RunProgram({useradd, "--system", "--user-group", "--home-dir", home,
-                             "--no-create-home", "--shell",
-                             nologin.empty() ? "/bin/false" : nologin, "--comment",
-                             "Tempwarden service", user});
+  const int rc = RunProgram(
+      {useradd, "--system", "--user-group", "--home-dir", home, "--no-create-home", "--shell",
+       nologin.empty() ? "/bin/false" : nologin, "--comment", "Tempwarden service", user});
   if (rc != 0 || !Lookup(user, uid, gid)) {
     *error_text = "The user \"" + user + "\" could not be created (useradd exit code " +
                   std::to_string(rc) + ")";

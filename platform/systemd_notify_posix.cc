@@ -20,9 +20,14 @@ void SystemdStatus::Report(ServiceState state) {
         message = "READY=1";
         if (!text_.empty()) message += "\nSTATUS=" + text_;
         break;
-      case ServiceState::kStopPending: message = "STOPPING=1"; break;
-      case ServiceState::kPaused: message = "STATUS=Paused"; break;
-      default: break;
+      case ServiceState::kStopPending:
+        message = "STOPPING=1";
+        break;
+      case ServiceState::kPaused:
+        message = "STATUS=Paused";
+        break;
+      default:
+        break;
     }
   }
   if (!message.empty()) Send(message);

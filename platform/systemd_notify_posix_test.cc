@@ -64,9 +64,8 @@ TEST(SystemdStatusTest, StatesReadingsAndPingsReachTheNotifySocket) {
   queue.ProcessRequests();
   queue.SetState(ServiceState::kStopped);
 
-  const std::vector<std::string> expected = {"READY=1", "WATCHDOG=1",
-                                             "STATUS=[UPSTemp=27]  [UPSState=OnLine]",
-                                             "STOPPING=1"};
+  const std::vector<std::string> expected = {
+      "READY=1", "WATCHDOG=1", "STATUS=[UPSTemp=27]  [UPSState=OnLine]", "STOPPING=1"};
   EXPECT_EQ(socket.Messages(), expected);
 }
 

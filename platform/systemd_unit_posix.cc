@@ -64,7 +64,8 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
     << "\n"
     << "[Service]\n"
     << "Type=notify\n"
-    << "ExecStart=" << ExecStartWord(unit.executable) << "\n"
+    << "ExecStart=" << ExecStartWord(unit.executable)
+    << "\n"
     // WorkingDirectory= takes the rest of the line as the path: quotes would be part of it.
     << "WorkingDirectory=" << EscapeSpecifiers(dir) << "\n"
     << "User=" << unit.user << "\n"

@@ -60,8 +60,12 @@ TEST(SystemdUnitTest, RunsAsItsOwnUserUnderTheWatchdog) {
   std::string text, error;
   ASSERT_TRUE(SystemdUnitText(Unit("/opt/tempwarden"), &text, &error));
   const std::pair<const char*, const char*> expected[] = {
-      {"Type", "notify"},       {"User", "tempwarden"},      {"Group", "tempwarden"},
-      {"WatchdogSec", "120"},   {"Restart", "on-failure"},   {"UMask", "0027"},
+      {"Type", "notify"},
+      {"User", "tempwarden"},
+      {"Group", "tempwarden"},
+      {"WatchdogSec", "120"},
+      {"Restart", "on-failure"},
+      {"UMask", "0027"},
       {"Description", "Tempwarden"},
       {"RestrictAddressFamilies", "AF_INET AF_INET6 AF_UNIX AF_NETLINK"},
   };
