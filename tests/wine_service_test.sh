@@ -476,6 +476,15 @@ XML
   wout reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempwarden' \
     /v QuietUninstallString | grep -F 'uninstall.exe" /S' >/dev/null || fail "no uninstall entry"
 
+  step "installer /S over the installation"
+  # An upgrade: the running service is stopped and taken back before its program is replaced,
+  # then registered and started again.
+  before=$(count_entries 50100)
+  timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || fail "installer again: $(cat "$WORK/setup.out")"
+  wait_state 4 20 || fail "not running after the second installer: state $(state)"
+  wait_until 20 '[ "$(count_entries 50100)" -gt "$before" ]' || fail "no new start entry"
+  check_failure_actions 3
+
   step "uninstaller /S"
   # The uninstaller runs from a copy in the temporary folder and returns at once.
   timeout 60 wine "C:\\Program Files\\Tempwarden\\uninstall.exe" /S </dev/null >/dev/null 2>&1 ||
