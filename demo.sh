@@ -17,7 +17,8 @@ case "${DEMO_SECONDS:-180}" in
 esac
 
 if [ -z "${TW_DEMO_INNER:-}" ]; then
-  PACKAGES=(cmake ninja-build g++ libgtest-dev libgmock-dev iproute2 util-linux python3-aiosmtpd)
+  PACKAGES=(cmake ninja-build g++ pkg-config libsystemd-dev libgtest-dev libgmock-dev iproute2 util-linux
+    python3-aiosmtpd)
   missing=()
   for p in "${PACKAGES[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)

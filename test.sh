@@ -16,6 +16,11 @@ PACKAGES=(
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)
   faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh
+  libsystemd-dev systemd  # install: sd_notify, and systemd-analyze for the unit tests
+  dpkg-dev file  # install: dpkg-shlibdeps and file, the package's library dependencies (cpack)
+  nsis  # install: makensis builds the Windows installer
+  passwd  # install: useradd, the service's account
+  strace  # install: what the service does, held against its systemd sandbox
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -49,6 +54,13 @@ cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.c
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-win
 test -f build-win/tempwarden.exe
+
+echo "== packages into dist/"
+rm -rf dist
+cpack --config build/CPackConfig.cmake -G DEB -B dist >/dev/null
+rm -rf dist/_CPack_Packages
+cp build-win/tempwarden-setup.exe dist/
+ls -l dist
 
 echo "== tests (private network namespace)"
 isolate=(unshare -n)

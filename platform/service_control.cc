@@ -30,6 +30,14 @@ void ControlQueue::SetState(ServiceState state) {
   if (status_ != nullptr) status_->Report(state);
 }
 
+void ControlQueue::KeepAlive() {
+  if (status_ != nullptr) status_->KeepAlive();
+}
+
+void ControlQueue::SetStatusText(const std::string& text) {
+  if (status_ != nullptr) status_->StatusText(text);
+}
+
 void ControlQueue::ProcessRequests() {
   std::unique_lock<std::mutex> lock(mu_);
   while (!queue_.empty()) {

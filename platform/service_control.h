@@ -29,6 +29,9 @@ class StatusSink {
  public:
   virtual ~StatusSink() = default;
   virtual void Report(ServiceState state) = 0;
+  // The watchdog ping and the status line, for managers that take them (systemd).
+  virtual void KeepAlive() {}
+  virtual void StatusText(const std::string& /*text*/) {}
 };
 
 // What the monitoring cycle uses of the framework.
@@ -58,6 +61,8 @@ class ControlQueue : public ServiceControl {
 
   bool Terminated() const override;
   void ProcessRequests() override;
+  void KeepAlive() override;                             // passed on to the status sink
+  void SetStatusText(const std::string& text) override;  // likewise
 
   ServiceState state() const;
   void SetState(ServiceState state);

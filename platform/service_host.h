@@ -18,6 +18,9 @@ class ServiceHost {
   // account, this executable). False with the system's error text on failure.
   virtual bool Install(const ServiceDefinition& service, std::string* error_text) = 0;
   virtual bool Uninstall(const ServiceDefinition& service, std::string* error_text) = 0;
+  // What a successful removal left behind on purpose (the account, the history), shown after
+  // the success message; empty when nothing.
+  virtual std::string UninstallNote(const ServiceDefinition& /*service*/) { return ""; }
 
   // Serves as the platform's service until the manager has stopped it. False with the system's
   // error text when the process cannot connect to the service manager.

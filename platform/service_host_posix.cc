@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
@@ -14,7 +15,10 @@
 #include <vector>
 
 #include "platform/service_host.h"
+#include "platform/service_account_posix.h"
+#include "platform/systemd_notify_posix.h"
 #include "platform/systemd_posix.h"
+#include "platform/systemd_unit_posix.h"
 
 namespace tw {
 namespace {
@@ -30,14 +34,16 @@ bool SystemdRuns() {
   return !UnitDirectoryRedirected() && ::stat("/run/systemd/system", &st) == 0;
 }
 
-// Quotes a path for a unit file's ExecStart= line.
-std::string UnitQuoted(const std::string& s) {
-  std::string out = "\"";
-  for (char c : s) {
-    if (c == '"' || c == '\\') out += '\\';
-    out += c;
+// A unit of that name written here before, or shipped by the package in systemd's own unit
+// directories (which a unit in /etc would silently override).
+bool UnitInstalled(const std::string& unit_file, const std::string& name) {
+  struct stat st {};
+  if (::stat(unit_file.c_str(), &st) == 0) return true;
+  if (UnitDirectoryRedirected()) return false;
+  for (const char* dir : {"/usr/lib/systemd/system/", "/lib/systemd/system/"}) {
+    if (::stat((dir + name + ".service").c_str(), &st) == 0) return true;
   }
-  return out + "\"";
+  return false;
 }
 
 void RunSystemctl(const std::string& args) {
@@ -51,35 +57,41 @@ class PosixServiceHost : public ServiceHost {
  public:
   bool Install(const ServiceDefinition& service, std::string* error_text) override {
     const std::string dir = UnitDirectory();
-    const std::string unit = dir + service.name + ".service";
-    struct stat st {};
-    if (::stat(unit.c_str(), &st) == 0) {
+    const std::string unit_file = dir + service.name + ".service";
+    const std::string key_file = dir + service.name + ".key";
+    if (UnitInstalled(unit_file, service.name)) {
       *error_text = "The specified service already exists.";
       return false;
     }
-    const std::string exe = OwnExecutable();
-    const std::string work = exe.substr(0, exe.rfind('/') + 1);
-    std::ofstream out(unit);
-    out << "[Unit]\n"
-        << "Description=" << service.display_name << "\n"
-        << "After=network-online.target\n"
-        << "Wants=network-online.target\n\n"
-        << "[Service]\n"
-        << "Type=simple\n"
-        << "ExecStart=" << UnitQuoted(exe) << "\n"
-        << "WorkingDirectory=" << UnitQuoted(work) << "\n"
-        << "KillSignal=SIGTERM\n"
-        << "TimeoutStopSec=30\n\n"
-        << "[Install]\n"
-        << "WantedBy=multi-user.target\n";
+    SystemdUnit unit;
+    unit.description = service.display_name;
+    unit.executable = OwnExecutable();
+    unit.directory = unit.executable.substr(0, std::max<size_t>(unit.executable.rfind('/'), 1));
+    unit.user = kServiceUser;
+    unit.key_file = key_file;
+    std::string text;
+    if (!SystemdUnitText(unit, &text, error_text)) return false;
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (!EnsureServiceAccount(unit.user, unit.directory, &uid, &gid, error_text)) return false;
+    // The service's registry key: a file beside the unit, which the start handler rewrites
+    // as the service's user.
+    { std::ofstream key(key_file, std::ios::app); }
+    if (::chown(key_file.c_str(), uid, gid) != 0 ||
+        !GiveDirectoryTo(unit.directory, unit.executable, uid, gid, error_text)) {
+      if (error_text->empty()) *error_text = key_file + ": " + std::strerror(errno);
+      ::unlink(key_file.c_str());
+      return false;
+    }
+    std::ofstream out(unit_file);
+    out << text;
     out.close();
     if (!out) {
       *error_text = std::strerror(errno);
-      ::unlink(unit.c_str());
+      ::unlink(unit_file.c_str());
+      ::unlink(key_file.c_str());
       return false;
     }
-    // The service's registry key: an empty key file beside the unit.
-    std::ofstream key(dir + service.name + ".key", std::ios::app);
     if (SystemdRuns()) {
       RunSystemctl("daemon-reload");
       RunSystemctl("enable " + service.name + ".service");
@@ -103,6 +115,12 @@ class PosixServiceHost : public ServiceHost {
     ::unlink((dir + service.name + ".key").c_str());
     if (SystemdRuns()) RunSystemctl("daemon-reload");
     return true;
+  }
+
+  std::string UninstallNote(const ServiceDefinition&) override {
+    const std::string exe = OwnExecutable();
+    return std::string("The user \"") + kServiceUser + "\" and the files in " +
+           exe.substr(0, std::max<size_t>(exe.rfind('/'), 1)) + " are left in place.";
   }
 
   bool Dispatch(const ServiceDefinition& service, std::string* error_text) override {
@@ -135,7 +153,8 @@ class PosixServiceHost : public ServiceHost {
     sigset_t old;
     pthread_sigmask(SIG_BLOCK, &set, &old);
 
-    ControlQueue queue(nullptr);
+    SystemdStatus systemd;
+    ControlQueue queue(&systemd);
     std::atomic<bool> done{false};
     std::thread worker([&] {
       RunServiceThread(service, queue, [&](const std::string& text) {
@@ -144,7 +163,11 @@ class PosixServiceHost : public ServiceHost {
       done = true;
     });
     const timespec tick{0, 100 * 1000 * 1000};
+    int paused_ticks = 0;
     while (!done) {
+      // A paused service thread stands still on purpose: keep the watchdog from restarting it.
+      paused_ticks = systemd.paused() ? paused_ticks + 1 : 0;
+      if (paused_ticks % 100 == 1) systemd.KeepAlive();
       const int sig = sigtimedwait(&set, nullptr, &tick);
       switch (sig) {
         case SIGTERM: case SIGINT: queue.Post(ControlCode::kStop); break;

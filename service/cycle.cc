@@ -1,5 +1,6 @@
 #include "service/cycle.h"
 
+#include "service/status_line.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/number_text.h"
@@ -179,6 +180,7 @@ void MonitoringCycle::Loop() {
     if (Due(next_temp_due_ms_)) TemperaturePass();
     if (Due(next_voltage_due_ms_)) VoltagePass();
     control_.ProcessRequests();
+    control_.KeepAlive();
     ctx_.env.clock->Sleep(1000);
   }
 }
@@ -222,6 +224,7 @@ void MonitoringCycle::TemperaturePass() {
     CountAnswer(temp_answered_);
   }
   DebugStage(1290);
+  control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
   TemperatureAlerts();
 }
 
@@ -238,6 +241,7 @@ void MonitoringCycle::VoltagePass() {
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
   OnlineStateCheck();
   prev_input_voltage_ = ups_.InputVoltage;
+  control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
 }
 
 }  // namespace tw

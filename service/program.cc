@@ -44,7 +44,11 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
   }
   if (s.uninstall) {
     if (host.Uninstall(service, &error)) {
-      if (!s.silent) host.ShowMessage(service, "Service uninstalled successfully", false, false);
+      if (!s.silent) {
+        host.ShowMessage(service, "Service uninstalled successfully", false, false);
+        const std::string note = host.UninstallNote(service);
+        if (!note.empty()) host.ShowMessage(service, note, false, false);
+      }
       return 0;
     }
     host.ShowMessage(service,

@@ -118,5 +118,36 @@ TEST(ProgramTest, Switches) {
   }
 }
 
+// A host that leaves something behind on purpose (the Linux host: the account and the files).
+class NotingHost : public RecordingHost {
+ public:
+  std::string UninstallNote(const ServiceDefinition&) override { return "The user stays."; }
+};
+
+TEST(ProgramTest, WhatUninstallLeavesIsSaidAfterItsSuccessUnlessSilent) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string fail_text;
+    std::vector<std::string> calls;
+  } cases[] = {
+      {{"/uninstall"}, "",
+       {"uninstall", "message:Service uninstalled successfully", "message:The user stays."}},
+      {{"/uninstall", "/silent"}, "", {"uninstall"}},
+      {{"/uninstall"}, "Access is denied.",
+       {"uninstall",
+        "error:Service \"Tempwarden\" failed to uninstall with error: \"Access is denied.\""}},
+      {{"/install"}, "", {"install", "message:Service installed successfully"}},
+  };
+  ServiceDefinition def;
+  def.name = "VOZIvazure";
+  def.display_name = "Tempwarden";
+  for (const auto& c : cases) {
+    NotingHost host;
+    host.fail_text = c.fail_text;
+    RunProgram(c.args, host, def);
+    EXPECT_EQ(host.calls, c.calls) << c.args[0] << " " << c.fail_text;
+  }
+}
+
 }  // namespace
 }  // namespace tw

@@ -2,13 +2,18 @@
 # The real program on Linux: INSTALL / UNINSTALL into a redirected unit directory, and the
 # service in CONSOLE mode against Debian's snmpd, stopped by SIGTERM.
 #
-# Runs in a network namespace of its own, so nothing it sends leaves the machine.
+# Runs in mount and network namespaces of its own: the account INSTALL creates lands in a
+# private copy of /etc, and nothing it sends leaves the machine.
 # usage: bash tests/service_shell_test.sh BUILD_DIR
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: service_shell_test.sh BUILD_DIR}" && pwd)
 # shellcheck source=tests/own_namespace.sh
 source "$(dirname "$0")/own_namespace.sh"
+# INSTALL creates the service's account: only in a private copy of /etc.
+# shellcheck source=tests/private_etc.sh
+source "$(dirname "$0")/private_etc.sh"
+own_etc "$0" "$@"
 own_network_namespace "$0" "$@"
 
 HERE=$(cd "$(dirname "$0")" && pwd)

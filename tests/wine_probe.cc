@@ -9,6 +9,12 @@
 //                                      (Wine's sc has no pause and continue) and prints the
 //                                      state it reports, or the error number
 //   wine_probe errtext CODE            the system's text for an error number
+//   wine_probe qfa NAME                the service's failure actions: reset=, actions=
+//   wine_probe qdesc NAME              the service's description
+//   wine_probe eventsource SOURCE ID TEXT
+//                                      the event source's registration (file=, types=) and
+//                                      message ID of its message file formatted with TEXT as
+//                                      insertion string, as the Event Viewer does (text=)
 //
 // Plain Win32 calls only, so that the test compares the service with the platform and not with
 // the service's own code.
@@ -109,6 +115,112 @@ std::string ErrorText(DWORD code) {
   return text;
 }
 
+// Opens the service with `access` and hands it to `query`; prints error= when it cannot.
+template <typename Query>
+int WithService(const char* name, DWORD access, Query query) {
+  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (scm == nullptr) return 2;
+  SC_HANDLE svc = OpenServiceA(scm, name, access);
+  int rc = 1;
+  if (svc == nullptr) {
+    std::printf("error=%lu\n", GetLastError());
+  } else {
+    rc = query(svc) ? 0 : 1;
+    CloseServiceHandle(svc);
+  }
+  CloseServiceHandle(scm);
+  return rc;
+}
+
+std::vector<char> QueryConfig2(SC_HANDLE svc, DWORD level) {
+  DWORD needed = 0;
+  QueryServiceConfig2A(svc, level, nullptr, 0, &needed);
+  std::vector<char> buffer(needed + sizeof(void*));
+  if (!QueryServiceConfig2A(svc, level, reinterpret_cast<BYTE*>(buffer.data()), needed,
+                            &needed)) {
+    std::printf("error=%lu\n", GetLastError());
+    buffer.clear();
+  }
+  return buffer;
+}
+
+int PrintFailureActions(const char* name) {
+  return WithService(name, SERVICE_QUERY_CONFIG, [](SC_HANDLE svc) {
+    std::vector<char> buffer = QueryConfig2(svc, SERVICE_CONFIG_FAILURE_ACTIONS);
+    if (buffer.empty()) return false;
+    const auto* fa = reinterpret_cast<const SERVICE_FAILURE_ACTIONSA*>(buffer.data());
+    std::printf("reset=%lu\nactions=", fa->dwResetPeriod);
+    for (DWORD i = 0; i < fa->cActions; ++i) {
+      const SC_ACTION& a = fa->lpsaActions[i];
+      const char* type = a.Type == SC_ACTION_RESTART ? "restart"
+                         : a.Type == SC_ACTION_NONE  ? "none"
+                                                     : "other";
+      std::printf("%s%s/%lu", i == 0 ? "" : " ", type, a.Delay);
+    }
+    std::printf("\n");
+    return true;
+  });
+}
+
+int PrintDescription(const char* name) {
+  return WithService(name, SERVICE_QUERY_CONFIG, [](SC_HANDLE svc) {
+    std::vector<char> buffer = QueryConfig2(svc, SERVICE_CONFIG_DESCRIPTION);
+    if (buffer.empty()) return false;
+    const auto* d = reinterpret_cast<const SERVICE_DESCRIPTIONA*>(buffer.data());
+    std::printf("%s\n", d->lpDescription == nullptr ? "" : d->lpDescription);
+    return true;
+  });
+}
+
+int PrintEventSource(const std::string& source, DWORD id, const char* text) {
+  const std::string path = "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
+  HKEY key = nullptr;
+  LONG rc = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE, &key);
+  if (rc != ERROR_SUCCESS) {
+    std::printf("error=%ld\n", rc);
+    return 1;
+  }
+  char file[MAX_PATH] = {};
+  DWORD size = sizeof file;
+  DWORD type = 0;
+  rc = RegQueryValueExA(key, "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE*>(file),
+                        &size);
+  DWORD types = 0;
+  DWORD types_size = sizeof types;
+  RegQueryValueExA(key, "TypesSupported", nullptr, nullptr, reinterpret_cast<BYTE*>(&types),
+                   &types_size);
+  RegCloseKey(key);
+  if (rc != ERROR_SUCCESS || type != REG_EXPAND_SZ) {
+    std::printf("error=EventMessageFile\n");
+    return 1;
+  }
+  char expanded[MAX_PATH] = {};
+  ExpandEnvironmentStringsA(file, expanded, sizeof expanded);
+  std::printf("file=%s\ntypes=%lu\n", expanded, types);
+  HMODULE module = LoadLibraryExA(expanded, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (module == nullptr) {
+    std::printf("error=%lu\n", GetLastError());
+    return 1;
+  }
+  char message[1024] = {};
+  DWORD_PTR args[] = {reinterpret_cast<DWORD_PTR>(text)};
+  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                                 module, id, 0, message, sizeof message,
+                                 reinterpret_cast<va_list*>(args));
+  const DWORD error = GetLastError();
+  FreeLibrary(module);
+  if (n == 0) {
+    std::printf("error=%lu\n", error);
+    return 1;
+  }
+  std::string formatted(message, n);
+  while (!formatted.empty() && (formatted.back() == '\n' || formatted.back() == '\r')) {
+    formatted.pop_back();
+  }
+  std::printf("text=%s\n", formatted.c_str());
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -133,8 +245,15 @@ int main(int argc, char** argv) {
     std::printf("%s\n", ErrorText(static_cast<DWORD>(std::strtoul(argv[2], nullptr, 10))).c_str());
     return 0;
   }
+  if (command == "qfa" && argc == 3) return PrintFailureActions(argv[2]);
+  if (command == "qdesc" && argc == 3) return PrintDescription(argv[2]);
+  if (command == "eventsource" && argc == 5) {
+    return PrintEventSource(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)),
+                            argv[4]);
+  }
   std::fprintf(stderr,
                "usage: wine_probe locale|datetime Y M D h m s|date Y M D|qc NAME|"
-               "control NAME pause|continue|stop|errtext CODE\n");
+               "control NAME pause|continue|stop|errtext CODE|qfa NAME|qdesc NAME|"
+               "eventsource SOURCE ID TEXT\n");
   return 2;
 }

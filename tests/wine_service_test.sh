@@ -29,8 +29,9 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 if [ -z "${TW_WINE_TEST_INNER:-}" ]; then
   command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1 ||
     skip "Wine is not installed (Debian packages wine, wine64)"
-  [ -f "$WIN_BUILD/tempwarden.exe" ] && [ -f "$WIN_BUILD/tw_wine_probe.exe" ] ||
-    skip "no Windows build in $WIN_BUILD (tempwarden.exe, tw_wine_probe.exe)"
+  [ -f "$WIN_BUILD/tempwarden.exe" ] && [ -f "$WIN_BUILD/tw_wine_probe.exe" ] &&
+    [ -f "$WIN_BUILD/tempwarden-setup.exe" ] ||
+    skip "no Windows build in $WIN_BUILD (tempwarden.exe, tw_wine_probe.exe, tempwarden-setup.exe)"
   # --kill-child: when the test is killed (a ctest timeout), the namespace's first process
   # (this script, which then cleans up) gets SIGTERM, and with it ends every process inside.
   isolate=(unshare -n -p -m --fork --mount-proc --kill-child=SIGTERM)
@@ -420,4 +421,105 @@ stop_service
 check_no_reports
 uninstall_service
 wineserver -k
+
+# ---- Registration extras and the installer ------------------------------------------------
+# INSTALL gives the service a description, recovery actions (restart after a minute, count
+# reset after a day) and the event source "Tempwarden" with the program as its message file,
+# whose message table formats the events; UNINSTALL takes the source away. The installer,
+# run with /S, installs into "C:\Program Files\Tempwarden", registers and starts the service;
+# its uninstaller, with /S, removes the service and the program and keeps the configuration
+# and the history.
+# Wine's service manager takes failure actions without keeping them (its query answers
+# ERROR_INVALID_LEVEL, 124) and says so on its "service" debug channel, with the reset period:
+# there the trace is what can be checked.
+check_failure_actions() {  # HOW_MANY_CHANGES_SO_FAR
+  local out want="reset=86400
+actions=restart/60000 restart/60000 restart/60000"
+  out=$(probe qfa "$SERVICE" || true)
+  if [ "$out" = "error=124" ]; then
+    [ "$(grep -c 'SERVICE_CONFIG_FAILURE_ACTIONS not implemented: period 86400 ' \
+      "$WORK/services.err")" = "$1" ] || fail "no failure actions: $(cat "$WORK/services.err")"
+  else
+    [ "$out" = "$want" ] || fail "failure actions: $out, wanted: $want"
+  fi
+}
+
+installer_test() {
+  local setup='C:\tw\tempwarden-setup.exe' out want before
+  # The session as start_wine_session makes it, but with the service manager's traces kept.
+  wineserver -p
+  WINEDEBUG=-all,fixme+service timeout 120 wine cmd /c exit </dev/null >/dev/null \
+    2>"$WORK/services.err" || fail "Wine did not start"
+  step "INSTALL: description, recovery actions, event source"
+  expect_run 0 "" no "" -- /install /silent
+  out=$(probe qdesc "$SERVICE") || fail "description: $out"
+  [[ "$out" == "Watches the UPS temperature"* ]] || fail "description: $out"
+  check_failure_actions 1
+  # The id of the error events (severity error, message 1), as the Event Viewer formats it.
+  out=$(probe eventsource Tempwarden 0xC0000001 "Service failed on start: disk full") ||
+    fail "event source: $out"
+  want="file=$EXE
+types=7
+text=Service failed on start: disk full"
+  [ "$out" = "$want" ] || fail "event source:
+$out
+wanted:
+$want"
+  uninstall_service
+  [ "$(probe eventsource Tempwarden 0xC0000001 x || true)" = "error=2" ] ||
+    fail "the event source outlived the service"
+
+  step "installer /S"
+  cp "$TW_WIN_BUILD_DIR/tempwarden-setup.exe" "$WINEPREFIX/drive_c/tw/"
+  rm -f "$SVC_DIR/tempwarden.exe"
+  cat >"$SVC_DIR/TEMPWARDEN.XML" <<XML
+<XML>
+  <UPSHost>127.0.0.1</UPSHost>
+  <SNMPCommunity>public</SNMPCommunity>
+  <SysLogTrap>7</SysLogTrap>
+  <TempSleep>2</TempSleep>
+  <VoltageSleep>1</VoltageSleep>
+  <AlarmTemp>60</AlarmTemp>
+</XML>
+XML
+  before=$(count_entries 50100)
+  timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || fail "installer: $(cat "$WORK/setup.out")"
+  [ -f "$SVC_DIR/tempwarden.exe" ] && [ -f "$SVC_DIR/uninstall.exe" ] ||
+    fail "installed: $(ls "$SVC_DIR")"
+  cmp -s "$SVC_DIR/tempwarden.exe" "$TW_WIN_BUILD_DIR/tempwarden.exe" || fail "another program"
+  [ "$(probe qc "$SERVICE" | sed -n 's/^path=//p')" = "\"$EXE\"" ] || fail "registration"
+  wait_state 4 20 || fail "not started by the installer: state $(state)"
+  wait_until 20 '[ "$(count_entries 50100)" -gt "$before" ]' || fail "no start entry"
+  check_failure_actions 2
+  [ "$(probe eventsource Tempwarden 0xC0000001 x | sed -n 's/^text=//p')" = x ] ||
+    fail "no event source"
+  wout reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempwarden' \
+    /v QuietUninstallString | grep -F 'uninstall.exe" /S' >/dev/null || fail "no uninstall entry"
+
+  step "installer /S over the installation"
+  # An upgrade: the running service is stopped and taken back before its program is replaced,
+  # then registered and started again.
+  before=$(count_entries 50100)
+  timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || fail "installer again: $(cat "$WORK/setup.out")"
+  wait_state 4 20 || fail "not running after the second installer: state $(state)"
+  wait_until 20 '[ "$(count_entries 50100)" -gt "$before" ]' || fail "no new start entry"
+  check_failure_actions 3
+
+  step "uninstaller /S"
+  # The uninstaller runs from a copy in the temporary folder and returns at once.
+  timeout 60 wine "C:\\Program Files\\Tempwarden\\uninstall.exe" /S </dev/null >/dev/null 2>&1 ||
+    fail "uninstaller"
+  wait_until 30 '[ ! -e "$SVC_DIR/uninstall.exe" ] && [ "$(state)" = none ]' ||
+    fail "after the uninstaller: state $(state), files $(ls "$SVC_DIR")"
+  [ ! -e "$SVC_DIR/tempwarden.exe" ] || fail "the program is still there"
+  wait_until 5 '[ -z "$(service_processes)" ]' || fail "the service process is still there"
+  [ -f "$SVC_DIR/TEMPWARDEN.XML" ] && [ -f "$(activity_log)" ] &&
+    [ -f "$SVC_DIR/APCUPSTempLog_$(today).csv" ] || fail "history not kept: $(ls "$SVC_DIR")"
+  [ "$(probe eventsource Tempwarden 0xC0000001 x || true)" = "error=2" ] || fail "event source kept"
+  wout reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempwarden' |
+    grep -F DisplayName >/dev/null && fail "uninstall entry kept"
+  check_no_reports
+  wineserver -k
+}
+installer_test
 echo "PASS"

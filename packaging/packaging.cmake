@@ -1,0 +1,63 @@
+# Packages: on Linux a Debian package through CPack (cpack -G DEB), on Windows an NSIS
+# installer (makensis, from Debian's nsis package, when it is there).
+
+if(NOT WIN32)
+  # The unit the package ships: the same text as the one `tempwarden /install` writes.
+  add_executable(tw_unit_writer ${CMAKE_SOURCE_DIR}/packaging/unit_writer.cc)
+  target_link_libraries(tw_unit_writer PRIVATE tw_core)
+  set(TW_PACKAGE_UNIT ${CMAKE_BINARY_DIR}/packaging/VOZIvazure.service)
+  add_custom_command(
+    OUTPUT ${TW_PACKAGE_UNIT}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
+    COMMAND tw_unit_writer /opt/tempwarden ${TW_PACKAGE_UNIT}
+    DEPENDS tw_unit_writer
+    COMMENT "systemd unit of the package")
+  add_custom_target(tw_package_unit ALL DEPENDS ${TW_PACKAGE_UNIT})
+
+  install(TARGETS tempwarden DESTINATION opt/tempwarden)
+  install(FILES ${TW_PACKAGE_UNIT} DESTINATION usr/lib/systemd/system)
+
+  set(CPACK_GENERATOR DEB)
+  set(CPACK_PACKAGE_NAME tempwarden)
+  set(CPACK_PACKAGE_VENDOR Brindle)
+  set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+  set(CPACK_PACKAGING_INSTALL_PREFIX /)
+  set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UPS temperature watch service")
+  # CPack puts the summary first and indents these lines as the control file wants them.
+  set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
+    "Tempwarden watches one UPS through its SNMP network card (temperature and input
+voltage), keeps a temperature history in CSV files with HTML chart pages, sends alert
+mail, announces events as syslog datagrams and keeps an activity log.
+
+It runs as the systemd service VOZIvazure under the system user tempwarden and keeps
+its configuration (TEMPWARDEN.XML) and history in /opt/tempwarden.")
+  set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brindle Tempwarden team <tempwarden@brindle.invalid>")
+  set(CPACK_DEBIAN_PACKAGE_SECTION admin)
+  set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  # useradd comes from passwd; the libraries' packages come from dpkg-shlibdeps.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
+  set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_SOURCE_DIR}/packaging/deb/postinst
+    ${CMAKE_SOURCE_DIR}/packaging/deb/prerm
+    ${CMAKE_SOURCE_DIR}/packaging/deb/postrm)
+  set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+  include(CPack)
+endif()
+
+if(WIN32)
+  find_program(TW_MAKENSIS makensis)
+  if(TW_MAKENSIS)
+    set(TW_INSTALLER ${CMAKE_BINARY_DIR}/tempwarden-setup.exe)
+    add_custom_command(
+      OUTPUT ${TW_INSTALLER}
+      COMMAND ${TW_MAKENSIS} -V2 -DEXE=$<TARGET_FILE:tempwarden> -DVERSION=${PROJECT_VERSION}
+              -DOUTFILE=${TW_INSTALLER} ${CMAKE_SOURCE_DIR}/packaging/tempwarden.nsi
+      DEPENDS tempwarden ${CMAKE_SOURCE_DIR}/packaging/tempwarden.nsi
+      COMMENT "NSIS installer")
+    add_custom_target(tw_installer ALL DEPENDS ${TW_INSTALLER})
+  else()
+    message(WARNING "makensis not found (Debian package nsis): no installer is built")
+  endif()
+endif()

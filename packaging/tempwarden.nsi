@@ -1,0 +1,97 @@
+; The Windows installer (makensis): installs the program into "C:\Program Files\Tempwarden",
+; registers the service with the program's own /install /silent and starts it, and leaves an
+; uninstaller that stops the service, removes it with /uninstall /silent and deletes the
+; program, keeping what the service wrote (TEMPWARDEN.XML, the history, the logs).
+; /S installs and uninstalls without a window.
+;
+; makensis -DEXE=path\to\tempwarden.exe -DVERSION=1.0.0.1 -DOUTFILE=tempwarden-setup.exe
+Unicode true
+Target amd64-unicode
+SetCompressor /SOLID lzma
+RequestExecutionLevel admin
+
+!ifndef EXE | VERSION | OUTFILE
+  !error "define EXE, VERSION and OUTFILE"
+!endif
+!define SERVICE "VOZIvazure"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempwarden"
+
+Name "Tempwarden"
+OutFile "${OUTFILE}"
+InstallDir "$PROGRAMFILES64\Tempwarden"
+VIProductVersion "${VERSION}"
+VIAddVersionKey "ProductName" "Tempwarden"
+VIAddVersionKey "CompanyName" "Brindle"
+VIAddVersionKey "LegalCopyright" "Brindle"
+VIAddVersionKey "FileDescription" "Tempwarden setup"
+VIAddVersionKey "FileVersion" "${VERSION}"
+VIAddVersionKey "ProductVersion" "${VERSION}"
+
+Page directory
+Page instfiles
+UninstPage uninstConfirm
+UninstPage instfiles
+
+; Stops the service and waits (at most 30 s) until its program can be replaced or deleted.
+!macro StopService un
+Function ${un}StopService
+  nsExec::Exec '"$SYSDIR\net.exe" stop ${SERVICE}'
+  Pop $0
+  StrCpy $1 0
+  loop:
+    ClearErrors
+    FileOpen $2 "$INSTDIR\tempwarden.exe" a
+    IfErrors 0 free
+    IntOp $1 $1 + 1
+    IntCmp $1 60 free
+    Sleep 500
+    Goto loop
+  free:
+  FileClose $2
+FunctionEnd
+!macroend
+!insertmacro StopService ""
+!insertmacro StopService "un."
+
+Section "Tempwarden"
+  SetOutPath "$INSTDIR"
+  ; An earlier installation: its service stops and goes before its program is replaced.
+  IfFileExists "$INSTDIR\tempwarden.exe" 0 fresh
+    Call StopService
+    nsExec::Exec '"$INSTDIR\tempwarden.exe" /uninstall /silent'
+    Pop $0
+  fresh:
+  File "/oname=tempwarden.exe" "${EXE}"
+  WriteUninstaller "$INSTDIR\uninstall.exe"
+
+  nsExec::ExecToLog '"$INSTDIR\tempwarden.exe" /install /silent'
+  Pop $0
+  StrCmp $0 "0" registered
+    DetailPrint "tempwarden.exe /install /silent: exit code $0"
+    MessageBox MB_OK|MB_ICONSTOP "The service could not be registered (exit code $0); the event log has the reason." /SD IDOK
+    Abort
+  registered:
+  nsExec::ExecToLog '"$SYSDIR\net.exe" start ${SERVICE}'
+  Pop $0
+
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tempwarden"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Brindle"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tempwarden.exe"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+SectionEnd
+
+Section "Uninstall"
+  Call un.StopService
+  nsExec::ExecToLog '"$INSTDIR\tempwarden.exe" /uninstall /silent'
+  Pop $0
+  Delete "$INSTDIR\tempwarden.exe"
+  Delete "$INSTDIR\uninstall.exe"
+  ; Removed only when empty: the configuration and the history stay.
+  RMDir "$INSTDIR"
+  DeleteRegKey HKLM "${UNINSTALL_KEY}"
+SectionEnd

@@ -1,0 +1,122 @@
+#include "platform/systemd_unit_posix.h"
+
+#include <sstream>
+
+namespace tw {
+namespace {
+
+// Specifiers start with % in every setting; %% is a literal percent sign.
+std::string EscapeSpecifiers(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    out += c;
+    if (c == '%') out += '%';
+  }
+  return out;
+}
+
+std::string Quoted(const std::string& s) {
+  std::string out = "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  return out + "\"";
+}
+
+std::string WithoutTrailingSlash(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
+}  // namespace
+
+// Only the arguments of a command line see $VARIABLE expansion, never the program's path, so
+// a "$" there stays as it is.
+std::string ExecStartWord(const std::string& path) { return Quoted(EscapeSpecifiers(path)); }
+
+std::string PathListWord(const std::string& path) {
+  const std::string p = EscapeSpecifiers(path);
+  return p.find_first_of(" \t\"'\\") == std::string::npos ? p : Quoted(p);
+}
+
+bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* error_text) {
+  for (const std::string* path : {&unit.executable, &unit.directory, &unit.key_file}) {
+    if (path->find_first_of("\r\n") != std::string::npos) {
+      *error_text = "The path \"" + *path + "\" holds a line break, which a unit file cannot";
+      return false;
+    }
+    if (!path->empty() && path->front() != '/') {
+      *error_text = "The path \"" + *path + "\" is not absolute";
+      return false;
+    }
+  }
+  const std::string dir = WithoutTrailingSlash(unit.directory);
+  std::string writable = PathListWord(dir);
+  // "-": a key file that is missing is no reason to refuse the start.
+  if (!unit.key_file.empty()) writable += " -" + PathListWord(unit.key_file);
+
+  std::ostringstream u;
+  u << "[Unit]\n"
+    << "Description=" << EscapeSpecifiers(unit.description) << "\n"
+    << "After=network-online.target\n"
+    << "Wants=network-online.target\n"
+    << "\n"
+    << "[Service]\n"
+    << "Type=notify\n"
+    << "ExecStart=" << ExecStartWord(unit.executable)
+    << "\n"
+    // WorkingDirectory= takes the rest of the line as the path: quotes would be part of it.
+    << "WorkingDirectory=" << EscapeSpecifiers(dir) << "\n"
+    << "User=" << unit.user << "\n"
+    << "Group=" << unit.user << "\n"
+    << "UMask=0027\n"
+    << "KillSignal=SIGTERM\n"
+    << "TimeoutStopSec=30\n"
+    // The service thread pings at every loop pass (once a second); two minutes of silence
+    // mean it hangs, and systemd restarts the service.
+    << "WatchdogSec=120\n"
+    << "Restart=on-failure\n"
+    << "RestartSec=60\n"
+    << "\n"
+    << "# Sandbox: the service needs its own directory, UDP and TCP over IPv4 and IPv6,\n"
+    << "# netlink for the interfaces' broadcast addresses, and the notify socket.\n"
+    << "NoNewPrivileges=yes\n"
+    << "CapabilityBoundingSet=\n"
+    << "AmbientCapabilities=\n"
+    << "ProtectSystem=strict\n"
+    << "ReadWritePaths=" << writable << "\n"
+    << "ProtectHome=yes\n"
+    << "PrivateTmp=yes\n"
+    << "PrivateDevices=yes\n"
+    << "PrivateUsers=yes\n"
+    << "PrivateMounts=yes\n"
+    << "DevicePolicy=closed\n"
+    << "ProtectKernelTunables=yes\n"
+    << "ProtectKernelModules=yes\n"
+    << "ProtectKernelLogs=yes\n"
+    << "ProtectControlGroups=yes\n"
+    << "ProtectClock=yes\n"
+    << "ProtectHostname=yes\n"
+    << "ProtectProc=invisible\n"
+    << "ProcSubset=pid\n"
+    << "KeyringMode=private\n"
+    << "RestrictAddressFamilies=AF_INET AF_INET6 AF_UNIX AF_NETLINK\n"
+    << "RestrictNamespaces=yes\n"
+    << "RestrictRealtime=yes\n"
+    << "RestrictSUIDSGID=yes\n"
+    << "LockPersonality=yes\n"
+    << "MemoryDenyWriteExecute=yes\n"
+    << "RemoveIPC=yes\n"
+    << "SystemCallArchitectures=native\n"
+    << "SystemCallFilter=@system-service\n"
+    << "SystemCallFilter=~@privileged @resources\n"
+    << "SystemCallErrorNumber=EPERM\n"
+    << "\n"
+    << "[Install]\n"
+    << "WantedBy=multi-user.target\n";
+  *text = u.str();
+  return true;
+}
+
+}  // namespace tw

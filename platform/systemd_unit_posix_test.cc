@@ -1,0 +1,85 @@
+#include "platform/systemd_unit_posix.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace tw {
+namespace {
+
+SystemdUnit Unit(const std::string& dir) {
+  SystemdUnit u;
+  u.description = "Tempwarden";
+  u.executable = dir + "/tempwarden";
+  u.directory = dir + "/";
+  u.user = "tempwarden";
+  u.key_file = "/etc/systemd/system/VOZIvazure.key";
+  return u;
+}
+
+// The value of the one line "Key=...", or "<missing>".
+std::string Setting(const std::string& text, const std::string& key) {
+  std::istringstream in(text);
+  std::string line;
+  while (std::getline(in, line)) {
+    if (line.compare(0, key.size() + 1, key + "=") == 0) return line.substr(key.size() + 1);
+  }
+  return "<missing>";
+}
+
+TEST(SystemdUnitTest, PathsAreQuotedOnlyWhereSystemdTakesQuotes) {
+  struct Case {
+    std::string dir;
+    std::string exec_start;
+    std::string working_directory;
+    std::string read_write_paths;
+  } cases[] = {
+      {"/opt/tempwarden", "\"/opt/tempwarden/tempwarden\"", "/opt/tempwarden",
+       "/opt/tempwarden -/etc/systemd/system/VOZIvazure.key"},
+      {"/srv/ups watch", "\"/srv/ups watch/tempwarden\"", "/srv/ups watch",
+       "\"/srv/ups watch\" -/etc/systemd/system/VOZIvazure.key"},
+      // % starts a specifier everywhere, \ an escape in quotes; the program's path sees no
+      // $VARIABLE expansion.
+      {"/srv/100%", "\"/srv/100%%/tempwarden\"", "/srv/100%%",
+       "/srv/100%% -/etc/systemd/system/VOZIvazure.key"},
+      {"/srv/$HOME", "\"/srv/$HOME/tempwarden\"", "/srv/$HOME",
+       "/srv/$HOME -/etc/systemd/system/VOZIvazure.key"},
+      {"/srv/a\\b\"c", "\"/srv/a\\\\b\\\"c/tempwarden\"", "/srv/a\\b\"c",
+       "\"/srv/a\\\\b\\\"c\" -/etc/systemd/system/VOZIvazure.key"},
+  };
+  for (const Case& c : cases) {
+    std::string text, error;
+    ASSERT_TRUE(SystemdUnitText(Unit(c.dir), &text, &error)) << c.dir << ": " << error;
+    EXPECT_EQ(Setting(text, "ExecStart"), c.exec_start) << c.dir;
+    EXPECT_EQ(Setting(text, "WorkingDirectory"), c.working_directory) << c.dir;
+    EXPECT_EQ(Setting(text, "ReadWritePaths"), c.read_write_paths) << c.dir;
+  }
+}
+
+TEST(SystemdUnitTest, RunsAsItsOwnUserUnderTheWatchdog) {
+  std::string text, error;
+  ASSERT_TRUE(SystemdUnitText(Unit("/opt/tempwarden"), &text, &error));
+  const std::pair<const char*, const char*> expected[] = {
+      {"Type", "notify"},
+      {"User", "tempwarden"},
+      {"Group", "tempwarden"},
+      {"WatchdogSec", "120"},
+      {"Restart", "on-failure"},
+      {"UMask", "0027"},
+      {"Description", "Tempwarden"},
+      {"RestrictAddressFamilies", "AF_INET AF_INET6 AF_UNIX AF_NETLINK"},
+  };
+  for (const auto& [key, value] : expected) EXPECT_EQ(Setting(text, key), value) << key;
+}
+
+TEST(SystemdUnitTest, PathsAUnitCannotHoldAreRefused) {
+  const std::string dirs[] = {"relative/dir", "/srv/line\nbreak"};
+  for (const std::string& dir : dirs) {
+    std::string text, error;
+    EXPECT_FALSE(SystemdUnitText(Unit(dir), &text, &error)) << dir;
+    EXPECT_NE(error.find(dir), std::string::npos) << error;
+  }
+}
+
+}  // namespace
+}  // namespace tw

@@ -1,0 +1,48 @@
+// What the cycle tells the service manager: a keep-alive at every loop pass and the latest
+// reading as status line.
+#include <gtest/gtest.h>
+
+#include "service/cycle.h"
+#include "service/cycle_fixture.h"
+
+namespace tw {
+namespace {
+
+// Records the keep-alives and status lines, and stops after a given number of loop passes.
+class RecordingControl : public ServiceControl {
+ public:
+  bool Terminated() const override { return passes >= stop_after; }
+  void ProcessRequests() override { ++passes; }
+  void KeepAlive() override { keep_alive_at_pass.push_back(passes); }
+  void SetStatusText(const std::string& text) override { status.push_back(text); }
+
+  int stop_after = 0;
+  int passes = 0;
+  std::vector<int> keep_alive_at_pass;
+  std::vector<std::string> status;
+};
+
+TEST_F(CycleTest, EveryLoopPassKeepsTheServiceAliveAndReadingsBecomeItsStatus) {
+  Config({{"TempSleep", "300"}, {"VoltageSleep", "30"}});
+  temperature = "27";
+  RecordingControl control;
+  control.stop_after = 65;
+  MonitoringCycle cycle(env_.ctx, control);
+  cycle.Run();
+  std::vector<int> expected;
+  for (int pass = 1; pass <= 65; ++pass) expected.push_back(pass);
+  EXPECT_EQ(control.keep_alive_at_pass, expected);
+  // One temperature pass and three voltage passes (seconds 1, 31 and 61).
+  ASSERT_EQ(control.status.size(), 4u);
+  EXPECT_EQ(control.status.front(), "[UPSTemp=27][UPSInputVoltage=230][UPSState=OnLine]");
+
+  voltage = "0";
+  control.stop_after = 100;
+  MonitoringCycle on_battery(env_.ctx, control);
+  on_battery.Run();
+  ASSERT_FALSE(control.status.empty());
+  EXPECT_EQ(control.status.back(), "[UPSTemp=27][UPSInputVoltage=0][UPSState=On_Battery]");
+}
+
+}  // namespace
+}  // namespace tw

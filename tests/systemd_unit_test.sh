@@ -1,0 +1,173 @@
+#!/usr/bin/env bash
+# The Linux service as systemd meets it: the unit that INSTALL writes (for program directories
+# with awkward names) through systemd-analyze verify and security, the service's own account
+# and directory, UNINSTALL leaving both, and the sd_notify messages of the real program
+# (READY, STATUS, WATCHDOG at every loop pass, STOPPING) on a notify socket of the test's own,
+# the program running under that account against Debian's snmpd.
+#
+# Runs in mount and network namespaces of its own: /etc is a private copy (the account is
+# created there only) and nothing it sends leaves the machine.
+# usage: bash tests/systemd_unit_test.sh BUILD_DIR
+set -euo pipefail
+
+BUILD=$(cd "${1:?usage: systemd_unit_test.sh BUILD_DIR}" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/own_namespace.sh
+source "$HERE/own_namespace.sh"
+# shellcheck source=tests/private_etc.sh
+source "$HERE/private_etc.sh"
+for tool in systemd-analyze python3 setpriv strace; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
+done
+own_etc "$0" "$@"
+own_network_namespace "$0" "$@"
+# shellcheck source=tests/snmpd_agent.sh
+source "$HERE/snmpd_agent.sh"
+# shellcheck source=tests/systemd_checks.sh
+source "$HERE/systemd_checks.sh"
+
+WORK=$(mktemp -d)
+chmod 755 "$WORK"
+SERVICE=""
+LISTENER=""
+cleanup() {
+  for pid in $SERVICE $LISTENER; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
+  stop_snmpd
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+getent passwd tempwarden >/dev/null && fail "the private /etc already knows tempwarden"
+
+echo "-- INSTALL: the unit, the account, the directory"
+for name in svc "ups watch" "100%" '$HOME'; do
+  dir="$WORK/$name"
+  units="$WORK/units-${#name}"
+  mkdir -p "$dir" "$units"
+  cp "$BUILD/tempwarden" "$dir/tempwarden"
+  echo "<XML></XML>" >"$dir/TEMPWARDEN.XML"
+  out=$(TEMPWARDEN_UNIT_DIR="$units" "$dir/tempwarden" /install 2>&1) || fail "$name: install: $out"
+  [ "$out" = "Service installed successfully" ] || fail "$name: install message: $out"
+  echo "[$name]"
+  check_unit "$units/VOZIvazure.service"
+  [ "$(stat -c %U "$dir")" = tempwarden ] || fail "$name: directory not given to tempwarden"
+  [ "$(stat -c %U "$dir/TEMPWARDEN.XML")" = tempwarden ] || fail "$name: files not given"
+  [ "$(stat -c %U "$dir/tempwarden")" = root ] || fail "$name: the program changed owner"
+  [ "$(stat -c %U "$units/VOZIvazure.key")" = tempwarden ] || fail "$name: key file owner"
+done
+IFS=: read -r _ _ uid gid _ home shell < <(getent passwd tempwarden)
+[ "$uid" -lt 1000 ] || fail "not a system account: uid $uid"
+[ "$(getent group tempwarden | cut -d: -f3)" = "$gid" ] || fail "no group of its own"
+[ "$home" = "$WORK/svc" ] || fail "home $home"
+case "$shell" in */nologin|/bin/false) ;; *) fail "login shell $shell" ;; esac
+
+echo "-- UNINSTALL leaves the account and the files, and says so"
+units="$WORK/units-${#name}"
+out=$(TEMPWARDEN_UNIT_DIR="$units" "$WORK/$name/tempwarden" /uninstall 2>&1) || fail "uninstall: $out"
+[ "$out" = "Service uninstalled successfully
+The user \"tempwarden\" and the files in $WORK/$name are left in place." ] || fail "uninstall message: $out"
+[ ! -e "$units/VOZIvazure.service" ] && [ ! -e "$units/VOZIvazure.key" ] || fail "unit left"
+[ -f "$WORK/$name/TEMPWARDEN.XML" ] && getent passwd tempwarden >/dev/null || fail "too much removed"
+
+echo "-- sd_notify from the real program, running as tempwarden against snmpd"
+start_snmpd "$WORK/agent" || fail "snmpd"
+svc="$WORK/svc"
+cat >"$svc/TEMPWARDEN.XML" <<'XML'
+<XML>
+  <UPSHost>127.0.0.1</UPSHost>
+  <SNMPCommunity>public</SNMPCommunity>
+  <SysLogTrap>7</SysLogTrap>
+  <TempSleep>2</TempSleep>
+  <VoltageSleep>1</VoltageSleep>
+  <AlarmTemp>40</AlarmTemp>
+</XML>
+XML
+messages="$WORK/notify.txt"
+: >"$messages"
+python3 "$HERE/notify_listener.py" "$WORK/notify" "$messages" 30 &
+LISTENER=$!
+for _ in $(seq 1 50); do [ -S "$WORK/notify" ] && break; sleep 0.1; done
+chmod 777 "$WORK/notify"
+# Under strace, to hold what it did against the unit's sandbox afterwards.
+: >"$WORK/trace"
+chmod 666 "$WORK/trace"
+(cd / && NOTIFY_SOCKET="$WORK/notify" TEMPWARDEN_UNIT_DIR="$WORK/units-3" \
+   exec setpriv --reuid=tempwarden --regid=tempwarden --clear-groups --no-new-privs \
+   bash -c 'umask 0027; exec strace -f -qq -o "$1" "$0"' "$svc/tempwarden" "$WORK/trace") \
+   >"$WORK/service.out" 2>&1 &
+SERVICE=$!
+for _ in $(seq 1 100); do
+  [ "$(grep -c '^WATCHDOG=1$' "$messages")" -ge 3 ] && grep -q '^STATUS=\[UPSTemp=27\]' "$messages" && break
+  sleep 0.1
+done
+# $SERVICE is strace; the control signals go to the program it runs, which strace follows out.
+program=$(pgrep -P "$SERVICE" -x tempwarden) || fail "no program under strace"
+# Paused, the service thread stands still on purpose: the watchdog is still fed, and continuing
+# reports ready again with the last reading.
+after() { sed -n "/^$1\$/,\$p" "$messages" | tail -n +2; }
+kill -USR1 "$program"
+for _ in $(seq 1 50); do grep -q '^WATCHDOG=1$' <(after 'STATUS=Paused') && break; sleep 0.1; done
+grep -q '^WATCHDOG=1$' <(after 'STATUS=Paused') || fail "no WATCHDOG=1 while paused: $(cat "$messages")"
+kill -USR2 "$program"
+for _ in $(seq 1 50); do [ "$(grep -c '^READY=1' "$messages")" -ge 2 ] && break; sleep 0.1; done
+grep -qx 'READY=1 | STATUS=\[UPSTemp=27\].*' "$messages" || fail "no READY=1 after continue: $(cat "$messages")"
+kill -TERM "$program"
+wait "$SERVICE" || fail "exit code $?: $(cat "$WORK/service.out")"
+SERVICE=""
+wait "$LISTENER" || true
+LISTENER=""
+echo "messages: $(sort "$messages" | uniq -c | tr '\n' ';')"
+[ "$(head -1 "$messages")" = "READY=1" ] || fail "READY=1 does not come first: $(cat "$messages")"
+[ "$(grep -c '^WATCHDOG=1$' "$messages")" -ge 3 ] || fail "too few WATCHDOG=1: $(cat "$messages")"
+grep -qx 'STATUS=\[UPSTemp=27\]\[UPSInputVoltage=230\]\[UPSState=OnLine\]' "$messages" \
+  || fail "no reading as STATUS: $(cat "$messages")"
+[ "$(tail -1 "$messages")" = "STOPPING=1" ] || fail "STOPPING=1 is not the last: $(cat "$messages")"
+log="$svc/APC-$(date +%Y%m%d).CSV"
+grep -q ',50200,' "$log" || fail "the service wrote no start-up entry"
+[ "$(stat -c %U:%a "$log")" = tempwarden:640 ] || fail "log file $(stat -c %U:%a "$log")"
+grep -q '^Description=Brindle v' "$WORK/units-3/VOZIvazure.key" || fail "no description in the key"
+ls "$svc"/E\!RAZIVED-*.XML >/dev/null 2>&1 && fail "exception reports: $(cat "$svc"/E\!RAZIVED-*.XML)"
+
+echo "-- what the service did fits the unit's sandbox"
+# Every system call in SystemCallFilter=@system-service ~@privileged @resources, every socket
+# of the families in RestrictAddressFamilies=, every file opened for writing in its own
+# directory (ReadWritePaths=, with ProtectSystem=strict).
+python3 - "$WORK/trace" "$svc" "$WORK/units-3/VOZIvazure.key" <<'PY' || fail "sandbox"
+import re, subprocess, sys
+trace, home, key = sys.argv[1:]
+groups = {}
+def expand(group):
+    if group not in groups:
+        names = set()
+        out = subprocess.run(["systemd-analyze", "syscall-filter", group],
+                             capture_output=True, text=True, check=True).stdout
+        for line in out.splitlines()[1:]:
+            word = line.split()[0] if line.split() else ""
+            if word.startswith("@"):
+                names |= expand(word)
+            elif word and not word.startswith("#"):
+                names.add(word)
+        groups[group] = names
+    return groups[group]
+allowed = expand("@system-service") - expand("@privileged") - expand("@resources")
+calls, families, written = set(), set(), set()
+for line in open(trace, encoding="utf-8", errors="replace"):
+    m = re.match(r"\d+ +(?:<\.\.\. )?([a-z0-9_]+)[( ](.*)", line)
+    if not m:
+        continue
+    name, rest = m.groups()
+    calls.add(name)
+    if name == "socket" and "(" in line:
+        families.add(rest.split(",")[0])
+    if name == "openat" and re.search(r"O_(WRONLY|RDWR|CREAT)", rest):
+        written.add(re.search(r'"([^"]*)"', rest).group(1))
+denied = sorted(c for c in calls if c not in allowed and c != "execve")
+wrong_family = families - {"AF_INET", "AF_INET6", "AF_UNIX", "AF_NETLINK"}
+outside = sorted(p for p in written
+                 if p.startswith("/") and not p.startswith(home + "/") and p != key)
+print("system calls: %d, socket families: %s, files written: %d"
+      % (len(calls), " ".join(sorted(families)), len(written)))
+if denied or wrong_family or outside or not written:
+    print("outside the sandbox: calls %s, families %s, files %s" % (denied, wrong_family, outside))
+    sys.exit(1)
+PY
+echo "PASS"
