@@ -1,6 +1,7 @@
 // The alert checks of the monitoring cycle: new extremes, the high-temperature alarm with its
 // clearing, the status entry of every temperature pass and the on-line state change.
 #include "mail/smtp.h"
+#include "mail/smtp_config.h"
 #include "service/cycle.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/syslog.h"
@@ -40,7 +41,7 @@ void MonitoringCycle::SendAlertMail(const std::string& subject, const std::strin
   email_.SMTPRelay = config_.SMTPRelay;
   email_.SMTPPort = config_.SMTPPort;
   email_.FromAddr = config_.EmailFromAddr;
-  SendMail(ctx_, email_, tSmtpAccount{config_.SMTPUser, config_.SMTPPassword});
+  SendMail(ctx_, email_, SmtpAccountFromConfig(config_, ctx_.settings.ExePath));
 }
 
 void MonitoringCycle::TemperatureAlerts() {
