@@ -6,7 +6,8 @@ the first byte (--tls CERT KEY, as on port 465).
 Records every line each side sends (transcript: "C: ..." for the client, "S: ..." for the
 server) and the client's raw bytes, and misbehaves on request. Listens on 127.0.0.1 at a port
 the system picks and prints "READY <port>" once it listens, then "CLOSED" whenever a
-connection has ended. Meant to run inside the tests' private network namespace only.
+connection has ended; each TLS session's protocol and cipher go to standard error as
+"TLS <version> <cipher>". Meant to run inside the tests' private network namespace only.
 """
 
 import argparse
@@ -152,6 +153,16 @@ class RecordingSMTP(SMTP):
                 self.transport.close()
         return wrapped
 
+    def report_tls(self):
+        ssl_object = self.transport.get_extra_info("ssl_object")
+        if ssl_object is not None:
+            print(f"TLS {ssl_object.version()} {ssl_object.cipher()[0]}", file=sys.stderr,
+                  flush=True)
+
+    async def smtp_STARTTLS(self, arg):
+        await super().smtp_STARTTLS(arg)
+        self.report_tls()
+
     def connection_made(self, transport):
         if ARGS.close_after_ehlo:
             # Corked, the EHLO reply leaves in one segment with the close that follows it,
@@ -159,6 +170,8 @@ class RecordingSMTP(SMTP):
             sock = transport.get_extra_info("socket")
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 1)
         super().connection_made(transport)
+        if ARGS.tls and not self._greeted:
+            self.report_tls()
 
     def data_received(self, data):
         RECORDER.client_bytes(data)
