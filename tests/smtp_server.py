@@ -12,6 +12,7 @@ connection has ended; each TLS session's protocol and cipher go to standard erro
 
 import argparse
 import asyncio
+import logging
 import socket
 import ssl
 import struct
@@ -45,6 +46,7 @@ def parse_args():
 
 
 warnings.filterwarnings("ignore")
+logging.getLogger("mail.log").setLevel(logging.ERROR)  # aiosmtpd's notes on its own deprecations
 ARGS = parse_args()
 REPLIES = {}
 for item in ARGS.reply:
