@@ -73,6 +73,23 @@ std::string ProtocolName(DWORD protocol) {
   return "TLS";
 }
 
+// For systems without SECPKG_ATTR_CIPHER_INFO: the bulk cipher and its strength.
+std::string CipherName(const SecPkgContext_ConnectionInfo& info) {
+  char text[48];
+  switch (info.aiCipher) {
+    case CALG_AES_128: return "AES_128";
+    case CALG_AES_256: return "AES_256";
+    case CALG_AES:
+      wsprintfA(text, "AES_%lu", static_cast<unsigned long>(info.dwCipherStrength));
+      return text;
+    case CALG_3DES: return "3DES";
+    default:
+      wsprintfA(text, "cipher 0x%04lX/%lu", static_cast<unsigned long>(info.aiCipher),
+                static_cast<unsigned long>(info.dwCipherStrength));
+      return text;
+  }
+}
+
 class SchannelConnection : public TcpConnection {
  public:
   explicit SchannelConnection(std::unique_ptr<TcpConnection> tcp) : tcp_(std::move(tcp)) {
@@ -122,15 +139,16 @@ class SchannelConnection : public TcpConnection {
     }
 
     SecPkgContext_ConnectionInfo info{};
-    if (QueryContextAttributes(&ctx_, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK) {
-      facts->version = ProtocolName(info.dwProtocol);
-    }
+    const bool have_info =
+        QueryContextAttributes(&ctx_, SECPKG_ATTR_CONNECTION_INFO, &info) == SEC_E_OK;
+    if (have_info) facts->version = ProtocolName(info.dwProtocol);
     SecPkgContext_CipherInfo cipher{};
     cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
     if (QueryContextAttributes(&ctx_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
       facts->cipher = Narrow(cipher.szCipherSuite);
       if (facts->version.empty()) facts->version = ProtocolName(cipher.dwProtocol);
     }
+    if (facts->cipher.empty() && have_info) facts->cipher = CipherName(info);
     return true;
   }
 
