@@ -144,6 +144,8 @@ class SchannelConnection : public TcpConnection {
     if (have_info) facts->version = ProtocolName(info.dwProtocol);
     SecPkgContext_CipherInfo cipher{};
     cipher.dwVersion = SECPKGCONTEXT_CIPHERINFO_V1;
+    // Wine 8 names the suite with "<unknown>" for the hash of AEAD suites
+    // ("TLS_ECDHE_RSA_WITH_AES_256_GCM_<unknown>"); it is shown as the system gives it.
     if (QueryContextAttributes(&ctx_, SECPKG_ATTR_CIPHER_INFO, &cipher) == SEC_E_OK) {
       facts->cipher = Narrow(cipher.szCipherSuite);
       if (facts->version.empty()) facts->version = ProtocolName(cipher.dwProtocol);
