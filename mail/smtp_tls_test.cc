@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 
 #include "mail/smtp.h"
@@ -224,6 +225,33 @@ TEST_F(SmtpTlsTest, RelaysThatDoNotEarnTrustGetNoLoginAndNoMail) {
                      " (SMTPTLSVerify=0)][SMTPRelay=127.0.0.1][TLS=TLSv1.3 "),
             std::string::npos)
       << log;
+}
+
+TEST_F(SmtpTlsTest, SilentRelaysCostOneReplyLimit) {
+  const struct {
+    const char* name;
+    std::vector<std::string> switches;
+    int32_t result;
+  } cases[] = {
+      // The handshake completes, then the greeting never comes.
+      {"silent after the handshake", Serve("--tls"), -10060},
+      // Nobody answers the ClientHello.
+      {"silent during the handshake", {}, kMailTlsFailed},
+  };
+  limits_.reply_ms = 300;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SmtpRelayProcess relay;
+    std::vector<std::string> switches = c.switches;
+    switches.push_back("--silent");
+    ASSERT_TRUE(relay.Start(switches)) << relay.Errors();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(SendMail(env_.ctx, Mail("localhost", relay.port()),
+                       Account(SmtpSecurity::kTls, "ca.pem"), limits_),
+              c.result);
+    // Bounded by the limit, not by the relay (which would wait for minutes).
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5));
+  }
 }
 
 TEST_F(SmtpTlsTest, BytesAfterTheReplyToStartTlsAreRefused) {
