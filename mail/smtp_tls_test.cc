@@ -42,8 +42,9 @@ class SmtpTlsTest : public ::testing::Test {
 
   static std::string Cert(const char* name) { return certs_->path() + name; }
   static std::vector<std::string> Serve(const char* mode) {
-    return {mode, Cert("localhost.pem"), Cert("localhost.key"), "--user", "ups-alerts",
-            "--password", "s3cret!"};
+    return {mode,     Cert("localhost.pem"), Cert("localhost.key"),
+            "--user", "ups-alerts",          "--password",
+            "s3cret!"};
   }
 
   tEmail Mail(const char* relay, uint16_t port) const {
@@ -124,9 +125,9 @@ TEST_F(SmtpTlsTest, StartTlsGreetsAgainAndAuthenticatesOnlyInside) {
   EXPECT_EQ(sent.back(), "QUIT");
   // The relay takes AUTH only inside TLS (aiosmtpd's auth_require_tls), so a successful
   // login shows it happened there.
-  EXPECT_NE(std::find(transcript.begin(), transcript.end(),
-                      "S: 235 2.7.0 Authentication successful"),
-            transcript.end());
+  EXPECT_NE(
+      std::find(transcript.begin(), transcript.end(), "S: 235 2.7.0 Authentication successful"),
+      transcript.end());
 }
 
 TEST_F(SmtpTlsTest, ConsoleShowsProtocolCipherAndCertificateNeverThePassword) {
@@ -165,10 +166,10 @@ TEST_F(SmtpTlsTest, RelaysThatDoNotEarnTrustGetNoLoginAndNoMail) {
     bool delivered;
   };
   const std::vector<Case> cases = {
-      {"starttls, right CA", Serve("--starttls"), "localhost", SmtpSecurity::kStartTls,
-       "ca.pem", true, kMailSent, true},
-      {"tls, right CA", Serve("--tls"), "localhost", SmtpSecurity::kTls, "ca.pem", true,
-       kMailSent, true},
+      {"starttls, right CA", Serve("--starttls"), "localhost", SmtpSecurity::kStartTls, "ca.pem",
+       true, kMailSent, true},
+      {"tls, right CA", Serve("--tls"), "localhost", SmtpSecurity::kTls, "ca.pem", true, kMailSent,
+       true},
       {"starttls, wrong CA", Serve("--starttls"), "localhost", SmtpSecurity::kStartTls,
        "other-ca.pem", true, kMailTlsUntrusted, false},
       {"tls, wrong CA", Serve("--tls"), "localhost", SmtpSecurity::kTls, "other-ca.pem", true,
@@ -179,16 +180,28 @@ TEST_F(SmtpTlsTest, RelaysThatDoNotEarnTrustGetNoLoginAndNoMail) {
        "ca.pem", true, kMailTlsUntrusted, false},
       {"tls, name mismatch", Serve("--tls"), "127.0.0.1", SmtpSecurity::kTls, "ca.pem", true,
        kMailTlsUntrusted, false},
-      {"starttls, relay without STARTTLS", {}, "localhost", SmtpSecurity::kStartTls, "ca.pem",
-       true, kMailNoStartTls, false},
-      {"tls, relay speaks plain SMTP", {}, "localhost", SmtpSecurity::kTls, "ca.pem", true,
-       kMailTlsFailed, false},
+      {"starttls, relay without STARTTLS",
+       {},
+       "localhost",
+       SmtpSecurity::kStartTls,
+       "ca.pem",
+       true,
+       kMailNoStartTls,
+       false},
+      {"tls, relay speaks plain SMTP",
+       {},
+       "localhost",
+       SmtpSecurity::kTls,
+       "ca.pem",
+       true,
+       kMailTlsFailed,
+       false},
       {"starttls, missing CA file", Serve("--starttls"), "localhost", SmtpSecurity::kStartTls,
        "missing.pem", true, kMailTlsUntrusted, false},
-      {"starttls unverified, wrong CA", Serve("--starttls"), "localhost",
-       SmtpSecurity::kStartTls, "other-ca.pem", false, kMailSent, true},
-      {"tls unverified, name mismatch", Serve("--tls"), "127.0.0.1", SmtpSecurity::kTls,
-       "ca.pem", false, kMailSent, true},
+      {"starttls unverified, wrong CA", Serve("--starttls"), "localhost", SmtpSecurity::kStartTls,
+       "other-ca.pem", false, kMailSent, true},
+      {"tls unverified, name mismatch", Serve("--tls"), "127.0.0.1", SmtpSecurity::kTls, "ca.pem",
+       false, kMailSent, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

@@ -127,8 +127,7 @@ class OpenSslConnection : public TcpConnection {
     return true;
   }
 
-  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data,
-               NetError* error) override {
+  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data, NetError* error) override {
     const Deadline deadline = DeadlineAfter(timeout_ms);
     std::string buffer(max_size == 0 ? 1 : std::min(max_size, kChunk), '\0');
     for (;;) {
@@ -251,9 +250,8 @@ class OpenSslTls : public Tls {
   }
 
  private:
-  std::unique_ptr<TcpConnection> Run(std::unique_ptr<TcpConnection> tcp,
-                                     const TlsOptions& options, TlsFacts* facts,
-                                     TlsError* error) {
+  std::unique_ptr<TcpConnection> Run(std::unique_ptr<TcpConnection> tcp, const TlsOptions& options,
+                                     TlsFacts* facts, TlsError* error) {
     ERR_clear_error();
     SSL_CTX* ctx = SSL_CTX_new(TLS_client_method());
     if (ctx == nullptr) return Refuse(error, TlsFailure::kHandshake, OpenSslReasons());
@@ -293,9 +291,9 @@ class OpenSslTls : public Tls {
     if (!connection->Handshake(options.timeout_ms, &net_error, &reason)) {
       const long verdict = SSL_get_verify_result(ssl);
       if (options.verify && verdict != X509_V_OK) {
-        return Refuse(error, TlsFailure::kUntrusted,
-                      std::string("Certificate not trusted: ") +
-                          X509_verify_cert_error_string(verdict));
+        return Refuse(
+            error, TlsFailure::kUntrusted,
+            std::string("Certificate not trusted: ") + X509_verify_cert_error_string(verdict));
       }
       return Refuse(error, TlsFailure::kHandshake, reason);
     }

@@ -12,8 +12,8 @@ constexpr DWORD kIgnoreUnknownCa = 0x00000100;
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
   return out;
@@ -82,8 +82,8 @@ bool LoadPemFile(const std::string& path, HCERTSTORE store, std::string* reason)
                               CRYPT_STRING_BASE64HEADER, der.data(), &size, nullptr, nullptr)) {
       continue;
     }
-    if (CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                         der.data(), size, CERT_STORE_ADD_ALWAYS, nullptr)) {
+    if (CertAddEncodedCertificateToStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, der.data(),
+                                         size, CERT_STORE_ADD_ALWAYS, nullptr)) {
       ++added;
     }
   }
@@ -96,8 +96,8 @@ bool LoadPemFile(const std::string& path, HCERTSTORE store, std::string* reason)
 
 // True when `cert` is one of the certificates in `store`.
 bool InStore(HCERTSTORE store, PCCERT_CONTEXT cert) {
-  PCCERT_CONTEXT found = CertFindCertificateInStore(
-      store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING, 0, CERT_FIND_EXISTING, cert, nullptr);
+  PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
+                                                    0, CERT_FIND_EXISTING, cert, nullptr);
   if (found == nullptr) return false;
   CertFreeCertificateContext(found);
   return true;
@@ -117,8 +117,8 @@ std::string ChainStatusText(DWORD status) {
 
 std::string CertificateSubject(PCCERT_CONTEXT cert) {
   const DWORD flags = CERT_X500_NAME_STR | CERT_NAME_STR_REVERSE_FLAG;
-  const DWORD size = CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, flags,
-                                    nullptr, 0);
+  const DWORD size =
+      CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, flags, nullptr, 0);
   if (size <= 1) return std::string();
   std::string text(size, '\0');
   CertNameToStrA(X509_ASN_ENCODING, &cert->pCertInfo->Subject, flags, &text[0], size);
@@ -173,7 +173,8 @@ bool VerifyServerCertificate(PCCERT_CONTEXT cert, const std::string& host,
   if (status != CERT_TRUST_NO_ERROR) {
     const CERT_SIMPLE_CHAIN* simple = chain.get()->rgpChain[0];
     if (own_ca && status == CERT_TRUST_IS_UNTRUSTED_ROOT && simple->cElement > 0) {
-      root_is_own_ca = InStore(own_cas.get(), simple->rgpElement[simple->cElement - 1]->pCertContext);
+      root_is_own_ca =
+          InStore(own_cas.get(), simple->rgpElement[simple->cElement - 1]->pCertContext);
     }
     if (!root_is_own_ca) {
       *reason = "Certificate not trusted: " + ChainStatusText(status) + " (" + Hex(status) + ")";

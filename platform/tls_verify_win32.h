@@ -5,8 +5,11 @@
 #ifndef TEMPWARDEN_PLATFORM_TLS_VERIFY_WIN32_H_
 #define TEMPWARDEN_PLATFORM_TLS_VERIFY_WIN32_H_
 
+// <wincrypt.h> needs <windows.h> first.
+// clang-format off
 #include <windows.h>
 #include <wincrypt.h>
+// clang-format on
 
 #include <string>
 

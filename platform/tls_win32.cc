@@ -1,6 +1,8 @@
 // TLS with Windows' own Schannel (Secur32): the handshake tokens and the encrypted records
 // travel through the TCP connection's Send and Receive, so every wait is the TCP seam's own.
 // Schannel leaves the server certificate to platform/tls_verify_win32.cc.
+// The order of these headers matters.
+// clang-format off
 #include <winsock2.h>
 #include <windows.h>
 #include <wincrypt.h>
@@ -11,6 +13,7 @@
 #define SCHANNEL_USE_BLACKLISTS
 #include <subauth.h>
 #include <schannel.h>
+// clang-format on
 
 #include <algorithm>
 #include <chrono>
@@ -43,8 +46,8 @@ uint32_t MillisecondsLeft(Deadline deadline) {
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return std::wstring();
-  const int n = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                    nullptr, 0);
+  const int n =
+      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
   MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
   return out;
@@ -77,12 +80,15 @@ std::string ProtocolName(DWORD protocol) {
 std::string CipherName(const SecPkgContext_ConnectionInfo& info) {
   char text[48];
   switch (info.aiCipher) {
-    case CALG_AES_128: return "AES_128";
-    case CALG_AES_256: return "AES_256";
+    case CALG_AES_128:
+      return "AES_128";
+    case CALG_AES_256:
+      return "AES_256";
     case CALG_AES:
       wsprintfA(text, "AES_%lu", static_cast<unsigned long>(info.dwCipherStrength));
       return text;
-    case CALG_3DES: return "3DES";
+    case CALG_3DES:
+      return "3DES";
     default:
       wsprintfA(text, "cipher 0x%04lX/%lu", static_cast<unsigned long>(info.aiCipher),
                 static_cast<unsigned long>(info.dwCipherStrength));
@@ -130,8 +136,8 @@ class SchannelConnection : public TcpConnection {
     }
     facts->peer_subject = CertificateSubject(cert);
     std::string why;
-    const bool trusted = !options.verify ||
-                         VerifyServerCertificate(cert, options.host, options.ca_file, &why);
+    const bool trusted =
+        !options.verify || VerifyServerCertificate(cert, options.host, options.ca_file, &why);
     CertFreeCertificateContext(cert);
     if (!trusted) {
       *error = {TlsFailure::kUntrusted, why};
@@ -179,8 +185,7 @@ class SchannelConnection : public TcpConnection {
     return true;
   }
 
-  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data,
-               NetError* error) override {
+  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data, NetError* error) override {
     const Deadline deadline = DeadlineAfter(timeout_ms);
     for (;;) {
       if (!plain_.empty()) {
@@ -216,8 +221,8 @@ class SchannelConnection : public TcpConnection {
   bool AcquireCredentials(TlsError* error) {
     // TLS 1.2 and later, the system's choice of suites; no client certificate; the server's
     // certificate is checked by VerifyServerCertificate, not by Schannel.
-    const DWORD flags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS |
-                        SCH_USE_STRONG_CRYPTO;
+    const DWORD flags =
+        SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS | SCH_USE_STRONG_CRYPTO;
     TLS_PARAMETERS params{};
     params.grbitDisabledProtocols =
         static_cast<DWORD>(~(SP_PROT_TLS1_2_CLIENT | SP_PROT_TLS1_3_CLIENT));
@@ -227,9 +232,9 @@ class SchannelConnection : public TcpConnection {
     creds.cTlsParameters = 1;
     creds.pTlsParameters = &params;
     TimeStamp expiry;
-    SECURITY_STATUS status = AcquireCredentialsHandleW(
-        nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND, nullptr, &creds,
-        nullptr, nullptr, &cred_, &expiry);
+    SECURITY_STATUS status =
+        AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W), SECPKG_CRED_OUTBOUND,
+                                  nullptr, &creds, nullptr, nullptr, &cred_, &expiry);
     if (status != SEC_E_OK) {
       // Windows before 10 (1809) knows only the older structure.
       SCHANNEL_CRED old{};
@@ -257,20 +262,20 @@ class SchannelConnection : public TcpConnection {
       if (need_input) {
         bool closed = false;
         if (!Fill(deadline, net, &closed)) return Fail(reason, net->message);
-        if (closed) return Fail(reason, "The server closed the connection during the TLS handshake");
+        if (closed)
+          return Fail(reason, "The server closed the connection during the TLS handshake");
       }
-      SecBuffer in_buffers[2] = {
-          {static_cast<unsigned long>(in_.size()), SECBUFFER_TOKEN, in_.empty() ? nullptr : &in_[0]},
-          {0, SECBUFFER_EMPTY, nullptr}};
+      SecBuffer in_buffers[2] = {{static_cast<unsigned long>(in_.size()), SECBUFFER_TOKEN,
+                                  in_.empty() ? nullptr : &in_[0]},
+                                 {0, SECBUFFER_EMPTY, nullptr}};
       SecBufferDesc in_desc{SECBUFFER_VERSION, 2, in_buffers};
       SecBuffer out_buffers[1] = {{0, SECBUFFER_TOKEN, nullptr}};
       SecBufferDesc out_desc{SECBUFFER_VERSION, 1, out_buffers};
       ULONG attributes = 0;
       TimeStamp expiry;
       const SECURITY_STATUS status = InitializeSecurityContextW(
-          &cred_, first ? nullptr : &ctx_, target_.empty() ? nullptr : &target_[0],
-          kContextFlags, 0, 0, first ? nullptr : &in_desc, 0, &ctx_,
-          &out_desc, &attributes, &expiry);
+          &cred_, first ? nullptr : &ctx_, target_.empty() ? nullptr : &target_[0], kContextFlags,
+          0, 0, first ? nullptr : &in_desc, 0, &ctx_, &out_desc, &attributes, &expiry);
       if (first) have_ctx_ = true;
       first = false;
       if (out_buffers[0].cbBuffer > 0 && out_buffers[0].pvBuffer != nullptr) {
