@@ -2,8 +2,8 @@
 # The service at work without a UPS. Builds the service and the simulated UPS, then runs both
 # inside a private network namespace (nothing they send can reach the network around this
 # machine): the simulated UPS on 127.0.0.1:161, the service in console mode from demo-run/
-# with a generated TEMPWARDEN.XML, a local SMTP relay that keeps the alert mails and a syslog
-# receiver. Stops by itself after three minutes, or just after the service's second
+# with a generated TEMPWARDEN.XML, a local SMTP relay with STARTTLS (and a CA of its own that
+# the service is told to trust) that keeps the alert mails, and a syslog receiver. Stops by itself after three minutes, or just after the service's second
 # temperature sample when that comes later (DEMO_SECONDS sets the time), or on Ctrl+C,
 # stopping every process by its PID, and leaves the service's files in demo-run/.
 #
@@ -17,8 +17,8 @@ case "${DEMO_SECONDS:-180}" in
 esac
 
 if [ -z "${TW_DEMO_INNER:-}" ]; then
-  PACKAGES=(cmake ninja-build g++ pkg-config libsystemd-dev libgtest-dev libgmock-dev iproute2 util-linux
-    python3-aiosmtpd)
+  PACKAGES=(cmake ninja-build g++ pkg-config libsystemd-dev libgtest-dev libgmock-dev iproute2
+    util-linux python3-aiosmtpd libssl-dev openssl)
   missing=()
   for p in "${PACKAGES[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
@@ -91,6 +91,7 @@ finish() {
   show "activity log" "$RUN"/APC-*.CSV
   show "alert mails ($(grep -c '^MAIL ' "$RUN/mails.txt" 2>/dev/null || true) received)" \
     "$RUN/mails.txt" "$RUN/mail-transcript.txt"
+  show "the relay's TLS sessions (protocol and cipher)" "$RUN/relay.err"
   show "syslog datagrams ($(wc -l <"$RUN/syslog.txt" 2>/dev/null || echo 0) received)" \
     "$RUN/syslog.txt"
   show "the simulated UPS's answers" "$RUN/upsim.log"
@@ -106,14 +107,19 @@ rm -rf "$RUN"
 mkdir -p "$RUN"
 cp "$ROOT/build/tempwarden" "$RUN/tempwarden"  # the service writes its files beside itself
 
-# An SMTP relay on loopback that accepts every mail and keeps the exchange.
+# An SMTP relay on loopback that accepts every mail and keeps the exchange, with STARTTLS and
+# a certificate for "localhost" from a CA made here (demo-run/tls/ca.pem, which the service
+# trusts through SMTPCAFile).
+bash "$ROOT/tests/make_test_certs.sh" "$RUN/tls" ||
+  { echo "openssl could not make the relay's certificate" >&2; exit 1; }
 /usr/bin/python3 "$ROOT/tests/smtp_server.py" --transcript "$RUN/mail-transcript.txt" \
-  --raw "$RUN/mail-raw.bin" >"$RUN/relay.out" 2>"$RUN/relay.err" &
+  --raw "$RUN/mail-raw.bin" --starttls "$RUN/tls/localhost.pem" "$RUN/tls/localhost.key" \
+  >"$RUN/relay.out" 2>"$RUN/relay.err" &
 RELAY=$!
 wait_until 10 'grep -q "^READY " "$RUN/relay.out"' ||
   { echo "the SMTP relay did not start: $(cat "$RUN/relay.err")" >&2; exit 1; }
 SMTP_PORT=$(sed -n 's/^READY //p' "$RUN/relay.out")
-rm -f "$RUN/relay.out" "$RUN/relay.err"
+rm -f "$RUN/relay.out"
 
 # A syslog receiver for the start announcement, new highs and phone-home reports.
 /usr/bin/python3 "$ROOT/tests/syslog_listener.py" 0.0.0.0 "$RUN/.listening" \
@@ -153,8 +159,10 @@ cat >"$RUN/TEMPWARDEN.XML" <<EOF
   <AlarmTemp>30</AlarmTemp>
   <EmailToAddr>operator@demo.invalid</EmailToAddr>
   <EmailCCAddr>facilities@demo.invalid</EmailCCAddr>
-  <SMTPRelay>127.0.0.1</SMTPRelay>
+  <SMTPRelay>localhost</SMTPRelay>
   <SMTPPort>$SMTP_PORT</SMTPPort>
+  <SMTPSecurity>starttls</SMTPSecurity>
+  <SMTPCAFile>tls/ca.pem</SMTPCAFile>
   <EmailFromAddr>tempwarden@demo.invalid</EmailFromAddr>
   <SyslogCollector>127.0.0.1</SyslogCollector>
   <PhoneHomeCollector>127.0.0.1</PhoneHomeCollector>
@@ -169,7 +177,8 @@ cat <<EOF
   The service polls the simulated UPS on 127.0.0.1:161: the input voltage every 2 s, a
   temperature pass every 5 s. It records one temperature sample per five-minute point of the
   clock: one now, the next in about $second_sample s. The simulated day starts at 14:00 near
-  31 degrees, above the alarm level of 30, so the alarm mail goes out at once; by the second
+  31 degrees, above the alarm level of 30, so the alarm mail goes out at once (over STARTTLS,
+  the relay's certificate checked against the demo's own CA); by the second
   sample it has cooled below 29.5, which clears the alarm (and is a new low). The mains fails
   for the last 20 s of every minute: the activity log shows each change (code 50300).
 EOF

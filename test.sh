@@ -12,6 +12,7 @@ PACKAGES=(
   iproute2 util-linux
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
+  libssl-dev openssl  # mail: TLS of the SMTP client (OpenSSL), the tests' certificates
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)

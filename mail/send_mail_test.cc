@@ -4,6 +4,7 @@
 #include "mail/fake_smtp_peer.h"
 #include "mail/smtp.h"
 #include "platform/fake_console.h"
+#include "platform/tls.h"
 #include "toolbelt/fake_context.h"
 #include "toolbelt/syslog.h"
 
@@ -149,6 +150,81 @@ TEST_F(SendMailTest, TimeStampUsesTheRegionalTimeSeparator) {
   ASSERT_FALSE(console_.lines.empty());
   EXPECT_EQ(console_.lines[0].text,
             " 2023-03-15 13.02.03.004 Connected to relay.test on TCP port 25");
+}
+
+// A TLS layer that encrypts nothing: it lets the scripted relay go on in plain text after the
+// handshake, or fails it as told.
+class PassThroughTls : public Tls {
+ public:
+  std::unique_ptr<TcpConnection> Connect(std::unique_ptr<TcpConnection> tcp, const TlsOptions& o,
+                                         TlsFacts* facts, TlsError* error) override {
+    options.push_back(o);
+    if (fail != TlsFailure::kNone) {
+      *error = {fail, "told to fail"};
+      return nullptr;
+    }
+    *facts = {"TLSv1.3", "TLS_AES_128_GCM_SHA256", "CN=relay.test"};
+    return tcp;
+  }
+  std::vector<TlsOptions> options;
+  TlsFailure fail = TlsFailure::kNone;
+};
+
+TEST_F(SendMailTest, StartTlsDialogue) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  const char* const kOffer = "250-fake.relay\r\n250-STARTTLS\r\n250 AUTH LOGIN";
+  const struct {
+    const char* name;
+    const char* ehlo;       // the relay's EHLO reply
+    const char* starttls;   // its reply to STARTTLS
+    TlsFailure fail;
+    int32_t result;
+    std::vector<std::string> sent;  // what the relay received up to DATA, first words
+  } cases[] = {
+      {"offered and done", kOffer, "220 go ahead", TlsFailure::kNone, kMailSent,
+       {"EHLO", "STARTTLS", "EHLO", "AUTH", "b3BzbWFpbC5icmluZGxl", "cHE0dG52a3hl", "MAIL",
+        "RCPT", "DATA"}},
+      {"not offered", "250-fake.relay\r\n250 AUTH LOGIN", "220 go ahead", TlsFailure::kNone,
+       kMailNoStartTls, {"EHLO"}},
+      {"only HELO", "500 what?", "220 go ahead", TlsFailure::kNone, kMailNoStartTls,
+       {"EHLO", "HELO"}},
+      {"refused", kOffer, "454 4.7.0 TLS not available", TlsFailure::kNone, kMailTlsFailed,
+       {"EHLO", "STARTTLS"}},
+      {"bytes after the 220", kOffer, "220 go ahead\r\n250-fake.relay\r\n250 AUTH PLAIN",
+       TlsFailure::kNone, kMailTlsFailed, {"EHLO", "STARTTLS"}},
+      {"handshake failed", kOffer, "220 go ahead", TlsFailure::kHandshake, kMailTlsFailed,
+       {"EHLO", "STARTTLS"}},
+      {"untrusted", kOffer, "220 go ahead", TlsFailure::kUntrusted, kMailTlsUntrusted,
+       {"EHLO", "STARTTLS"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeSmtpPeer relay(&env_.network);
+    relay.replies["EHLO"] = c.ehlo;
+    relay.replies["STARTTLS"] = c.starttls;
+    PassThroughTls tls;
+    tls.fail = c.fail;
+    env_.ctx.env.tls = &tls;
+    tSmtpAccount account;
+    account.Security = SmtpSecurity::kStartTls;
+    account.CAFile = "/opt/tempwarden/ca.pem";
+    EXPECT_EQ(SendMail(env_.ctx, Mail(), account), c.result);
+    std::vector<std::string> verbs;
+    for (const FakeSmtpPeer::Line& line : relay.received) {
+      verbs.push_back(line.text.substr(0, line.text.find(' ')));
+      if (verbs.back() == "DATA") break;  // the message follows
+    }
+    EXPECT_EQ(verbs, c.sent);
+    // The bytes after the 220 are refused before any handshake.
+    const bool handshake = c.result == kMailSent || c.fail != TlsFailure::kNone;
+    ASSERT_EQ(tls.options.size(), handshake ? 1u : 0u);
+    if (handshake) {
+      EXPECT_EQ(tls.options[0].host, "relay.test");
+      EXPECT_TRUE(tls.options[0].verify);
+      EXPECT_EQ(tls.options[0].ca_file, "/opt/tempwarden/ca.pem");
+      EXPECT_EQ(tls.options[0].timeout_ms, kSmtpReplyLimitMs);
+    }
+  }
 }
 
 TEST(SmtpHelpersTest, AddressListsSplitAndTrimmed) {

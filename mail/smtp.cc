@@ -4,6 +4,8 @@
 
 #include "mail/mime.h"
 #include "platform/console.h"
+#include "platform/tls.h"
+#include "toolbelt/activity_log.h"
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/syslog.h"
@@ -43,6 +45,55 @@ int32_t RejectionResult(int code, bool mail_from) {
   throw Fault("ESMTPReplyError", reply.Text());
 }
 
+// The TLS part of the greeting: the handshake first (SmtpSecurity::kTls), or the greeting
+// with STARTTLS, or only the greeting. Returns a result when TLS was required and did not
+// come about; nothing more is sent then. 0 when the exchange goes on.
+int32_t Secure(Context& ctx, const tEmail& mail, const tSmtpAccount& account,
+               const SmtpLimits& limits, SmtpClient& client, TlsFacts* facts) {
+  if (account.Security == SmtpSecurity::kNone) {
+    client.Greet(ctx.settings.HostName);
+    return 0;
+  }
+  TlsOptions options;
+  options.host = mail.SMTPRelay;
+  options.verify = account.TLSVerify;
+  options.ca_file = account.CAFile;
+  options.timeout_ms = limits.reply_ms;
+  try {
+    if (ctx.env.tls == nullptr) throw TlsFault(TlsFailure::kHandshake, "No TLS on this system");
+    if (account.Security == SmtpSecurity::kTls) {
+      client.Secure(*ctx.env.tls, options, facts);
+      client.Greet(ctx.settings.HostName);
+      return 0;
+    }
+    client.Greet(ctx.settings.HostName);
+    if (!client.Connected()) return 0;  // reported as not connected
+    if (!client.starttls_offered()) {
+      client.Close();
+      Say(ctx, " " + mail.SMTPRelay + " offers no STARTTLS", ConsoleColour::kBrightRed);
+      return kMailNoStartTls;
+    }
+    client.StartTls(*ctx.env.tls, options, ctx.settings.HostName, facts);
+    return 0;
+  } catch (const TlsFault& fault) {
+    const bool untrusted = fault.kind() == TlsFailure::kUntrusted;
+    Say(ctx, std::string(" SMTP.TLS failed: ") + fault.what(), ConsoleColour::kBrightRed);
+    return untrusted ? kMailTlsUntrusted : kMailTlsFailed;
+  }
+}
+
+// Every delivery without certificate verification leaves a warning, so that a setting meant
+// for a first test does not stay unnoticed.
+void LogUnverified(Context& ctx, const tEmail& mail, const TlsFacts& tls) {
+  tLogRec rec;
+  rec.Code = kLogTlsNotVerified;
+  rec.Msg = "[Function=smtp.SendMail()][Msg=TLS certificate of the relay not verified"
+            " (SMTPTLSVerify=0)][SMTPRelay=" + mail.SMTPRelay + "][TLS=" + tls.version + " " +
+            tls.cipher + "][Certificate=" + tls.peer_subject + "]";
+  std::string file;
+  LogEntry(ctx, rec, file);
+}
+
 int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>& recipients,
                 const tSmtpAccount& account, const SmtpLimits& limits) {
   const std::string port_text = std::to_string(mail.SMTPPort);
@@ -51,7 +102,8 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
   }
   SmtpClient client(*ctx.env.network, *ctx.env.clock, limits);
   client.Connect(mail.SMTPRelay, static_cast<uint16_t>(mail.SMTPPort));
-  client.Greet(ctx.settings.HostName);
+  TlsFacts tls;
+  if (const int32_t refused = Secure(ctx, mail, account, limits, client, &tls)) return refused;
   if (!client.Connected()) {
     Say(ctx, " Not connected to " + mail.SMTPRelay, ConsoleColour::kBrightRed);
     return kMailNotConnected;
@@ -59,6 +111,11 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
 
   Say(ctx, " Connected to " + mail.SMTPRelay + " on TCP port " + port_text,
       ConsoleColour::kBrightGreen);
+  if (account.Security != SmtpSecurity::kNone) {
+    Say(ctx, " SMTP.TLS=" + tls.version + " " + tls.cipher, ConsoleColour::kBrightGreen);
+    Say(ctx, " SMTP.TLSCertificate=" + tls.peer_subject, ConsoleColour::kBrightGreen);
+    if (!account.TLSVerify) LogUnverified(ctx, mail, tls);
+  }
   const bool own_account = !account.User.empty();
   const bool authenticate = own_account || client.auth_offered();
   if (authenticate) {
@@ -82,7 +139,7 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
         ConsoleColour::kBrightGreen);
   }
 
-  const SmtpReply from = client.Command("MAIL FROM: <" + mail.FromAddr + ">");
+  const SmtpReply from = client.Command("MAIL FROM:<" + mail.FromAddr + ">");
   if (const int32_t rejected = RejectionResult(from.code, true)) return rejected;
   if (from.code != 250) ThrowReply(from);
 

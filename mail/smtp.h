@@ -24,18 +24,35 @@ constexpr int32_t kMailNoRecipient = -601;   // no address to deliver to
 constexpr int32_t kMailBadRecipient = -602;  // "<>" in an address list
 constexpr int32_t kMailRelayBusy = -606;     // failure text holds "4.3.2"
 constexpr int32_t kMailNotConnected = -607;  // the relay closed the connection at once
+constexpr int32_t kMailNoStartTls = -620;    // STARTTLS required, the relay does not offer it
+constexpr int32_t kMailTlsFailed = -621;     // STARTTLS refused, or the TLS handshake failed
+constexpr int32_t kMailTlsUntrusted = -622;  // certificate not trusted, or not for the relay
 constexpr int32_t kMailOtherFailure = -699;
 
 // The account used when the settings name none.
 extern const char kBuiltInSmtpUser[];
 extern const char kBuiltInSmtpPassword[];
 
-// An account for AUTH LOGIN, from the settings "SMTPUser" and "SMTPPassword". With an empty
-// User the built-in account is used, and only when the relay offers AUTH: a relay inside
-// the network that needs no login must still get the alert.
+// The activity-log warning of a delivery over TLS without certificate verification.
+constexpr int32_t kLogTlsNotVerified = 40800;
+
+enum class SmtpSecurity {
+  kNone,      // plain SMTP
+  kStartTls,  // STARTTLS required: without it nothing more is sent, above all no AUTH, no MAIL
+  kTls,       // TLS from the first byte (port 465)
+};
+
+// How to reach the relay beyond what the mail record says: an account for AUTH LOGIN, from
+// the settings "SMTPUser" and "SMTPPassword", and the transport security from "SMTPSecurity",
+// "SMTPTLSVerify" and "SMTPCAFile" (SmtpAccountFromConfig in mail/smtp_config.h fills it).
+// With an empty User the built-in account is used, and only when the relay offers AUTH: a
+// relay inside the network that needs no login must still get the alert.
 struct tSmtpAccount {
   std::string User;
   std::string Password;
+  SmtpSecurity Security = SmtpSecurity::kNone;
+  bool TLSVerify = true;  // false: encrypt without checking the certificate (logged as 40800)
+  std::string CAFile;     // absolute path of a PEM file of further CAs; empty for none
 };
 
 // Delivers `mail` through mail.SMTPRelay at mail.SMTPPort, sender mail.FromAddr; recipients

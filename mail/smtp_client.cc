@@ -58,36 +58,73 @@ SmtpReply SmtpClient::Expect(const SmtpReply& reply, int code) {
   return reply;
 }
 
-void SmtpClient::Greet(const std::string& local_name) {
+void SmtpClient::Greet(const std::string& local_name, bool read_greeting) {
   try {
-    Expect(ReadReply(), 220);
-    const SmtpReply ehlo = Command("EHLO " + local_name);
-    if (ehlo.code == 250) {
-      extended_ = true;
-      for (size_t i = 0; i < ehlo.lines.size(); ++i) {
-        // The first line names the relay; the others are "250-KEYWORD params".
-        if (i == 0 || ehlo.lines[i].size() < 4) continue;
-        const std::string keyword_line = ehlo.lines[i].substr(4);
-        const std::string upper = Upper(keyword_line);
-        if (upper.rfind("AUTH ", 0) != 0 && upper.rfind("AUTH=", 0) != 0) continue;
-        auth_offered_ = true;
-        size_t at = 5;
-        while (at < upper.size()) {
-          const size_t end = upper.find(' ', at);
-          const std::string name = upper.substr(at, end == std::string::npos ? end : end - at);
-          if (!name.empty()) auth_mechanisms_.push_back(name);
-          if (end == std::string::npos) break;
-          at = end + 1;
-        }
-      }
-      return;
-    }
-    Expect(Command("HELO " + local_name), 250);
+    if (read_greeting) Expect(ReadReply(), 220);
+    Hello(local_name);
   } catch (...) {
     if (Connected()) Quit();
     Close();
     throw;
   }
+}
+
+void SmtpClient::Hello(const std::string& local_name) {
+  extended_ = false;
+  starttls_offered_ = false;
+  auth_offered_ = false;
+  auth_mechanisms_.clear();
+  const SmtpReply ehlo = Command("EHLO " + local_name);
+  if (ehlo.code == 250) {
+    extended_ = true;
+    for (size_t i = 0; i < ehlo.lines.size(); ++i) {
+      // The first line names the relay; the others are "250-KEYWORD params".
+      if (i == 0 || ehlo.lines[i].size() < 4) continue;
+      const std::string keyword_line = ehlo.lines[i].substr(4);
+      const std::string upper = Upper(keyword_line);
+      if (upper == "STARTTLS" || upper.rfind("STARTTLS ", 0) == 0) starttls_offered_ = true;
+      if (upper.rfind("AUTH ", 0) != 0 && upper.rfind("AUTH=", 0) != 0) continue;
+      auth_offered_ = true;
+      size_t at = 5;
+      while (at < upper.size()) {
+        const size_t end = upper.find(' ', at);
+        const std::string name = upper.substr(at, end == std::string::npos ? end : end - at);
+        if (!name.empty()) auth_mechanisms_.push_back(name);
+        if (end == std::string::npos) break;
+        at = end + 1;
+      }
+    }
+    return;
+  }
+  Expect(Command("HELO " + local_name), 250);
+}
+
+void SmtpClient::Secure(Tls& tls, const TlsOptions& options, TlsFacts* facts) {
+  if (!connection_) ThrowSocketError(MakeNetError(10057));
+  TlsError error;
+  connection_ = tls.Connect(std::move(connection_), options, facts, &error);
+  if (!connection_) {
+    Close();
+    throw TlsFault(error.kind, error.message);
+  }
+  // Nothing read before the handshake may count as a reply after it.
+  reader_ = SmtpReplyReader();
+}
+
+void SmtpClient::StartTls(Tls& tls, const TlsOptions& options, const std::string& local_name,
+                          TlsFacts* facts) {
+  const SmtpReply reply = Command("STARTTLS");
+  if (reply.code != 220) {
+    Close();
+    throw TlsFault(TlsFailure::kHandshake, "STARTTLS refused: " + reply.Text());
+  }
+  if (reader_.HasBuffered()) {
+    Close();
+    throw TlsFault(TlsFailure::kHandshake,
+                   "The relay sent data after its reply to STARTTLS, before the TLS handshake");
+  }
+  Secure(tls, options, facts);
+  Greet(local_name, false);
 }
 
 void SmtpClient::AuthLogin(const std::string& user, const std::string& password) {

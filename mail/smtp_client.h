@@ -12,6 +12,8 @@
 #include "mail/smtp_reply.h"
 #include "platform/clock.h"
 #include "platform/network.h"
+#include "platform/tls.h"
+#include "toolbelt/failure.h"
 
 namespace tw {
 
@@ -23,6 +25,17 @@ constexpr uint32_t kSmtpReplyLimitMs = 60000;
 struct SmtpLimits {
   uint32_t connect_ms = kSmtpConnectLimitMs;  // the TCP connect, name lookup excluded
   uint32_t reply_ms = kSmtpReplyLimitMs;      // each whole reply, and each send
+};
+
+// A TLS handshake that failed ("ETLSError"), with the kind of failure.
+class TlsFault : public Fault {
+ public:
+  TlsFault(TlsFailure kind, const std::string& message)
+      : Fault("ETLSError", message), kind_(kind) {}
+  TlsFailure kind() const { return kind_; }
+
+ private:
+  TlsFailure kind_;
 };
 
 // Every operation that talks to the relay throws Fault on failure: "ESocketError" with the
@@ -38,8 +51,19 @@ class SmtpClient {
 
   // Reads the greeting (220), sends "EHLO " + `local_name` and, unless that gets 250,
   // "HELO " + `local_name` (250). On any failure sends "QUIT" without waiting, closes the
-  // connection and throws.
-  void Greet(const std::string& local_name);
+  // connection and throws. Without `read_greeting` starts with EHLO (after STARTTLS).
+  void Greet(const std::string& local_name, bool read_greeting = true);
+
+  // Runs the TLS handshake on the connection; from then on everything goes encrypted.
+  // Throws TlsFault when it fails (the connection is then closed).
+  void Secure(Tls& tls, const TlsOptions& options, TlsFacts* facts);
+
+  // STARTTLS: the command (220 expected), the handshake, and EHLO again, everything learned
+  // from the first EHLO forgotten. A relay that sends anything after its 220 before the
+  // handshake is refused (those bytes would pass for encrypted replies later). Throws
+  // TlsFault for a refused STARTTLS and a failed handshake; the connection is then closed.
+  void StartTls(Tls& tls, const TlsOptions& options, const std::string& local_name,
+                TlsFacts* facts);
 
   // True while there is a connection that the relay has not closed.
   bool Connected();
@@ -49,6 +73,8 @@ class SmtpClient {
   const std::vector<std::string>& auth_mechanisms() const { return auth_mechanisms_; }
   // False when the relay only took HELO.
   bool extended() const { return extended_; }
+  // Whether the EHLO reply listed "STARTTLS".
+  bool starttls_offered() const { return starttls_offered_; }
 
   // AUTH LOGIN: 334, the user name in base64, 334, the password in base64, 235.
   void AuthLogin(const std::string& user, const std::string& password);
@@ -70,6 +96,8 @@ class SmtpClient {
 
  private:
   [[noreturn]] void ThrowSocketError(const NetError& error);
+  // EHLO (HELO when refused), learning the extensions anew.
+  void Hello(const std::string& local_name);
   void SendRaw(const std::string& bytes);
   SmtpReply Expect(const SmtpReply& reply, int code);
 
@@ -81,6 +109,7 @@ class SmtpClient {
   bool closed_by_peer_ = false;
   bool auth_offered_ = false;
   bool extended_ = false;
+  bool starttls_offered_ = false;
   std::vector<std::string> auth_mechanisms_;
 };
 

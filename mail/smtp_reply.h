@@ -36,6 +36,9 @@ class SmtpReplyReader {
   // Takes the next whole reply out of what has been fed.
   Status Next(SmtpReply* reply);
 
+  // True while bytes have been fed that no reply taken so far holds.
+  bool HasBuffered() const { return !pending_.empty() || !partial_.lines.empty(); }
+
  private:
   std::string pending_;  // bytes not yet cut into lines
   SmtpReply partial_;    // lines of a reply still waiting for its final line

@@ -17,6 +17,13 @@ namespace {
 
 constexpr char kStamp[] = " 2023-03-15 12:00:00.000";
 
+tSmtpAccount Login(const char* user, const char* password) {
+  tSmtpAccount account;
+  account.User = user;
+  account.Password = password;
+  return account;
+}
+
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   size_t at = 0, end;
@@ -103,7 +110,7 @@ TEST_F(SmtpRelayTest, SuccessfulExchangeOnTheWire) {
       "S: 334 UGFzc3dvcmQ6",
       "C: cHE0dG52a3hl",  // pq4tnvkxe
       "S: 235 2.7.0 Authentication successful",
-      "C: MAIL FROM: <ups@example.test>",
+      "C: MAIL FROM:<ups@example.test>",
       "S: 250 OK",
       "C: RCPT TO:<ops@example.test>",
       "S: 250 OK",
@@ -170,32 +177,32 @@ TEST_F(SmtpRelayTest, RelayRepliesAndTheirResults) {
        {"--reply", "MAIL=501 5.1.7 Bad sender"},
        [](tEmail& m, tSmtpAccount&, SmtpLimits&) { m.FromAddr.clear(); },
        kMailSyntaxError,
-       "MAIL FROM: <>",
+       "MAIL FROM:<>",
        {"RCPT", "QUIT"}},
       {"530 to MAIL FROM",
        {"--reply", "MAIL=530 5.7.0 Authentication required"},
        NoChange,
        kMailAuthRequired,
-       "MAIL FROM: <ups@example.test>",
+       "MAIL FROM:<ups@example.test>",
        {"RCPT", "QUIT"}},
       {"535 to MAIL FROM",
        {"--reply", "MAIL=535 5.7.8 Authentication credentials invalid"},
        NoChange,
        kMailAuthRejected,
-       "MAIL FROM: <ups@example.test>",
+       "MAIL FROM:<ups@example.test>",
        {"RCPT", "QUIT"}},
       // Reported as the failure it is, not as a mail sent.
       {"421 to MAIL FROM",
        {"--reply", "MAIL=421 relay.test Too many connections"},
        NoChange,
        kMailOtherFailure,
-       "MAIL FROM: <ups@example.test>",
+       "MAIL FROM:<ups@example.test>",
        {"RCPT", "QUIT"}},
       {"421 4.3.2 to MAIL FROM",
        {"--reply", "MAIL=421 4.3.2 System shutting down"},
        NoChange,
        kMailRelayBusy,
-       "MAIL FROM: <ups@example.test>",
+       "MAIL FROM:<ups@example.test>",
        {"RCPT", "QUIT"}},
       {"554 to DATA",
        {"--reply", "DATA=554 5.5.1 Error: no valid recipients"},
@@ -236,7 +243,7 @@ TEST_F(SmtpRelayTest, RelayRepliesAndTheirResults) {
       {"own account where the relay offers no AUTH",
        {"--no-auth"},
        [](tEmail&, tSmtpAccount& a, SmtpLimits&) {
-         a = {"ups-alerts", "s3cret"};
+         a = Login("ups-alerts", "s3cret");
        },
        kMailOtherFailure,
        "AUTH LOGIN",
@@ -292,7 +299,7 @@ TEST_F(SmtpRelayTest, EhloRefusedFallsBackToHeloWithoutAuthentication) {
   ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[0], "EHLO SRV1");
   EXPECT_EQ(sent[1], "HELO SRV1");
-  EXPECT_EQ(sent[2], "MAIL FROM: <ups@example.test>");
+  EXPECT_EQ(sent[2], "MAIL FROM:<ups@example.test>");
   EXPECT_EQ(sent.back(), "QUIT");
 }
 
@@ -316,7 +323,7 @@ TEST_F(SmtpRelayTest, ConfiguredAccountIsUsedAndItsPasswordNeverShown) {
   ASSERT_TRUE(relay_.Start({"--user", "ups-alerts", "--password", "s3cret!"}));
   tEmail mail = Mail();
   mail.Debug = true;
-  EXPECT_EQ(Send(mail, {"ups-alerts", "s3cret!"}), kMailSent);
+  EXPECT_EQ(Send(mail, Login("ups-alerts", "s3cret!")), kMailSent);
   const std::vector<std::string> sent = ClientLines();
   ASSERT_GE(sent.size(), 4u);
   EXPECT_EQ(sent[1], "AUTH LOGIN");

@@ -10,6 +10,7 @@
 namespace tw {
 
 class Network;
+class Tls;       // platform/tls.h
 class Speaker;   // platform/speaker.h
 class Console;   // platform/console.h
 class Registry;  // platform/registry.h
@@ -25,6 +26,7 @@ struct Env {
   Speaker* speaker = nullptr;
   Console* console = nullptr;
   Registry* registry = nullptr;
+  Tls* tls = nullptr;
 };
 
 }  // namespace tw

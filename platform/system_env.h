@@ -14,6 +14,7 @@
 #include "platform/regional.h"
 #include "platform/registry.h"
 #include "platform/speaker.h"
+#include "platform/tls.h"
 
 namespace tw {
 
@@ -27,7 +28,8 @@ class SystemEnv {
         network_(NewSystemNetwork()),
         speaker_(NewSystemSpeaker()),
         console_(NewSystemConsole()),
-        registry_(NewSystemRegistry()) {}
+        registry_(NewSystemRegistry()),
+        tls_(NewSystemTls()) {}
 
   Env env() const {
     Env e;
@@ -39,6 +41,7 @@ class SystemEnv {
     e.speaker = speaker_.get();
     e.console = console_.get();
     e.registry = registry_.get();
+    e.tls = tls_.get();
     return e;
   }
 
@@ -51,6 +54,7 @@ class SystemEnv {
   std::unique_ptr<Speaker> speaker_;
   std::unique_ptr<Console> console_;
   std::unique_ptr<Registry> registry_;
+  std::unique_ptr<Tls> tls_;
 };
 
 }  // namespace tw

@@ -2,6 +2,7 @@
 // clearing, the status entry of every temperature pass, the on-line state change, and the
 // card that stops and starts answering.
 #include "mail/smtp.h"
+#include "mail/smtp_config.h"
 #include "service/cycle.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/syslog.h"
@@ -42,7 +43,7 @@ int32_t MonitoringCycle::SendAlertMail(const std::string& subject, const std::st
   email_.SMTPPort = config_.SMTPPort;
   email_.FromAddr = config_.EmailFromAddr;
   const int32_t result =
-      SendMail(ctx_, email_, tSmtpAccount{config_.SMTPUser, config_.SMTPPassword});
+      SendMail(ctx_, email_, SmtpAccountFromConfig(config_, ctx_.settings.ExePath));
   if (result == kMailSent) return result;
   // A service has no console: without these two the failure would leave no trace. The
   // syslog message does not depend on the relay that just failed.

@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "mail/smtp.h"
+#include "mail/smtp_config.h"
 #include "platform/console.h"
 #include "toolbelt/config.h"
 #include "toolbelt/files.h"
@@ -67,9 +68,9 @@ std::string MailResultMeaning(int32_t result) {
       {kMailBadRecipient, "\"<>\" in EmailToAddr or EmailCCAddr"},
       {kMailRelayBusy, "the relay is busy for now (4.3.2)"},
       {kMailNotConnected, "the relay closed the connection at once"},
-      {-620, "STARTTLS is required but the relay does not offer it"},
-      {-621, "the TLS handshake with the relay failed"},
-      {-622, "the relay's certificate is not trusted or does not name SMTPRelay"},
+      {kMailNoStartTls, "STARTTLS is required but the relay does not offer it"},
+      {kMailTlsFailed, "the TLS handshake with the relay failed"},
+      {kMailTlsUntrusted, "the relay's certificate is not trusted or does not name SMTPRelay"},
       {kMailOtherFailure, "the exchange failed (see the lines above)"},
       {-10054, "the relay reset the connection"},
       {-10060, "the relay did not answer in time"},
@@ -104,6 +105,8 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
       Item("TempSleep", std::to_string(config.TempSleep)) +
       Item("VoltageSleep", std::to_string(config.VoltageSleep)) +
       Item("PhoneHomeServer", config.PhoneHomeServer) +
+      Item("SMTPSecurity", config.SMTPSecurity) +
+      Item("SMTPTLSVerify", config.SMTPTLSVerify ? "1" : "0") + Item("SMTPCAFile", config.SMTPCAFile) +
       "[SyslogCollector=" + config.SyslogCollector + "]";
   out << "Sending \"" << mail.Subject << "\" to \"" << mail.ToAddr << "\", Cc \"" << mail.CCAddr
       << "\", from \"" << mail.FromAddr << "\" through " << mail.SMTPRelay << " on TCP port "
@@ -112,7 +115,7 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
   PromptConsole console(ctx.env.console, out);
   Context prompt = ctx;
   prompt.env.console = &console;
-  const int32_t result = SendMail(prompt, mail, tSmtpAccount{config.SMTPUser, config.SMTPPassword});
+  const int32_t result = SendMail(prompt, mail, SmtpAccountFromConfig(config, ctx.settings.ExePath));
   out << "Result " << result << ": " << MailResultMeaning(result) << std::endl;
   return result == kMailSent ? 0 : 1;
 }

@@ -1,15 +1,20 @@
 #!/usr/bin/python3
-"""A real SMTP relay for the mail tests: aiosmtpd with AUTH LOGIN over plain connections.
+"""A real SMTP relay for the mail tests: aiosmtpd with AUTH LOGIN over plain connections, with
+STARTTLS (--starttls CERT KEY; AUTH is then offered only after the handshake) or with TLS from
+the first byte (--tls CERT KEY, as on port 465).
 
 Records every line each side sends (transcript: "C: ..." for the client, "S: ..." for the
 server) and the client's raw bytes, and misbehaves on request. Listens on 127.0.0.1 at a port
 the system picks and prints "READY <port>" once it listens, then "CLOSED" whenever a
-connection has ended. Meant to run inside the tests' private network namespace only.
+connection has ended; each TLS session's protocol and cipher go to standard error as
+"TLS <version> <cipher>". Meant to run inside the tests' private network namespace only.
 """
 
 import argparse
 import asyncio
+import logging
 import socket
+import ssl
 import struct
 import sys
 import warnings
@@ -32,10 +37,16 @@ def parse_args():
     p.add_argument("--close-after-ehlo", action="store_true",
                    help="close the connection together with the EHLO reply")
     p.add_argument("--reset-on", help="reset the connection when this command arrives")
+    p.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"), help="offer STARTTLS")
+    p.add_argument("--tls", nargs=2, metavar=("CERT", "KEY"), help="TLS from the first byte")
+    p.add_argument("--inject-after-starttls",
+                   help="answer STARTTLS with 220 and this text in the same segment, then "
+                        "stay in plain text (a man in the middle's plaintext injection)")
     return p.parse_args()
 
 
 warnings.filterwarnings("ignore")
+logging.getLogger("mail.log").setLevel(logging.ERROR)  # aiosmtpd's notes on its own deprecations
 ARGS = parse_args()
 REPLIES = {}
 for item in ARGS.reply:
@@ -86,15 +97,31 @@ class Handler:
         return REPLIES.get("EOD", "250 2.0.0 Ok: queued")
 
 
+def tls_context(pair):
+    if not pair:
+        return None
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(pair[0], pair[1])
+    return context
+
+
+STARTTLS_CONTEXT = tls_context(ARGS.starttls)
+if ARGS.inject_after_starttls and STARTTLS_CONTEXT is None:
+    sys.exit("--inject-after-starttls needs --starttls")
+
+
 class RecordingSMTP(SMTP):
     def __init__(self):
+        # aiosmtpd does not count TLS from the first byte as TLS, and would refuse AUTH there.
         super().__init__(Handler(), hostname="relay.test", ident="ESMTP test relay",
-                         auth_require_tls=False, authenticator=authenticator)
+                         tls_context=STARTTLS_CONTEXT,
+                         auth_require_tls=STARTTLS_CONTEXT is not None,
+                         authenticator=authenticator)
         self._greeted = False
         self._replace_next = None
         self.AuthLoginUsernameChallenge = "Username:"
         self.AuthLoginPasswordChallenge = "Password:"
-        for verb in ("EHLO", "HELO", "AUTH", "MAIL", "RCPT", "DATA"):
+        for verb in ("EHLO", "HELO", "AUTH", "MAIL", "RCPT", "DATA", "STARTTLS"):
             self._smtp_methods[verb] = self._wrap(verb, self._smtp_methods[verb])
         if ARGS.no_auth:
             REPLIES.setdefault("AUTH", "503 5.5.1 Error: authentication not enabled")
@@ -105,6 +132,11 @@ class RecordingSMTP(SMTP):
                 sock = self.transport.get_extra_info("socket")
                 sock.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
                 self.transport.abort()
+                return
+            if verb == "STARTTLS" and ARGS.inject_after_starttls:
+                text = "220 Ready to start TLS\r\n" + ARGS.inject_after_starttls
+                RECORDER.server_text(text)
+                self._writer.write(text.encode("latin-1") + b"\r\n")
                 return
             canned = REPLIES.get(verb)
             if verb == "RCPT" and arg:
@@ -123,6 +155,16 @@ class RecordingSMTP(SMTP):
                 self.transport.close()
         return wrapped
 
+    def report_tls(self):
+        ssl_object = self.transport.get_extra_info("ssl_object")
+        if ssl_object is not None:
+            print(f"TLS {ssl_object.version()} {ssl_object.cipher()[0]}", file=sys.stderr,
+                  flush=True)
+
+    async def smtp_STARTTLS(self, arg):
+        await super().smtp_STARTTLS(arg)
+        self.report_tls()
+
     def connection_made(self, transport):
         if ARGS.close_after_ehlo:
             # Corked, the EHLO reply leaves in one segment with the close that follows it,
@@ -130,6 +172,8 @@ class RecordingSMTP(SMTP):
             sock = transport.get_extra_info("socket")
             sock.setsockopt(socket.IPPROTO_TCP, socket.TCP_CORK, 1)
         super().connection_made(transport)
+        if ARGS.tls and not self._greeted:
+            self.report_tls()
 
     def data_received(self, data):
         RECORDER.client_bytes(data)
@@ -159,7 +203,7 @@ class RecordingSMTP(SMTP):
 
 async def main():
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(RecordingSMTP, "127.0.0.1", 0)
+    server = await loop.create_server(RecordingSMTP, "127.0.0.1", 0, ssl=tls_context(ARGS.tls))
     port = server.sockets[0].getsockname()[1]
     print(f"READY {port}", flush=True)
     async with server:

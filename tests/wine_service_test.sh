@@ -258,6 +258,79 @@ check_prompt_commands() {
     fail "no test mail at the relay"
 }
 
+# ---- Alarm mail over STARTTLS through Schannel --------------------------------------------
+# A relay with STARTTLS and a certificate for "localhost" from a CA that the test makes; the
+# service trusts that CA through "SMTPCAFile" (a path beside the program). With a CA that did
+# not sign the relay's certificate it must refuse the relay: no AUTH, no MAIL.
+tls_relay_config() {  # RELAY_OUT CA_FILE
+  cat >"$SVC_DIR/TEMPWARDEN.XML" <<XML
+<XML>
+  <UPSHost>127.0.0.1</UPSHost>
+  <SNMPCommunity>public</SNMPCommunity>
+  <SysLogTrap>7</SysLogTrap>
+  <TempSleep>2</TempSleep>
+  <VoltageSleep>1</VoltageSleep>
+  <AlarmTemp>25</AlarmTemp>
+  <EmailToAddr>ops@example.test</EmailToAddr>
+  <SMTPRelay>localhost</SMTPRelay>
+  <SMTPPort>$(sed -n 's/^READY //p' "$1")</SMTPPort>
+  <EmailFromAddr>ups@example.test</EmailFromAddr>
+  <SMTPSecurity>starttls</SMTPSecurity>
+  <SMTPCAFile>$2</SMTPCAFile>
+  <SyslogCollector>127.0.0.1</SyslogCollector>
+</XML>
+XML
+}
+start_tls_relay() {  # NAME
+  /usr/bin/python3 "$HERE/smtp_server.py" --transcript "$WORK/$1.transcript" \
+    --raw "$WORK/$1.raw" --starttls "$WORK/certs/localhost.pem" "$WORK/certs/localhost.key" \
+    >"$WORK/$1.out" 2>"$WORK/$1.err" &
+  RELAY=$!
+  wait_until 10 "grep '^READY ' '$WORK/$1.out' >/dev/null" || fail "relay: $(cat "$WORK/$1.err")"
+}
+stop_tls_relay() {
+  kill "$RELAY" 2>/dev/null || true
+  wait "$RELAY" 2>/dev/null || true
+  RELAY=""
+}
+tls_mail_through_schannel() {
+  stop_tls_relay  # the plain relay of the first start
+  bash "$HERE/make_test_certs.sh" "$WORK/certs" || fail "openssl could not make certificates"
+  cp "$WORK/certs/ca.pem" "$SVC_DIR/relay-ca.pem"
+  cp "$WORK/certs/other-ca.pem" "$SVC_DIR/other-ca.pem"
+
+  start_tls_relay tls-good
+  tls_relay_config "$WORK/tls-good.out" relay-ca.pem
+  expect_run 0 "" no "" -- /install /silent
+  start_service
+  wait_until 20 'grep -F "C: Subject: APC UPS: High Temp Alarm!" "$WORK/tls-good.transcript" \
+    >/dev/null && grep -Fx "C: QUIT" "$WORK/tls-good.transcript" >/dev/null' ||
+    fail "no alarm mail over STARTTLS: $(cat "$WORK/tls-good.transcript" "$WORK/tls-good.err")"
+  # STARTTLS, the second EHLO and AUTH inside TLS (the relay offers AUTH only there).
+  tr -d '\r' <"$WORK/tls-good.transcript" | grep -E '^C: (EHLO|STARTTLS|AUTH|MAIL)' |
+    head -5 | paste -sd'|' | grep -Fx "C: EHLO ${host}|C: STARTTLS|C: EHLO ${host}|C: AUTH LOGIN|C: MAIL FROM:<ups@example.test>" \
+    >/dev/null || fail "exchange over STARTTLS: $(cat "$WORK/tls-good.transcript")"
+  grep -Fx "S: 235 2.7.0 Authentication successful" "$WORK/tls-good.transcript" >/dev/null ||
+    fail "no login inside TLS: $(cat "$WORK/tls-good.transcript")"
+  echo "   Schannel under Wine: $(grep -m1 '^TLS ' "$WORK/tls-good.err")"
+  stop_service
+  stop_tls_relay
+
+  start_tls_relay tls-wrong-ca
+  tls_relay_config "$WORK/tls-wrong-ca.out" other-ca.pem
+  start_service
+  wait_until 20 'grep -Fx "C: STARTTLS" "$WORK/tls-wrong-ca.transcript" >/dev/null &&
+    grep -Fx CLOSED "$WORK/tls-wrong-ca.out" >/dev/null' ||
+    fail "no STARTTLS with the wrong CA: $(cat "$WORK/tls-wrong-ca.transcript")"
+  stop_service
+  stop_tls_relay
+  ! grep -E '^C: (AUTH|MAIL)' "$WORK/tls-wrong-ca.transcript" >/dev/null ||
+    fail "a relay with an untrusted certificate got: $(cat "$WORK/tls-wrong-ca.transcript")"
+  check_no_reports
+  uninstall_service
+}
+# ---- end of the STARTTLS block ------------------------------------------------------------
+
 step "fresh Wine prefix"
 start_wine_session
 mkdir -p "$SVC_DIR" "$WINEPREFIX/drive_c/tw"
@@ -393,6 +466,9 @@ step "uninstall"
 uninstall_service
 msg="Service \"Tempwarden\" failed to uninstall with error: \"$ERR_MISSING\""
 expect_run failed "$msg" no "$msg" -- /uninstall /silent
+
+step "alarm mail over STARTTLS through Schannel, and a relay with a certificate of another CA"
+tls_mail_through_schannel
 wineserver -k
 
 step "German regional settings"

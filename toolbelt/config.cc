@@ -1,6 +1,7 @@
 #include "toolbelt/config.h"
 
 #include <algorithm>
+#include <cctype>
 
 #include "toolbelt/files.h"
 #include "toolbelt/number_text.h"
@@ -45,6 +46,19 @@ void SMTPPort(Context&, const std::string& v, tServiceConfig& c) {
   const int32_t port = StrToIntDef(v, 0);
   c.SMTPPort = port >= 1 && port <= 65535 ? port : kDefaultSMTPPort;
 }
+// Letter case and surrounding blanks do not matter; an unknown word keeps the plain exchange.
+void SMTPSecurity(Context&, const std::string& v, tServiceConfig& c) {
+  std::string word;
+  for (char ch : v) {
+    if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') continue;
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  c.SMTPSecurity = word == "starttls" || word == "tls" ? word : "none";
+}
+// Only an explicit 0 turns the check off: a typo must not silently weaken it.
+void SMTPTLSVerify(Context&, const std::string& v, tServiceConfig& c) {
+  c.SMTPTLSVerify = !(StrToIntDef(v, 1) == 0);
+}
 void SyslogCollector(Context&, const std::string& v, tServiceConfig& c) {
   c.SyslogCollector = v.empty() ? kDefaultSyslogCollector : v;
 }
@@ -73,6 +87,9 @@ const KeyRule kKeys[] = {
     {"EmailFromAddr", 0, 0, &C::EmailFromAddr, nullptr},
     {"SMTPUser", 0, 0, &C::SMTPUser, nullptr},
     {"SMTPPassword", 0, 0, &C::SMTPPassword, nullptr},
+    {"SMTPSecurity", 0, 0, nullptr, SMTPSecurity},
+    {"SMTPTLSVerify", 0, 0, nullptr, SMTPTLSVerify},
+    {"SMTPCAFile", 0, 0, &C::SMTPCAFile, nullptr},
     {"SyslogCollector", 0, 0, nullptr, SyslogCollector},
     {"PhoneHomeCollector", 0, 0, nullptr, PhoneHomeCollector},
 };

@@ -95,7 +95,7 @@ TEST(ConfigTest, DefaultFileReadBack) {
   EXPECT_EQ(c.SMTPPassword, "");
   EXPECT_EQ(c.SyslogCollector, "127.0.0.1");
   EXPECT_EQ(c.PhoneHomeCollector, "localhost");
-  EXPECT_EQ(site.Params.size(), 19u);  // every key the start reads
+  EXPECT_EQ(site.Params.size(), 22u);  // every key the start reads
 }
 
 TEST(ConfigTest, TempSleepFallbacks) {
