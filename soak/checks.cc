@@ -259,7 +259,8 @@ CheckResult CheckAnnualRows(FileSystem& files, const DailyFiles& daily) {
       missing.Add(DateText(d.first));
       continue;
     }
-    if (it->second.size() > 1) duplicate.Add(DateText(d.first) + " x" + std::to_string(it->second.size()));
+    if (it->second.size() > 1)
+      duplicate.Add(DateText(d.first) + " x" + std::to_string(it->second.size()));
     double sum = 0;
     for (double t : temps) sum += t;
     const double mean = sum / static_cast<double>(temps.size());
@@ -337,10 +338,12 @@ CheckResult CheckExceptionReports(FileSystem& files, int64_t last_day, int purge
       continue;
     }
     if (day < first_kept) outside.Add(name);
-    const int64_t at_ms = day * 86400000 +
-                          ((std::stoi(stamp.substr(8, 2)) * 60 + std::stoi(stamp.substr(10, 2))) * 60 +
-                           std::stoi(stamp.substr(12, 2))) * int64_t{1000} +
-                          std::stoi(stamp.substr(14, 3));
+    const int64_t at_ms =
+        day * 86400000 +
+        ((std::stoi(stamp.substr(8, 2)) * 60 + std::stoi(stamp.substr(10, 2))) * 60 +
+         std::stoi(stamp.substr(12, 2))) *
+            int64_t{1000} +
+        std::stoi(stamp.substr(14, 3));
     std::string function, message;
     for (const std::string& line : Lines(Read(files, name))) {
       if (line.rfind("<Function>", 0) == 0) function = line.substr(10, line.find(':') - 10);
@@ -355,10 +358,11 @@ CheckResult CheckExceptionReports(FileSystem& files, int64_t last_day, int purge
     for (size_t i = 1; i < reports.size(); ++i) {
       const int64_t a = reports[i - 1].at_ms, b = reports[i].at_ms;
       if (b - a >= 3600000) continue;
-      const bool restarted = std::any_of(session_starts_local_ms.begin(),
-                                         session_starts_local_ms.end(),
-                                         [&](int64_t s) { return s > a && s <= b; });
-      if (!restarted) flood.Add(reports[i].name + " after " + reports[i - 1].name + " (" + kind.first + ")");
+      const bool restarted =
+          std::any_of(session_starts_local_ms.begin(), session_starts_local_ms.end(),
+                      [&](int64_t s) { return s > a && s <= b; });
+      if (!restarted)
+        flood.Add(reports[i].name + " after " + reports[i - 1].name + " (" + kind.first + ")");
     }
   }
   r.detail = std::to_string(count) + " reports of " + std::to_string(by_kind.size()) + " kinds";

@@ -45,7 +45,8 @@ TEST_F(ChecksTest, DayFilesNeedTheirHeaderAndNoPointTwice) {
 
 TEST_F(ChecksTest, WeekdayFilesAreCheckedToo) {
   Daily("20280301", std::string(kHeader) + "0,00:00,25\r\n");
-  files_.Put("/APCUPSTempLog_Wed.csv", std::string(kHeader) + "0,00:00,25\r\n5,00:25,25\r\n5,00:25,25\r\n");
+  files_.Put("/APCUPSTempLog_Wed.csv",
+             std::string(kHeader) + "0,00:00,25\r\n5,00:25,25\r\n5,00:25,25\r\n");
   const CheckResult r = CheckDayFiles(files_, ReadDailyFiles(files_));
   EXPECT_FALSE(r.passed);
   EXPECT_NE(r.detail.find("Wed point 5"), std::string::npos) << r.detail;
@@ -80,7 +81,8 @@ TEST_F(ChecksTest, AnnualRowsOncePerDayWithTheMeanRoundedOnce) {
     const char* detail_part;
   } cases[] = {
       {"365,30/12,26.0\r\n", "366,31/12,27.0\r\n", true, "2 days"},
-      {"365,30/12,26.1\r\n", "366,31/12,27.0\r\n", false, "1 wrong averages: 2028-12-30 written 26.1"},
+      {"365,30/12,26.1\r\n", "366,31/12,27.0\r\n", false,
+       "1 wrong averages: 2028-12-30 written 26.1"},
       {"365,30/12,26.0\r\n", "", false, "1 days without an annual row: 2028-12-31"},
       {"365,30/12,26.0\r\n365,30/12,26.0\r\n", "366,31/12,27.0\r\n", false,
        "1 days with more than one annual row: 2028-12-30 x2"},

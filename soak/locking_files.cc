@@ -18,8 +18,7 @@ bool LockingFileSystem::IsLocked(const std::string& path) const {
   return true;
 }
 
-bool LockingFileSystem::WriteFile(const std::string& path, const std::string& data,
-                                  bool append) {
+bool LockingFileSystem::WriteFile(const std::string& path, const std::string& data, bool append) {
   if (IsLocked(path)) {
     ++refused_;
     return false;

@@ -20,8 +20,8 @@ constexpr char kUsage[] =
     "  --dir keeps the files in DIR (which must exist) instead of a temporary directory.\n";
 
 bool ParseStart(const char* text, tw::CalendarTime* t) {
-  int fields = std::sscanf(text, "%4d-%2d-%2dT%2d:%2d:%2d", &t->year, &t->month, &t->day,
-                           &t->hour, &t->minute, &t->second);
+  int fields = std::sscanf(text, "%4d-%2d-%2dT%2d:%2d:%2d", &t->year, &t->month, &t->day, &t->hour,
+                           &t->minute, &t->second);
   if (fields == 3) t->hour = t->minute = t->second = 0;
   return (fields == 3 || fields == 6) && tw::IsValidCalendarTime(*t);
 }

@@ -1,5 +1,3 @@
-#include "soak/process_stats.h"
-
 #include <dirent.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -8,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 #include <vector>
+
+#include "soak/process_stats.h"
 
 namespace tw {
 
@@ -41,10 +41,10 @@ std::string MakeTempDirectory(const std::string& prefix) {
   // A year of history is some hundred thousand small writes: in memory (/dev/shm) they cost
   // a tenth of what they cost on a disk's file system, which flushes replaced files on close.
   const char* base = std::getenv("TMPDIR");
-  struct stat shm{};
-  const std::string dir = base != nullptr && *base != '\0'                        ? base
+  struct stat shm {};
+  const std::string dir = base != nullptr && *base != '\0'                      ? base
                           : stat("/dev/shm", &shm) == 0 && S_ISDIR(shm.st_mode) ? "/dev/shm"
-                                                                                 : "/tmp";
+                                                                                : "/tmp";
   std::string pattern = dir + "/" + prefix + "XXXXXX";
   std::vector<char> buffer(pattern.begin(), pattern.end());
   buffer.push_back('\0');

@@ -1,7 +1,9 @@
-#include "soak/process_stats.h"
-
+// clang-format off
 #include <windows.h>
-#include <psapi.h>
+#include <psapi.h>  // after windows.h, which it needs
+// clang-format on
+
+#include "soak/process_stats.h"
 
 namespace tw {
 namespace {

@@ -32,7 +32,7 @@ TEST(BerlinTimeTest, OffsetFollowsTheEuRule) {
       {Ms(2028, 7, 1, 12, 0), 2},
       {Ms(2028, 10, 29, 0, 59, 59), 2},  // last Sunday of October 2028 is the 29th
       {Ms(2028, 10, 29, 1, 0), 1},
-      {Ms(2027, 3, 28, 1, 0), 2},   // 2027: 28 March and 31 October
+      {Ms(2027, 3, 28, 1, 0), 2},  // 2027: 28 March and 31 October
       {Ms(2027, 10, 31, 0, 30), 2},
       {Ms(2027, 10, 31, 1, 30), 1},
       {Ms(2029, 2, 28, 23, 0), 1},

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 
@@ -76,8 +77,20 @@ class SoakControl : public ServiceControl {
   bool terminated_ = false;
 };
 
-enum class Fault { kStop, kStart, kSilent, kAnswering, kLock, kUnlock, kRelayDown, kRelayUp,
-                   kHeat, kCool, kStep, kEnd };
+enum class Fault {
+  kStop,
+  kStart,
+  kSilent,
+  kAnswering,
+  kLock,
+  kUnlock,
+  kRelayDown,
+  kRelayUp,
+  kHeat,
+  kCool,
+  kStep,
+  kEnd
+};
 
 struct Planned {
   int64_t local_ms;  // on the wall clock as it reads then
@@ -395,7 +408,8 @@ SoakResult Year::Run() {
       "  <TempSleep>300</TempSleep>\r\n  <VoltageSleep>30</VoltageSleep>\r\n"
       "  <AlarmTemp>35</AlarmTemp>\r\n  <EmailToAddr>ops@example.org</EmailToAddr>\r\n"
       "  <EmailCCAddr>facilities@example.org</EmailCCAddr>\r\n  <SMTPRelay>" +
-      kRelayAddress + "</SMTPRelay>\r\n  <EmailFromAddr>ups@example.org</EmailFromAddr>\r\n"
+      kRelayAddress +
+      "</SMTPRelay>\r\n  <EmailFromAddr>ups@example.org</EmailFromAddr>\r\n"
       "  <SyslogCollector>10.0.0.30</SyslogCollector>\r\n</XML>\r\n";
   disk_->WriteFile(directory_ + "/TEMPWARDEN.XML", config, false);
   Plan();
@@ -495,14 +509,13 @@ void Year::CheckMails(SoakResult* r) {
   }
   if (cleared.size() != 1) {
     problems += "; " + std::to_string(cleared.size()) + " cleared mails delivered, 1 expected";
-  } else if (heat_off_ >= 0 &&
-             (cleared[0] < heat_off_ || cleared[0] > heat_off_ + 2 * kHour)) {
+  } else if (heat_off_ >= 0 && (cleared[0] < heat_off_ || cleared[0] > heat_off_ + 2 * kHour)) {
     problems += "; the cleared mail went out at " + LocalText(cleared[0]) +
                 ", not within two hours after the heat ended at " + LocalText(heat_off_);
   }
   if (problems.empty()) {
-    alarm.detail = "alarm delivered at " + LocalText(alarms[0]) + ", cleared at " +
-                   LocalText(cleared[0]);
+    alarm.detail =
+        "alarm delivered at " + LocalText(alarms[0]) + ", cleared at " + LocalText(cleared[0]);
   } else {
     alarm.passed = false;
     alarm.detail = problems.substr(2);
@@ -528,8 +541,9 @@ SoakResult RunSoak(const SoakOptions& options,
       (std::filesystem::current_path(directory, ignored), ignored)) {
     SoakResult failed;
     failed.directory = directory;
-    failed.checks.push_back({"a directory for the files", false,
-                             directory.empty() ? "cannot create one" : directory + " is no directory"});
+    failed.checks.push_back(
+        {"a directory for the files", false,
+         directory.empty() ? "cannot create one" : directory + " is no directory"});
     return failed;
   }
   SoakResult result = Year(options, directory, progress).Run();

@@ -27,8 +27,8 @@ struct SoakOptions {
 };
 
 struct SoakFigures {
-  double run_seconds = 0;   // real time of the simulation
-  double cpu_seconds = 0;   // CPU time of the simulation
+  double run_seconds = 0;  // real time of the simulation
+  double cpu_seconds = 0;  // CPU time of the simulation
   uint64_t peak_memory_kb = 0;
   uint64_t early_peak_memory_kb = 0;  // after the first tenth of the run
   int64_t open_handles = -1;
@@ -36,10 +36,10 @@ struct SoakFigures {
   uint64_t daily_rows = 0;
   uint64_t annual_rows = 0;
   uint64_t snmp_queries = 0;
-  uint64_t datagrams = 0;  // syslog and phone-home datagrams sent
-  uint64_t mails = 0;      // mails the relay accepted
-  uint64_t sessions = 0;   // service runs (start to stop)
-  uint64_t refused_writes = 0;  // writes refused while the history file was locked
+  uint64_t datagrams = 0;                  // syslog and phone-home datagrams sent
+  uint64_t mails = 0;                      // mails the relay accepted
+  uint64_t sessions = 0;                   // service runs (start to stop)
+  uint64_t refused_writes = 0;             // writes refused while the history file was locked
   std::vector<std::string> mail_subjects;  // "subject xN"
 };
 
