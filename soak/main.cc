@@ -72,6 +72,8 @@ int main(int argc, char** argv) {
   std::printf("Figures:\n");
   std::printf("  run time        %.1f s\n", f.run_seconds);
   std::printf("  CPU             %.1f s\n", f.cpu_seconds);
+  std::printf("  CPU per tenth   %.1f s the first, %.1f s the last\n", f.first_tenth_cpu_seconds,
+              f.last_tenth_cpu_seconds);
   std::printf("  peak memory     %llu kB (%llu kB after the first tenth)\n",
               static_cast<unsigned long long>(f.peak_memory_kb),
               static_cast<unsigned long long>(f.early_peak_memory_kb));

@@ -115,6 +115,8 @@ class Year {
   void Harvest();
   void Analyse(SoakResult* result);
   void CheckMails(SoakResult* result);
+  void Snapshot();
+  CheckResult CheckSnapshots();
 
   SoakOptions options_;
   std::string directory_;
@@ -160,7 +162,16 @@ class Year {
   int64_t longest_voltage_gap_ = 0;
   int64_t longest_gap_at_ = 0;
   std::vector<std::string> long_gaps_;
+  // History files as they were at each stop and clock step: rows are only ever added.
+  struct Kept {
+    std::string name;
+    std::string text;
+    int64_t local_ms;
+  };
+  std::vector<Kept> snapshots_;
   SoakFigures figures_;
+  double cpu_start_ = 0;
+  double cpu_at_nine_tenths_ = 0;
 };
 
 Year::Year(const SoakOptions& options, std::string directory,
@@ -245,7 +256,9 @@ void Year::Plan() {
     const ProcessStats s = ReadProcessStats();
     figures_.early_peak_memory_kb = s.peak_memory_kb;
     figures_.early_open_handles = s.open_handles;
+    figures_.first_tenth_cpu_seconds = s.cpu_seconds - cpu_start_;
   });
+  clock_.At(end_mono_ / 10 * 9, [this] { cpu_at_nine_tenths_ = ReadProcessStats().cpu_seconds; });
   for (int d = 30; d < n; d += 30) {
     clock_.At(static_cast<uint64_t>(d) * kMsPerDay, [this, d] {
       if (!progress_) return;
@@ -261,6 +274,7 @@ void Year::Apply(const Planned& p) {
   switch (p.fault) {
     case Fault::kStop:
     case Fault::kEnd:
+      Snapshot();
       control_.RequestStop();
       in_session_ = false;
       ended_ = p.fault == Fault::kEnd;
@@ -294,6 +308,7 @@ void Year::Apply(const Planned& p) {
       heat_off_ = clock_.LocalMs();
       break;
     case Fault::kStep:
+      Snapshot();
       clock_.StepWall(p.step_ms);
       break;
     case Fault::kStart:
@@ -416,7 +431,7 @@ SoakResult Year::Run() {
   for (const Planned& p : plan_) result.timeline.push_back(LocalText(p.local_ms) + " " + p.what);
 
   const auto wall_start = std::chrono::steady_clock::now();
-  const double cpu_start = ReadProcessStats().cpu_seconds;
+  cpu_start_ = ReadProcessStats().cpu_seconds;
   for (size_t i = 0; i < session_starts_.size() && !ended_; ++i) {
     clock_.AdvanceTo(session_starts_[i]);
     if (ended_) break;
@@ -426,7 +441,8 @@ SoakResult Year::Run() {
   const ProcessStats stats = ReadProcessStats();
   figures_.run_seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
-  figures_.cpu_seconds = stats.cpu_seconds - cpu_start;
+  figures_.cpu_seconds = stats.cpu_seconds - cpu_start_;
+  figures_.last_tenth_cpu_seconds = stats.cpu_seconds - cpu_at_nine_tenths_;
   figures_.peak_memory_kb = stats.peak_memory_kb;
   figures_.open_handles = stats.open_handles;
   figures_.refused_writes = files_->refused_writes();
@@ -460,6 +476,7 @@ void Year::Analyse(SoakResult* r) {
   r->checks.push_back(CheckNoLostSamples(daily, takeable));
   r->checks.push_back(CheckNoZeroReadings(daily));
   r->checks.push_back(CheckAnnualRows(*disk_, daily));
+  r->checks.push_back(CheckSnapshots());
   figures_.annual_rows = 0;
   for (const std::string& name : disk_->FindFiles("APCUPSTempLog_????.csv")) {
     std::string text, error;
@@ -484,6 +501,39 @@ void Year::Analyse(SoakResult* r) {
   r->checks.push_back(stops);
   CheckMails(r);
   r->checks.push_back(memory);
+}
+
+void Year::Snapshot() {
+  const int64_t now = clock_.LocalMs();
+  const std::string stamp = DateStamp(now);
+  for (const std::string& part : {stamp, DateStamp(now - kMsPerDay), stamp.substr(0, 4)}) {
+    const std::string name = "APCUPSTempLog_" + part + ".csv";
+    std::string text, error;
+    if (disk_->ReadFile(directory_ + "/" + name, &text, &error)) {
+      snapshots_.push_back({name, text, now});
+    }
+  }
+}
+
+CheckResult Year::CheckSnapshots() {
+  CheckResult r{"history rows are never taken back", true, ""};
+  std::vector<std::string> lost;
+  for (const Kept& k : snapshots_) {
+    std::string text, error;
+    disk_->ReadFile(directory_ + "/" + k.name, &text, &error);
+    if (text.compare(0, k.text.size(), k.text) != 0) {
+      lost.push_back(k.name + " as of " + LocalText(k.local_ms));
+    }
+  }
+  r.detail = std::to_string(snapshots_.size()) +
+             " daily and annual files seen at stops and clock steps, all still there as seen";
+  if (!lost.empty()) {
+    r.passed = false;
+    r.detail = std::to_string(lost.size()) + " files lost rows they held earlier:";
+    for (const std::string& l : lost) r.detail += " " + l + ";";
+    r.detail.pop_back();
+  }
+  return r;
 }
 
 void Year::CheckMails(SoakResult* r) {

@@ -29,6 +29,10 @@ struct SoakOptions {
 struct SoakFigures {
   double run_seconds = 0;  // real time of the simulation
   double cpu_seconds = 0;  // CPU time of the simulation
+  // CPU time of the first and of the last tenth of the run: the cost of a day stays flat
+  // unless something grows with the files the service leaves.
+  double first_tenth_cpu_seconds = 0;
+  double last_tenth_cpu_seconds = 0;
   uint64_t peak_memory_kb = 0;
   uint64_t early_peak_memory_kb = 0;  // after the first tenth of the run
   int64_t open_handles = -1;
