@@ -347,7 +347,9 @@ CheckResult CheckExceptionReports(FileSystem& files, int64_t last_day, int purge
     std::string function, message;
     for (const std::string& line : Lines(Read(files, name))) {
       if (line.rfind("<Function>", 0) == 0) function = line.substr(10, line.find(':') - 10);
-      if (line.rfind("<e.Message>", 0) == 0) message = line.substr(11, line.size() - 23);
+      if (line.rfind("<e.Message>", 0) == 0) {
+        message = line.substr(11, line.find("</e.Message>") - 11);  // first line only
+      }
     }
     by_kind[function + " " + message].push_back({at_ms, name});
   }

@@ -82,6 +82,8 @@ enum class Fault {
   kStart,
   kSilent,
   kAnswering,
+  kNetworkDown,
+  kNetworkUp,
   kLock,
   kUnlock,
   kRelayDown,
@@ -143,6 +145,7 @@ class Year {
   bool ended_ = false;
   bool in_session_ = false;
   bool silent_ = false;
+  bool network_down_ = false;
   bool heat_ = false;
   int64_t heat_on_ = -1, heat_off_ = -1, relay_up_ = -1;  // local ms
 
@@ -231,6 +234,8 @@ void Year::Plan() {
     p.push_back({at(0.60, kMsPerDay + hm(6, 0, 0)), Fault::kRelayUp, 0, "relay back"});
     p.push_back({at(0.60, kMsPerDay + hm(12, 0, 0)), Fault::kCool, 0, "UPS room cools down"});
     p.push_back({at(0.75, hm(9, 3, 40)), Fault::kStep, kMsPerDay, "clock stepped forward a day"});
+    p.push_back({at(0.85, hm(16, 40, 0)), Fault::kNetworkDown, 0, "network unreachable"});
+    p.push_back({at(0.85, hm(17, 40, 0)), Fault::kNetworkUp, 0, "network back"});
   }
   p.push_back({day0 + n * kMsPerDay + start_local_ % kMsPerDay + 30 * kMinute, Fault::kEnd, 0,
                "end of the run"});
@@ -286,6 +291,18 @@ void Year::Apply(const Planned& p) {
       silent_ = false;
       Reconsider(kSilenceMargin);
       return;
+    case Fault::kNetworkDown:
+      // A cable pulled: every datagram fails at once (WSAENETUNREACH), which the query
+      // reports as a failure, not as a silence.
+      network_down_ = true;
+      network_.send_error = 10051;
+      break;
+    case Fault::kNetworkUp:
+      network_down_ = false;
+      network_.send_error = 0;
+      voltage_queried_ = false;  // the queries that failed to go out were no stall
+      Reconsider(kSilenceMargin);
+      return;
     case Fault::kLock:
       files_->Lock("APCUPSTempLog_" + DateStamp(clock_.LocalMs()) + ".csv");
       break;
@@ -318,7 +335,7 @@ void Year::Apply(const Planned& p) {
 }
 
 void Year::Reconsider(int64_t margin) {
-  const bool good = in_session_ && !silent_;
+  const bool good = in_session_ && !silent_ && !network_down_;
   if (good && open_since_ < 0) open_since_ = clock_.LocalMs() + margin;
   if (!good && open_since_ >= 0) {
     segments_.push_back({open_since_, clock_.LocalMs()});

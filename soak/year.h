@@ -1,11 +1,11 @@
 // The simulated year: the real service (start handler and monitoring cycle, with its alerts,
 // history files, chart pages and activity log) runs on the soak clock against the simulated
 // UPS's agent and a scripted SMTP relay on the fake network, writing real files in a
-// directory of its own, while a scenario injects the faults of a long unattended run:
-// the agent silent for an hour, the relay down for a day during an alarm, a history file
-// locked for an hour, restarts (one in the first minutes of a day), summer-time changes,
-// clock steps back and forward, 29 February and the new year. Afterwards it checks the files,
-// the mails and the process's own figures.
+// directory of its own, while a scenario injects the faults of a long unattended run: the
+// agent silent for an hour, the network unreachable for an hour, the relay down for a day
+// during an alarm, a history file locked for an hour, restarts (one in the first minutes of a
+// day), summer-time changes, clock steps back and forward, 29 February and the new year.
+// Afterwards it checks the files, the mails and the process's own figures.
 #ifndef TEMPWARDEN_SOAK_YEAR_H_
 #define TEMPWARDEN_SOAK_YEAR_H_
 
