@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/crypto.h"
 #include "platform/env.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
@@ -27,7 +28,8 @@ class SystemEnv {
         network_(NewSystemNetwork()),
         speaker_(NewSystemSpeaker()),
         console_(NewSystemConsole()),
-        registry_(NewSystemRegistry()) {}
+        registry_(NewSystemRegistry()),
+        crypto_(NewSystemCrypto()) {}
 
   Env env() const {
     Env e;
@@ -39,6 +41,7 @@ class SystemEnv {
     e.speaker = speaker_.get();
     e.console = console_.get();
     e.registry = registry_.get();
+    e.crypto = crypto_.get();
     return e;
   }
 
@@ -51,6 +54,7 @@ class SystemEnv {
   std::unique_ptr<Speaker> speaker_;
   std::unique_ptr<Console> console_;
   std::unique_ptr<Registry> registry_;
+  std::unique_ptr<Crypto> crypto_;
 };
 
 }  // namespace tw
