@@ -378,6 +378,7 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
   }
   AgentExchange exchange(ctx, rec.Host);
   sent_host_ = exchange.ipv4();
+  const int32_t synchronised_before = synchronisations_;
   for (int round = 0; round < kMaxRounds; ++round) {
     Outgoing out;
     BuildRequest(ctx, rec, !engine_known_, &out);
@@ -391,6 +392,17 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
       std::string payload;
       const AgentExchange::Got got = exchange.Receive(&payload);
       if (got != AgentExchange::Got::kDatagram) {
+        // An agent that cannot decrypt an AES request sends no report (CFB decrypts anything,
+        // to garbage that it then drops). When it has just authenticated us (the
+        // synchronisation's report) but the encrypted request goes unanswered, the privacy
+        // password is what is wrong.
+        if (got == AgentExchange::Got::kTimeout && level_ == tSecurityLevel::kAuthPriv &&
+            !out.discovery && synchronisations_ > synchronised_before) {
+          throw Fault("ESNMPError", "the agent at " + sent_host_ +
+                                        " authenticated user \"" + user_ +
+                                        "\" but did not answer the encrypted request: wrong "
+                                        "SNMPPrivPassword (no answer)");
+        }
         result.Outcome = got == AgentExchange::Got::kReset ? tSNMPOutcome::kConnectionReset
                                                            : tSNMPOutcome::kNoAnswer;
         result.Ignored = exchange.ignored();

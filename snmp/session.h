@@ -85,7 +85,9 @@ class SnmpSession {
   // (digest compared in constant time) inside the time window counts; anything else is passed
   // over until the wait ends. A report that says what is wrong throws Fault ("ESNMPError")
   // naming it: unknown user, wrong digest, decryption error, unsupported security level,
-  // unknown context; socket failures throw as in SNMPQuery.
+  // unknown context; so does an authPriv request left unanswered right after the agent
+  // authenticated us in the same query (agents drop what they cannot decrypt: a wrong privacy
+  // password). Socket failures throw as in SNMPQuery.
   tSNMPResult Query(Context& ctx, const tSNMPRec& rec);
 
   // The engine now (its time advanced to the clock's tick count `tick`).
