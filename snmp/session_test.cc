@@ -300,6 +300,23 @@ TEST_F(SessionTest, RefusalsAreClearFailures) {
   }
 }
 
+// An agent that drops what it cannot decrypt: right after it authenticated us in the same
+// query, silence means the privacy password; later silence is just no answer.
+TEST_F(SessionTest, SilenceAfterAuthenticationMeansTheWrongPrivPassword) {
+  agent_.drop_undecryptable = true;
+  Configure(V3("shapriv", "SHA", "sha password", "wrong password"));
+  EXPECT_EQ(Send(), "");
+  EXPECT_NE(Written().find("[Message=the agent at 10.0.0.9 authenticated user 'shapriv' but did "
+                           "not answer the encrypted request: wrong SNMPPrivPassword (no "
+                           "answer)]"),
+            std::string::npos)
+      << Written();
+  env_.files.writes.clear();
+  const tSNMPResult r = Query();
+  EXPECT_EQ(r.Outcome, tSNMPOutcome::kNoAnswer);
+  EXPECT_EQ(Written(), "");
+}
+
 // Settings that cannot work are refused at start, by name, and the queries then send nothing.
 TEST_F(SessionTest, SettingsRefusedAtStart) {
   const struct {

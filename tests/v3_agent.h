@@ -53,6 +53,8 @@ class V3Agent {
   std::string context;  // the one context it knows
   // Misbehaviour: a forged answer (digest of another key) before each real one.
   bool forge_first = false;
+  // What agents do with AES: drop a request that decrypts to garbage, without a report.
+  bool drop_undecryptable = false;
   // Records.
   std::vector<std::string> reports;  // the OIDs of the reports sent, in order
   int answers = 0;
@@ -88,7 +90,10 @@ class V3Agent {
       Cfb128Decrypt(*aes, AesIv(m.Usm.Boots, m.Usm.Time, m.Usm.PrivParams), m.Data, &plain);
     }
     tScopedPdu scoped;
-    if (!DecodeScopedPdu(plain, &scoped)) return {Report(m, kUsmStatsDecryptionErrors, nullptr)};
+    if (!DecodeScopedPdu(plain, &scoped)) {
+      if (drop_undecryptable) return {};
+      return {Report(m, kUsmStatsDecryptionErrors, nullptr)};
+    }
     if (scoped.ContextName != context) return {Report(m, kSnmpUnknownContexts, nullptr)};
     std::vector<tSNMPVarBind> bindings;
     for (const tSNMPBinding& b : scoped.Pdu.Bindings) {
