@@ -3,8 +3,8 @@
 // Only the raw AES block function (ECB) is taken from BCrypt: its CFB mode is CFB8 under Wine,
 // and Wine does not implement the block-length property, so the protocol builds its own
 // CFB128 on top of the block function.
-#include <windows.h>
 #include <bcrypt.h>
+#include <windows.h>
 
 #include "platform/crypto.h"
 
@@ -37,14 +37,13 @@ bool Digest(HashKind kind, const std::string* key, const std::string& data, std:
   // An empty HMAC key still needs a valid pointer.
   UCHAR empty = 0;
   PUCHAR key_octets =
-      key == nullptr ? nullptr
-                     : (key->empty() ? &empty
-                                     : reinterpret_cast<PUCHAR>(const_cast<char*>(key->data())));
+      key == nullptr
+          ? nullptr
+          : (key->empty() ? &empty : reinterpret_cast<PUCHAR>(const_cast<char*>(key->data())));
   const ULONG key_size = key == nullptr ? 0 : static_cast<ULONG>(key->size());
   if (Ok(BCryptCreateHash(alg, &hash, nullptr, 0, key_octets, key_size, 0))) {
     std::string digest(DigestSize(kind), '\0');
-    PUCHAR input = data.empty() ? &empty
-                                : reinterpret_cast<PUCHAR>(const_cast<char*>(data.data()));
+    PUCHAR input = data.empty() ? &empty : reinterpret_cast<PUCHAR>(const_cast<char*>(data.data()));
     if (Ok(BCryptHashData(hash, input, static_cast<ULONG>(data.size()), 0)) &&
         Ok(BCryptFinishHash(hash, reinterpret_cast<PUCHAR>(&digest[0]),
                             static_cast<ULONG>(digest.size()), 0))) {

@@ -212,8 +212,7 @@ void SnmpSession::AdoptTime(Context& ctx, const tUsmParams& usm) {
   ++synchronisations_;
 }
 
-bool SnmpSession::BuildRequest(Context& ctx, const tSNMPRec& rec, bool discovery,
-                               Outgoing* out) {
+bool SnmpSession::BuildRequest(Context& ctx, const tSNMPRec& rec, bool discovery, Outgoing* out) {
   out->discovery = discovery;
   out->msg_id = RandomId(ctx);
   tV3Message message;
@@ -249,8 +248,7 @@ bool SnmpSession::BuildRequest(Context& ctx, const tSNMPRec& rec, bool discovery
   if (level_ == tSecurityLevel::kAuthPriv) {
     message.Flags |= kMsgFlagPriv;
     usm.PrivParams = NextSalt(ctx);
-    if (!Cfb128Encrypt(*aes_, AesIv(usm.Boots, usm.Time, usm.PrivParams), scoped,
-                       &message.Data)) {
+    if (!Cfb128Encrypt(*aes_, AesIv(usm.Boots, usm.Time, usm.PrivParams), scoped, &message.Data)) {
       throw Fault("ESNMPError", "the platform's cryptography failed to encrypt the request");
     }
   } else {
@@ -299,7 +297,8 @@ SnmpSession::Verdict SnmpSession::Judge(Context& ctx, const std::string& datagra
   }
   std::string plain = message.Data;
   if (priv_flag) {
-    if (!authentic || level_ != tSecurityLevel::kAuthPriv || message.Usm.PrivParams.size() != kSaltSize ||
+    if (!authentic || level_ != tSecurityLevel::kAuthPriv ||
+        message.Usm.PrivParams.size() != kSaltSize ||
         !Cfb128Decrypt(*aes_, AesIv(message.Usm.Boots, message.Usm.Time, message.Usm.PrivParams),
                        message.Data, &plain)) {
       return Verdict::kIgnore;
@@ -398,8 +397,8 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
         // password is what is wrong.
         if (got == AgentExchange::Got::kTimeout && level_ == tSecurityLevel::kAuthPriv &&
             !out.discovery && synchronisations_ > synchronised_before) {
-          throw Fault("ESNMPError", "the agent at " + sent_host_ +
-                                        " authenticated user \"" + user_ +
+          throw Fault("ESNMPError", "the agent at " + sent_host_ + " authenticated user \"" +
+                                        user_ +
                                         "\" but did not answer the encrypted request: wrong "
                                         "SNMPPrivPassword (no answer)");
         }

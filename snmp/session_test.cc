@@ -32,9 +32,7 @@ class CountingCrypto : public Crypto {
   std::unique_ptr<AesBlockCipher> NewAes128(const std::string& key) override {
     return real_.NewAes128(key);
   }
-  bool RandomBytes(size_t size, std::string* out) override {
-    return real_.RandomBytes(size, out);
-  }
+  bool RandomBytes(size_t size, std::string* out) override { return real_.RandomBytes(size, out); }
   int stretches = 0;
   int localizations = 0;
 
@@ -52,7 +50,7 @@ class SessionTest : public ::testing::Test {
     agent_.AddUser("shapriv", tAuthProtocol::kSha1, "sha password", "aes password");
     agent_.AddUser("sha256priv", tAuthProtocol::kSha256, "sha256 password", "aes256 password");
     env_.network.responder = [this](const FakeNetwork::Datagram& request,
-                                     FakeNetwork::Answer* answer) {
+                                    FakeNetwork::Answer* answer) {
       if (env_.network.sent.size() == answered_) return false;  // nothing new: silence
       answered_ = env_.network.sent.size();
       std::vector<std::string> replies = agent_.Answer(request.payload);
@@ -97,8 +95,7 @@ std::string InLog(std::string text) {
   return text;
 }
 
-tSNMPSettings V3(const char* user, const char* auth_protocol, const char* auth,
-                 const char* priv) {
+tSNMPSettings V3(const char* user, const char* auth_protocol, const char* auth, const char* priv) {
   return {"3", user, auth_protocol, auth, "", priv, ""};
 }
 
@@ -114,8 +111,8 @@ TEST_F(SessionTest, EachSecurityLevelReadsTheObject) {
       {V3("plain", "", "", ""), tSecurityLevel::kNoAuthNoPriv, 2, 0},
       {V3("md5auth", "MD5", "md5 password", ""), tSecurityLevel::kAuthNoPriv, 3, 1},
       {V3("shapriv", "SHA", "sha password", "aes password"), tSecurityLevel::kAuthPriv, 3, 1},
-      {V3("sha256priv", "sha256", "sha256 password", "aes256 password"),
-       tSecurityLevel::kAuthPriv, 3, 1},
+      {V3("sha256priv", "sha256", "sha256 password", "aes256 password"), tSecurityLevel::kAuthPriv,
+       3, 1},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.settings.User);
@@ -287,9 +284,9 @@ TEST_F(SessionTest, RefusalsAreClearFailures) {
     EXPECT_EQ(Send(), "");
     const std::string written = Written();
     // The activity log's summary (its CSV field has ' for ") and the exception report.
-    EXPECT_NE(written.find("[Function=SNMPSend][ClassName=ESNMPError][Message=" +
-                           InLog(c.message) + "]"),
-              std::string::npos)
+    EXPECT_NE(
+        written.find("[Function=SNMPSend][ClassName=ESNMPError][Message=" + InLog(c.message) + "]"),
+        std::string::npos)
         << written;
     EXPECT_NE(written.find("<e.Message>" + std::string(c.message) + "</e.Message>"),
               std::string::npos)
@@ -385,8 +382,8 @@ TEST_F(SessionTest, Version2c) {
   for (const auto& c : cases) {
     env_.network.sent.clear();
     std::string answer;
-    ASSERT_TRUE(EncodeGetResponse("public", 0, 0, 0, {{kOidUpsTemperature, c.tag, c.content}},
-                                  &answer));
+    ASSERT_TRUE(
+        EncodeGetResponse("public", 0, 0, 0, {{kOidUpsTemperature, c.tag, c.content}}, &answer));
     answer[4] = 1;  // version 2c
     env_.network.answers.push_back({answer, kHost, kSnmpPort, 0});
     tSNMPRec rec{kOidUpsTemperature, "public", kHost, &session_};

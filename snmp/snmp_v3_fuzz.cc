@@ -32,6 +32,7 @@ void Query(Rig& rig, tw::SnmpSession& session, const std::string& input) {
   rig.env.network.answers.clear();
   rig.env.network.sent.clear();
   rig.env.network.receive_timeouts.clear();
+  rig.agent.reports.clear();
   size_t answered = 0;
   rig.env.network.responder = [&](const tw::FakeNetwork::Datagram& request,
                                   tw::FakeNetwork::Answer* answer) {

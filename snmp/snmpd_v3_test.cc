@@ -74,8 +74,7 @@ class SnmpdV3Test : public ::testing::Test {
   FakeEnv env_;
 };
 
-tSNMPSettings V3(const char* user, const char* auth_protocol, const char* auth,
-                 const char* priv) {
+tSNMPSettings V3(const char* user, const char* auth_protocol, const char* auth, const char* priv) {
   return {"3", user, auth_protocol, auth, "", priv, ""};
 }
 

@@ -92,7 +92,8 @@ std::string AesIv(int32_t boots, int32_t time, const std::string& salt) {
   std::string iv;
   for (const int32_t v : {boots, time}) {
     const auto u = static_cast<uint32_t>(v);
-    for (int shift = 24; shift >= 0; shift -= 8) iv.push_back(static_cast<char>((u >> shift) & 0xFF));
+    for (int shift = 24; shift >= 0; shift -= 8)
+      iv.push_back(static_cast<char>((u >> shift) & 0xFF));
   }
   return iv + salt;
 }

@@ -29,8 +29,7 @@ std::string EncodeV3Message(const tV3Message& message, size_t* auth_offset) {
   const tUsmParams& usm = message.Usm;
   const std::string before_auth =
       Octets(usm.EngineID) + Integer(usm.Boots) + Integer(usm.Time) + Octets(usm.User);
-  const std::string usm_content =
-      before_auth + Octets(usm.AuthParams) + Octets(usm.PrivParams);
+  const std::string usm_content = before_auth + Octets(usm.AuthParams) + Octets(usm.PrivParams);
   const std::string usm_sequence = BerTlv(kBerSequence, usm_content);
   const std::string header_data =
       BerTlv(kBerSequence, Integer(message.MsgID) + Integer(message.MaxSize) +
@@ -95,8 +94,8 @@ bool DecodeV3Message(const uint8_t* data, size_t size, tV3Message* message, size
   } else {
     if (scoped.tag != kBerSequence) return false;
     // Kept as a whole encoding, as DecodeScopedPdu expects (and as EncodeV3Message takes it).
-    message->Data = BerTlv(kBerSequence, std::string(reinterpret_cast<const char*>(scoped.content),
-                                                      scoped.length));
+    message->Data = BerTlv(
+        kBerSequence, std::string(reinterpret_cast<const char*>(scoped.content), scoped.length));
   }
   return true;
 }
@@ -112,8 +111,7 @@ bool DecodeScopedPdu(const std::string& data, tScopedPdu* scoped) {
   BerItem sequence;
   if (!top.Next(&sequence) || sequence.tag != kBerSequence || sequence.cut) return false;
   BerReader fields(sequence.content, sequence.length);
-  if (!ReadOctets(fields, &scoped->ContextEngineID) ||
-      !ReadOctets(fields, &scoped->ContextName)) {
+  if (!ReadOctets(fields, &scoped->ContextEngineID) || !ReadOctets(fields, &scoped->ContextName)) {
     return false;
   }
   return DecodePduItem(fields, &scoped->Pdu);

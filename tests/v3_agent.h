@@ -28,7 +28,8 @@ class V3Agent {
     std::string priv_key;  // localized
   };
 
-  V3Agent(Crypto& crypto, std::string engine_id) : crypto_(&crypto), engine_id_(std::move(engine_id)) {}
+  V3Agent(Crypto& crypto, std::string engine_id)
+      : crypto_(&crypto), engine_id_(std::move(engine_id)) {}
 
   void AddUser(const std::string& name, tAuthProtocol auth, const std::string& auth_password,
                const std::string& priv_password) {
