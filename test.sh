@@ -14,6 +14,7 @@ PACKAGES=(
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
   libssl-dev openssl  # mail: TLS of the SMTP client (OpenSSL), the tests' certificates
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
+  libssl-dev  # SNMP version 3: OpenSSL's libcrypto for the digests, HMACs and AES
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)
   faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh

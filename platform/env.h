@@ -14,6 +14,7 @@ class Tls;       // platform/tls.h
 class Speaker;   // platform/speaker.h
 class Console;   // platform/console.h
 class Registry;  // platform/registry.h
+class Crypto;    // platform/crypto.h
 
 // The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
 // may stay null only where the code that uses it is not reached.
@@ -27,6 +28,7 @@ struct Env {
   Console* console = nullptr;
   Registry* registry = nullptr;
   Tls* tls = nullptr;
+  Crypto* crypto = nullptr;
 };
 
 }  // namespace tw

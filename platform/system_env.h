@@ -7,6 +7,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/crypto.h"
 #include "platform/env.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
@@ -29,7 +30,8 @@ class SystemEnv {
         speaker_(NewSystemSpeaker()),
         console_(NewSystemConsole()),
         registry_(NewSystemRegistry()),
-        tls_(NewSystemTls()) {}
+        tls_(NewSystemTls()),
+        crypto_(NewSystemCrypto()) {}
 
   Env env() const {
     Env e;
@@ -42,6 +44,7 @@ class SystemEnv {
     e.console = console_.get();
     e.registry = registry_.get();
     e.tls = tls_.get();
+    e.crypto = crypto_.get();
     return e;
   }
 
@@ -55,6 +58,7 @@ class SystemEnv {
   std::unique_ptr<Console> console_;
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<Tls> tls_;
+  std::unique_ptr<Crypto> crypto_;
 };
 
 }  // namespace tw

@@ -65,6 +65,10 @@ void MonitoringCycle::StartPhase() {
   }
   ups_.HostName = config_.UPSHost;
   ups_.Community = config_.SNMPCommunity;
+  // Version 3 turns its passwords into keys here, once for the run; settings it cannot use
+  // are reported now, and the queries then send nothing.
+  if (have_config) ConfigureSnmpSession(ctx_, SnmpSettingsOf(config_), &snmp_session_);
+  snmp_.Session = &snmp_session_;
   log_rec_.Trace = 300;
   alarm_sent_at_ = 0;
   log_rec_.Trace = 400;

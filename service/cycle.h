@@ -14,6 +14,7 @@
 #include "toolbelt/config.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/settings.h"
+#include "snmp/session.h"
 #include "snmp/snmp.h"
 #include "ups/apc.h"
 
@@ -39,6 +40,8 @@ class MonitoringCycle {
   int32_t temp_log_point() const { return temp_log_point_; }
   int32_t startup_retry() const { return startup_retry_; }
   int32_t trace() const { return log_rec_.Trace; }
+  // The SNMP version and, for version 3, the engine the queries found (EngineText).
+  const SnmpSession& snmp_session() const { return snmp_session_; }
 
  private:
   void StartPhase();
@@ -77,6 +80,7 @@ class MonitoringCycle {
   tConfigReadSite pass_site_;
   tUPSAttributes ups_;
   tSNMPRec snmp_;
+  SnmpSession snmp_session_;  // snmp_.Session: the engine learnt lives for the run
   tGoogleChart chart_;
   tLogRec log_rec_;  // its Trace is the cycle's trace stage
   tEmail email_;     // fields a mail does not set keep what the previous one left

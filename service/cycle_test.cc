@@ -149,3 +149,40 @@ TEST_F(CycleTest, DebugTraceOfAPassWithoutSample) {
 
 }  // namespace
 }  // namespace tw
+
+namespace tw {
+namespace {
+
+// The SNMP version comes from the settings read at start: 2c polls with version number 1 in
+// its requests; version 3 settings that cannot work are reported at start, by key, and the
+// card is then not polled at all (no silent fall-back to the community in clear).
+TEST_F(CycleTest, SnmpVersionFromTheSettingsReadAtStart) {
+  Config({{"SNMPVersion", "2c"}});
+  Run();
+  ASSERT_FALSE(env_.network.sent.empty());
+  size_t snmp = 0;
+  for (const auto& d : env_.network.sent) {
+    if (d.to_port != 161) continue;
+    ++snmp;
+    EXPECT_EQ(d.payload.substr(2, 3), std::string("\x02\x01\x01", 3));  // version 2c
+  }
+  EXPECT_GT(snmp, 0u);
+
+  FakeEnv fresh;
+  std::swap(env_.files, fresh.files);
+  env_.network.sent.clear();
+  queries.clear();
+  env_.clock.Set(start_);
+  control_.terminated_ = false;
+  Config({{"SNMPVersion", "3"}, {"SNMPUser", "ups"}, {"SNMPAuthPassword", "pw1234"}});
+  Run();
+  EXPECT_TRUE(queries.empty());
+  EXPECT_NE(LogFile().find("[Function=SNMPSettings][ClassName=EConfigError][Message="
+                           "SNMPAuthPassword is shorter than 8 characters]"),
+            std::string::npos)
+      << LogFile();
+  EXPECT_EQ(LogFile().find("pw1234"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tw

@@ -15,62 +15,10 @@ void AppendLength(size_t length, std::string* out) {
   *out += octets;
 }
 
-std::string Tlv(uint8_t tag, const std::string& content) {
-  std::string out(1, static_cast<char>(tag));
-  AppendLength(content.size(), &out);
-  return out + content;
-}
+std::string Tlv(uint8_t tag, const std::string& content) { return BerTlv(tag, content); }
 
-// One item as found: `length` is what the datagram holds of the content, `cut` tells that the
-// item claimed more.
-struct Item {
-  uint8_t tag = 0;
-  const uint8_t* content = nullptr;
-  size_t length = 0;
-  bool cut = false;
-};
-
-// Walks the items of one level, never past `end`.
-class Reader {
- public:
-  Reader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
-
-  // The next item; false at the end and after a header that makes no sense (the reader then
-  // stays at the end).
-  bool Next(Item* item) {
-    const size_t left = static_cast<size_t>(end_ - p_);
-    if (left < 2) return Stop();
-    const uint8_t tag = p_[0];
-    if ((tag & 0x1F) == 0x1F) return Stop();  // multi-octet tags have no place in SNMP
-    size_t header = 2;
-    size_t length = p_[1];
-    if (length >= 0x80) {
-      const size_t octets = length & 0x7F;
-      // 0x80 is the indefinite form, which SNMP does not use; more than four octets could not
-      // describe a datagram anyway.
-      if (octets == 0 || octets > 4 || left < 2 + octets) return Stop();
-      length = 0;
-      for (size_t i = 0; i < octets; ++i) length = (length << 8) | p_[2 + i];
-      header += octets;
-    }
-    const size_t available = left - header;
-    item->tag = tag;
-    item->content = p_ + header;
-    item->cut = length > available;
-    item->length = item->cut ? available : length;
-    p_ = item->cut ? end_ : p_ + header + length;
-    return true;
-  }
-
- private:
-  bool Stop() {
-    p_ = end_;
-    return false;
-  }
-
-  const uint8_t* p_;
-  const uint8_t* end_;
-};
+using Item = BerItem;
+using Reader = BerReader;
 
 // Big-endian content, keeping the low 32 bits; `sign_extend` for INTEGER's two's complement.
 uint32_t Bits32(const uint8_t* content, size_t length, bool sign_extend) {
@@ -79,14 +27,47 @@ uint32_t Bits32(const uint8_t* content, size_t length, bool sign_extend) {
   return value;
 }
 
-bool HeaderInteger(Reader& reader, int32_t* value) {
-  Item item;
+bool HeaderInteger(Reader& reader, int32_t* value) { return BerReadInteger(reader, value); }
+
+}  // namespace
+
+std::string BerTlv(uint8_t tag, const std::string& content) {
+  std::string out(1, static_cast<char>(tag));
+  AppendLength(content.size(), &out);
+  return out + content;
+}
+
+bool BerReader::Next(BerItem* item) {
+  const size_t left = static_cast<size_t>(end_ - p_);
+  if (left < 2) return Stop();
+  const uint8_t tag = p_[0];
+  if ((tag & 0x1F) == 0x1F) return Stop();  // multi-octet tags have no place in SNMP
+  size_t header = 2;
+  size_t length = p_[1];
+  if (length >= 0x80) {
+    const size_t octets = length & 0x7F;
+    // 0x80 is the indefinite form, which SNMP does not use; more than four octets could not
+    // describe a datagram anyway.
+    if (octets == 0 || octets > 4 || left < 2 + octets) return Stop();
+    length = 0;
+    for (size_t i = 0; i < octets; ++i) length = (length << 8) | p_[2 + i];
+    header += octets;
+  }
+  const size_t available = left - header;
+  item->tag = tag;
+  item->content = p_ + header;
+  item->cut = length > available;
+  item->length = item->cut ? available : length;
+  p_ = item->cut ? end_ : p_ + header + length;
+  return true;
+}
+
+bool BerReadInteger(BerReader& reader, int32_t* value) {
+  BerItem item;
   if (!reader.Next(&item) || item.tag != kBerInteger || item.cut) return false;
   *value = static_cast<int32_t>(Bits32(item.content, item.length, true));
   return true;
 }
-
-}  // namespace
 
 bool EncodeObjectId(const std::string& dotted, std::string* content) {
   std::vector<uint32_t> arcs;
@@ -123,15 +104,31 @@ bool EncodeObjectId(const std::string& dotted, std::string* content) {
   return true;
 }
 
-bool EncodeGetRequest(const std::string& community, const std::string& oid, std::string* datagram) {
-  std::string oid_content;
-  if (!EncodeObjectId(oid, &oid_content)) return false;
+bool EncodeGetPdu(int32_t request_id, const std::string& oid, std::string* pdu) {
+  std::string binding;
+  if (!oid.empty()) {
+    std::string oid_content;
+    if (!EncodeObjectId(oid, &oid_content)) return false;
+    const std::string placeholder = Tlv(kBerOctetString, std::string());  // 04 00, not NULL
+    binding = Tlv(kBerSequence, Tlv(kBerObjectId, oid_content) + placeholder);
+  }
   const std::string zero = Tlv(kBerInteger, std::string(1, '\0'));
-  const std::string placeholder = Tlv(kBerOctetString, std::string());  // 04 00, not NULL
-  const std::string binding = Tlv(kBerSequence, Tlv(kBerObjectId, oid_content) + placeholder);
-  const std::string pdu = Tlv(kSnmpGetRequest, zero + zero + zero + Tlv(kBerSequence, binding));
-  *datagram = Tlv(kBerSequence, zero + Tlv(kBerOctetString, community) + pdu);
+  *pdu = Tlv(kSnmpGetRequest, Tlv(kBerInteger, IntegerContent(request_id)) + zero + zero +
+                                  Tlv(kBerSequence, binding));
   return true;
+}
+
+bool EncodeCommunityGetRequest(int32_t version, const std::string& community, int32_t request_id,
+                               const std::string& oid, std::string* datagram) {
+  std::string pdu;
+  if (oid.empty() || !EncodeGetPdu(request_id, oid, &pdu)) return false;
+  *datagram = Tlv(kBerSequence,
+                  Tlv(kBerInteger, IntegerContent(version)) + Tlv(kBerOctetString, community) + pdu);
+  return true;
+}
+
+bool EncodeGetRequest(const std::string& community, const std::string& oid, std::string* datagram) {
+  return EncodeCommunityGetRequest(0, community, 0, oid, datagram);
 }
 
 std::string IntegerContent(int32_t value) {
@@ -240,9 +237,13 @@ bool DecodeSnmpMessage(const uint8_t* data, size_t size, tSNMPMessage* message) 
   Item community;
   if (!body.Next(&community) || community.tag != kBerOctetString || community.cut) return false;
   message->Community.assign(reinterpret_cast<const char*>(community.content), community.length);
+  return DecodePduItem(body, message);
+}
+
+bool DecodePduItem(BerReader& reader, tSNMPMessage* message) {
   Item pdu;
   // Context-specific and constructed: A0 to BF.
-  if (!body.Next(&pdu) || (pdu.tag & 0xE0) != 0xA0) return false;
+  if (!reader.Next(&pdu) || (pdu.tag & 0xE0) != 0xA0) return false;
   message->PDUType = pdu.tag;
   Reader fields(pdu.content, pdu.length);
   if (!HeaderInteger(fields, &message->RequestID) ||

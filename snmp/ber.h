@@ -26,6 +26,46 @@ constexpr uint8_t kSnmpTimeTicks = 0x43;
 constexpr uint8_t kSnmpOpaque = 0x44;
 constexpr uint8_t kSnmpGetRequest = 0xA0;
 constexpr uint8_t kSnmpGetResponse = 0xA2;
+constexpr uint8_t kSnmpReport = 0xA8;
+// Version 2c's exceptions in place of a value; they have no text.
+constexpr uint8_t kSnmpNoSuchObject = 0x80;
+constexpr uint8_t kSnmpNoSuchInstance = 0x81;
+constexpr uint8_t kSnmpEndOfMibView = 0x82;
+
+// One item as found: `length` is what the datagram holds of the content, `cut` tells that the
+// item claimed more.
+struct BerItem {
+  uint8_t tag = 0;
+  const uint8_t* content = nullptr;
+  size_t length = 0;
+  bool cut = false;
+};
+
+// Walks the items of one level, never past the end it was given.
+class BerReader {
+ public:
+  BerReader(const uint8_t* data, size_t size) : p_(data), end_(data + size) {}
+
+  // The next item; false at the end and after a header that makes no sense (the reader then
+  // stays at the end).
+  bool Next(BerItem* item);
+
+ private:
+  bool Stop() {
+    p_ = end_;
+    return false;
+  }
+
+  const uint8_t* p_;
+  const uint8_t* end_;
+};
+
+// The next item as an INTEGER whole (a signed 32-bit number, longer content keeps its low
+// bits); false when it is another item or cut short.
+bool BerReadInteger(BerReader& reader, int32_t* value);
+
+// Tag, length (short form below 128, long form above), content.
+std::string BerTlv(uint8_t tag, const std::string& content);
 
 // One variable binding of an answer, both parts as text (see SnmpValueText).
 struct tSNMPBinding {
@@ -57,6 +97,15 @@ bool EncodeObjectId(const std::string& dotted, std::string* content);
 // identifier.
 bool EncodeGetRequest(const std::string& community, const std::string& oid, std::string* datagram);
 
+// The same with another version number (1 for version 2c) and request-id.
+bool EncodeCommunityGetRequest(int32_t version, const std::string& community, int32_t request_id,
+                               const std::string& oid, std::string* datagram);
+
+// A GetRequest-PDU alone: request-id, error-status 0, error-index 0 and one binding of `oid`
+// with an empty OCTET STRING, or no binding at all when `oid` is empty (the probe that
+// discovers a version 3 engine). False when `oid` is no identifier.
+bool EncodeGetPdu(int32_t request_id, const std::string& oid, std::string* pdu);
+
 // One binding as it goes into an answer: the dotted identifier and the value's tag and
 // content octets (see UnsignedContent, IntegerContent).
 struct tSNMPVarBind {
@@ -85,6 +134,10 @@ bool EncodeGetResponse(const std::string& community, int32_t request_id, int32_t
 // the bindings are then decoded as far as they make sense.
 bool DecodeSnmpMessage(const uint8_t* data, size_t size, tSNMPMessage* message);
 bool DecodeSnmpMessage(const std::string& datagram, tSNMPMessage* message);
+
+// Decodes the PDU that `reader` is at (tags A0 to BF) into the PDU fields and bindings of
+// `message`, as DecodeSnmpMessage does; the version and community are not touched.
+bool DecodePduItem(BerReader& reader, tSNMPMessage* message);
 
 // The text of a value by its type: INTEGER as signed 32-bit decimal; OCTET STRING and Opaque
 // as the octets themselves; OBJECT IDENTIFIER dotted; IpAddress as the octets in decimal joined

@@ -1,16 +1,17 @@
 #include "snmp/snmp.h"
 
-#include "platform/network.h"
+#include "snmp/exchange.h"
+#include "snmp/session.h"
 #include "toolbelt/failure.h"
 
 namespace tw {
-namespace {
 
-[[noreturn]] void ThrowSocketError(const NetError& error) {
-  throw Fault("ESocketError", error.message);
+bool NamesObject(const tSNMPMessage& message, const std::string& oid) {
+  for (const tSNMPBinding& binding : message.Bindings) {
+    if (binding.OID == oid) return true;
+  }
+  return false;
 }
-
-}  // namespace
 
 tSNMPResult AnswerResult(const tSNMPMessage& message, const std::string& oid) {
   tSNMPResult result;
@@ -38,60 +39,66 @@ tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec) {
     result.Outcome = tSNMPOutcome::kNoHost;
     return result;
   }
+  SnmpSession* session = rec.Session;
+  if (session != nullptr && !session->usable()) {
+    result.Outcome = tSNMPOutcome::kNotConfigured;
+    return result;
+  }
+  if (session != nullptr && session->version() == tSNMPVersion::kV3) {
+    return session->Query(ctx, rec);
+  }
+  const int32_t version = session != nullptr && session->version() == tSNMPVersion::kV2c ? 1 : 0;
   std::string request;
-  if (!EncodeGetRequest(rec.Community, rec.OID, &request)) {
+  if (!EncodeCommunityGetRequest(version, rec.Community, 0, rec.OID, &request)) {
     throw Fault("EConvertError", "\"" + rec.OID + "\" is not a valid object identifier");
   }
-  NetError error;
-  std::string ipv4;
-  if (!ctx.env.network->ResolveIPv4(rec.Host, &ipv4, &error)) ThrowSocketError(error);
-  std::unique_ptr<UdpSocket> socket = ctx.env.network->OpenUdp(&error);
-  if (!socket) ThrowSocketError(error);
-  // Connected, so that the stack reports an ICMP port-unreachable on the next receive (as a
-  // connection reset, 10054) on every platform, instead of letting the wait run out.
-  if (!socket->Connect(ipv4, kSnmpPort, &error)) ThrowSocketError(error);
-  if (!socket->SendTo(ipv4, kSnmpPort, request, &error)) {
-    if (error.code != kWsaConnReset) ThrowSocketError(error);
+  AgentExchange exchange(ctx, rec.Host);
+  if (!exchange.Send(request)) {
     result.Outcome = tSNMPOutcome::kConnectionReset;
     return result;
   }
-
-  const uint32_t sent_at = ctx.env.clock->TickCount();
   for (;;) {
-    const uint32_t elapsed = ctx.env.clock->TickCount() - sent_at;  // wraps safely
-    if (elapsed >= kSnmpAnswerWaitMs) break;
-    std::string payload, from;
-    uint16_t from_port = 0;
-    if (!socket->ReceiveFrom(kSnmpAnswerBuffer, kSnmpAnswerWaitMs - elapsed, &payload, &from,
-                             &from_port, &error)) {
-      if (error.code == kWsaTimedOut) break;
-      if (error.code == kWsaConnReset) {
-        result.Outcome = tSNMPOutcome::kConnectionReset;
-        return result;
-      }
-      ThrowSocketError(error);
+    std::string payload;
+    const AgentExchange::Got got = exchange.Receive(&payload);
+    if (got == AgentExchange::Got::kTimeout) break;
+    if (got == AgentExchange::Got::kReset) {
+      result.Outcome = tSNMPOutcome::kConnectionReset;
+      result.Ignored = exchange.ignored();
+      return result;
     }
     // With request-id always 0 nothing else ties an answer to this request, so anything that
-    // does not come from the card's agent as a GetResponse is someone else's datagram.
+    // is not a GetResponse about the object asked for is someone else's datagram (a flood of
+    // answers about another object must not turn every sample into nothing).
     tSNMPMessage message;
-    if (from != ipv4 || from_port != kSnmpPort || !DecodeSnmpMessage(payload, &message) ||
-        message.PDUType != kSnmpGetResponse || message.RequestID != 0) {
-      ++result.Ignored;
+    if (!DecodeSnmpMessage(payload, &message) || message.PDUType != kSnmpGetResponse ||
+        message.RequestID != 0 || !NamesObject(message, rec.OID)) {
+      exchange.Ignore();
       continue;
     }
-    const int32_t ignored = result.Ignored;
     result = AnswerResult(message, rec.OID);
-    result.Ignored = ignored;
+    result.Ignored = exchange.ignored();
     return result;
   }
   result.Outcome = tSNMPOutcome::kNoAnswer;
+  result.Ignored = exchange.ignored();
   return result;
 }
 
 std::string SNMPSend(Context& ctx, tSNMPRec SNMPRec) {
   std::string text;
   const int32_t trace = 0;  // the query has no stages
-  Guarded(ctx, "SNMPSend", trace, [&] { text = SNMPQuery(ctx, SNMPRec).Text; });
+  if (SNMPRec.Session == nullptr || SNMPRec.Session->version() == tSNMPVersion::kV1) {
+    Guarded(ctx, "SNMPSend", trace, [&] { text = SNMPQuery(ctx, SNMPRec).Text; });
+    return text;
+  }
+  // Versions 2c and 3 are newer than the activity log's silence about queries: a refused user
+  // or password must be seen where the administrator looks first.
+  try {
+    text = SNMPQuery(ctx, SNMPRec).Text;
+  } catch (...) {
+    ReportAndLogCurrentException(ctx, "SNMPSend", trace);
+    text.clear();
+  }
   return text;
 }
 

@@ -20,19 +20,27 @@ constexpr size_t kSnmpAnswerBuffer = 8192;
 constexpr char kOidUpsTemperature[] = "1.3.6.1.4.1.318.1.1.1.2.2.2.0";   // degrees Celsius
 constexpr char kOidUpsInputVoltage[] = "1.3.6.1.4.1.318.1.1.1.3.2.1.0";  // volts AC
 
+class SnmpSession;  // snmp/session.h
+
 // One read request.
 struct tSNMPRec {
   std::string OID;        // dotted decimal, no leading dot, instance suffix included
-  std::string Community;  // sent as it is; may be empty
+  std::string Community;  // sent as it is; may be empty (versions 1 and 2c)
   std::string Host;       // host name or dotted IPv4 address of the card
+  // The version and, for version 3, the security and the engine learnt so far; owned by the
+  // caller for as long as it polls. Null: version 1.
+  SnmpSession* Session = nullptr;
 };
 
 // Reads rec.OID from rec.Host and returns its value text (SnmpValueText), or empty text when
 // no usable answer came: no answer within 5000 ms, connection reset (the card's port is
-// closed), a non-zero error-status, no binding for the object, a type without text, or no host
-// at all. Other failures (a name that does not resolve, any other socket error, an OID that is
-// no identifier) are reported as "SNMPSend" at stage 0 and give empty text. Never throws.
-// Blocks for at most the answer wait plus the name look-up.
+// closed), a non-zero error-status, a type without text (version 2c's noSuchObject,
+// noSuchInstance and endOfMibView included), or no host at all. Other failures (a name that
+// does not resolve, any other socket error, an OID that is no identifier) are reported as
+// "SNMPSend" at stage 0 and give empty text; in versions 2c and 3 they, and the reports of a
+// version 3 agent that say what is wrong (unknown user, wrong digest, ...), also go to the
+// activity log. Never throws. Blocks for at most the answer wait plus the name look-up: a
+// version 3 query's discovery and time synchronisation included.
 std::string SNMPSend(Context& ctx, tSNMPRec SNMPRec);
 
 // What a query came to, for callers and tests that need more than the text.
@@ -43,6 +51,7 @@ enum class tSNMPOutcome {
   kNoAnswer,         // nothing acceptable within the wait
   kConnectionReset,  // the card's port is closed (ICMP port unreachable)
   kNoHost,           // an empty host: nothing is sent
+  kNotConfigured,    // the session's settings were refused at start: nothing is sent
 };
 
 struct tSNMPResult {
@@ -55,10 +64,14 @@ struct tSNMPResult {
 // The query behind SNMPSend, without the report: throws Fault for the failures SNMPSend
 // reports. The socket is released on every path.
 //
-// Only a GetResponse from the polled address and port 161 carrying request-id 0 counts as the
-// answer; any other datagram is passed over and the wait goes on until 5000 ms after the send,
-// measured on the clock's tick count.
+// Only a GetResponse from the polled address and port 161 carrying request-id 0 and a binding
+// that names rec.OID counts as the answer; any other datagram is passed over and the wait goes
+// on until 5000 ms after the send, measured on the clock's tick count. Version 3: see
+// SnmpSession::Query.
 tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec);
+
+// Whether `message` has a binding that names `oid`.
+bool NamesObject(const tSNMPMessage& message, const std::string& oid);
 
 // The value text `message` gives for `oid` when it is the answer: empty unless error-status is
 // 0, then the value of the first binding naming `oid`.

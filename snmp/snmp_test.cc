@@ -81,6 +81,7 @@ TEST(SnmpTest, AnswersAndTheirOutcomes) {
     std::vector<FakeNetwork::Answer> answers;
     tSNMPOutcome outcome;
     std::string text;
+    int32_t ignored = 0;  // answers passed over because they are not about the object
   };
   const std::string temp = TemperatureOid();
   const Case cases[] = {
@@ -98,17 +99,26 @@ TEST(SnmpTest, AnswersAndTheirOutcomes) {
        {From(Message("public", Binding(temp, Tlv(0x42, Bytes({0, 0xFF, 0xFF, 0xFF, 0xFF})))))},
        tSNMPOutcome::kValue,
        "-1"},
+      // An answer that does not name the object is not the answer: the wait goes on.
       {"another object only",
        {From(Message("public", Binding(VoltageOid(), Tlv(0x42, Bytes({27})))))},
-       tSNMPOutcome::kNoSuchObject,
-       ""},
+       tSNMPOutcome::kNoAnswer,
+       "",
+       1},
+      {"another object, then the object",
+       {From(Message("public", Binding(VoltageOid(), Tlv(0x42, Bytes({27}))))),
+        From(Message("public", Binding(VoltageOid(), Tlv(0x42, Bytes({28}))), 0, 2)),
+        From(GaugeAnswer("public", 29))},
+       tSNMPOutcome::kValue,
+       "29",
+       2},
       {"the object second",
        {From(Message("public", Binding(VoltageOid(), Tlv(0x42, Bytes({1}))) +
                                    Binding(temp, Tlv(0x42, Bytes({2}))) +
                                    Binding(temp, Tlv(0x42, Bytes({3})))))},
        tSNMPOutcome::kValue,
        "2"},
-      {"no bindings", {From(Message("public", ""))}, tSNMPOutcome::kNoSuchObject, ""},
+      {"no bindings", {From(Message("public", ""))}, tSNMPOutcome::kNoAnswer, "", 1},
       {"value cut short",
        {From(WithoutLastOctet(GaugeAnswer("public", 27)))},
        tSNMPOutcome::kValue,
@@ -125,7 +135,7 @@ TEST(SnmpTest, AnswersAndTheirOutcomes) {
     const tSNMPResult r = SNMPQuery(env.ctx, Temperature());
     EXPECT_EQ(r.Outcome, c.outcome);
     EXPECT_EQ(r.Text, c.text);
-    EXPECT_EQ(r.Ignored, 0);
+    EXPECT_EQ(r.Ignored, c.ignored);
     env.network.answers.assign(c.answers.begin(), c.answers.end());
     EXPECT_EQ(SNMPSend(env.ctx, Temperature()), c.text);
     EXPECT_EQ(env.network.open_sockets, 0);

@@ -4,7 +4,8 @@
 #                     Gauge32 from the files DIR/temperature and DIR/voltage (community
 #                     "public"), through a pass_persist script that reads them at every query;
 #                     a file DIR/temperature.type ("string") changes the temperature's type;
-#                     sets SNMPD_PID
+#                     sets SNMPD_PID; SNMPD_EXTRA_CONF, when set, is added to its configuration
+#                     (e.g. createUser and rouser lines for version 3)
 #   stop_snmpd        stops it by its PID
 # Call it only inside the test's own network namespace.
 
@@ -21,6 +22,7 @@ start_snmpd() {
 agentAddress udp:127.0.0.1:161
 rocommunity public 127.0.0.1
 pass_persist .1.3.6.1.4.1.318.1.1.1 $dir/agent.sh
+${SNMPD_EXTRA_CONF:-}
 CONF
   SNMP_PERSISTENT_DIR="$dir/persist" MIBS= /usr/sbin/snmpd -f -C -c "$dir/snmpd.conf" \
     -I -smux -Lf "$dir/snmpd.log" &

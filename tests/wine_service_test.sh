@@ -598,4 +598,56 @@ XML
   wineserver -k
 }
 installer_test
+
+# ---- SNMP version 3 ------------------------------------------------------------------------
+# The crypto known-answer table through BCrypt (tw_crypto_probe.exe), then the service polls
+# snmpd over version 3 authPriv (SHA/AES). The community is one snmpd does not accept, so
+# only version 3 can read the card; no password may show up in anything the service wrote.
+snmpv3_poll() {
+  local out
+  step "crypto known answers through BCrypt"
+  start_wine_session
+  cp "$TW_WIN_BUILD_DIR/tw_crypto_probe.exe" "$WINEPREFIX/drive_c/tw/"
+  out=$(wout 'C:\tw\tw_crypto_probe.exe') || fail "crypto known answers under Wine:
+$out"
+  [ "$(printf '%s\n' "$out" | tail -1)" = "0 failed" ] || fail "crypto known answers: $out"
+
+  step "the service polls snmpd over SNMPv3 authPriv"
+  stop_snmpd
+  rm -f "$WORK/agent/temperature.type"
+  echo 26 >"$WORK/agent/temperature"
+  SNMPD_EXTRA_CONF=$'createUser upsreader SHA wine-auth-pass AES wine-priv-pass\nrouser upsreader priv' \
+    start_snmpd "$WORK/agent" || fail "snmpd with a version 3 user"
+  mkdir "$WORK/before_v3"
+  find "$SVC_DIR" -type f ! -name tempwarden.exe -exec mv {} "$WORK/before_v3/" \;
+  cat >"$SVC_DIR/TEMPWARDEN.XML" <<XML
+<XML>
+  <UPSHost>127.0.0.1</UPSHost>
+  <SNMPCommunity>not-a-community</SNMPCommunity>
+  <SNMPVersion>3</SNMPVersion>
+  <SNMPUser>upsreader</SNMPUser>
+  <SNMPAuthProtocol>SHA</SNMPAuthProtocol>
+  <SNMPAuthPassword>wine-auth-pass</SNMPAuthPassword>
+  <SNMPPrivProtocol>AES</SNMPPrivProtocol>
+  <SNMPPrivPassword>wine-priv-pass</SNMPPrivPassword>
+  <SysLogTrap>7</SysLogTrap>
+  <PhoneHomeServer></PhoneHomeServer>
+  <TempSleep>2</TempSleep>
+  <VoltageSleep>1</VoltageSleep>
+  <AlarmTemp>90</AlarmTemp>
+</XML>
+XML
+  expect_run 0 "" no "" -- /install /silent
+  start_service
+  check_start_files 26
+  wait_until 10 '[ "$(count_entries 40000)" -ge 2 ]' || fail "no temperature passes over v3"
+  stop_service
+  check_no_reports
+  out=$(grep -rl -e wine-auth-pass -e wine-priv-pass "$SVC_DIR" | grep -v 'TEMPWARDEN\.XML$' || true)
+  [ -z "$out" ] || fail "a password in what the service wrote: $out"
+  uninstall_service
+  wineserver -k
+}
+snmpv3_poll
+# ---- end of SNMP version 3 -----------------------------------------------------------------
 echo "PASS"

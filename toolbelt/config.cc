@@ -92,6 +92,14 @@ const KeyRule kKeys[] = {
     {"SMTPCAFile", 0, 0, &C::SMTPCAFile, nullptr},
     {"SyslogCollector", 0, 0, nullptr, SyslogCollector},
     {"PhoneHomeCollector", 0, 0, nullptr, PhoneHomeCollector},
+    // SNMP version and version 3's security.
+    {"SNMPVersion", 0, 0, &C::SNMPVersion, nullptr},
+    {"SNMPUser", 0, 0, &C::SNMPUser, nullptr},
+    {"SNMPAuthProtocol", 0, 0, &C::SNMPAuthProtocol, nullptr},
+    {"SNMPAuthPassword", 0, 0, &C::SNMPAuthPassword, nullptr},
+    {"SNMPPrivProtocol", 0, 0, &C::SNMPPrivProtocol, nullptr},
+    {"SNMPPrivPassword", 0, 0, &C::SNMPPrivPassword, nullptr},
+    {"SNMPContext", 0, 0, &C::SNMPContext, nullptr},
 };
 
 // Reads one key into its site entry and converts the entry's value, found now or earlier.

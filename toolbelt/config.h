@@ -69,6 +69,15 @@ struct tServiceConfig {
   // default, because an empty host would turn the second send into another broadcast.
   std::string SyslogCollector = kDefaultSyslogCollector;
   std::string PhoneHomeCollector = kDefaultPhoneHomeCollector;  // empty means the default
+  // SNMP version and version 3's user-based security; read at start only, none in the default
+  // file (snmp/session.h checks them).
+  std::string SNMPVersion;  // "1" (empty), "2c" or "3"
+  std::string SNMPUser;
+  std::string SNMPAuthProtocol;  // "SHA" (empty), "SHA256", "MD5"
+  std::string SNMPAuthPassword;  // empty: noAuthNoPriv
+  std::string SNMPPrivProtocol;  // "AES" (empty) or "none"
+  std::string SNMPPrivPassword;  // empty: authNoPriv
+  std::string SNMPContext;
 };
 
 // One read site: per key, the result of its last read (a key not yet read has no entry).

@@ -95,7 +95,27 @@ TEST(ConfigTest, DefaultFileReadBack) {
   EXPECT_EQ(c.SMTPPassword, "");
   EXPECT_EQ(c.SyslogCollector, "127.0.0.1");
   EXPECT_EQ(c.PhoneHomeCollector, "localhost");
-  EXPECT_EQ(site.Params.size(), 22u);  // every key the start reads
+  EXPECT_EQ(c.SNMPVersion, "");  // version 1
+  EXPECT_EQ(c.SNMPAuthPassword, "");
+  EXPECT_EQ(site.Params.size(), 29u);  // every key the start reads
+}
+
+TEST(ConfigTest, SnmpKeysAreReadAtStartAsTheyStand) {
+  FakeEnv env;
+  const tServiceConfig c = StartRead(
+      env, File("  <SNMPVersion>3</SNMPVersion>\r\n  <SNMPUser>ups-reader</SNMPUser>\r\n"
+                "  <SNMPAuthProtocol>SHA256</SNMPAuthProtocol>\r\n"
+                "  <SNMPAuthPassword>auth pass 1</SNMPAuthPassword>\r\n"
+                "  <SNMPPrivProtocol>AES</SNMPPrivProtocol>\r\n"
+                "  <SNMPPrivPassword>priv pass 2</SNMPPrivPassword>\r\n"
+                "  <SNMPContext>ups</SNMPContext>\r\n"));
+  EXPECT_EQ(c.SNMPVersion, "3");
+  EXPECT_EQ(c.SNMPUser, "ups-reader");
+  EXPECT_EQ(c.SNMPAuthProtocol, "SHA256");
+  EXPECT_EQ(c.SNMPAuthPassword, "auth pass 1");
+  EXPECT_EQ(c.SNMPPrivProtocol, "AES");
+  EXPECT_EQ(c.SNMPPrivPassword, "priv pass 2");
+  EXPECT_EQ(c.SNMPContext, "ups");
 }
 
 TEST(ConfigTest, TempSleepFallbacks) {

@@ -2,6 +2,9 @@
 #ifndef TEMPWARDEN_TOOLBELT_FAKE_CONTEXT_H_
 #define TEMPWARDEN_TOOLBELT_FAKE_CONTEXT_H_
 
+#include <memory>
+
+#include "platform/crypto.h"
 #include "platform/fake_env.h"
 #include "platform/fake_network.h"
 #include "platform/fake_speaker.h"
@@ -18,6 +21,7 @@ struct FakeEnv {
   MemFileSystem files;
   FakeNetwork network;
   FakeSpeaker speaker;
+  std::unique_ptr<Crypto> crypto = NewSystemCrypto();  // the real one: it keeps no state
   Context ctx;
 };
 

@@ -1,0 +1,17 @@
+#include "platform/crypto.h"
+
+namespace tw {
+
+size_t DigestSize(HashKind kind) {
+  switch (kind) {
+    case HashKind::kMd5:
+      return 16;
+    case HashKind::kSha1:
+      return 20;
+    case HashKind::kSha256:
+      return 32;
+  }
+  return 0;
+}
+
+}  // namespace tw
