@@ -13,6 +13,7 @@ class Network;
 class Speaker;   // platform/speaker.h
 class Console;   // platform/console.h
 class Registry;  // platform/registry.h
+class SystemLog;  // platform/system_log.h
 
 // The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
 // may stay null only where the code that uses it is not reached.
@@ -25,6 +26,7 @@ struct Env {
   Speaker* speaker = nullptr;
   Console* console = nullptr;
   Registry* registry = nullptr;
+  SystemLog* system_log = nullptr;
 };
 
 }  // namespace tw

@@ -14,6 +14,7 @@
 #include "platform/regional.h"
 #include "platform/registry.h"
 #include "platform/speaker.h"
+#include "platform/system_log.h"
 
 namespace tw {
 
@@ -27,7 +28,8 @@ class SystemEnv {
         network_(NewSystemNetwork()),
         speaker_(NewSystemSpeaker()),
         console_(NewSystemConsole()),
-        registry_(NewSystemRegistry()) {}
+        registry_(NewSystemRegistry()),
+        system_log_(NewSystemLog()) {}
 
   Env env() const {
     Env e;
@@ -39,6 +41,7 @@ class SystemEnv {
     e.speaker = speaker_.get();
     e.console = console_.get();
     e.registry = registry_.get();
+    e.system_log = system_log_.get();
     return e;
   }
 
@@ -51,6 +54,7 @@ class SystemEnv {
   std::unique_ptr<Speaker> speaker_;
   std::unique_ptr<Console> console_;
   std::unique_ptr<Registry> registry_;
+  std::unique_ptr<SystemLog> system_log_;
 };
 
 }  // namespace tw

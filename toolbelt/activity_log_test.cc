@@ -172,11 +172,11 @@ TEST_F(ActivityLogTest, FirstEntryAfterMidnightPurgesThenWritesNewDayLine) {
 
   std::vector<std::string> left;
   for (const auto& f : env_.files.files()) left.push_back(f.first.substr(sizeof kDir - 1));
-  // Dated logs outside the window and undated ones of the family go, whatever their case;
+  // Dated logs outside the window go, whatever their case; undated names of the family and
   // report spreadsheets are not the service's files and stay.
   EXPECT_THAT(left, UnorderedElementsAre("APC-20240315.CSV", "APC-20250314.CSV", "APC-20250315.CSV",
-                                         "APC-20240101.CSV.bak", "Report-20200101.xls",
-                                         "Report-old.XLS", "notes.txt"));
+                                         "apc-notes.csv", "APC-notes.CSV", "APC-20240101.CSV.bak",
+                                         "Report-20200101.xls", "Report-old.XLS", "notes.txt"));
   EXPECT_THAT(Lines(Log("20250315")),
               ElementsAre("00:00:00.050,\"[00:00:00.050]\",\"RAZ-IVED  \",69990,"
                           "\"[Function=toolbelt.LogEntry][Note=New day][Version=1.0.0.1]"
@@ -195,12 +195,12 @@ TEST_F(ActivityLogTest, FirstEntryAfterMidnightPurgesThenWritesNewDayLine) {
 
 TEST_F(ActivityLogTest, FilteredEntryStillTurnsTheDay) {
   ctx_.settings.Log.DebugLevel = 5;
-  env_.files.Put(Path("APC-notes.csv"), "x");
+  env_.files.Put(Path("APC-20200101.csv"), "x");
   env_.clock.Advance(12 * 3600 * 1000);  // past midnight
   std::string name = "previous";
   LogEntry(ctx_, Entry(70000, "dropped"), name);
   EXPECT_EQ(name, "previous");
-  EXPECT_FALSE(env_.files.Has(Path("APC-notes.csv")));
+  EXPECT_FALSE(env_.files.Has(Path("APC-20200101.csv")));
   EXPECT_EQ(ctx_.settings.Log.LastDay, static_cast<int64_t>(env_.clock.Now()));
   // The New-day entry is level 6, above DebugLevel 5: no file at all.
   EXPECT_TRUE(env_.files.writes.empty());
@@ -224,15 +224,19 @@ TEST_F(ActivityLogTest, PurgeWindow) {
     int32_t count;
     std::vector<std::string> left;
   } cases[] = {
-      {-1, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-x.csv", "Report-1.xls"}},
-      {0, 3, {"Report-1.xls"}},
-      {1, 2, {"APC-20250314.CSV", "Report-1.xls"}},
-      {2, 1, {"APC-20250313.CSV", "APC-20250314.CSV", "Report-1.xls"}},
+      {-1, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv",
+               "Report-1.xls"}},
+      {0, 2, {"APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
+      {1, 1, {"APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
+      {2, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv",
+              "Report-1.xls"}},
   };
   for (const auto& c : cases) {
     FakeEnv env;
     env.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 10, 0, 0, 0));
-    for (const char* name : {"APC-20250313.CSV", "APC-20250314.CSV", "APC-x.csv", "Report-1.xls"}) {
+    // "APC-20251399.csv" carries no date (month 13): like "APC-x.csv", never the log's.
+    for (const char* name : {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv",
+                             "APC-x.csv", "Report-1.xls"}) {
       env.files.Put(Path(name), "x");
     }
     tRC rc;
@@ -368,7 +372,8 @@ TEST(ActivityLogRealFilesTest, DayChangeInTheWorkingDirectory) {
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
     left.push_back(e.path().filename().string());
   }
-  EXPECT_THAT(left, UnorderedElementsAre("apc-20250314.csv", "keep.txt", "APC-20250315.CSV"));
+  EXPECT_THAT(left, UnorderedElementsAre("apc-20250314.csv", "Apc-Notes.Csv", "keep.txt",
+                                         "APC-20250315.CSV"));
   std::ifstream in(dir.path() + "APC-20250315.CSV", std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_THAT(Codes(text), ElementsAre("69990", "50200"));

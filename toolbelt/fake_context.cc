@@ -9,6 +9,7 @@ FakeEnv::FakeEnv() {
   ctx.env.files = &files;
   ctx.env.network = &network;
   ctx.env.speaker = &speaker;
+  ctx.env.system_log = &system_log;
   files.AddDirectory("/opt");
   files.AddDirectory("/opt/tempwarden");
   ctx.settings.SelfName = "VOZIvazure";

@@ -18,6 +18,7 @@ struct FakeEnv {
   MemFileSystem files;
   FakeNetwork network;
   FakeSpeaker speaker;
+  MemSystemLog system_log;
   Context ctx;
 };
 
