@@ -251,6 +251,46 @@ TEST_F(ActivityLogTest, PurgeWindow) {
   }
 }
 
+// A log that cannot be written tells the system log (the journal, the event log) once an
+// hour, with how many entries were lost since it last told.
+TEST_F(ActivityLogTest, UnwritableLogIsToldToTheSystemLogOnceAnHour) {
+  struct Step {
+    uint32_t after_ms;
+    bool writable;
+    int32_t code;
+    const char* told;  // the new system-log message, or nullptr
+  } steps[] = {
+      {0, false, 50200,
+       "VOZIvazure: The activity log \"/opt/tempwarden/APC-20250314.CSV\" cannot be written "
+       "(read-only or full?); 1 entries lost since the last notice, the latest: "
+       "14:03:07.123,\"[14:03:07.123]\",\"RAZ-IVED  \",50200,\"m\""},
+      {30000, false, 50300, nullptr},
+      {30000, true, 50400, nullptr},  // written: nothing to tell
+      {kOneHourMs - 61000, false, 30000, nullptr},
+      {61000, false, 50500,
+       "VOZIvazure: The activity log \"/opt/tempwarden/APC-20250314.CSV\" cannot be written "
+       "(read-only or full?); 3 entries lost since the last notice, the latest: "
+       "15:04:07.123,\"[15:04:07.123]\",\"RAZ-IVED  \",50500,\"m\""},
+      {1000, false, 70000, nullptr},  // filtered by the level: not lost
+  };
+  ctx_.settings.Log.DebugLevel = 6;
+  size_t told = 0;
+  for (const auto& step : steps) {
+    env_.clock.Advance(step.after_ms);
+    env_.files.fail_all_writes = !step.writable;
+    std::string name;
+    LogEntry(ctx_, Entry(step.code, "m"), name);
+    if (step.told != nullptr) {
+      ++told;
+      ASSERT_EQ(env_.system_log.messages.size(), told) << step.code;
+      EXPECT_EQ(env_.system_log.messages.back(), step.told);
+    }
+    EXPECT_EQ(env_.system_log.messages.size(), told) << step.code;
+  }
+  EXPECT_THAT(Codes(Log()), ElementsAre("50400"));
+  EXPECT_EQ(ReportCount(), 0u);
+}
+
 TEST_F(ActivityLogTest, BusyLockTimesOutAfterThreeSeconds) {
   ctx_.settings.Log.Busy = true;
   std::string name;
