@@ -2,7 +2,6 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +12,7 @@
 
 #include "platform/file_system.h"
 #include "tests/temp_dir.h"
+#include "tests/unprivileged.h"
 
 namespace tw {
 namespace {
@@ -30,22 +30,6 @@ std::vector<std::string> Names(const std::string& dir) {
   }
   std::sort(names.begin(), names.end());
   return names;
-}
-
-// Runs `body` in a child process without root's right to override permissions (as nobody
-// when the test runs as root), so that a read-only directory really refuses. True when the
-// body returned true.
-bool RunUnprivileged(const std::function<bool()>& body) {
-  if (::geteuid() != 0) return body();
-  const pid_t pid = ::fork();
-  if (pid < 0) return false;
-  if (pid == 0) {
-    const bool ok = ::setgid(65534) == 0 && ::setuid(65534) == 0 && body();
-    ::_exit(ok ? 0 : 1);
-  }
-  int status = 0;
-  if (::waitpid(pid, &status, 0) != pid) return false;
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 class PosixFileSystemTest : public ::testing::Test {
@@ -84,26 +68,23 @@ TEST_F(PosixFileSystemTest, ReplacementTakesThePlaceOfTheOldFileAsAWhole) {
 TEST_F(PosixFileSystemTest, FailedReplacementLeavesTheOldFile) {
   struct Case {
     const char* name;
-    std::function<void(const std::string& file)> fault;
+    bool temp_is_directory;  // the temporary name is taken by a directory
+    bool old_file_held;      // a writer of this program holds the old file
     std::vector<std::string> left;
   } cases[] = {
-      {"temporary name taken by a directory",
-       [](const std::string& file) {
-         std::filesystem::create_directory(file + kReplacementSuffix);
-       },
+      {"temporary name taken by a directory", true, false,
        {"UPS-Temp.txt", std::string("UPS-Temp.txt") + kReplacementSuffix}},
-      {"old file held by a writer",
-       [](const std::string&) {},  // the lock is taken below, for the whole call
-       {"UPS-Temp.txt"}},
+      {"old file held by a writer", false, true, {"UPS-Temp.txt"}},
   };
   for (const auto& c : cases) {
     TempDir dir;
     const std::string file = dir.path() + "UPS-Temp.txt";
     ASSERT_TRUE(files_->WriteFile(file, "27.5", false));
-    c.fault(file);
+    if (c.temp_is_directory) std::filesystem::create_directory(file + kReplacementSuffix);
     const int holder = ::open(file.c_str(), O_RDONLY);
-    const bool hold = std::string(c.name) == "old file held by a writer";
-    if (hold) ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    if (c.old_file_held) {
+      ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
     EXPECT_FALSE(files_->WriteFile(file, "28", false)) << c.name;
     ::close(holder);
     EXPECT_EQ(Slurp(file), "27.5") << c.name;

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
+#include "tests/unprivileged.h"
 #include "toolbelt/datetime.h"
 
 namespace tw {
@@ -417,6 +419,34 @@ TEST(ActivityLogRealFilesTest, DayChangeInTheWorkingDirectory) {
   std::ifstream in(dir.path() + "APC-20250315.CSV", std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_THAT(Codes(text), ElementsAre("69990", "50200"));
+}
+
+// A read-only working directory: the log cannot be created, and the system log hears of it
+// once, with the entries lost.
+TEST(ActivityLogRealFilesTest, ReadOnlyDirectoryIsToldToTheSystemLog) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+  const bool told = RunUnprivileged([&] {
+    FakeEnv env;
+    env.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 10, 0, 0, 0));
+    env.ctx.settings.Log.LastDay = static_cast<int64_t>(env.clock.Now());
+    std::unique_ptr<FileSystem> files = NewSystemFileSystem();
+    env.ctx.env.files = files.get();
+    env.ctx.settings.ExePath = dir.path();
+    if (!files->SetWorkingDirectory(dir.path())) return false;
+    std::string name;
+    for (int i = 0; i < 3; ++i) {
+      LogEntry(env.ctx, Entry(50200, "pass"), name);
+      env.clock.Advance(30000);
+    }
+    return env.system_log.messages.size() == 1 &&
+           env.system_log.messages[0].find(dir.path() + "APC-20250314.CSV\" cannot be written") !=
+               std::string::npos &&
+           !std::filesystem::exists(dir.path() + "APC-20250314.CSV");
+  });
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_TRUE(told);
 }
 
 }  // namespace
