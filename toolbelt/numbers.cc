@@ -52,8 +52,11 @@ std::string FormatGrouped(double value, int decimals, const FormatSettings& sett
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
                                     std::chars_format::fixed, kExactDigits);
   // Only the digits up to the deciding one are needed from here on.
-  const char* end = std::min(result.ptr, std::find(buffer, result.ptr, '.') + decimals + 2);
-  std::string digits(static_cast<const char*>(buffer), end);
+  const char* end = result.ptr;
+  const char* dot_at = std::find(static_cast<const char*>(buffer), end, '.');
+  const size_t keep = std::min<size_t>(static_cast<size_t>(end - dot_at),
+                                       static_cast<size_t>(decimals) + 2);
+  std::string digits(static_cast<const char*>(buffer), dot_at + keep);
   const size_t dot = digits.find('.');
   std::string whole = digits.substr(0, dot);
   std::string frac = dot == std::string::npos ? std::string() : digits.substr(dot + 1);
