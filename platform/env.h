@@ -15,6 +15,7 @@ class Speaker;   // platform/speaker.h
 class Console;   // platform/console.h
 class Registry;  // platform/registry.h
 class Crypto;    // platform/crypto.h
+class SystemLog;  // platform/system_log.h
 
 // The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
 // may stay null only where the code that uses it is not reached.
@@ -29,6 +30,7 @@ struct Env {
   Registry* registry = nullptr;
   Tls* tls = nullptr;
   Crypto* crypto = nullptr;
+  SystemLog* system_log = nullptr;
 };
 
 }  // namespace tw

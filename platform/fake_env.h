@@ -15,6 +15,7 @@
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/regional.h"
+#include "platform/system_log.h"
 
 namespace tw {
 
@@ -75,6 +76,15 @@ class FakeHostFacts : public HostFacts {
                          (1ull << 47) - (256ull << 20)};
   bool memory_ok = true;
   bool debugger = false;
+};
+
+// A system log that keeps its messages.
+class MemSystemLog : public SystemLog {
+ public:
+  void Error(const std::string& source, const std::string& text) noexcept override {
+    messages.push_back(source + ": " + text);
+  }
+  std::vector<std::string> messages;
 };
 
 // An in-memory file system with "/" paths. Relative paths resolve against the working

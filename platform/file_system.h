@@ -9,13 +9,22 @@
 
 namespace tw {
 
+// The name a replacement is written under before it takes the place of the old file. A file
+// of this name left by a crash is overwritten by the next replacement.
+constexpr char kReplacementSuffix[] = ".tw-new";
+
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Opens `path` (creating it when missing; truncating it unless `append`), writes `data`,
-  // flushes and closes it. While it is open, others may read but not write the file. Returns
-  // false on any failure; the file is closed on that path too.
+  // With `append`, opens `path` (creating it when missing), appends `data`, flushes and closes
+  // it; others may go on reading and writing the file meanwhile where the platform lets
+  // them, but no second writer of this program appends at the same time.
+  // Without `append`, replaces the file as a whole: `data` goes to `path` + kReplacementSuffix,
+  // which is then renamed over `path`. A reader sees the old content or the new, never a part;
+  // on failure the old file stays as it was and the temporary file is removed. The replacement
+  // fails while another writer holds the old file.
+  // Returns false on any failure; every file is closed on that path too.
   virtual bool WriteFile(const std::string& path, const std::string& data, bool append) = 0;
 
   // Reads the whole file while others may read and write it. False when it cannot be opened

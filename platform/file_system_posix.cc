@@ -27,18 +27,57 @@ bool WriteAll(int fd, const char* data, size_t size) {
 }
 
 class PosixFileSystem : public FileSystem {
- public:
-  bool WriteFile(const std::string& path, const std::string& data, bool append) override {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (append ? O_APPEND : 0),
-                          0644);
+ private:
+  static bool Append(const std::string& path, const std::string& data) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_APPEND, 0644);
     if (fd < 0) return false;
     // Windows opens the file for exclusive writing; an advisory lock gives writers that play
-    // by the same rule (this program) the same refusal. Truncate only once the lock is held.
+    // by the same rule (this program) the same refusal.
     bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    if (ok && !append) ok = ::ftruncate(fd, 0) == 0;
     if (ok) ok = WriteAll(fd, data.data(), data.size());
     if (::close(fd) != 0) ok = false;
     return ok;
+  }
+
+  // The new content goes to a file beside the old one that is renamed over it: a reader opens
+  // either the old file or the new one, never a half-written page, and a write that fails
+  // (disk full, read-only directory) leaves the old file as it was. No fsync: what matters is
+  // that no reader sees a part, and ext4 and XFS flush a file replaced by rename before the
+  // rename itself reaches the disk.
+  static bool Replace(const std::string& path, const std::string& data) {
+    const std::string temp = path + kReplacementSuffix;
+    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    // The lock on the temporary file keeps two writers of the same file apart; one held on
+    // the old file by an appending writer of this program refuses the replacement, as
+    // Windows refuses to replace a file that another program is writing.
+    bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+    const bool ours = ok;
+    if (ok) ok = ::ftruncate(fd, 0) == 0;
+    if (ok) ok = WriteAll(fd, data.data(), data.size());
+    int old_fd = -1;
+    if (ok) {
+      old_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      if (old_fd >= 0) {
+        struct stat st {};
+        ok = ::flock(old_fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(old_fd, &st) == 0 &&
+             S_ISREG(st.st_mode);
+        // The new file keeps the permissions an administrator gave the old one.
+        if (ok) ::fchmod(fd, st.st_mode & 07777);
+      } else {
+        ok = errno == ENOENT;
+      }
+    }
+    if (::close(fd) != 0) ok = false;
+    if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+    if (old_fd >= 0) ::close(old_fd);
+    if (!ok && ours) ::unlink(temp.c_str());
+    return ok;
+  }
+
+ public:
+  bool WriteFile(const std::string& path, const std::string& data, bool append) override {
+    return append ? Append(path, data) : Replace(path, data);
   }
 
   bool ReadFile(const std::string& path, std::string* data, std::string* error) override {

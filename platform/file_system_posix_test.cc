@@ -1,18 +1,128 @@
+// The real file system's replacement and append rules, on files in a temporary directory.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "platform/file_system.h"
 #include "tests/temp_dir.h"
+#include "tests/unprivileged.h"
 
 namespace tw {
 namespace {
 
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "<missing>";
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(dir)) {
+    names.push_back(e.path().filename().string());
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+class PosixFileSystemTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_FALSE(dir_.empty()); }
+  std::string Path(const std::string& name) const { return dir_ + name; }
+
+  TempDir temp_;
+  const std::string dir_ = temp_.path();
+  std::unique_ptr<FileSystem> files_ = NewSystemFileSystem();
+};
+
+TEST_F(PosixFileSystemTest, ReplacementTakesThePlaceOfTheOldFileAsAWhole) {
+  const std::string page = Path("APCUPSTempLog_Today.html");
+  ASSERT_TRUE(files_->WriteFile(page, "old page", false));
+  ASSERT_EQ(::chmod(page.c_str(), 0640), 0);
+  // A reader that opened the old page before the replacement reads it to its end.
+  const int reader = ::open(page.c_str(), O_RDONLY);
+  ASSERT_GE(reader, 0);
+
+  ASSERT_TRUE(files_->WriteFile(page, "new page", false));
+  char buffer[64] = {};
+  EXPECT_EQ(::read(reader, buffer, sizeof buffer), 8);
+  EXPECT_STREQ(buffer, "old page");
+  ::close(reader);
+
+  EXPECT_EQ(Slurp(page), "new page");
+  struct stat st {};
+  ASSERT_EQ(::stat(page.c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);  // the administrator's permissions stay
+  EXPECT_EQ(Names(dir_), std::vector<std::string>{"APCUPSTempLog_Today.html"});
+}
+
+// Every way a replacement can fail leaves the old file whole and no temporary file behind
+// (except one that belongs to somebody else).
+TEST_F(PosixFileSystemTest, FailedReplacementLeavesTheOldFile) {
+  struct Case {
+    const char* name;
+    bool temp_is_directory;  // the temporary name is taken by a directory
+    bool old_file_held;      // a writer of this program holds the old file
+    std::vector<std::string> left;
+  } cases[] = {
+      {"temporary name taken by a directory", true, false,
+       {"UPS-Temp.txt", std::string("UPS-Temp.txt") + kReplacementSuffix}},
+      {"old file held by a writer", false, true, {"UPS-Temp.txt"}},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    const std::string file = dir.path() + "UPS-Temp.txt";
+    ASSERT_TRUE(files_->WriteFile(file, "27.5", false));
+    if (c.temp_is_directory) std::filesystem::create_directory(file + kReplacementSuffix);
+    const int holder = ::open(file.c_str(), O_RDONLY);
+    if (c.old_file_held) {
+      ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    }
+    EXPECT_FALSE(files_->WriteFile(file, "28", false)) << c.name;
+    ::close(holder);
+    EXPECT_EQ(Slurp(file), "27.5") << c.name;
+    EXPECT_EQ(Names(dir.path()), c.left) << c.name;
+  }
+}
+
+TEST_F(PosixFileSystemTest, ReadOnlyDirectoryRefusesReplacementAndKeepsTheFile) {
+  const std::string page = Path("APCUPSTempLog_2025.html");
+  ASSERT_TRUE(files_->WriteFile(page, "old page", false));
+  ASSERT_EQ(::chmod(page.c_str(), 0666), 0);  // the file itself stays writable
+  ASSERT_EQ(::chmod(dir_.c_str(), 0555), 0);
+  FileSystem& files = *files_;
+  EXPECT_TRUE(RunUnprivileged([&] { return !files.WriteFile(page, "new page", false); }));
+  // Appending needs no new directory entry and still works.
+  EXPECT_TRUE(RunUnprivileged([&] { return files.WriteFile(page, "+", true); }));
+  ::chmod(dir_.c_str(), 0755);
+  EXPECT_EQ(Slurp(page), "old page+");
+  EXPECT_EQ(Names(dir_), std::vector<std::string>{"APCUPSTempLog_2025.html"});
+}
+
+TEST_F(PosixFileSystemTest, AppendIsRefusedWhileAnotherWriterHoldsTheFile) {
+  const std::string csv = Path("APCUPSTempLog_Fri.csv");
+  ASSERT_TRUE(files_->WriteFile(csv, "a", true));
+  const int holder = ::open(csv.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(files_->WriteFile(csv, "b", true));
+  ::close(holder);
+  EXPECT_TRUE(files_->WriteFile(csv, "c", true));
+  EXPECT_EQ(Slurp(csv), "ac");
+}
+
 // A literal name is looked up directly when it exists as written, and otherwise found by the
 // listing, which ignores letter case as the Windows search does.
-TEST(PosixFileSystemTest, FindFilesWithALiteralName) {
+TEST(PosixFindFilesTest, ALiteralName) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());
   std::unique_ptr<FileSystem> files = NewSystemFileSystem();

@@ -13,32 +13,69 @@ std::string LastErrorText(const char* what) {
   return std::string(what) + " " + Win32ErrorText(code) + " (" + std::to_string(code) + ")";
 }
 
+bool WriteAll(HANDLE h, const std::string& data) {
+  const char* p = data.data();
+  size_t left = data.size();
+  bool ok = true;
+  while (ok && left > 0) {
+    DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1u << 30));
+    DWORD written = 0;
+    ok = ::WriteFile(h, p, chunk, &written, nullptr) && written == chunk;
+    p += written;
+    left -= written;
+  }
+  return ok;
+}
+
+// Appends with FILE_APPEND_DATA only, so every write lands at the end of the file, and with
+// the widest sharing Windows offers: a program that keeps a history file open for reading
+// and writing (a spreadsheet, an editor) does not lock the service out, unless that program
+// itself denies writing to others.
+bool Append(const std::string& path, const std::string& data) {
+  HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA | SYNCHRONIZE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = WriteAll(h, data);
+  // Best effort: the rows are written once WriteFile took them, and a failure reported here
+  // would make the caller write them a second time.
+  if (ok) FlushFileBuffers(h);
+  if (!CloseHandle(h)) ok = false;
+  return ok;
+}
+
+// The new content goes to a file beside the old one, which MoveFileEx then replaces in one
+// step: a reader opens the old page or the new one, never half of one, and a write that fails
+// leaves the old file. MoveFileEx refuses while another program holds the old file without
+// FILE_SHARE_DELETE; the old file then stays and the next write tries again.
+bool Replace(const std::string& path, const std::string& data) {
+  const std::string temp = path + kReplacementSuffix;
+  // No sharing for writers: a second writer of the same file is refused here.
+  HANDLE h = CreateFileA(temp.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return false;
+  bool ok = WriteAll(h, data);
+  if (ok) ok = FlushFileBuffers(h) != FALSE;
+  if (!CloseHandle(h)) ok = false;
+  if (ok) {
+    ok = MoveFileExA(temp.c_str(), path.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+  }
+  if (!ok) DeleteFileA(temp.c_str());
+  return ok;
+}
+
 class Win32FileSystem : public FileSystem {
  public:
   bool WriteFile(const std::string& path, const std::string& data, bool append) override {
-    // Others may read the file while it is written, but not write it.
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                           append ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    bool ok = true;
-    if (append) ok = SetFilePointer(h, 0, nullptr, FILE_END) != INVALID_SET_FILE_POINTER;
-    const char* p = data.data();
-    size_t left = data.size();
-    while (ok && left > 0) {
-      DWORD chunk = static_cast<DWORD>(std::min<size_t>(left, 1u << 30));
-      DWORD written = 0;
-      ok = ::WriteFile(h, p, chunk, &written, nullptr) && written == chunk;
-      p += written;
-      left -= written;
-    }
-    if (ok) ok = FlushFileBuffers(h) != FALSE;
-    if (!CloseHandle(h)) ok = false;
-    return ok;
+    return append ? Append(path, data) : Replace(path, data);
   }
 
   bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // FILE_SHARE_DELETE: a page that is being read may still be replaced.
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) {
       *error = LastErrorText(("Cannot open file \"" + path + "\".").c_str());
       return false;

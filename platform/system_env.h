@@ -15,6 +15,7 @@
 #include "platform/regional.h"
 #include "platform/registry.h"
 #include "platform/speaker.h"
+#include "platform/system_log.h"
 #include "platform/tls.h"
 
 namespace tw {
@@ -31,7 +32,8 @@ class SystemEnv {
         console_(NewSystemConsole()),
         registry_(NewSystemRegistry()),
         tls_(NewSystemTls()),
-        crypto_(NewSystemCrypto()) {}
+        crypto_(NewSystemCrypto()),
+        system_log_(NewSystemLog()) {}
 
   Env env() const {
     Env e;
@@ -45,6 +47,7 @@ class SystemEnv {
     e.registry = registry_.get();
     e.tls = tls_.get();
     e.crypto = crypto_.get();
+    e.system_log = system_log_.get();
     return e;
   }
 
@@ -59,6 +62,7 @@ class SystemEnv {
   std::unique_ptr<Registry> registry_;
   std::unique_ptr<Tls> tls_;
   std::unique_ptr<Crypto> crypto_;
+  std::unique_ptr<SystemLog> system_log_;
 };
 
 }  // namespace tw

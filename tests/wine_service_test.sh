@@ -331,6 +331,21 @@ tls_mail_through_schannel() {
 }
 # ---- end of the STARTTLS block ------------------------------------------------------------
 
+# --- Whole-file replacement -------------------------------------------------------------
+# Pages, the temperature, voltage and debug files are replaced at every pass by a temporary
+# file moved over the old one (MoveFileEx): after the passes every one of them is whole and
+# no temporary file is left.
+check_whole_replacements() {
+  local left
+  left=$(find "$SVC_DIR" -name '*.tw-new')
+  [ -z "$left" ] || fail "temporary files left: $left"
+  [ "$(tr -d '\r' <"$SVC_DIR/UPS-Input-Voltage.txt")" = 230 ] ||
+    fail "voltage file after the passes: $(cat "$SVC_DIR/UPS-Input-Voltage.txt")"
+  tr -d '\r' <"$SVC_DIR/APCUPSTempLog_$(today).html" | tail -1 | grep -Fx '</html>' >/dev/null ||
+    fail "chart page not whole: $(tail -3 "$SVC_DIR/APCUPSTempLog_$(today).html")"
+}
+# -------------------------------------------------------------------------------------------
+
 step "fresh Wine prefix"
 start_wine_session
 mkdir -p "$SVC_DIR" "$WINEPREFIX/drive_c/tw"
@@ -461,6 +476,7 @@ check_prompt_commands
 step "stop"
 stop_service
 check_no_reports
+check_whole_replacements
 
 step "uninstall"
 uninstall_service

@@ -4,7 +4,9 @@
 #include <cctype>
 #include <cmath>
 
+#include "platform/system_log.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/exception_report.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
@@ -52,6 +54,54 @@ std::string LogLine(Context& ctx, TDateTime now, const std::string& code_text,
          "]\",\"" + tag + "\"," + code_text + ",\"" + message + "\"\r\n";
 }
 
+// The name of one of the family's dated files, `family` + "yyyymmdd" + "." + `ext` (letter
+// case ignored): the only names the log itself writes. Anything else that shares the prefix
+// (notes, copies, other programs' files) is not the service's to delete.
+bool IsDatedName(const std::string& upper, const std::string& family, const std::string& ext) {
+  const size_t date_at = family.size();
+  const std::string suffix = ext.empty() ? std::string() : "." + ext;
+  if (upper.size() != date_at + 8 + suffix.size() || upper.compare(0, date_at, family) != 0 ||
+      upper.compare(date_at + 8, std::string::npos, suffix) != 0) {
+    return false;
+  }
+  const std::string date = upper.substr(date_at, 8);
+  if (!std::all_of(date.begin(), date.end(),
+                   [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; })) {
+    return false;
+  }
+  CalendarTime t;
+  t.year = std::stoi(date.substr(0, 4));
+  t.month = std::stoi(date.substr(4, 2));
+  t.day = std::stoi(date.substr(6, 2));
+  return IsValidCalendarTime(t);
+}
+
+// A log that cannot be written cannot say so itself: the system log hears of it instead,
+// once an hour, with the number of entries lost since it last heard.
+void NoteLostEntry(Context& ctx, const std::string& file, const std::string& line) noexcept {
+  try {
+    tFaultMemory& faults = ctx.faults;
+    if (faults.lost_log_entries < INT32_MAX) ++faults.lost_log_entries;
+    int32_t held_back = 0;
+    if (ctx.env.system_log == nullptr ||
+        !faults.log_failures.Admit("activity log", ctx.env.clock->TickCount(), &held_back)) {
+      return;
+    }
+    const bool bare = file.find_first_of(ctx.env.files->PathDelimiters()) == std::string::npos;
+    std::string entry = line;
+    while (!entry.empty() && (entry.back() == '\n' || entry.back() == '\r')) entry.pop_back();
+    const std::string source = ctx.settings.SelfName.empty() ? "tempwarden" : ctx.settings.SelfName;
+    ctx.env.system_log->Error(
+        source, "The activity log \"" + (bare ? ctx.settings.ExePath : std::string()) + file +
+                    "\" cannot be written (read-only or full?); " +
+                    std::to_string(faults.lost_log_entries) +
+                    " entries lost since the last notice, the latest: " + entry);
+    faults.lost_log_entries = 0;
+  } catch (...) {
+    // Out of memory: the entry is lost, as it was going to be.
+  }
+}
+
 }  // namespace
 
 void LogEntry(Context& ctx, tLogRec rec, std::string& file_name) {
@@ -68,6 +118,7 @@ void LogEntry(Context& ctx, tLogRec rec, std::string& file_name) {
     if (log.PurgeDays > 0 && DayOf(now) != log.LastDay) {
       tRC ignored;
       PurgeYYYYMMDDFiles(ctx, kLogPurgePrefix, kLogPurgeExtension, log.PurgeDays, ignored);
+      PurgeExceptionReports(ctx, log.PurgeDays);
       log.LastDay = DayOf(now);
       tLogRec new_day;
       new_day.Code = kNewDayCode;
@@ -92,7 +143,8 @@ void LogEntry(Context& ctx, tLogRec rec, std::string& file_name) {
 
     log.Busy = true;
     locked_here = true;
-    WriteStringToFile(ctx, LogLine(ctx, now, code_text, rec.Msg), name, true);
+    const std::string line = LogLine(ctx, now, code_text, rec.Msg);
+    if (WriteStringToFile(ctx, line, name, true) == kWriteFailed) NoteLostEntry(ctx, name, line);
     log.Busy = false;
     locked_here = false;
   } catch (...) {
@@ -122,12 +174,8 @@ void PurgeYYYYMMDDFiles(Context& ctx, const std::string& prefix, const std::stri
     }
     for (const std::string& found : names) {
       const std::string upper = UpperCase(found);
-      // The search already matched the family; the check keeps a name that the platform
-      // matched some other way (a short 8.3 alias on Windows) from being deleted.
-      if (upper.compare(0, family.size(), family) != 0 ||
-          (!ext.empty() && upper.find(ext) == std::string::npos)) {
-        continue;
-      }
+      // The search matched more than the dated names (and on Windows short 8.3 aliases too).
+      if (!IsDatedName(upper, family, ext)) continue;
       const bool dated =
           std::any_of(kept_dates.begin(), kept_dates.end(),
                       [&](const std::string& d) { return upper.find(d) != std::string::npos; });

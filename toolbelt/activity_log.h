@@ -41,13 +41,16 @@ constexpr uint32_t kLogLockPollMs = 100;
 // Appends the entry to the day's file unless its level is above Log.DebugLevel, and sets
 // `file_name` to that file's name when the entry passes the filter. The first call on a new
 // day (with Log.PurgeDays above 0) purges the dated logs first and writes the New-day entry.
+// The day change purges the exception reports of the same window too.
 // The entry is on disk when this returns unless it was filtered, the file could not be
-// written or the lock stayed busy. Never throws; a failure is reported as "toolbelt.LogEntry".
+// written or the lock stayed busy. An entry that cannot be written is told to the system log
+// (ctx.env.system_log, when set) at most once an hour, with the count of those lost. Never throws; a failure is reported as "toolbelt.LogEntry".
 void LogEntry(Context& ctx, tLogRec rec, std::string& file_name);
 
-// Deletes, in the working directory, every file named prefix + "*" + extension (letter case
-// ignored) whose name does not carry one of the last `days` dates (today included) as
-// "yyyymmdd". Days 0 deletes the whole family; below 0 nothing. Never throws; a failure is
+// Deletes, in the working directory, every file named prefix + "yyyymmdd" + "." + extension
+// (letter case ignored, a valid date) whose date is not one of the last `days` dates (today
+// included). Other names of the family ("APC-notes.csv") are not the log's and stay. Days 0
+// deletes every dated file of the family; below 0 nothing. Never throws; a failure is
 // reported as "toolbelt.PurgeYYYYMMDDFiles" and what was deleted stays deleted.
 void PurgeYYYYMMDDFiles(Context& ctx, const std::string& prefix, const std::string& extension,
                         int32_t days, tRC& rc);

@@ -2,6 +2,7 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <filesystem>
@@ -11,6 +12,7 @@
 
 #include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
+#include "tests/unprivileged.h"
 #include "toolbelt/datetime.h"
 
 namespace tw {
@@ -172,11 +174,11 @@ TEST_F(ActivityLogTest, FirstEntryAfterMidnightPurgesThenWritesNewDayLine) {
 
   std::vector<std::string> left;
   for (const auto& f : env_.files.files()) left.push_back(f.first.substr(sizeof kDir - 1));
-  // Dated logs outside the window and undated ones of the family go, whatever their case;
+  // Dated logs outside the window go, whatever their case; undated names of the family and
   // report spreadsheets are not the service's files and stay.
   EXPECT_THAT(left, UnorderedElementsAre("APC-20240315.CSV", "APC-20250314.CSV", "APC-20250315.CSV",
-                                         "APC-20240101.CSV.bak", "Report-20200101.xls",
-                                         "Report-old.XLS", "notes.txt"));
+                                         "apc-notes.csv", "APC-notes.CSV", "APC-20240101.CSV.bak",
+                                         "Report-20200101.xls", "Report-old.XLS", "notes.txt"));
   EXPECT_THAT(Lines(Log("20250315")),
               ElementsAre("00:00:00.050,\"[00:00:00.050]\",\"RAZ-IVED  \",69990,"
                           "\"[Function=toolbelt.LogEntry][Note=New day][Version=1.0.0.1]"
@@ -195,12 +197,12 @@ TEST_F(ActivityLogTest, FirstEntryAfterMidnightPurgesThenWritesNewDayLine) {
 
 TEST_F(ActivityLogTest, FilteredEntryStillTurnsTheDay) {
   ctx_.settings.Log.DebugLevel = 5;
-  env_.files.Put(Path("APC-notes.csv"), "x");
+  env_.files.Put(Path("APC-20200101.csv"), "x");
   env_.clock.Advance(12 * 3600 * 1000);  // past midnight
   std::string name = "previous";
   LogEntry(ctx_, Entry(70000, "dropped"), name);
   EXPECT_EQ(name, "previous");
-  EXPECT_FALSE(env_.files.Has(Path("APC-notes.csv")));
+  EXPECT_FALSE(env_.files.Has(Path("APC-20200101.csv")));
   EXPECT_EQ(ctx_.settings.Log.LastDay, static_cast<int64_t>(env_.clock.Now()));
   // The New-day entry is level 6, above DebugLevel 5: no file at all.
   EXPECT_TRUE(env_.files.writes.empty());
@@ -224,15 +226,19 @@ TEST_F(ActivityLogTest, PurgeWindow) {
     int32_t count;
     std::vector<std::string> left;
   } cases[] = {
-      {-1, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-x.csv", "Report-1.xls"}},
-      {0, 3, {"Report-1.xls"}},
-      {1, 2, {"APC-20250314.CSV", "Report-1.xls"}},
-      {2, 1, {"APC-20250313.CSV", "APC-20250314.CSV", "Report-1.xls"}},
+      {-1, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv",
+               "Report-1.xls"}},
+      {0, 2, {"APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
+      {1, 1, {"APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
+      {2, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv",
+              "Report-1.xls"}},
   };
   for (const auto& c : cases) {
     FakeEnv env;
     env.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 10, 0, 0, 0));
-    for (const char* name : {"APC-20250313.CSV", "APC-20250314.CSV", "APC-x.csv", "Report-1.xls"}) {
+    // "APC-20251399.csv" carries no date (month 13): like "APC-x.csv", never the log's.
+    for (const char* name : {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv",
+                             "APC-x.csv", "Report-1.xls"}) {
       env.files.Put(Path(name), "x");
     }
     tRC rc;
@@ -245,6 +251,46 @@ TEST_F(ActivityLogTest, PurgeWindow) {
     for (const auto& f : env.files.files()) left.push_back(f.first.substr(sizeof kDir - 1));
     EXPECT_EQ(left, c.left) << "days " << c.days;
   }
+}
+
+// A log that cannot be written tells the system log (the journal, the event log) once an
+// hour, with how many entries were lost since it last told.
+TEST_F(ActivityLogTest, UnwritableLogIsToldToTheSystemLogOnceAnHour) {
+  struct Step {
+    uint32_t after_ms;
+    bool writable;
+    int32_t code;
+    const char* told;  // the new system-log message, or nullptr
+  } steps[] = {
+      {0, false, 50200,
+       "VOZIvazure: The activity log \"/opt/tempwarden/APC-20250314.CSV\" cannot be written "
+       "(read-only or full?); 1 entries lost since the last notice, the latest: "
+       "14:03:07.123,\"[14:03:07.123]\",\"RAZ-IVED  \",50200,\"m\""},
+      {30000, false, 50300, nullptr},
+      {30000, true, 50400, nullptr},  // written: nothing to tell
+      {kOneHourMs - 61000, false, 30000, nullptr},
+      {61000, false, 50500,
+       "VOZIvazure: The activity log \"/opt/tempwarden/APC-20250314.CSV\" cannot be written "
+       "(read-only or full?); 3 entries lost since the last notice, the latest: "
+       "15:04:07.123,\"[15:04:07.123]\",\"RAZ-IVED  \",50500,\"m\""},
+      {1000, false, 70000, nullptr},  // filtered by the level: not lost
+  };
+  ctx_.settings.Log.DebugLevel = 6;
+  size_t told = 0;
+  for (const auto& step : steps) {
+    env_.clock.Advance(step.after_ms);
+    env_.files.fail_all_writes = !step.writable;
+    std::string name;
+    LogEntry(ctx_, Entry(step.code, "m"), name);
+    if (step.told != nullptr) {
+      ++told;
+      ASSERT_EQ(env_.system_log.messages.size(), told) << step.code;
+      EXPECT_EQ(env_.system_log.messages.back(), step.told);
+    }
+    EXPECT_EQ(env_.system_log.messages.size(), told) << step.code;
+  }
+  EXPECT_THAT(Codes(Log()), ElementsAre("50400"));
+  EXPECT_EQ(ReportCount(), 0u);
 }
 
 TEST_F(ActivityLogTest, BusyLockTimesOutAfterThreeSeconds) {
@@ -368,10 +414,39 @@ TEST(ActivityLogRealFilesTest, DayChangeInTheWorkingDirectory) {
   for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
     left.push_back(e.path().filename().string());
   }
-  EXPECT_THAT(left, UnorderedElementsAre("apc-20250314.csv", "keep.txt", "APC-20250315.CSV"));
+  EXPECT_THAT(left, UnorderedElementsAre("apc-20250314.csv", "Apc-Notes.Csv", "keep.txt",
+                                         "APC-20250315.CSV"));
   std::ifstream in(dir.path() + "APC-20250315.CSV", std::ios::binary);
   const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   EXPECT_THAT(Codes(text), ElementsAre("69990", "50200"));
+}
+
+// A read-only working directory: the log cannot be created, and the system log hears of it
+// once, with the entries lost.
+TEST(ActivityLogRealFilesTest, ReadOnlyDirectoryIsToldToTheSystemLog) {
+  TempDir dir;
+  ASSERT_FALSE(dir.path().empty());
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0555), 0);
+  const bool told = RunUnprivileged([&] {
+    FakeEnv env;
+    env.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 10, 0, 0, 0));
+    env.ctx.settings.Log.LastDay = static_cast<int64_t>(env.clock.Now());
+    std::unique_ptr<FileSystem> files = NewSystemFileSystem();
+    env.ctx.env.files = files.get();
+    env.ctx.settings.ExePath = dir.path();
+    if (!files->SetWorkingDirectory(dir.path())) return false;
+    std::string name;
+    for (int i = 0; i < 3; ++i) {
+      LogEntry(env.ctx, Entry(50200, "pass"), name);
+      env.clock.Advance(30000);
+    }
+    return env.system_log.messages.size() == 1 &&
+           env.system_log.messages[0].find(dir.path() + "APC-20250314.CSV\" cannot be written") !=
+               std::string::npos &&
+           !std::filesystem::exists(dir.path() + "APC-20250314.CSV");
+  });
+  ::chmod(dir.path().c_str(), 0755);
+  EXPECT_TRUE(told);
 }
 
 }  // namespace

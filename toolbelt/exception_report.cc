@@ -1,5 +1,10 @@
 #include "toolbelt/exception_report.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <vector>
+
 #include "platform/speaker.h"
 #include "toolbelt/datetime.h"
 #include "toolbelt/files.h"
@@ -26,6 +31,74 @@ std::string Element(const std::string& tag, const std::string& value) {
 }
 
 void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, int depth);
+
+constexpr char kTimestampField[] = "{timestamp}";
+constexpr size_t kTimestampDigits = 17;  // "yyyymmddhhnnsszzz"
+// A report's name, the time stamp followed by "-" and `serial` from the second on.
+std::string ReportName(const Context& ctx, const std::string& pattern, TDateTime now,
+                       int serial) {
+  std::string name = pattern.empty() ? std::string(kDefaultPattern) : pattern;
+  ReplaceFirst(name, "{selfname}", ctx.settings.SelfName);
+  if (name.find(kTimestampField) != std::string::npos) {
+    std::string stamp = FormatDateTime("yyyymmddhhnnsszzz", now, ctx.fmt());
+    if (serial > 1) stamp += "-" + std::to_string(serial);
+    ReplaceFirst(name, kTimestampField, stamp);
+  }
+  return name;
+}
+
+// Two reports in one millisecond would get the same name and the second would replace the
+// first; it gets "-2" after its time stamp instead (then "-3", and so on). A pattern without
+// a time stamp names one file that every report replaces, as its author chose.
+constexpr int kMaxSerial = 99;
+std::string UnusedReportName(Context& ctx, const std::string& pattern, TDateTime now) {
+  std::string name = ReportName(ctx, pattern, now, 1);
+  const std::string& effective = pattern.empty() ? std::string(kDefaultPattern) : pattern;
+  if (effective.find(kTimestampField) == std::string::npos) return name;
+  for (int serial = 2; serial <= kMaxSerial; ++serial) {
+    if (!ctx.env.files->IsPlainFile(ctx.settings.ExePath + name)) break;
+    name = ReportName(ctx, pattern, now, serial);
+  }
+  return name;
+}
+
+bool AllDigits(const std::string& text) {
+  return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
+    return std::isdigit(static_cast<unsigned char>(c)) != 0;
+  });
+}
+
+bool SameLetters(const std::string& a, const std::string& b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) ==
+                  std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+// The day number of a report name made from `head` + time stamp (+ "-" serial) + `tail`;
+// false for any other name, which is no report of this service.
+bool ReportDay(const std::string& name, const std::string& head, const std::string& tail,
+               int64_t* day) {
+  if (name.size() < head.size() + kTimestampDigits + tail.size() ||
+      !SameLetters(name.substr(0, head.size()), head) ||
+      !SameLetters(name.substr(name.size() - tail.size()), tail)) {
+    return false;
+  }
+  const std::string middle = name.substr(head.size(), name.size() - head.size() - tail.size());
+  const std::string stamp = middle.substr(0, kTimestampDigits);
+  const std::string serial = middle.substr(kTimestampDigits);
+  if (!AllDigits(stamp) || (!serial.empty() && (serial[0] != '-' || !AllDigits(serial.substr(1))))) {
+    return false;
+  }
+  CalendarTime t;
+  t.year = std::stoi(stamp.substr(0, 4));
+  t.month = std::stoi(stamp.substr(4, 2));
+  t.day = std::stoi(stamp.substr(6, 2));
+  TDateTime value = 0;
+  if (!IsValidCalendarTime(t) || !EncodeDateTime(t, &value)) return false;
+  *day = static_cast<int64_t>(std::floor(value));
+  return true;
+}
 
 // A failure inside the writer is reported like any other, one level deeper; past the bound
 // it is dropped so that a failure repeating on every attempt cannot recurse without end.
@@ -61,6 +134,14 @@ void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, 
   try {
     const tGlobalSettings& s = ctx.settings;
     if (s.SelfName.empty()) {
+      file_name.clear();
+      return;
+    }
+    // A fault met on every pass (an unresolvable host) would leave a report every time:
+    // one an hour per function and message, the next one counting those held back.
+    int32_t held_back = 0;
+    if (!ctx.faults.reports.Admit(rec.Function + "\n" + rec.Message,
+                                  ctx.env.clock->TickCount(), &held_back)) {
       file_name.clear();
       return;
     }
@@ -101,12 +182,12 @@ void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, 
     doc += Element("SQL", rec.SQL);
     trace = 370;
     doc += Element("Notes", rec.Notes);
-    doc += Element("Count", std::to_string(rec.Count));
+    doc += Element("Count", std::to_string(static_cast<int64_t>(rec.Count) + held_back));
     doc += std::string("</Exception>") + kCrLf;
     doc += std::string("</xml>") + kCrLf;
 
     trace = 380;
-    name = ExceptionReportName(ctx, rec.FileName, ctx.env.clock->Now());
+    name = UnusedReportName(ctx, rec.FileName, ctx.env.clock->Now());
     trace = 420;
     // An unwritable report cannot be reported anywhere else; the signal and the announcement
     // still tell that something failed.
@@ -136,12 +217,34 @@ void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, 
 }  // namespace
 
 std::string ExceptionReportName(const Context& ctx, const std::string& pattern, TDateTime now) {
-  std::string name = pattern.empty() ? std::string(kDefaultPattern) : pattern;
-  ReplaceFirst(name, "{selfname}", ctx.settings.SelfName);
-  if (name.find("{timestamp}") != std::string::npos) {
-    ReplaceFirst(name, "{timestamp}", FormatDateTime("yyyymmddhhnnsszzz", now, ctx.fmt()));
-  }
-  return name;
+  return ReportName(ctx, pattern, now, 1);
+}
+
+void PurgeExceptionReports(Context& ctx, int32_t days) {
+  int32_t trace = 100;
+  Guarded(ctx, "toolbelt.PurgeExceptionReports", trace, [&] {
+    const tGlobalSettings& s = ctx.settings;
+    if (days < 0 || s.SelfName.empty()) return;
+    const int64_t today = static_cast<int64_t>(std::floor(ctx.env.clock->Now()));
+    std::vector<std::string> patterns = {s.ExceptionFileMask, kDefaultPattern};
+    if (patterns[0].empty() || SameLetters(patterns[0], patterns[1])) patterns.pop_back();
+    for (std::string pattern : patterns) {
+      if (pattern.empty()) pattern = kDefaultPattern;
+      ReplaceFirst(pattern, "{selfname}", s.SelfName);
+      const size_t at = pattern.find(kTimestampField);
+      if (at == std::string::npos) continue;
+      const std::string head = pattern.substr(0, at);
+      const std::string tail = pattern.substr(at + sizeof kTimestampField - 1);
+      trace = 200;
+      for (const std::string& name : ctx.env.files->FindFiles(s.ExePath + head + "*" + tail)) {
+        int64_t day = 0;
+        if (!ReportDay(name, head, tail, &day)) continue;
+        if (day > today - days && day <= today) continue;
+        trace = 300;
+        ctx.env.files->RemoveFile(s.ExePath + name);  // one that will not go is left for tomorrow
+      }
+    }
+  });
 }
 
 void SaveExceptionRecAsXML(Context& ctx, tExceptionRec rec, std::string& file_name) {

@@ -121,6 +121,8 @@ TEST_F(ExceptionReportTest, FileNamePatterns) {
       {"fixed.xml", "fixed.xml"},
   };
   for (const auto& c : cases) {
+    // An hour on the tick between the reports, so that none is held back as a repeat.
+    env_.clock.set_tick(env_.clock.TickCount() + kOneHourMs);
     tExceptionRec rec = LogEntryFailure();
     rec.FileName = c.pattern;
     std::string name;
@@ -210,14 +212,121 @@ TEST_F(ExceptionReportTest, UnreadableMemoryFiguresDoNotRecurse) {
   GetMemoryStatus(ctx_, memory);
   EXPECT_FALSE(memory.Valid);
 
-  // One report from GetMemoryStatus, one nested about the writer's own figures (same
-  // millisecond, same name: the outer one is written last and stays).
-  ASSERT_EQ(env_.network.sent.size(), 2u);
+  // One report from GetMemoryStatus; the nested one about the writer's own figures is the
+  // same function and message, so it is held back as a repeat.
+  ASSERT_EQ(env_.network.sent.size(), 1u);
   const auto reports = Reports();
   ASSERT_EQ(reports.size(), 1u);
   const std::string& report = reports.begin()->second;
   EXPECT_NE(report.find("<Function>toolbelt.GetMemoryStatus:100</Function>"), std::string::npos);
   EXPECT_NE(report.find("<UsedMemory>100.00% (0) </UsedMemory>"), std::string::npos);
+}
+
+// A fault met on every pass leaves one report an hour per function and message; the next
+// report counts those held back, which left no file, tone or datagram.
+TEST_F(ExceptionReportTest, RepeatsAreHeldBackForAnHourAndCounted) {
+  struct Step {
+    uint32_t after_ms;  // on the tick (and the wall clock) since the step before
+    const char* function;
+    const char* message;
+    bool written;
+    const char* count;
+  } steps[] = {
+      {0, "snmp.SNMPSend", "Host not found", true, "0"},
+      {30000, "snmp.SNMPSend", "Host not found", false, nullptr},
+      {30000, "snmp.SNMPSend", "Timeout", true, "0"},     // another message
+      {30000, "APC.GoogleChartTemp", "Host not found", true, "0"},  // another function
+      {30000, "snmp.SNMPSend", "Host not found", false, nullptr},
+      {kOneHourMs - 120000, "snmp.SNMPSend", "Host not found", true, "2"},
+      {1, "snmp.SNMPSend", "Host not found", false, nullptr},
+      {kOneHourMs, "snmp.SNMPSend", "Host not found", true, "1"},
+  };
+  size_t reports = 0;
+  for (const auto& step : steps) {
+    env_.clock.Advance(step.after_ms);
+    tExceptionRec rec = LogEntryFailure();
+    rec.Function = step.function;
+    rec.Message = step.message;
+    const size_t sent = env_.network.sent.size();
+    const size_t tones = env_.speaker.tones.size();
+    std::string name = "stale";
+    SaveExceptionRecAsXML(ctx_, rec, name);
+    const std::string what = std::string(step.function) + " " + step.message;
+    if (!step.written) {
+      EXPECT_EQ(name, "") << what;
+      EXPECT_EQ(Reports().size(), reports) << what;
+      EXPECT_EQ(env_.network.sent.size(), sent) << what;
+      EXPECT_EQ(env_.speaker.tones.size(), tones) << what;
+      continue;
+    }
+    ++reports;
+    ASSERT_EQ(Reports().size(), reports) << what;
+    EXPECT_EQ(env_.network.sent.size(), sent + 1) << what;
+    EXPECT_THAT(env_.files.Get(std::string(kReportDir) + name),
+                ::testing::HasSubstr(std::string("<Count>") + step.count + "</Count>\r\n"))
+        << what;
+  }
+}
+
+// Reports in the same millisecond each keep a file of their own; the first keeps the plain
+// name. A pattern without a time stamp names one file, which each report replaces.
+TEST_F(ExceptionReportTest, ReportsInOneMillisecondGetDistinctNames) {
+  struct Case {
+    const char* pattern;
+    std::vector<std::string> names;
+  } cases[] = {
+      {"E!RAZIVED-{timestamp}.XML",
+       {"E!RAZIVED-20250314140307123.XML", "E!RAZIVED-20250314140307123-2.XML",
+        "E!RAZIVED-20250314140307123-3.XML"}},
+      {"", {"E!VOZIvazure-20250314140307123.xml", "E!VOZIvazure-20250314140307123-2.xml"}},
+      {"fixed.xml", {"fixed.xml", "fixed.xml"}},
+  };
+  for (const auto& c : cases) {
+    FakeEnv env;
+    env.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 14, 3, 7, 123));
+    for (size_t i = 0; i < c.names.size(); ++i) {
+      tExceptionRec rec = LogEntryFailure();
+      rec.FileName = c.pattern;
+      rec.Message = "failure " + std::to_string(i);  // not a repeat
+      std::string name;
+      SaveExceptionRecAsXML(env.ctx, rec, name);
+      EXPECT_EQ(name, c.names[i]) << c.pattern;
+      EXPECT_THAT(env.files.Get(std::string(kReportDir) + name),
+                  ::testing::HasSubstr("<e.Message>failure " + std::to_string(i) + "<"))
+          << c.pattern;
+    }
+  }
+}
+
+// The day change of the activity log purges the reports with it: those dated before the
+// window go, files that only look like reports stay.
+TEST_F(ExceptionReportTest, ReportsArePurgedWithTheActivityLog) {
+  ctx_.settings.Log.PurgeDays = 2;
+  const std::vector<std::string> before = {
+      "E!RAZIVED-20250312235959999.XML",    // the day before the window
+      "E!RAZIVED-20250313000000000.XML",    // the first day of the window
+      "E!RAZIVED-20250313000000000-2.XML",  // ... and its twin of the same millisecond
+      "e!raZIVED-20250101000000000.xml",    // letter case ignored, as on Windows
+      "E!RAZIVED-20250101000000000-x.XML",  // no serial
+      "E!RAZIVED-2025010100000000.XML",     // 16 digits
+      "E!RAZIVED-notes.XML",
+      "E!VOZIvazure-20240101000000000.xml",  // the default pattern's name
+      "E!Other-20240101000000000.xml",
+  };
+  for (const auto& name : before) env_.files.Put(std::string(kReportDir) + name, "x");
+  env_.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 0, 0, 1, 0));
+  ctx_.settings.Log.LastDay = static_cast<int64_t>(EncodeDate(2025, 3, 13));
+  std::string log_file;
+  tLogRec entry;
+  entry.Code = 50200;
+  LogEntry(ctx_, entry, log_file);
+
+  std::vector<std::string> left;
+  for (const auto& r : Reports()) left.push_back(r.first);
+  EXPECT_THAT(left, ::testing::UnorderedElementsAre(
+                        "E!RAZIVED-20250313000000000.XML", "E!RAZIVED-20250313000000000-2.XML",
+                        "E!RAZIVED-20250101000000000-x.XML", "E!RAZIVED-2025010100000000.XML",
+                        "E!RAZIVED-notes.XML", "E!Other-20240101000000000.xml"));
 }
 
 TEST_F(ExceptionReportTest, GuardedBodyLeavesReportWithItsStage) {

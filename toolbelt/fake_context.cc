@@ -10,6 +10,7 @@ FakeEnv::FakeEnv() {
   ctx.env.network = &network;
   ctx.env.speaker = &speaker;
   ctx.env.crypto = crypto.get();
+  ctx.env.system_log = &system_log;
   files.AddDirectory("/opt");
   files.AddDirectory("/opt/tempwarden");
   ctx.settings.SelfName = "VOZIvazure";

@@ -22,6 +22,7 @@ struct FakeEnv {
   FakeNetwork network;
   FakeSpeaker speaker;
   std::unique_ptr<Crypto> crypto = NewSystemCrypto();  // the real one: it keeps no state
+  MemSystemLog system_log;
   Context ctx;
 };
 

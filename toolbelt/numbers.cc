@@ -1,5 +1,6 @@
 #include "toolbelt/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
@@ -42,12 +43,20 @@ std::string FormatGrouped(double value, int decimals, const FormatSettings& sett
   if (!std::isfinite(value)) return NonFinite(value);
   if (decimals < 0) decimals = 0;
   if (decimals > 15) decimals = 15;
-  // Round half away from zero on the decimal text of the value (17 significant digits hold
-  // the double exactly enough), not on its binary form, so 2.5 gives 3 and 0.125 gives 0.13.
-  char buffer[400];
+  // Round half away from zero once, on the exact decimal expansion of the double: every
+  // double's fraction ends within kExactDigits places, so the digit after the last one kept
+  // decides alone (2.5 gives 3, 26.04996 gives 26.0, not 26.05 and then 26.1). A first
+  // rounding to fewer places could carry into that digit.
+  constexpr int kExactDigits = 1074;
+  char buffer[310 + 1 + kExactDigits + 8];
   const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value),
-                                    std::chars_format::fixed, decimals + 3);
-  std::string digits(buffer, result.ptr);
+                                    std::chars_format::fixed, kExactDigits);
+  // Only the digits up to the deciding one are needed from here on.
+  const char* end = result.ptr;
+  const char* dot_at = std::find(static_cast<const char*>(buffer), end, '.');
+  const size_t keep = std::min<size_t>(static_cast<size_t>(end - dot_at),
+                                       static_cast<size_t>(decimals) + 2);
+  std::string digits(static_cast<const char*>(buffer), dot_at + keep);
   const size_t dot = digits.find('.');
   std::string whole = digits.substr(0, dot);
   std::string frac = dot == std::string::npos ? std::string() : digits.substr(dot + 1);

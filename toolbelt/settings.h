@@ -8,11 +8,14 @@
 #define TEMPWARDEN_TOOLBELT_SETTINGS_H_
 
 #include <cstdint>
+#include <deque>
+#include <map>
 #include <string>
 
 #include "platform/calendar.h"
 #include "platform/env.h"
 #include "platform/regional.h"
+#include "toolbelt/throttle.h"
 
 namespace tw {
 
@@ -39,10 +42,27 @@ struct tGlobalSettings {
   int16_t SyslogSequence = 0;
 };
 
+// A history row that could not be appended yet (toolbelt/kept_rows.h).
+struct tKeptRow {
+  uint32_t tick = 0;  // Clock::TickCount when it was first refused
+  std::string text;
+};
+
+// What the service remembers about faults between calls, so that one repeating on every pass
+// neither floods the disk or the journal nor loses history rows.
+struct tFaultMemory {
+  Throttle reports{kOneHourMs};       // exception reports, by function and message
+  Throttle log_failures{kOneHourMs};  // notices that the activity log cannot be written
+  int32_t lost_log_entries = 0;       // activity-log entries lost since the last notice
+  Throttle kept_rows_notices{kOneHourMs};                  // by file
+  std::map<std::string, std::deque<tKeptRow>> kept_rows;  // by file, oldest first
+};
+
 // What every operation of the service is handed: the seams and the one settings record.
 struct Context {
   Env env;
   tGlobalSettings settings;
+  tFaultMemory faults;
 
   const FormatSettings& fmt() const { return env.regional->Settings(); }
 };

@@ -146,10 +146,11 @@ void ReportPageFailure(Context& ctx, int32_t trace, const std::string& notes) no
   }
 }
 
-}  // namespace
-
-std::string GoogleChartTemp(Context& ctx, const std::string& csv_file, tGoogleChart chart) {
-  std::string page;
+// The page for `csv_file` into `page`; true when it is complete. A failure is reported and
+// leaves the page built so far.
+bool BuildChartPage(Context& ctx, const std::string& csv_file, const tGoogleChart& chart,
+                    std::string* out) {
+  std::string& page = *out;
   std::string notes;
   int32_t trace = 100;
   try {
@@ -179,9 +180,27 @@ std::string GoogleChartTemp(Context& ctx, const std::string& csv_file, tGoogleCh
     }
     trace = 800;
     page += PageTail(chart);
+    return true;
   } catch (...) {
     ReportPageFailure(ctx, trace, notes);
+    return false;
   }
+}
+
+// Replaces `html` with the page for `csv_file` only when the page is complete: a page that
+// failed half-way (its file unreadable) would show the reader a chart cut off after its rows
+// began, so the last complete page stays instead.
+void WriteCompletePage(Context& ctx, const std::string& csv_file, const tGoogleChart& chart,
+                       const std::string& html) {
+  std::string page;
+  if (BuildChartPage(ctx, csv_file, chart, &page)) WriteStringToFile(ctx, page, html, false);
+}
+
+}  // namespace
+
+std::string GoogleChartTemp(Context& ctx, const std::string& csv_file, tGoogleChart chart) {
+  std::string page;
+  BuildChartPage(ctx, csv_file, chart, &page);
   return page;
 }
 
@@ -215,7 +234,7 @@ void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set) {
     if (set == DayPageSet::kAfterSample) pages.insert(pages.begin() + 1, TempLog::kToday);
     for (const TempLog page : pages) {
       const std::string html = TempLogFileName(fmt, page, ctx.env.clock->Now(), ".html");
-      WriteStringToFile(ctx, GoogleChartTemp(ctx, csv, chart), html, false);
+      WriteCompletePage(ctx, csv, chart, html);
     }
   });
 }
@@ -227,7 +246,7 @@ void WriteAnnualChartPage(Context& ctx, tGoogleChart chart) {
     const TDateTime now = ctx.env.clock->Now();
     const std::string csv = TempLogFileName(ctx.fmt(), TempLog::kAnnual, now, ".csv");
     const std::string html = TempLogFileName(ctx.fmt(), TempLog::kAnnual, now, ".html");
-    WriteStringToFile(ctx, GoogleChartTemp(ctx, csv, chart), html, false);
+    WriteCompletePage(ctx, csv, chart, html);
   });
 }
 

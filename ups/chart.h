@@ -34,11 +34,12 @@ enum class DayPageSet {
 };
 
 // Draws the day pages of the current date from the dated daily file with the day settings,
-// each by its own GoogleChartTemp call, each replacing its file. Never throws.
+// each by its own GoogleChartTemp call, each replacing its file as a whole. A page whose
+// drawing failed is not written: the previous page stays. Never throws.
 void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set);
 
 // Draws "APCUPSTempLog_" + yyyy + ".html" from the annual file of the current year with the
-// annual settings. Never throws.
+// annual settings, under the same rule as the day pages. Never throws.
 void WriteAnnualChartPage(Context& ctx, tGoogleChart chart);
 
 }  // namespace tw

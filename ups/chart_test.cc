@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
@@ -202,6 +204,31 @@ TEST_F(ChartTest, AFailedPageLeavesTheOldFile) {
   WriteDayChartPages(env_.ctx, chart_, DayPageSet::kStartUp);
   EXPECT_EQ(File("APCUPSTempLog_Fri.html"), "old page");
   EXPECT_THAT(File("APCUPSTempLog_20250314.html"), HasSubstr("</html>"));
+}
+
+// A daily file that cannot be read gives no page at all: every page of the set keeps its last
+// complete version instead of one cut off after "data.addRows([".
+TEST_F(ChartTest, AnUnreadableFileLeavesEveryPageAsItWas) {
+  env_.files.AddDirectory(std::string(kDir) + "APCUPSTempLog_20250314.csv");
+  env_.files.AddDirectory(std::string(kDir) + "APCUPSTempLog_2025.csv");
+  struct Case {
+    const char* name;
+    std::function<void()> draw;
+    std::vector<std::string> pages;
+  } cases[] = {
+      {"day pages", [&] { WriteDayChartPages(env_.ctx, chart_, DayPageSet::kAfterSample); },
+       {"APCUPSTempLog_20250314.html", "APCUPSTempLog_Today.html", "APCUPSTempLog_Fri.html"}},
+      {"annual page", [&] { WriteAnnualChartPage(env_.ctx, chart_); },
+       {"APCUPSTempLog_2025.html"}},
+  };
+  for (const auto& c : cases) {
+    for (const auto& page : c.pages) Put(page, "complete old page");
+    env_.files.Put(std::string(kDir) + "APC-20250314.CSV", "");
+    c.draw();
+    for (const auto& page : c.pages) EXPECT_EQ(File(page), "complete old page") << page;
+    // The failure is still reported and summarised in the log.
+    EXPECT_THAT(Log(), HasSubstr(",30000,\"[Function=APC.GoogleChartTemp]")) << c.name;
+  }
 }
 
 }  // namespace

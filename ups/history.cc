@@ -5,6 +5,7 @@
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
+#include "toolbelt/kept_rows.h"
 #include "toolbelt/number_text.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
@@ -130,8 +131,9 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
     trace = 500;
     for (const TempLog file : {TempLog::kDated, TempLog::kToday, TempLog::kWeekday}) {
       const TDateTime now = clock.Now();
-      WriteStringToFile(ctx, SampleRow(fmt, point, now, temperature),
-                        TempLogFileName(fmt, file, now, ".csv"), true);
+      // A file held by another program keeps its row for the next write that gets through.
+      AppendRowKeeping(ctx, SampleRow(fmt, point, now, temperature),
+                       TempLogFileName(fmt, file, now, ".csv"));
     }
     trace = 600;
     WriteDayChartPages(ctx, chart, DayPageSet::kAfterSample);

@@ -250,5 +250,34 @@ TEST_F(HistoryTest, UnreadableDailyFileIsReportedAndTheRollOverGoesOn) {
   EXPECT_EQ(File("APCUPSTempLog_Fri.csv"), std::string(kHeader) + "0,00:00,25\r\n");
 }
 
+// A spreadsheet holds the weekday file for an hour: the samples of that hour are kept and
+// arrive with the first one after, while the other files go on as usual.
+TEST_F(HistoryTest, SamplesOfAHeldFileArriveWhenItIsFree) {
+  const std::string weekday = std::string(kDir) + "APCUPSTempLog_Fri.csv";
+  std::string expected;
+  for (int n = 0; n < 14; ++n) {  // 13:00 to 14:05
+    const bool held = n >= 1 && n <= 12;
+    if (held) {
+      env_.files.read_only.insert(weekday);
+    } else {
+      env_.files.read_only.erase(weekday);
+    }
+    env_.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 13 + n / 12, (n % 12) * 5, 10, 0));
+    RecordTemperature(env_.ctx, 20 + n, chart_, nullptr);
+    const int32_t point = 156 + n;
+    expected += std::to_string(point) + "," + FormatDateTime("hh:nn", env_.clock.Now(),
+                                                             env_.ctx.fmt()) +
+                "," + std::to_string(20 + n) + "\r\n";
+    if (held) {
+      EXPECT_EQ(File("APCUPSTempLog_Fri.csv"), "156,13:00,20\r\n") << n;
+    }
+  }
+  EXPECT_EQ(File("APCUPSTempLog_Fri.csv"), expected);
+  EXPECT_EQ(File("APCUPSTempLog_20250314.csv"), expected);
+  EXPECT_THAT(File("APC-20250314.CSV"),
+              HasSubstr("[File=APCUPSTempLog_Fri.csv][Kept=1]"));
+  EXPECT_THAT(Reports(), IsEmpty());
+}
+
 }  // namespace
 }  // namespace tw
