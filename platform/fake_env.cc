@@ -2,6 +2,24 @@
 
 namespace tw {
 
+bool FakeClock::Wait(uint32_t milliseconds, WakeEvent* wake) {
+  waits.push_back(milliseconds);
+  if (on_wait) on_wait(milliseconds);
+  if (wake != nullptr && wake->Raised()) return true;
+  auto* fake = dynamic_cast<FakeWakeEvent*>(wake);
+  if (fake != nullptr && fake->raise_at_ms <= monotonic_ms_ + milliseconds) {
+    const uint64_t step = fake->raise_at_ms > monotonic_ms_ ? fake->raise_at_ms - monotonic_ms_ : 0;
+    waited_ms_ += step;
+    Advance(step);
+    fake->raise_at_ms = UINT64_MAX;
+    fake->Raise();
+    return true;
+  }
+  waited_ms_ += milliseconds;
+  Advance(milliseconds);
+  return false;
+}
+
 bool FakeClock::LocalToUtc(const CalendarTime& local, CalendarTime* utc) {
   TDateTime value = 0;
   if (!EncodeDateTime(local, &value)) return false;

@@ -14,17 +14,20 @@
 #include "platform/regional.h"
 #include "platform/registry.h"
 #include "platform/speaker.h"
+#include "platform/wake_event.h"
 
 namespace tw {
 
 class SystemEnv {
  public:
   SystemEnv()
-      : clock_(NewSystemClock()),
+      : requests_(NewSystemWakeEvent()),
+        stop_(NewSystemWakeEvent()),
+        clock_(NewSystemClock()),
         regional_(NewSystemRegional()),
         host_(NewSystemHostFacts()),
         files_(NewSystemFileSystem()),
-        network_(NewSystemNetwork()),
+        network_(NewSystemNetwork(stop_.get())),
         speaker_(NewSystemSpeaker()),
         console_(NewSystemConsole()),
         registry_(NewSystemRegistry()) {}
@@ -39,10 +42,15 @@ class SystemEnv {
     e.speaker = speaker_.get();
     e.console = console_.get();
     e.registry = registry_.get();
+    e.requests = requests_.get();
+    e.stop = stop_.get();
     return e;
   }
 
  private:
+  // First, so that they outlive the network that observes them.
+  std::unique_ptr<WakeEvent> requests_;
+  std::unique_ptr<WakeEvent> stop_;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<Regional> regional_;
   std::unique_ptr<HostFacts> host_;

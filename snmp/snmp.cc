@@ -64,7 +64,8 @@ tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec) {
     uint16_t from_port = 0;
     if (!socket->ReceiveFrom(kSnmpAnswerBuffer, kSnmpAnswerWaitMs - elapsed, &payload, &from,
                              &from_port, &error)) {
-      if (error.code == kWsaTimedOut) break;
+      // A stop of the service ends the wait early: no answer, and nothing to report.
+      if (error.code == kWsaTimedOut || error.code == kWsaInterrupted) break;
       if (error.code == kWsaConnReset) {
         result.Outcome = tSNMPOutcome::kConnectionReset;
         return result;
