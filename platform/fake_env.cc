@@ -12,8 +12,13 @@ bool FakeClock::Wait(uint32_t milliseconds, WakeEvent* wake) {
     waited_ms_ += step;
     Advance(step);
     fake->raise_at_ms = UINT64_MAX;
-    fake->Raise();
-    return true;
+    if (fake->at_raise_time) {
+      const std::function<void()> action = fake->at_raise_time;
+      action();
+    } else {
+      fake->Raise();
+    }
+    return fake->Raised();
   }
   waited_ms_ += milliseconds;
   Advance(milliseconds);

@@ -28,13 +28,14 @@ class FakeWakeEvent : public WakeEvent {
   void Raise() override {
     raised_ = true;
     ++raises;
-    if (on_raise) on_raise();
   }
   void Lower() override { raised_ = false; }
   bool Raised() const override { return raised_; }
 
   uint64_t raise_at_ms = UINT64_MAX;  // monotonic time; UINT64_MAX: never
-  std::function<void()> on_raise;     // runs at every raise (e.g. posts the request it stands for)
+  // What happens at raise_at_ms instead of a plain Raise (e.g. posting the request that
+  // raises it); runs once.
+  std::function<void()> at_raise_time;
   int raises = 0;
 
  private:
