@@ -81,6 +81,10 @@ bool MemFileSystem::ReadFile(const std::string& path, std::string* data, std::st
     *error = "Cannot open file \"" + path + "\". No such file or directory";
     return false;
   }
+  if (unreadable.count(it->first) > 0) {
+    *error = "Cannot open file \"" + path + "\". Permission denied";
+    return false;
+  }
   *data = it->second;
   return true;
 }

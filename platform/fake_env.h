@@ -146,6 +146,7 @@ class MemFileSystem : public FileSystem {
   };
   std::vector<Write> writes;         // every successful write, in order
   std::set<std::string> read_only;   // resolved paths whose writes fail
+  std::set<std::string> unreadable;  // resolved paths whose reads fail (the file stays there)
   bool fail_all_writes = false;
   const std::map<std::string, std::string>& files() const { return files_; }
 

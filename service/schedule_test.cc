@@ -114,7 +114,9 @@ TEST_F(ScheduleTest, StepsOfTheWallClockNeitherStallNorSkipPasses) {
     EXPECT_EQ(Count(true), 1 + 12);     // and every one took its sample
     EXPECT_EQ(Count(false), 1 + 120);   // voltage passes every 30 s
     EXPECT_EQ(LogCount("[Msg=Clock step]"), c.logged[0] ? 1u : 0u);
-    if (c.logged[0]) EXPECT_EQ(LogCount(c.logged), 1u);
+    if (c.logged[0]) {
+      EXPECT_EQ(LogCount(c.logged), 1u);
+    }
   }
 }
 
