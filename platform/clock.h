@@ -27,12 +27,18 @@ class Clock {
 
   // Milliseconds of a clock that only moves forward, at a steady rate, whatever is done to the
   // wall clock (an administrator's correction, NTP, the change to or from daylight saving
-  // time). Due times are kept on it. Never wraps.
-  virtual uint64_t MonotonicMs() = 0;
+  // time). Due times are kept on it. Never wraps. The platform clocks and FakeClock override
+  // it; the default, the tick count, serves clocks of small tools that run for minutes.
+  virtual uint64_t MonotonicMs() { return TickCount(); }
 
   // Waits up to `milliseconds`, or until `wake` is raised (null: the full time). True when the
-  // wait ended because `wake` is raised, also when it was raised before the call.
-  virtual bool Wait(uint32_t milliseconds, WakeEvent* wake) = 0;
+  // wait ended because `wake` is raised, also when it was raised before the call. The default
+  // sleeps the full time unless `wake` is raised already.
+  virtual bool Wait(uint32_t milliseconds, WakeEvent* wake) {
+    if (wake != nullptr && wake->Raised()) return true;
+    Sleep(milliseconds);
+    return wake != nullptr && wake->Raised();
+  }
 
   // Converts a local calendar time to UTC with the daylight-saving rule in force on that
   // date (not today's). Returns false when the platform cannot convert it.
