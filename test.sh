@@ -15,7 +15,7 @@ PACKAGES=(
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)
-  faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh
+  faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh, prompt_stop_test.sh
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
