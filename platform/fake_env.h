@@ -72,7 +72,9 @@ class FakeClock : public Clock {
     offset_ms_ = 0;
   }
   // Moves the wall clock by `milliseconds` (negative: back); the monotonic time stays.
-  void StepWall(int64_t milliseconds) { Set(Now() + static_cast<double>(milliseconds) / 86400000.0); }
+  void StepWall(int64_t milliseconds) {
+    Set(Now() + static_cast<double>(milliseconds) / 86400000.0);
+  }
   void set_tick(uint32_t tick) { tick_ = tick; }
   uint64_t slept_ms() const { return slept_ms_; }
   uint64_t waited_ms() const { return waited_ms_; }

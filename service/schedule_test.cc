@@ -127,8 +127,8 @@ TEST_F(ScheduleTest, TheLoopSleepsUntilTheNextDueTimeAndRequestsWakeIt) {
   on_request = [&] { queue_.Post(ControlCode::kInterrogate); };
   const uint64_t base = env_.clock.MonotonicMs();
   RunUntil(base + 3600000);
-  // One wait per voltage pass (every 30 s) and one for the request, none shorter than the
-  // time to the next due pass.
+  // About one wait per voltage pass (every 30 s) and one more for the request: the loop no
+  // longer wakes every second.
   EXPECT_LE(env_.clock.waits.size(), 125u);
   std::vector<uint64_t> report_times;
   for (const auto& r : queue_.reports) report_times.push_back(r.at_ms - base);
@@ -180,7 +180,6 @@ TEST_F(ScheduleTest, KeepAliveAtEveryPassAndTwiceAMinuteInLongWaits) {
     EXPECT_LE(t - last, 30000u) << "at " << (t - base);
     last = t;
   }
-  EXPECT_GE(env_.clock.MonotonicMs() - last, 0u);
   EXPECT_LE(queue_.pings.size(), 3u * 3600 / 30 + 20);  // no busier than needed
 }
 
