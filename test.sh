@@ -12,12 +12,11 @@ PACKAGES=(
   iproute2 util-linux
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
-  libssl-dev openssl  # mail: TLS of the SMTP client (OpenSSL), the tests' certificates
+  libssl-dev openssl  # mail TLS and SNMPv3 crypto (OpenSSL); openssl makes the tests' certificates
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
-  libssl-dev  # SNMP version 3: OpenSSL's libcrypto for the digests, HMACs and AES
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)
-  faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh
+  faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh, prompt_stop_test.sh
   libsystemd-dev systemd  # install: sd_notify, and systemd-analyze for the unit tests
   dpkg-dev file  # install: dpkg-shlibdeps and file, the package's library dependencies (cpack)
   nsis  # install: makensis builds the Windows installer

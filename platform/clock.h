@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "platform/calendar.h"
+#include "platform/wake_event.h"
 
 namespace tw {
 
@@ -23,6 +24,21 @@ class Clock {
 
   // Milliseconds since the machine started, modulo 2^32 (wraps after about 49.7 days).
   virtual uint32_t TickCount() = 0;
+
+  // Milliseconds of a clock that only moves forward, at a steady rate, whatever is done to the
+  // wall clock (an administrator's correction, NTP, the change to or from daylight saving
+  // time). Due times are kept on it. Never wraps. The platform clocks and FakeClock override
+  // it; the default, the tick count, serves clocks of small tools that run for minutes.
+  virtual uint64_t MonotonicMs() { return TickCount(); }
+
+  // Waits up to `milliseconds`, or until `wake` is raised (null: the full time). True when the
+  // wait ended because `wake` is raised, also when it was raised before the call. The default
+  // sleeps the full time unless `wake` is raised already.
+  virtual bool Wait(uint32_t milliseconds, WakeEvent* wake) {
+    if (wake != nullptr && wake->Raised()) return true;
+    Sleep(milliseconds);
+    return wake != nullptr && wake->Raised();
+  }
 
   // Converts a local calendar time to UTC with the daylight-saving rule in force on that
   // date (not today's). Returns false when the platform cannot convert it.

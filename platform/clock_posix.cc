@@ -1,9 +1,11 @@
+#include <poll.h>
 #include <sys/sysinfo.h>
 #include <time.h>
 
 #include <cerrno>
 
 #include "platform/clock.h"
+#include "platform/wake_event_posix.h"
 
 namespace tw {
 namespace {
@@ -41,6 +43,32 @@ class PosixClock : public Clock {
     clock_gettime(CLOCK_BOOTTIME, &ts);
     const uint64_t ms = static_cast<uint64_t>(ts.tv_sec) * 1000u + ts.tv_nsec / 1000000;
     return static_cast<uint32_t>(ms);
+  }
+
+  uint64_t MonotonicMs() override {
+    // CLOCK_BOOTTIME rather than CLOCK_MONOTONIC: the schedule is one of wall time elapsed,
+    // so a night the machine spent suspended counts, and passes overdue after it run at once.
+    timespec ts{};
+    clock_gettime(CLOCK_BOOTTIME, &ts);
+    return static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  }
+
+  bool Wait(uint32_t milliseconds, WakeEvent* wake) override {
+    const int fd = WakeEventFd(wake);
+    if (fd < 0) {
+      if (wake != nullptr && wake->Raised()) return true;
+      Sleep(milliseconds);
+      return wake != nullptr && wake->Raised();
+    }
+    const uint64_t deadline = MonotonicMs() + milliseconds;
+    for (;;) {
+      const uint64_t now = MonotonicMs();
+      const int left = now >= deadline ? 0 : static_cast<int>(deadline - now);
+      pollfd p{fd, POLLIN, 0};
+      const int ready = ::poll(&p, 1, left);
+      if (ready > 0) return true;
+      if (ready == 0 || errno != EINTR) return wake->Raised();
+    }
   }
 
   bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) override {

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/clock.h"
+#include "platform/wake_event_win32.h"
 
 namespace tw {
 namespace {
@@ -42,6 +43,19 @@ class Win32Clock : public Clock {
   void Sleep(uint32_t milliseconds) override { ::Sleep(milliseconds); }
 
   uint32_t TickCount() override { return GetTickCount(); }
+
+  // Counts on while the machine sleeps, like CLOCK_BOOTTIME on Linux.
+  uint64_t MonotonicMs() override { return GetTickCount64(); }
+
+  bool Wait(uint32_t milliseconds, WakeEvent* wake) override {
+    const HANDLE event = WakeEventHandle(wake);
+    if (event == nullptr) {
+      if (wake != nullptr && wake->Raised()) return true;
+      ::Sleep(milliseconds);
+      return wake != nullptr && wake->Raised();
+    }
+    return WaitForSingleObject(event, milliseconds) == WAIT_OBJECT_0;
+  }
 
   bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) override {
     // The zone's own change-over rules decide, for the date converted, whether daylight

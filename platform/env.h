@@ -6,6 +6,7 @@
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/regional.h"
+#include "platform/wake_event.h"
 
 namespace tw {
 
@@ -31,6 +32,11 @@ struct Env {
   Tls* tls = nullptr;
   Crypto* crypto = nullptr;
   SystemLog* system_log = nullptr;
+  // The service framework raises `requests` when a control request arrives and `stop` when the
+  // service is to stop; the network seam already observes `stop`, the cycle's waits end on
+  // `requests`. Null where no framework runs (the tools, most tests).
+  WakeEvent* requests = nullptr;
+  WakeEvent* stop = nullptr;
 };
 
 }  // namespace tw

@@ -2,6 +2,29 @@
 
 namespace tw {
 
+bool FakeClock::Wait(uint32_t milliseconds, WakeEvent* wake) {
+  waits.push_back(milliseconds);
+  if (on_wait) on_wait(milliseconds);
+  if (wake != nullptr && wake->Raised()) return true;
+  auto* fake = dynamic_cast<FakeWakeEvent*>(wake);
+  if (fake != nullptr && fake->raise_at_ms <= monotonic_ms_ + milliseconds) {
+    const uint64_t step = fake->raise_at_ms > monotonic_ms_ ? fake->raise_at_ms - monotonic_ms_ : 0;
+    waited_ms_ += step;
+    Advance(step);
+    fake->raise_at_ms = UINT64_MAX;
+    if (fake->at_raise_time) {
+      const std::function<void()> action = fake->at_raise_time;
+      action();
+    } else {
+      fake->Raise();
+    }
+    return fake->Raised();
+  }
+  waited_ms_ += milliseconds;
+  Advance(milliseconds);
+  return false;
+}
+
 bool FakeClock::LocalToUtc(const CalendarTime& local, CalendarTime* utc) {
   TDateTime value = 0;
   if (!EncodeDateTime(local, &value)) return false;
@@ -56,6 +79,10 @@ bool MemFileSystem::ReadFile(const std::string& path, std::string* data, std::st
   const auto it = files_.find(Resolve(path));
   if (it == files_.end()) {
     *error = "Cannot open file \"" + path + "\". No such file or directory";
+    return false;
+  }
+  if (unreadable.count(it->first) > 0) {
+    *error = "Cannot open file \"" + path + "\". Permission denied";
     return false;
   }
   *data = it->second;

@@ -3,6 +3,8 @@
 #ifndef TEMPWARDEN_PLATFORM_FAKE_ENV_H_
 #define TEMPWARDEN_PLATFORM_FAKE_ENV_H_
 
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -16,10 +18,33 @@
 #include "platform/host_facts.h"
 #include "platform/regional.h"
 #include "platform/system_log.h"
+#include "platform/wake_event.h"
 
 namespace tw {
 
-// A clock that only moves when told to (or when asked to sleep).
+// A wake-up event for tests: a flag, plus a moment of the fake clock's monotonic time at which
+// the clock raises it in the middle of a wait (a request arriving while the service waits).
+class FakeWakeEvent : public WakeEvent {
+ public:
+  void Raise() override {
+    raised_ = true;
+    ++raises;
+  }
+  void Lower() override { raised_ = false; }
+  bool Raised() const override { return raised_; }
+
+  uint64_t raise_at_ms = UINT64_MAX;  // monotonic time; UINT64_MAX: never
+  // What happens at raise_at_ms instead of a plain Raise (e.g. posting the request that
+  // raises it); runs once.
+  std::function<void()> at_raise_time;
+  int raises = 0;
+
+ private:
+  bool raised_ = false;
+};
+
+// A clock that only moves when told to (or when asked to sleep or wait). Its monotonic time
+// moves with Advance, Sleep and Wait, not with Set or StepWall, which move the wall clock only.
 class FakeClock : public Clock {
  public:
   explicit FakeClock(TDateTime now = 45000.5) : base_(now) {}
@@ -30,19 +55,33 @@ class FakeClock : public Clock {
     Advance(milliseconds);
   }
   uint32_t TickCount() override { return tick_; }
+  uint64_t MonotonicMs() override { return monotonic_ms_; }
+  // Advances by `milliseconds`, or only up to the moment a FakeWakeEvent is due to be raised,
+  // and raises it then. Runs `on_wait` first, with the wait asked for.
+  bool Wait(uint32_t milliseconds, WakeEvent* wake) override;
   // Local time is UTC plus `utc_offset_minutes` (no daylight saving).
   bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) override;
 
   void Advance(uint64_t milliseconds) {
     offset_ms_ += milliseconds;
     tick_ += static_cast<uint32_t>(milliseconds);
+    monotonic_ms_ += milliseconds;
   }
+  // Sets the wall clock, as an administrator or NTP would; the monotonic time stays.
   void Set(TDateTime now) {
     base_ = now;
     offset_ms_ = 0;
   }
+  // Moves the wall clock by `milliseconds` (negative: back); the monotonic time stays.
+  void StepWall(int64_t milliseconds) {
+    Set(Now() + static_cast<double>(milliseconds) / 86400000.0);
+  }
   void set_tick(uint32_t tick) { tick_ = tick; }
   uint64_t slept_ms() const { return slept_ms_; }
+  uint64_t waited_ms() const { return waited_ms_; }
+  // The waits asked for, in order.
+  std::vector<uint32_t> waits;
+  std::function<void(uint32_t milliseconds)> on_wait;
 
   int utc_offset_minutes = 0;
 
@@ -52,7 +91,9 @@ class FakeClock : public Clock {
   TDateTime base_;
   uint64_t offset_ms_ = 0;
   uint32_t tick_ = 0;
+  uint64_t monotonic_ms_ = 0;
   uint64_t slept_ms_ = 0;
+  uint64_t waited_ms_ = 0;
 };
 
 class FakeHostFacts : public HostFacts {
@@ -117,6 +158,7 @@ class MemFileSystem : public FileSystem {
   };
   std::vector<Write> writes;         // every successful write, in order
   std::set<std::string> read_only;   // resolved paths whose writes fail
+  std::set<std::string> unreadable;  // resolved paths whose reads fail (the file stays there)
   bool fail_all_writes = false;
   const std::map<std::string, std::string>& files() const { return files_; }
 

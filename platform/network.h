@@ -13,8 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "platform/wake_event.h"
+
 namespace tw {
 
+constexpr int kWsaInterrupted = 10004;
 constexpr int kWsaNetUnreachable = 10051;
 constexpr int kWsaConnReset = 10054;
 constexpr int kWsaTimedOut = 10060;
@@ -46,13 +49,14 @@ class UdpSocket {
   virtual bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
                       NetError* error) = 0;
   // Waits up to `timeout_ms` for one datagram and keeps at most `max_size` bytes of it.
-  // False on timeout (10060) or failure (10054 when the peer's port is closed).
+  // False on timeout (10060), stop (10004) or failure (10054 when the peer's port is closed).
   virtual bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
                            std::string* from_ipv4, uint16_t* from_port, NetError* error) = 0;
 };
 
 // One TCP client connection; closed when destroyed. Every wait is bounded by the caller's
-// limit, so a peer that stops talking or reading cannot hold the caller.
+// limit, so a peer that stops talking or reading cannot hold the caller, and ends early with
+// 10004 when the network's stop event is raised.
 class TcpConnection {
  public:
   virtual ~TcpConnection() = default;
@@ -89,7 +93,10 @@ class Network {
   virtual std::vector<std::string> LocalIPv4Addresses() = 0;
 };
 
-std::unique_ptr<Network> NewSystemNetwork();
+// `stop` (may be null) ends every wait of the network's sockets and connections as soon as it
+// is raised, and every later one at once: they fail with 10004 (interrupted), so that a stop of
+// the service is not held up by a query without answer or a mail relay that hangs.
+std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop = nullptr);
 
 }  // namespace tw
 

@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "platform/network.h"
+#include "platform/wake_event_posix.h"
 
 namespace tw {
 namespace {
@@ -89,9 +90,41 @@ bool ResolveName(const std::string& host, std::string* ipv4, NetError* error) {
   return true;
 }
 
+// Milliseconds left until `deadline`, never negative.
+int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+      deadline - std::chrono::steady_clock::now());
+  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
+}
+
+std::chrono::steady_clock::time_point DeadlineAfter(uint32_t timeout_ms) {
+  return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
+// Waits for `events` on `fd`, or for the stop event's descriptor (`stop_fd`, -1 for none), at
+// most `timeout_ms` (-1: no limit). 1 ready, 0 timed out, -1 failed (errno set), -2 stopped.
+int PollWithStop(int fd, short events, int stop_fd, int timeout_ms) {
+  pollfd p[2] = {{fd, events, 0}, {stop_fd, POLLIN, 0}};
+  const int ready = ::poll(p, stop_fd >= 0 ? 2 : 1, timeout_ms);
+  if (ready > 0 && stop_fd >= 0 && (p[1].revents & POLLIN) != 0) return -2;
+  return ready > 0 ? 1 : ready;
+}
+
+// Waits for `events` on `fd` until `deadline` or until `stop` is raised: 1 ready, 0 timed
+// out, -1 failed (errno set), -2 stopped (also when `stop` was raised before the call).
+int WaitFor(int fd, short events, const WakeEvent* stop,
+            std::chrono::steady_clock::time_point deadline) {
+  const int stop_fd = WakeEventFd(stop);
+  if (stop != nullptr && stop->Raised()) return -2;
+  for (;;) {
+    const int ready = PollWithStop(fd, events, stop_fd, MillisecondsLeft(deadline));
+    if (ready >= 0 || ready == -2 || errno != EINTR) return ready;
+  }
+}
+
 class PosixUdpSocket : public UdpSocket {
  public:
-  explicit PosixUdpSocket(int fd) : fd_(fd) {}
+  PosixUdpSocket(int fd, const WakeEvent* stop) : fd_(fd), stop_(stop) {}
   ~PosixUdpSocket() override { ::close(fd_); }
 
   bool Bind(const std::string& local_ipv4, uint16_t port, NetError* error) override {
@@ -132,11 +165,8 @@ class PosixUdpSocket : public UdpSocket {
 
   bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
                    std::string* from_ipv4, uint16_t* from_port, NetError* error) override {
-    pollfd p{fd_, POLLIN, 0};
-    int ready;
-    do {
-      ready = ::poll(&p, 1, static_cast<int>(timeout_ms));
-    } while (ready < 0 && errno == EINTR);
+    const int ready = WaitFor(fd_, POLLIN, stop_, DeadlineAfter(timeout_ms));
+    if (ready == -2) return Fail(error, kWsaInterrupted);
     if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
     if (ready == 0) return Fail(error, kWsaTimedOut);
     std::string buffer(max_size == 0 ? 1 : max_size, '\0');
@@ -161,33 +191,16 @@ class PosixUdpSocket : public UdpSocket {
   }
 
   int fd_;
+  const WakeEvent* stop_;
 };
 
-// Milliseconds left until `deadline`, never negative.
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
 
-// Waits for `events` on `fd` until `deadline`: 1 ready, 0 timed out, -1 failed (errno set).
-int WaitFor(int fd, short events, std::chrono::steady_clock::time_point deadline) {
-  for (;;) {
-    pollfd p{fd, events, 0};
-    const int ready = ::poll(&p, 1, MillisecondsLeft(deadline));
-    if (ready >= 0 || errno != EINTR) return ready;
-  }
-}
-
-std::chrono::steady_clock::time_point DeadlineAfter(uint32_t timeout_ms) {
-  return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-}
 
 // The socket stays non-blocking for its whole life, so that no call can wait longer than
 // the limit its caller gives.
 class PosixTcpConnection : public TcpConnection {
  public:
-  explicit PosixTcpConnection(int fd) : fd_(fd) {}
+  PosixTcpConnection(int fd, const WakeEvent* stop) : fd_(fd), stop_(stop) {}
   ~PosixTcpConnection() override { ::close(fd_); }
 
   bool Send(const std::string& data, uint32_t timeout_ms, NetError* error) override {
@@ -203,7 +216,8 @@ class PosixTcpConnection : public TcpConnection {
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
         return Fail(error, WsaCodeFromErrno(errno));
       }
-      const int ready = WaitFor(fd_, POLLOUT, deadline);
+      const int ready = WaitFor(fd_, POLLOUT, stop_, deadline);
+      if (ready == -2) return Fail(error, kWsaInterrupted);
       if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
       if (ready == 0) return Fail(error, kWsaTimedOut);
     }
@@ -223,7 +237,8 @@ class PosixTcpConnection : public TcpConnection {
       }
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(error, WsaCodeFromErrno(errno));
-      const int ready = WaitFor(fd_, POLLIN, deadline);
+      const int ready = WaitFor(fd_, POLLIN, stop_, deadline);
+      if (ready == -2) return Fail(error, kWsaInterrupted);
       if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
       if (ready == 0) return Fail(error, kWsaTimedOut);
     }
@@ -239,17 +254,20 @@ class PosixTcpConnection : public TcpConnection {
 
  private:
   int fd_;
+  const WakeEvent* stop_;
 };
 
 class PosixNetwork : public Network {
  public:
+  explicit PosixNetwork(WakeEvent* stop) : stop_(stop) {}
+
   std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0) {
       Fail(error, WsaCodeFromErrno(errno));
       return nullptr;
     }
-    return std::make_unique<PosixUdpSocket>(fd);
+    return std::make_unique<PosixUdpSocket>(fd, stop_);
   }
 
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
@@ -273,6 +291,9 @@ class PosixNetwork : public Network {
     ::freeifaddrs(list);
     return out;
   }
+
+ private:
+  WakeEvent* stop_;
 };
 
 std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host, uint16_t port,
@@ -289,13 +310,17 @@ std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host,
     Fail(error, WsaCodeFromErrno(errno));
     return nullptr;
   }
-  auto connection = std::make_unique<PosixTcpConnection>(fd);
+  auto connection = std::make_unique<PosixTcpConnection>(fd, stop_);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return connection;
   if (errno != EINPROGRESS && errno != EINTR) {
     Fail(error, WsaCodeFromErrno(errno));
     return nullptr;
   }
-  const int ready = WaitFor(fd, POLLOUT, DeadlineAfter(timeout_ms));
+  const int ready = WaitFor(fd, POLLOUT, stop_, DeadlineAfter(timeout_ms));
+  if (ready == -2) {
+    Fail(error, kWsaInterrupted);
+    return nullptr;
+  }
   if (ready <= 0) {
     Fail(error, ready == 0 ? kWsaTimedOut : WsaCodeFromErrno(errno));
     return nullptr;
@@ -312,6 +337,8 @@ std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host,
 
 }  // namespace
 
-std::unique_ptr<Network> NewSystemNetwork() { return std::make_unique<PosixNetwork>(); }
+std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop) {
+  return std::make_unique<PosixNetwork>(stop);
+}
 
 }  // namespace tw

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/network.h"
+#include "platform/wake_event_win32.h"
 
 namespace tw {
 namespace {
@@ -66,15 +67,13 @@ std::chrono::steady_clock::time_point DeadlineAfter(uint32_t timeout_ms) {
 // Windows 10 2004, and one socket never comes near FD_SETSIZE.
 // Returns 1 ready, 0 timed out, SOCKET_ERROR failed. `failed` tells whether the socket
 // landed in the exception set (a connect that did not succeed).
-int WaitFor(SOCKET s, bool for_write, std::chrono::steady_clock::time_point deadline,
-            bool* failed = nullptr) {
+int SelectFor(SOCKET s, bool for_write, long ms, bool* failed) {
   fd_set read_set, write_set, except_set;
   FD_ZERO(&read_set);
   FD_ZERO(&write_set);
   FD_ZERO(&except_set);
   FD_SET(s, for_write ? &write_set : &read_set);
   FD_SET(s, &except_set);
-  const long ms = MillisecondsLeft(deadline);
   timeval tv;
   tv.tv_sec = ms / 1000;
   tv.tv_usec = (ms % 1000) * 1000;
@@ -83,11 +82,57 @@ int WaitFor(SOCKET s, bool for_write, std::chrono::steady_clock::time_point dead
   return ready > 0 ? 1 : ready;
 }
 
+constexpr int kStopped = -2;
+
+// As SelectFor until `deadline`, but ends early with kStopped once `stop` is raised (also when
+// it was raised before the call). The socket's network events are tied to an event object for
+// the wait (WSAEventSelect), so that one WaitForMultipleObjects sees both; readiness is then
+// decided by a select that does not wait, as before, and the tie is undone afterwards.
+int WaitFor(SOCKET s, bool for_write, const WakeEvent* stop,
+            std::chrono::steady_clock::time_point deadline, bool* failed = nullptr) {
+  if (failed != nullptr) *failed = false;
+  if (stop != nullptr && stop->Raised()) return kStopped;
+  const HANDLE stop_event = WakeEventHandle(stop);
+  if (stop_event == nullptr) return SelectFor(s, for_write, MillisecondsLeft(deadline), failed);
+  WSAEVENT network_event = WSACreateEvent();
+  if (network_event == WSA_INVALID_EVENT) return SOCKET_ERROR;
+  const long mask = for_write ? (FD_WRITE | FD_CONNECT | FD_CLOSE) : (FD_READ | FD_CLOSE);
+  int result = SOCKET_ERROR;
+  if (WSAEventSelect(s, network_event, mask) == 0) {
+    for (;;) {
+      result = SelectFor(s, for_write, 0, failed);
+      if (result != 0) break;
+      const HANDLE handles[2] = {network_event, stop_event};
+      const DWORD woke = WaitForMultipleObjects(2, handles, FALSE,
+                                                static_cast<DWORD>(MillisecondsLeft(deadline)));
+      if (woke == WAIT_OBJECT_0 + 1) {
+        result = kStopped;
+        break;
+      }
+      if (woke == WAIT_TIMEOUT) {
+        result = 0;
+        break;
+      }
+      if (woke != WAIT_OBJECT_0) {
+        WSASetLastError(static_cast<int>(GetLastError()));
+        result = SOCKET_ERROR;
+        break;
+      }
+      WSAResetEvent(network_event);
+    }
+    const int code = WSAGetLastError();
+    WSAEventSelect(s, nullptr, 0);
+    WSASetLastError(code);
+  }
+  WSACloseEvent(network_event);
+  return result;
+}
+
 // The socket stays non-blocking for its whole life, so that no call can wait longer than
 // the limit its caller gives.
 class Win32TcpConnection : public TcpConnection {
  public:
-  explicit Win32TcpConnection(SOCKET s) : s_(s) {}
+  Win32TcpConnection(SOCKET s, const WakeEvent* stop) : s_(s), stop_(stop) {}
   ~Win32TcpConnection() override { closesocket(s_); }
 
   bool Send(const std::string& data, uint32_t timeout_ms, NetError* error) override {
@@ -101,7 +146,8 @@ class Win32TcpConnection : public TcpConnection {
       }
       const int code = WSAGetLastError();
       if (code != WSAEWOULDBLOCK) return Fail(error, code);
-      const int ready = WaitFor(s_, true, deadline);
+      const int ready = WaitFor(s_, true, stop_, deadline);
+      if (ready == kStopped) return Fail(error, kWsaInterrupted);
       if (ready == SOCKET_ERROR) return Fail(error, WSAGetLastError());
       if (ready == 0) return Fail(error, WSAETIMEDOUT);
     }
@@ -121,7 +167,8 @@ class Win32TcpConnection : public TcpConnection {
       }
       const int code = WSAGetLastError();
       if (code != WSAEWOULDBLOCK) return Fail(error, code);
-      const int ready = WaitFor(s_, false, deadline);
+      const int ready = WaitFor(s_, false, stop_, deadline);
+      if (ready == kStopped) return Fail(error, kWsaInterrupted);
       if (ready == SOCKET_ERROR) return Fail(error, WSAGetLastError());
       if (ready == 0) return Fail(error, WSAETIMEDOUT);
     }
@@ -137,11 +184,12 @@ class Win32TcpConnection : public TcpConnection {
 
  private:
   SOCKET s_;
+  const WakeEvent* stop_;
 };
 
 class Win32UdpSocket : public UdpSocket {
  public:
-  explicit Win32UdpSocket(SOCKET s) : s_(s) {}
+  Win32UdpSocket(SOCKET s, const WakeEvent* stop) : s_(s), stop_(stop) {}
   ~Win32UdpSocket() override { closesocket(s_); }
 
   bool Bind(const std::string& local_ipv4, uint16_t port, NetError* error) override {
@@ -184,10 +232,8 @@ class Win32UdpSocket : public UdpSocket {
 
   bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
                    std::string* from_ipv4, uint16_t* from_port, NetError* error) override {
-    WSAPOLLFD p{};
-    p.fd = s_;
-    p.events = POLLRDNORM;
-    const int ready = WSAPoll(&p, 1, static_cast<INT>(timeout_ms));
+    const int ready = WaitFor(s_, false, stop_, DeadlineAfter(timeout_ms));
+    if (ready == kStopped) return Fail(error, kWsaInterrupted);
     if (ready == SOCKET_ERROR) return Fail(error, WSAGetLastError());
     if (ready == 0) return Fail(error, WSAETIMEDOUT);
     std::string buffer(max_size == 0 ? 1 : max_size, '\0');
@@ -213,11 +259,12 @@ class Win32UdpSocket : public UdpSocket {
 
  private:
   SOCKET s_;
+  const WakeEvent* stop_;
 };
 
 class Win32Network : public Network {
  public:
-  Win32Network() {
+  explicit Win32Network(WakeEvent* stop) : stop_(stop) {
     WSADATA data;
     started_ = WSAStartup(MAKEWORD(2, 2), &data) == 0;
   }
@@ -231,7 +278,7 @@ class Win32Network : public Network {
       Fail(error, WSAGetLastError());
       return nullptr;
     }
-    return std::make_unique<Win32UdpSocket>(s);
+    return std::make_unique<Win32UdpSocket>(s, stop_);
   }
 
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
@@ -269,6 +316,7 @@ class Win32Network : public Network {
   }
 
  private:
+  WakeEvent* stop_;
   bool started_ = false;
 };
 
@@ -286,7 +334,7 @@ std::unique_ptr<TcpConnection> Win32Network::ConnectTcp(const std::string& host,
     Fail(error, WSAGetLastError());
     return nullptr;
   }
-  auto connection = std::make_unique<Win32TcpConnection>(s);
+  auto connection = std::make_unique<Win32TcpConnection>(s, stop_);
   u_long non_blocking = 1;
   if (ioctlsocket(s, FIONBIO, &non_blocking) != 0) {
     Fail(error, WSAGetLastError());
@@ -299,7 +347,11 @@ std::unique_ptr<TcpConnection> Win32Network::ConnectTcp(const std::string& host,
     return nullptr;
   }
   bool failed = false;
-  const int ready = WaitFor(s, true, DeadlineAfter(timeout_ms), &failed);
+  const int ready = WaitFor(s, true, stop_, DeadlineAfter(timeout_ms), &failed);
+  if (ready == kStopped) {
+    Fail(error, kWsaInterrupted);
+    return nullptr;
+  }
   if (ready == SOCKET_ERROR) {
     Fail(error, WSAGetLastError());
     return nullptr;
@@ -320,6 +372,8 @@ std::unique_ptr<TcpConnection> Win32Network::ConnectTcp(const std::string& host,
 
 }  // namespace
 
-std::unique_ptr<Network> NewSystemNetwork() { return std::make_unique<Win32Network>(); }
+std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop) {
+  return std::make_unique<Win32Network>(stop);
+}
 
 }  // namespace tw

@@ -1,5 +1,6 @@
 #include "platform/service_control.h"
 
+#include <chrono>
 #include <exception>
 
 namespace tw {
@@ -8,8 +9,34 @@ void ControlQueue::Post(ControlCode code) {
   {
     std::lock_guard<std::mutex> lock(mu_);
     queue_.push_back(code);
+    // Raised under the lock, so that ProcessRequests cannot lower it between the push and
+    // the raise and leave a queued request without a wake-up.
+    if (requests_ != nullptr) requests_->Raise();
+    if (stop_ != nullptr && (code == ControlCode::kStop || code == ControlCode::kShutdown)) {
+      stop_->Raise();
+    }
   }
   wake_.notify_all();
+}
+
+void ControlQueue::SetExitCode(uint32_t code) {
+  std::lock_guard<std::mutex> lock(mu_);
+  exit_code_ = code;
+}
+
+uint32_t ControlQueue::exit_code() const {
+  std::lock_guard<std::mutex> lock(mu_);
+  return exit_code_;
+}
+
+void ControlQueue::ReportStopped() {
+  uint32_t code = 0;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    state_ = ServiceState::kStopped;
+    code = exit_code_;
+  }
+  if (status_ != nullptr) status_->ReportStopped(code);
 }
 
 bool ControlQueue::Terminated() const {
@@ -40,6 +67,8 @@ void ControlQueue::SetStatusText(const std::string& text) {
 
 void ControlQueue::ProcessRequests() {
   std::unique_lock<std::mutex> lock(mu_);
+  // Lowered before the queue is emptied: a request posted from here on raises it again.
+  if (requests_ != nullptr && !terminated_) requests_->Lower();
   while (!queue_.empty()) {
     const ControlCode code = queue_.front();
     queue_.pop_front();
@@ -59,6 +88,8 @@ void ControlQueue::Handle(ControlCode code, std::unique_lock<std::mutex>& lock) 
     case ControlCode::kShutdown:
       report(ServiceState::kStopPending);
       terminated_ = true;
+      // From now on every wait of the service thread ends at once.
+      if (requests_ != nullptr) requests_->Raise();
       break;
     case ControlCode::kPause: {
       if (terminated_) break;
@@ -69,9 +100,14 @@ void ControlQueue::Handle(ControlCode code, std::unique_lock<std::mutex>& lock) 
         on_paused();
         lock.lock();
       }
-      // The service thread stands still here until continue (or stop) is queued.
+      // The service thread stands still here until continue (or stop) is queued, telling
+      // the manager twice a minute that it is alive and only paused.
       for (;;) {
-        wake_.wait(lock, [&] { return !queue_.empty(); });
+        while (!wake_.wait_for(lock, std::chrono::seconds(30), [&] { return !queue_.empty(); })) {
+          lock.unlock();
+          KeepAlive();
+          lock.lock();
+        }
         const ControlCode next = queue_.front();
         queue_.pop_front();
         if (next == ControlCode::kContinue || next == ControlCode::kStop ||
@@ -124,10 +160,17 @@ void RunServiceThread(const ServiceDefinition& service, ControlQueue& queue,
   if (service.start) guarded("start", [&] { service.start(started); });
   if (started) {
     queue.SetState(ServiceState::kRunning);
-    if (service.execute) guarded("execute", [&] { service.execute(queue); });
+    if (service.execute) {
+      try {
+        service.execute(queue);
+      } catch (...) {
+        queue.SetExitCode(kExitCycleFailed);
+        if (event_log) event_log("Service failed on execute: " + TextOf(std::current_exception()));
+      }
+    }
     guarded("execute", [&] { queue.ProcessRequests(); });
   }
-  queue.SetState(ServiceState::kStopped);
+  queue.ReportStopped();
 }
 
 }  // namespace tw

@@ -10,6 +10,8 @@
 #include <mutex>
 #include <string>
 
+#include "platform/wake_event.h"
+
 namespace tw {
 
 enum class ControlCode { kStop, kPause, kContinue, kInterrogate, kShutdown };
@@ -32,6 +34,12 @@ class StatusSink {
   // The watchdog ping and the status line, for managers that take them (systemd).
   virtual void KeepAlive() {}
   virtual void StatusText(const std::string& /*text*/) {}
+  // The last report: stopped, and whether the service ended in a failure (`exit_code` not 0)
+  // that the manager's recovery settings should act on.
+  virtual void ReportStopped(uint32_t exit_code) {
+    (void)exit_code;
+    Report(ServiceState::kStopped);
+  }
 };
 
 // What the monitoring cycle uses of the framework.
@@ -49,20 +57,42 @@ class ServiceControl {
   virtual void KeepAlive() {}
   // A one-line status text for the service manager to show (the latest reading).
   virtual void SetStatusText(const std::string& /*text*/) {}
+
+  // Raised while a request waits to be handled, and for good once a stop or shutdown has been
+  // asked for: the cycle's waits end on it. Null when requests only arrive at ProcessRequests.
+  virtual WakeEvent* RequestEvent() { return nullptr; }
+
+  // Marks the run as ended by a failure: the service manager is told so when the service stops
+  // (a service-specific exit code on Windows, the process exit status on Linux).
+  virtual void SetExitCode(uint32_t /*code*/) {}
 };
+
+// The exit code of a monitoring cycle ended by a failure it could not recover from.
+constexpr uint32_t kExitCycleFailed = 1;
 
 // The request queue between the control handler (any thread) and the service thread.
 class ControlQueue : public ServiceControl {
  public:
-  explicit ControlQueue(StatusSink* status) : status_(status) {}
+  // `requests` (may be null) is raised at every Post and lowered when ProcessRequests has
+  // handled everything, except after a stop; `stop` (may be null) is raised by a stop or
+  // shutdown Post at once, for the waits that only a stop should end (the network's).
+  explicit ControlQueue(StatusSink* status, WakeEvent* requests = nullptr,
+                        WakeEvent* stop = nullptr)
+      : status_(status), requests_(requests), stop_(stop) {}
 
-  // Called by the control handler: queues the code and wakes a paused service thread.
+  // Called by the control handler: queues the code and wakes a paused service thread and
+  // every wait on the wake-up events.
   void Post(ControlCode code);
 
   bool Terminated() const override;
   void ProcessRequests() override;
   void KeepAlive() override;                             // passed on to the status sink
   void SetStatusText(const std::string& text) override;  // likewise
+  WakeEvent* RequestEvent() override { return requests_; }
+  void SetExitCode(uint32_t code) override;
+  uint32_t exit_code() const;
+  // Reports stopped, with the exit code set.
+  void ReportStopped();
 
   ServiceState state() const;
   void SetState(ServiceState state);
@@ -74,6 +104,9 @@ class ControlQueue : public ServiceControl {
   void Handle(ControlCode code, std::unique_lock<std::mutex>& lock);
 
   StatusSink* status_;
+  WakeEvent* requests_;
+  WakeEvent* stop_;
+  uint32_t exit_code_ = 0;
   mutable std::mutex mu_;
   std::condition_variable wake_;
   std::deque<ControlCode> queue_;
@@ -89,12 +122,16 @@ struct ServiceDefinition {
   std::function<void(bool& started)> start;
   // The execute handler; returning ends the service.
   std::function<void(ServiceControl& control)> execute;
+  // The wake-up events the framework's request queue raises (see ControlQueue); may be null.
+  WakeEvent* requests = nullptr;
+  WakeEvent* stop = nullptr;
 };
 
 // The service thread, the same on every platform: report start pending, run the start
 // handler, report running, run the execute handler, handle what is still queued, report
 // stopped. An exception escaping a handler goes to `event_log` as
-// "Service failed on start: <text>" (or "execute") and ends that step.
+// "Service failed on start: <text>" (or "execute") and ends that step; one escaping the
+// execute handler also sets the exit code kExitCycleFailed.
 void RunServiceThread(const ServiceDefinition& service, ControlQueue& queue,
                       const std::function<void(const std::string&)>& event_log);
 

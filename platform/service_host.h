@@ -37,6 +37,10 @@ class ServiceHost {
   virtual void ShowMessage(const ServiceDefinition& service, const std::string& text,
                            bool is_error, bool silent) = 0;
 
+  // The process exit status that the last Dispatch or RunInConsole asks for: 0 after a stop,
+  // non-zero after the service ended in a failure, so that the manager's restart settings act.
+  virtual int ExitStatus() const { return 0; }
+
   // The platform's event log (the system journal through standard error on Linux).
   virtual void WriteEventLog(const std::string& service_name, const std::string& text) = 0;
 };

@@ -145,41 +145,48 @@ class PosixServiceHost : public ServiceHost {
 
  private:
   // The control signals are blocked in every thread and taken by this (the dispatcher)
-  // thread with sigtimedwait, which only queues them: no work happens in signal context.
+  // thread with sigwaitinfo, which only queues them: no work happens in signal context. The
+  // dispatcher sleeps until a signal comes; when the service thread has finished it sends the
+  // dispatcher a signal of its own to end the wait.
   void Run(const ServiceDefinition& service) {
+    const int done_signal = SIGRTMIN + 1;
     sigset_t set;
     sigemptyset(&set);
-    for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP}) sigaddset(&set, s);
+    for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP, done_signal}) sigaddset(&set, s);
     sigset_t old;
     pthread_sigmask(SIG_BLOCK, &set, &old);
 
     SystemdStatus systemd;
-    ControlQueue queue(&systemd);
+    ControlQueue queue(&systemd, service.requests, service.stop);
     std::atomic<bool> done{false};
+    const pthread_t dispatcher = pthread_self();
     std::thread worker([&] {
       RunServiceThread(service, queue, [&](const std::string& text) {
         WriteEventLog(service.name, text);
       });
       done = true;
+      pthread_kill(dispatcher, done_signal);
     });
-    const timespec tick{0, 100 * 1000 * 1000};
-    int paused_ticks = 0;
     while (!done) {
-      // A paused service thread stands still on purpose: keep the watchdog from restarting it.
-      paused_ticks = systemd.paused() ? paused_ticks + 1 : 0;
-      if (paused_ticks % 100 == 1) systemd.KeepAlive();
-      const int sig = sigtimedwait(&set, nullptr, &tick);
-      switch (sig) {
-        case SIGTERM: case SIGINT: queue.Post(ControlCode::kStop); break;
-        case SIGUSR1: queue.Post(ControlCode::kPause); break;
-        case SIGUSR2: queue.Post(ControlCode::kContinue); break;
-        case SIGHUP: queue.Post(ControlCode::kInterrogate); break;
-        default: break;
-      }
+      const int sig = sigwaitinfo(&set, nullptr);
+      if (sig == SIGTERM || sig == SIGINT) queue.Post(ControlCode::kStop);
+      if (sig == SIGUSR1) queue.Post(ControlCode::kPause);
+      if (sig == SIGUSR2) queue.Post(ControlCode::kContinue);
+      if (sig == SIGHUP) queue.Post(ControlCode::kInterrogate);
     }
     worker.join();
+    // A wake-up signal not yet taken would otherwise be delivered once the mask is restored.
+    const timespec no_wait{0, 0};
+    while (sigtimedwait(&set, nullptr, &no_wait) > 0) {
+    }
     pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    exit_status_ = queue.exit_code() == 0 ? 0 : 1;
   }
+
+  int exit_status_ = 0;
+
+ public:
+  int ExitStatus() const override { return exit_status_; }
 };
 
 }  // namespace

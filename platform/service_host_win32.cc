@@ -23,7 +23,14 @@ class ScmStatus : public StatusSink {
  public:
   void set_handle(SERVICE_STATUS_HANDLE handle) { handle_ = handle; }
 
-  void Report(ServiceState state) override {
+  void Report(ServiceState state) override { Send(state, 0); }
+
+  // A failure ends the service as "stopped with a service-specific error", which the service
+  // manager's recovery actions treat as a failure to act on; a plain stop does not.
+  void ReportStopped(uint32_t exit_code) override { Send(ServiceState::kStopped, exit_code); }
+
+ private:
+  void Send(ServiceState state, uint32_t exit_code) {
     if (handle_ == nullptr) return;
     SERVICE_STATUS status{};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
@@ -32,7 +39,8 @@ class ScmStatus : public StatusSink {
         state == ServiceState::kStartPending
             ? 0
             : SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PAUSE_CONTINUE | SERVICE_ACCEPT_SHUTDOWN;
-    status.dwWin32ExitCode = NO_ERROR;
+    status.dwWin32ExitCode = exit_code == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
+    status.dwServiceSpecificExitCode = exit_code;
     status.dwWaitHint = 5000;
     const bool pending = state == ServiceState::kStartPending ||
                          state == ServiceState::kStopPending ||
@@ -44,7 +52,6 @@ class ScmStatus : public StatusSink {
     SetServiceStatus(handle_, &status);
   }
 
- private:
   static DWORD ToWin32(ServiceState s) {
     switch (s) {
       case ServiceState::kStopped: return SERVICE_STOPPED;
@@ -176,7 +183,7 @@ class Win32ServiceHost : public ServiceHost {
   }
 
   void RunInConsole(const ServiceDefinition& service) override {
-    ControlQueue queue(nullptr);
+    ControlQueue queue(nullptr, service.requests, service.stop);
     console_queue_ = &queue;
     SetConsoleCtrlHandler(&Win32ServiceHost::ConsoleHandler, TRUE);
     std::thread worker([&] {
@@ -186,7 +193,10 @@ class Win32ServiceHost : public ServiceHost {
     worker.join();
     SetConsoleCtrlHandler(&Win32ServiceHost::ConsoleHandler, FALSE);
     console_queue_ = nullptr;
+    exit_status_ = queue.exit_code() == 0 ? 0 : 1;
   }
+
+  int ExitStatus() const override { return exit_status_; }
 
   void ShowMessage(const ServiceDefinition& service, const std::string& text, bool is_error,
                    bool silent) override {
@@ -215,7 +225,7 @@ class Win32ServiceHost : public ServiceHost {
     Win32ServiceHost* self = g_dispatching;
     if (self == nullptr) return;
     ScmStatus status;
-    ControlQueue queue(&status);
+    ControlQueue queue(&status, self->service_->requests, self->service_->stop);
     self->scm_queue_ = &queue;
     status.set_handle(
         RegisterServiceCtrlHandlerA(self->service_->name.c_str(), &Win32ServiceHost::Handler));
@@ -223,6 +233,7 @@ class Win32ServiceHost : public ServiceHost {
       self->WriteEventLog(self->service_->name, text);
     });
     self->scm_queue_ = nullptr;
+    self->exit_status_ = queue.exit_code() == 0 ? 0 : 1;
   }
 
   // Runs on the dispatcher thread: it only queues the code for the service thread.
@@ -248,6 +259,7 @@ class Win32ServiceHost : public ServiceHost {
   }
 
   const ServiceDefinition* service_ = nullptr;
+  int exit_status_ = 0;
   std::atomic<ControlQueue*> scm_queue_{nullptr};
   std::atomic<ControlQueue*> console_queue_{nullptr};
 

@@ -17,17 +17,20 @@
 #include "platform/speaker.h"
 #include "platform/system_log.h"
 #include "platform/tls.h"
+#include "platform/wake_event.h"
 
 namespace tw {
 
 class SystemEnv {
  public:
   SystemEnv()
-      : clock_(NewSystemClock()),
+      : requests_(NewSystemWakeEvent()),
+        stop_(NewSystemWakeEvent()),
+        clock_(NewSystemClock()),
         regional_(NewSystemRegional()),
         host_(NewSystemHostFacts()),
         files_(NewSystemFileSystem()),
-        network_(NewSystemNetwork()),
+        network_(NewSystemNetwork(stop_.get())),
         speaker_(NewSystemSpeaker()),
         console_(NewSystemConsole()),
         registry_(NewSystemRegistry()),
@@ -48,10 +51,15 @@ class SystemEnv {
     e.tls = tls_.get();
     e.crypto = crypto_.get();
     e.system_log = system_log_.get();
+    e.requests = requests_.get();
+    e.stop = stop_.get();
     return e;
   }
 
  private:
+  // First, so that they outlive the network that observes them.
+  std::unique_ptr<WakeEvent> requests_;
+  std::unique_ptr<WakeEvent> stop_;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<Regional> regional_;
   std::unique_ptr<HostFacts> host_;

@@ -1,5 +1,8 @@
 #include "service/cycle.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "service/status_line.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
@@ -13,6 +16,22 @@
 #include "ups/temp_log.h"
 
 namespace tw {
+namespace {
+
+// The longest the cycle waits without telling the service manager that it is alive.
+constexpr uint64_t kKeepAliveMs = 30000;
+// The start-up wait when the UPS was on battery when last seen.
+constexpr uint64_t kStartupWaitMs = 10 * 60000;
+// The first passes come one second after the start phase, as they always have; passes that
+// are overdue (after a pause) run one a second until they are caught up.
+constexpr int64_t kFirstPassMs = 1000;
+constexpr uint64_t kCatchUpMs = 1000;
+// A difference between wall time and monotonic time elapsed above this is a step of the wall
+// clock (an administrator, NTP, the change to or from daylight saving time) and is logged.
+constexpr double kClockStepLimitMs = 3 * 60000;
+constexpr int32_t kClockStepCode = 40100;
+
+}  // namespace
 
 MonitoringCycle::MonitoringCycle(Context& ctx, ServiceControl& control)
     : ctx_(ctx), control_(control) {}
@@ -46,6 +65,7 @@ void MonitoringCycle::Run() {
     Loop();
   } catch (...) {
     ReportAndLogCurrentException(ctx_, kTraceName, log_rec_.Trace, exception_.Notes);
+    control_.SetExitCode(kExitCycleFailed);
   }
 }
 
@@ -88,9 +108,12 @@ void MonitoringCycle::StartPhase() {
   DrawDayPages();
   log_rec_.Trace = 720;
   temp_log_point_ = -1;
-  due_base_ = Now();
-  next_temp_due_ms_ = 0;
-  next_voltage_due_ms_ = 0;
+  temp_log_day_ = -1;
+  due_base_ms_ = Monotonic();
+  next_temp_due_ms_ = kFirstPassMs;
+  next_voltage_due_ms_ = kFirstPassMs;
+  last_wall_ = Now();
+  last_monotonic_ms_ = due_base_ms_;
   log_rec_.Trace = 1000;
 }
 
@@ -99,13 +122,16 @@ bool MonitoringCycle::StartupWait() {
   if (!FileExists(ctx_, kVoltageFile)) return true;
   FileToStr(ctx_, kVoltageFile, last_voltage);
   if (last_voltage != "0") return true;
-  // The UPS was on battery when last seen: give the mains ten minutes to settle. A stop
-  // request ends the wait after the current minute, so the manager is not kept waiting.
+  // The UPS was on battery when last seen: give the mains ten minutes to settle. Requests are
+  // handled as they come, so a stop ends the wait at once.
   log_rec_.Trace = 520;
-  for (int minute = 0; minute < 10; ++minute) {
-    ctx_.env.clock->Sleep(60000);
+  const uint64_t end = Monotonic() + kStartupWaitMs;
+  for (;;) {
     control_.ProcessRequests();
     if (control_.Terminated()) return false;
+    const uint64_t now = Monotonic();
+    if (now >= end) break;
+    WaitForRequest(end - now);
   }
   log_rec_.Trace = 530;
   startup_retry_ = 10;
@@ -180,13 +206,52 @@ void MonitoringCycle::DrawDayPages() {
 }
 
 void MonitoringCycle::Loop() {
-  while (!control_.Terminated()) {
-    if (Due(next_temp_due_ms_)) TemperaturePass();
-    if (Due(next_voltage_due_ms_)) VoltagePass();
+  for (;;) {
     control_.ProcessRequests();
+    if (control_.Terminated()) break;
     control_.KeepAlive();
-    ctx_.env.clock->Sleep(1000);
+    NoteClockStep();
+    bool ran = false;
+    if (Due(next_temp_due_ms_)) {
+      TemperaturePass();
+      ran = true;
+    }
+    if (Due(next_voltage_due_ms_)) {
+      VoltagePass();
+      ran = true;
+    }
+    const int64_t next = std::min(next_temp_due_ms_, next_voltage_due_ms_);
+    const int64_t elapsed = static_cast<int64_t>(Monotonic() - due_base_ms_);
+    uint64_t wait = next > elapsed ? static_cast<uint64_t>(next - elapsed) : 0;
+    if (wait == 0 && ran) wait = kCatchUpMs;
+    if (wait > 0) WaitForRequest(wait);
   }
+}
+
+bool MonitoringCycle::WaitForRequest(uint64_t milliseconds) {
+  Clock& clock = *ctx_.env.clock;
+  const uint64_t end = Monotonic() + milliseconds;
+  for (;;) {
+    const uint64_t now = Monotonic();
+    if (now >= end) return false;
+    const uint64_t chunk = std::min(end - now, kKeepAliveMs);
+    if (clock.Wait(static_cast<uint32_t>(chunk), control_.RequestEvent())) return true;
+    control_.KeepAlive();
+  }
+}
+
+void MonitoringCycle::NoteClockStep() {
+  const TDateTime wall = Now();
+  const uint64_t monotonic = Monotonic();
+  const double step_ms =
+      (wall - last_wall_) * 86400000.0 - static_cast<double>(monotonic - last_monotonic_ms_);
+  last_wall_ = wall;
+  last_monotonic_ms_ = monotonic;
+  if (std::fabs(step_ms) <= kClockStepLimitMs) return;
+  const int64_t seconds = static_cast<int64_t>(std::llround(step_ms / 1000.0));
+  Log(kClockStepCode, std::string("[Function=") + kTraceName + "][Msg=Clock step]" +
+                          "[Seconds=" + std::to_string(seconds) + "]" +
+                          "[Now=" + DateTimeText(wall) + "]");
 }
 
 void MonitoringCycle::TemperaturePass() {
@@ -214,17 +279,22 @@ void MonitoringCycle::TemperaturePass() {
   }
 
   log_rec_.Trace = 1270;
-  const int32_t point = TempLogPoint(Now());
+  const TDateTime now = Now();
+  const int32_t point = TempLogPoint(now);
+  const int64_t day = static_cast<int64_t>(std::floor(now));
   DebugLine(std::string(" Function=") + kTraceName +
             " iTempLogPoint=" + std::to_string(temp_log_point_) +
             " Trunc(Frac(now)*288)=" + std::to_string(point) + ". LogRec.Trace=1270");
-  if (point != temp_log_point_) {
+  if (point != temp_log_point_ || day != temp_log_day_) {
     DebugStage(1275);
     const int32_t sampled =
         RecordTemperatureSample(ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); });
     // Without a reading the point stays unsampled, so the next pass in it tries again.
     temp_answered_ = sampled != kNoReading;
-    if (temp_answered_) temp_log_point_ = sampled;
+    if (temp_answered_) {
+      temp_log_point_ = sampled;
+      temp_log_day_ = day;
+    }
     CountAnswer(temp_answered_);
   }
   DebugStage(1290);

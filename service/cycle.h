@@ -1,7 +1,9 @@
 // The monitoring cycle: the execute handler of the service. It prepares (configuration file,
-// start-up wait, first readings, day chart pages), then loops once a second running the
-// temperature pass every TempSleep seconds and the voltage pass every VoltageSleep seconds,
-// until the service is told to stop. Every wait goes through ctx.env.clock.
+// start-up wait, first readings, day chart pages), then loops running the temperature pass
+// every TempSleep seconds and the voltage pass every VoltageSleep seconds, until the service is
+// told to stop. Due times are kept on the clock's monotonic time, so no step of the wall clock
+// moves them; between passes the cycle waits until the next one is due or a control request
+// arrives (the control's request event). Every wait goes through ctx.env.clock.
 #ifndef TEMPWARDEN_SERVICE_CYCLE_H_
 #define TEMPWARDEN_SERVICE_CYCLE_H_
 
@@ -49,6 +51,11 @@ class MonitoringCycle {
   void StartupReadings();
   void DrawDayPages();
   void Loop();
+  // Waits up to `milliseconds` for the control's request event, telling the manager at least
+  // every 30 s that the thread is alive. True when a request ended the wait.
+  bool WaitForRequest(uint64_t milliseconds);
+  // Logs a step of the wall clock against the monotonic clock since the last loop pass.
+  void NoteClockStep();
   void TemperaturePass();
   void VoltagePass();
   void TemperatureAlerts();
@@ -69,7 +76,10 @@ class MonitoringCycle {
   void DebugStage(int32_t stage, bool replace = false);
   void Log(int32_t code, const std::string& msg);
   TDateTime Now() const { return ctx_.env.clock->Now(); }
-  bool Due(int64_t due_ms) const { return Now() > due_base_ + due_ms / 86400000.0; }
+  uint64_t Monotonic() const { return ctx_.env.clock->MonotonicMs(); }
+  bool Due(int64_t due_ms) const {
+    return static_cast<int64_t>(Monotonic() - due_base_ms_) >= due_ms;
+  }
   std::string Num(double v) const;
   std::string DateTimeText(TDateTime t);
 
@@ -85,12 +95,19 @@ class MonitoringCycle {
   tLogRec log_rec_;  // its Trace is the cycle's trace stage
   tEmail email_;     // fields a mail does not set keep what the previous one left
   tExceptionRec exception_;
-  // Due times are kept as whole milliseconds after `due_base_`, so that adding an interval
-  // many times gives exactly the multiple of it and the passes keep their phase for years.
-  TDateTime due_base_ = 0;
+  // Due times are kept as whole milliseconds of monotonic time after `due_base_ms_`, so that
+  // adding an interval many times gives exactly the multiple of it and the passes keep their
+  // phase for years, whatever the wall clock does.
+  uint64_t due_base_ms_ = 0;
   int64_t next_temp_due_ms_ = 0;
   int64_t next_voltage_due_ms_ = 0;
+  // The five-minute point and the date (whole days) of the last sample: a sample is due when
+  // either differs, so a step of exactly one day does not skip one.
   int32_t temp_log_point_ = -1;
+  int64_t temp_log_day_ = -1;
+  // Wall and monotonic time of the last loop pass, to notice steps of the wall clock.
+  TDateTime last_wall_ = 0;
+  uint64_t last_monotonic_ms_ = 0;
   double prev_input_voltage_ = 0;
   TDateTime alarm_sent_at_ = 0;
   int32_t startup_retry_ = 0;

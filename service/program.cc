@@ -61,13 +61,13 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
   if (s.query) return commands.query ? commands.query() : 1;
   if (s.console) {
     host.RunInConsole(service);
-    return 0;
+    return host.ExitStatus();
   }
   if (!host.Dispatch(service, &error)) {
     host.WriteEventLog(service.name, error);
     return 1;
   }
-  return 0;
+  return host.ExitStatus();
 }
 
 }  // namespace tw

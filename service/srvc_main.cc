@@ -93,6 +93,8 @@ ServiceDefinition TVOZIvazure::Definition() {
   def.display_name = kDisplayName;
   def.start = [this](bool& started) { ServiceStart(started); };
   def.execute = [this](ServiceControl& control) { ServiceExecute(control); };
+  def.requests = ctx_.env.requests;
+  def.stop = ctx_.env.stop;
   return def;
 }
 

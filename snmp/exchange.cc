@@ -42,7 +42,8 @@ AgentExchange::Got AgentExchange::Receive(std::string* payload) {
     NetError error;
     if (!socket_->ReceiveFrom(kSnmpAnswerBuffer, kSnmpAnswerWaitMs - elapsed, payload, &from,
                               &from_port, &error)) {
-      if (error.code == kWsaTimedOut) return Got::kTimeout;
+      // A stop of the service ends the wait early: no answer, and nothing to report.
+      if (error.code == kWsaTimedOut || error.code == kWsaInterrupted) return Got::kTimeout;
       if (error.code == kWsaConnReset) return Got::kReset;
       ThrowSocketError(error);
     }

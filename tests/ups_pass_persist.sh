@@ -1,7 +1,8 @@
 #!/bin/sh
 # snmpd pass_persist handler: the UPS card's temperature and input voltage as Gauge32, read
 # from the files "temperature" and "voltage" beside this script at every query; a file
-# "temperature.type" (e.g. "string") changes the type of the temperature value. A temperature
+# "temperature.type" (e.g. "string") changes the type of the temperature value, a file
+# "voltage.type" that of the voltage. A temperature
 # file of several lines is a queue: each query answers the first line and drops it, except the
 # last line, which stays.
 dir=$(dirname "$0")
@@ -15,7 +16,8 @@ while read -r cmd; do
           echo "$oid"; cat "$dir/temperature.type" 2>/dev/null || echo gauge
           head -n 1 "$dir/temperature"
           [ "$(wc -l <"$dir/temperature")" -le 1 ] || sed -i 1d "$dir/temperature" ;;
-        .1.3.6.1.4.1.318.1.1.1.3.2.1.0) echo "$oid"; echo gauge; cat "$dir/voltage" ;;
+        .1.3.6.1.4.1.318.1.1.1.3.2.1.0)
+          echo "$oid"; cat "$dir/voltage.type" 2>/dev/null || echo gauge; cat "$dir/voltage" ;;
         *) echo NONE ;;
       esac ;;
     getnext) read -r oid; echo NONE ;;

@@ -346,6 +346,31 @@ check_whole_replacements() {
 }
 # -------------------------------------------------------------------------------------------
 
+# ---- A failure of the monitoring cycle ends the service as failed ----------------------------
+# The agent answers the input voltage with a text that is no number, which the start-up
+# reading cannot take: the cycle reports the failure and ends, and the service manager sees
+# SERVICE_STOPPED with ERROR_SERVICE_SPECIFIC_ERROR (1066) and the service's own exit code 1,
+# so that its recovery actions can act.
+check_failure_exit_code() {
+  step "a failure of the cycle stops the service with an exit code"
+  echo string >"$WORK/agent/voltage.type"
+  echo "no volts" >"$WORK/agent/voltage"
+  w net start "$SERVICE" >/dev/null 2>&1 || true
+  wait_until 20 '[ "$(state)" = 1 ] && [ -n "$(find "$SVC_DIR" -name "E!*")" ]' ||
+    fail "the failed service did not stop: state $(state)"
+  local out
+  out=$(env -u LOCPATH LANG=C.UTF-8 timeout 60 wine sc query "$SERVICE" </dev/null 2>/dev/null |
+    tr -d '\r' || true)
+  printf '%s\n' "$out" | grep -qE '^ *WIN32_EXIT_CODE *: *1066( |$)' ||
+    fail "no service-specific error: $out"
+  printf '%s\n' "$out" | grep -qE '^ *SERVICE_EXIT_CODE *: *1( |$)' || fail "exit code: $out"
+  wait_until 5 '[ -z "$(service_processes)" ]' || fail "the service process is still there"
+  rm -f "$WORK/agent/voltage.type"
+  echo 230 >"$WORK/agent/voltage"
+  find "$SVC_DIR" -name 'E!*' -delete
+}
+# ----------------------------------------------------------------------------------------------
+
 step "fresh Wine prefix"
 start_wine_session
 mkdir -p "$SVC_DIR" "$WINEPREFIX/drive_c/tw"
@@ -477,6 +502,7 @@ step "stop"
 stop_service
 check_no_reports
 check_whole_replacements
+check_failure_exit_code
 
 step "uninstall"
 uninstall_service

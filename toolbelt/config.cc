@@ -3,13 +3,27 @@
 #include <algorithm>
 #include <cctype>
 
+#include "toolbelt/activity_log.h"
 #include "toolbelt/files.h"
 #include "toolbelt/number_text.h"
 
 namespace tw {
 namespace {
 
-using Convert = void (*)(Context& ctx, const std::string& value, tServiceConfig& config);
+// Converts one key's text into `config`. Returns the text of the value used when the text was
+// not usable (not a number, negative, out of range) and a fallback applies, else "".
+using Convert = std::string (*)(Context& ctx, const std::string& value, tServiceConfig& config);
+
+constexpr int32_t kFallbackCode = 40200;
+
+// An interval: 0 means the default (as it always has), and so does anything negative or not a
+// number, which is named as a fallback.
+std::string Interval(const std::string& v, int32_t fallback, int32_t& field) {
+  const int32_t n = StrToIntDef(v, 0);
+  const bool number = StrToIntDef(v, -1) == n;  // both defaults agree only for a number
+  field = n > 0 ? n : fallback;
+  return (!v.empty() && (!number || n < 0)) ? std::to_string(fallback) : std::string();
+}
 
 // One key of the file: where its text goes (a text setting taken as it is, or a conversion)
 // and, for the keys the passes re-read, the cycle's trace stage while it is re-read (0: start
@@ -22,48 +36,62 @@ struct KeyRule {
   Convert convert;
 };
 
-int32_t IntOr(const std::string& value, int32_t zero_means) {
-  const int32_t n = StrToIntDef(value, 0);
-  return n == 0 ? zero_means : n;
+// A missing or unusable level keeps the one in force (the 7 of the start), so that a typing
+// error cannot silence the activity log, failure summaries included.
+std::string DebugLevel(Context&, const std::string& v, tServiceConfig& c) {
+  const int32_t n = StrToIntDef(v, 0);
+  if (StrToIntDef(v, -1) == n) {
+    c.DebugLevel = n;
+    return "";
+  }
+  return v.empty() ? std::string() : std::to_string(c.DebugLevel);
 }
-
-void DebugLevel(Context&, const std::string& v, tServiceConfig& c) {
-  c.DebugLevel = StrToIntDef(v, 0);
+std::string TempSleep(Context&, const std::string& v, tServiceConfig& c) {
+  return Interval(v, kDefaultTempSleep, c.TempSleep);
 }
-void TempSleep(Context&, const std::string& v, tServiceConfig& c) {
-  c.TempSleep = IntOr(v, kDefaultTempSleep);
+std::string VoltageSleep(Context&, const std::string& v, tServiceConfig& c) {
+  return Interval(v, kDefaultVoltageSleep, c.VoltageSleep);
 }
-void VoltageSleep(Context&, const std::string& v, tServiceConfig& c) {
-  c.VoltageSleep = IntOr(v, kDefaultVoltageSleep);
-}
-void TestPagerNos(Context&, const std::string& v, tServiceConfig& c) {
+std::string TestPagerNos(Context&, const std::string& v, tServiceConfig& c) {
   c.TestPagerNos = StrToIntDef(v, 0);
+  return "";
 }
-void AlarmTemp(Context& ctx, const std::string& v, tServiceConfig& c) {
-  c.AlarmTemp = SafeStrToFloat(ctx, v);
+std::string AlarmTemp(Context& ctx, const std::string& v, tServiceConfig& c) {
+  double value = 0;
+  if (TryStrToFloat(ctx, v, &value)) {
+    c.AlarmTemp = value;
+    return "";
+  }
+  c.AlarmTemp = 0;
+  return v.empty() ? std::string() : "0";
 }
-void SMTPPort(Context&, const std::string& v, tServiceConfig& c) {
+std::string SMTPPort(Context&, const std::string& v, tServiceConfig& c) {
   const int32_t port = StrToIntDef(v, 0);
   c.SMTPPort = port >= 1 && port <= 65535 ? port : kDefaultSMTPPort;
+  return v.empty() || c.SMTPPort == port ? std::string() : std::to_string(kDefaultSMTPPort);
 }
 // Letter case and surrounding blanks do not matter; an unknown word keeps the plain exchange.
-void SMTPSecurity(Context&, const std::string& v, tServiceConfig& c) {
+std::string SMTPSecurity(Context&, const std::string& v, tServiceConfig& c) {
   std::string word;
   for (char ch : v) {
     if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') continue;
     word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   }
   c.SMTPSecurity = word == "starttls" || word == "tls" ? word : "none";
+  return word.empty() || word == c.SMTPSecurity ? std::string() : c.SMTPSecurity;
 }
 // Only an explicit 0 turns the check off: a typo must not silently weaken it.
-void SMTPTLSVerify(Context&, const std::string& v, tServiceConfig& c) {
+std::string SMTPTLSVerify(Context&, const std::string& v, tServiceConfig& c) {
   c.SMTPTLSVerify = !(StrToIntDef(v, 1) == 0);
+  return v.empty() || StrToIntDef(v, -1) == StrToIntDef(v, 0) ? std::string() : "1";
 }
-void SyslogCollector(Context&, const std::string& v, tServiceConfig& c) {
+std::string SyslogCollector(Context&, const std::string& v, tServiceConfig& c) {
   c.SyslogCollector = v.empty() ? kDefaultSyslogCollector : v;
+  return "";
 }
-void PhoneHomeCollector(Context&, const std::string& v, tServiceConfig& c) {
+std::string PhoneHomeCollector(Context&, const std::string& v, tServiceConfig& c) {
   c.PhoneHomeCollector = v.empty() ? kDefaultPhoneHomeCollector : v;
+  return "";
 }
 
 using C = tServiceConfig;
@@ -108,9 +136,23 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceC
   GetParamFromXMLFile(ctx, kConfigFileName, rule.key, param);
   if (rule.text != nullptr) {
     config.*rule.text = param.Value;
-  } else {
-    rule.convert(ctx, param.Value, config);
+    return;
   }
+  const std::string used = rule.convert(ctx, param.Value, config);
+  // Named once for each unusable text, not at every pass.
+  std::string& named = site.Fallbacks[rule.key];
+  if (used.empty()) {
+    named.clear();
+    return;
+  }
+  if (named == param.Value) return;
+  named = param.Value;
+  tLogRec rec;
+  rec.Code = kFallbackCode;
+  rec.Msg = std::string("[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=") + rule.key +
+            "][Value=" + param.Value + "][Used=" + used + "]";
+  std::string file;
+  LogEntry(ctx, rec, file);
 }
 
 }  // namespace
@@ -168,11 +210,19 @@ bool EnsureConfigFile(Context& ctx) {
 
 tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
   tServiceConfig config;
+  config.DebugLevel = ctx.settings.Log.DebugLevel;
   for (const KeyRule& rule : kKeys) ReadKey(ctx, site, rule, config);
   return config;
 }
 
 void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& config, int32_t& trace) {
+  // A file that is there but cannot be read (locked by an editor, no permission) leaves every
+  // value in force: each key would otherwise count as not found and fall back.
+  std::string text, error;
+  if (ctx.env.files->IsPlainFile(kConfigFileName) &&
+      !ctx.env.files->ReadFile(kConfigFileName, &text, &error)) {
+    return;
+  }
   std::vector<const KeyRule*> pass_keys;
   for (const KeyRule& rule : kKeys) {
     if (rule.pass_stage != 0) pass_keys.push_back(&rule);

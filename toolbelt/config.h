@@ -43,13 +43,15 @@ constexpr int32_t kDefaultSMTPPort = 25;
 // without any of the keys gives.
 struct tServiceConfig {
   // Read at start only.
-  int32_t DebugLevel = 0;  // "SysLogTrap": the activity log's highest level digit
+  // "SysLogTrap": the activity log's highest level digit; missing or no number keeps the level
+  // in force.
+  int32_t DebugLevel = 0;
   std::string SNMPCommunity;
-  int32_t VoltageSleep = kDefaultVoltageSleep;  // seconds; 0 or invalid means 30
+  int32_t VoltageSleep = kDefaultVoltageSleep;  // seconds; 0, negative or invalid means 30
   // Read at start and renewed by every pass re-read.
   std::string UPSHost;                    // the start value is the SNMP target for the whole run
   std::string PhoneHomeServer;            // host followed by a path; empty: no phone-home call
-  int32_t TempSleep = kDefaultTempSleep;  // seconds; 0 or invalid means 300
+  int32_t TempSleep = kDefaultTempSleep;  // seconds; 0, negative or invalid means 300
   std::string GUID;                       // no effect
   std::string Location;                   // no effect
   int32_t TestPagerNos = 0;               // no effect
@@ -83,6 +85,9 @@ struct tServiceConfig {
 // One read site: per key, the result of its last read (a key not yet read has no entry).
 struct tConfigReadSite {
   std::map<std::string, tXMLParam> Params;
+  // Per key, the unusable text last named in the activity log (code 40200), so that a fallback
+  // is named once and again only when the text changes.
+  std::map<std::string, std::string> Fallbacks;
 };
 
 // The 22 lines of the default file, each ending in CR LF.
@@ -99,7 +104,11 @@ bool EnsureConfigFile(Context& ctx);
 // failures; only an exhausted resource can escape, to the cycle's failure handler.
 tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site);
 
-// The re-read at every temperature pass: "UPSHost", "PhoneHomeServer", "GUID", "Location",
+// Settings whose text is not usable (not a number, negative, out of range) are named once per
+// site and text in an activity-log entry 40200 with the value used.
+//
+// The re-read at every temperature pass (skipped whole, every value kept, when the file is
+// there but cannot be read): "UPSHost", "PhoneHomeServer", "GUID", "Location",
 // "TestPagerNos", "TempSleep", "AlarmTemp", "EmailToAddr", "EmailCCAddr" into `site`, and
 // those fields of `config` renewed from the site's values; the start-only fields stay.
 // `trace` advances through the cycle's stages 1120 to 1220 as the keys are read, so that a

@@ -152,7 +152,8 @@ TEST(ConfigTest, AlarmTempFollowsTheRegionalSeparator) {
 
   // Line breaks are not blanks: a value spread over lines is no number.
   EXPECT_DOUBLE_EQ(StartRead(english, File("<AlarmTemp>\r\n30\r\n</AlarmTemp>")).AlarmTemp, 0);
-  EXPECT_EQ(StartRead(english, File("<SysLogTrap>\r\n7\r\n</SysLogTrap>")).DebugLevel, 0);
+  // ... and a level that is no number keeps the one in force (7 at start).
+  EXPECT_EQ(StartRead(english, File("<SysLogTrap>\r\n5\r\n</SysLogTrap>")).DebugLevel, 7);
 }
 
 TEST(ConfigTest, TagPlacement) {

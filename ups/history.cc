@@ -47,6 +47,40 @@ std::string ReadWholeFile(Context& ctx, const std::string& name) {
   return text;
 }
 
+// True when `text` holds a sample row (a line that starts with its point number); the day
+// header alone is none.
+bool HoldsRows(const std::string& text) {
+  bool rows = false;
+  ForEachLine(text, [&](const std::string& line) {
+    rows = rows || (!line.empty() && line[0] >= '0' && line[0] <= '9');
+  });
+  return rows;
+}
+
+// True when the annual text has a row for the day with this day-of-year and "d/m" label.
+bool HasAnnualRow(const std::string& text, int32_t day_of_year, const std::string& label) {
+  bool found = false;
+  const std::string number = std::to_string(day_of_year);
+  ForEachLine(text, [&](const std::string& line) {
+    std::string row_label, value;
+    found = found || (line.compare(0, number.size() + 1, number + ",") == 0 &&
+                      SplitRow(line, &row_label, &value) && row_label == label);
+  });
+  return found;
+}
+
+// The first sample of a date starts its day: the daily file does not exist yet or holds no
+// sample row. Looking at the file rather than at the point makes the roll-over happen on any
+// schedule and after a stop over midnight, and only once a day however often the service
+// restarts.
+bool DayNotStarted(Context& ctx, TDateTime now) {
+  const std::string daily = TempLogFileName(ctx.fmt(), TempLog::kDated, now, ".csv");
+  if (!FileExists(ctx, daily)) return true;
+  std::string text, error;
+  if (!ctx.env.files->ReadFile(daily, &text, &error)) return false;  // kept: no row wiped
+  return !HoldsRows(text);
+}
+
 }  // namespace
 
 void AppendToAnnualFile(Context& ctx, TDateTime day) {
@@ -96,6 +130,13 @@ void AppendToAnnualFile(Context& ctx, TDateTime day) {
     diag.Add(" Trace=900 IntToStr(DateUtils.DayOfTheYear(Date))=" + std::to_string(day_of_year) +
              " Outputfile=" + annual);
     if (count == 0) throw Fault("EInvalidOp", "Invalid floating point operation");
+    const std::string label = std::to_string(d.day) + "/" + std::to_string(d.month);
+    std::string annual_text, error;
+    if (ctx.env.files->ReadFile(annual, &annual_text, &error) &&
+        HasAnnualRow(annual_text, day_of_year, label)) {
+      diag.Add(" Trace=900 the row of " + label + " is there already.");
+      return;
+    }
     // Values near the double's limit can add up to infinity; "INF" is no average.
     if (!std::isfinite(sum)) throw Fault("EOverflow", "Floating point overflow");
     const std::string row = std::to_string(day_of_year) + "," + std::to_string(d.day) + "/" +
@@ -119,7 +160,7 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
     const int32_t now_point = TempLogPoint(clock.Now());
     if (now_point < 0) throw Fault("EConvertError", "Invalid date-time of the clock");
     point = now_point;
-    if (point == 0) {
+    if (DayNotStarted(ctx, clock.Now())) {
       trace = 400;
       AppendToAnnualFile(ctx, clock.Now() - 1);
       WriteStringToFile(ctx, kDayHeader,

@@ -1,7 +1,8 @@
 // The temperature history: one sample per five-minute point appended to the dated daily
 // file, "APCUPSTempLog_Today.csv" and the weekday file, the latest reading in "UPS-Temp.txt",
-// and at the first sample of a day (point 0) the roll-over: the previous day's average into
-// the annual file, fresh headers for the day files and a new annual page.
+// and at the first sample of a date (its daily file missing or without a sample row) the
+// roll-over: the previous day's average into the annual file (once), fresh headers for the
+// daily and weekday files and a new annual page.
 //
 // Files are written only through WriteStringToFile, each opened and closed within one write;
 // a write that fails is not examined and the remaining writes still happen.
@@ -29,7 +30,8 @@ int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups
                                 tGoogleChart chart, const std::function<void()>& after_temp_file);
 
 // Records `temperature` at the clock's current time: replaces "UPS-Temp.txt", calls
-// `after_temp_file` (may be empty), works out the point, rolls the day over at point 0,
+// `after_temp_file` (may be empty), works out the point, rolls the day over at the first
+// sample of the date,
 // appends the sample row to the daily, Today and weekday files and redraws the day pages.
 // Returns the point, or -1 when a failure (reported as "APC.RecordTemperatureSample") came
 // before it was worked out. Never throws.
@@ -37,7 +39,8 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
                           const std::function<void()>& after_temp_file);
 
 // Appends the average of the daily file of `day` to the annual file of the current year
-// (created with its header when missing), and leaves the diagnostic lines of this run in
+// (created with its header when missing) unless that file has a row for `day` already, and
+// leaves the diagnostic lines of this run in
 // "AppendToAnnualFile.TXT". Only lines whose value is a number count, so the day header is no
 // sample. A missing daily file gives no row; a file without any sample, or one that cannot be
 // read, gives no row and an exception report "APC.AppendToAnnualFile". Never throws.

@@ -48,7 +48,8 @@ TEST_F(HistoryTest, MidnightAndNewYearRollOver) {
   const std::string last_tuesday = std::string(kHeader) + "0,00:00,20\r\n";
   env_.files.Put(std::string(kDir) + "APCUPSTempLog_Tue.csv", last_tuesday);
 
-  // Started at 23:45 on 31 December 2024 (a Tuesday): no header for that day.
+  // Started at 23:45 on 31 December 2024 (a Tuesday): the first sample of the date starts the
+  // daily file with its header and the Tuesday file afresh.
   EXPECT_EQ(SampleAt(2024, 12, 31, 23, 45, 10, 27), 285);
   EXPECT_EQ(SampleAt(2024, 12, 31, 23, 50, 10, 27.5), 286);
   EXPECT_EQ(SampleAt(2024, 12, 31, 23, 55, 10, 28), 287);
@@ -56,13 +57,14 @@ TEST_F(HistoryTest, MidnightAndNewYearRollOver) {
   EXPECT_EQ(SampleAt(2025, 1, 1, 0, 0, 10, 26), 0);
   EXPECT_EQ(SampleAt(2025, 1, 1, 0, 5, 10, 25), 1);
 
-  const std::string old_day = "285,23:45,27\r\n286,23:50,27.5\r\n287,23:55,28\r\n";
+  const std::string old_rows = "285,23:45,27\r\n286,23:50,27.5\r\n287,23:55,28\r\n";
+  const std::string old_day = kHeader + old_rows;
   EXPECT_EQ(File("APCUPSTempLog_20241231.csv"), old_day);
-  EXPECT_EQ(File("APCUPSTempLog_Tue.csv"), last_tuesday + old_day);
+  EXPECT_EQ(File("APCUPSTempLog_Tue.csv"), old_day);
   const std::string new_day = std::string(kHeader) + "0,00:00,26\r\n1,00:05,25\r\n";
   EXPECT_EQ(File("APCUPSTempLog_20250101.csv"), new_day);
   EXPECT_EQ(File("APCUPSTempLog_Wed.csv"), new_day);
-  EXPECT_EQ(File("APCUPSTempLog_Today.csv"), old_day + "0,00:00,26\r\n1,00:05,25\r\n");
+  EXPECT_EQ(File("APCUPSTempLog_Today.csv"), old_rows + "0,00:00,26\r\n1,00:05,25\r\n");
   // The last day of 2024 opens the annual file of 2025, as day 366 of a leap year.
   EXPECT_EQ(File("APCUPSTempLog_2025.csv"),
             "\"#\",\"DATE\",\"AVG TEMP\"\r\n"
@@ -87,34 +89,34 @@ TEST_F(HistoryTest, MidnightAndNewYearRollOver) {
   EXPECT_THAT(Reports(), IsEmpty());
 }
 
-TEST_F(HistoryTest, RestartInTheFirstFiveMinutesRepeatsTheRollOver) {
+TEST_F(HistoryTest, RestartInTheFirstFiveMinutesKeepsTheDayStarted) {
   SampleAt(2024, 12, 31, 23, 55, 10, 28);
   SampleAt(2025, 1, 1, 0, 0, 10, 26);
   // The service restarts: its first sample falls into point 0 again.
   EXPECT_EQ(SampleAt(2025, 1, 1, 0, 3, 0, 24), 0);
   EXPECT_EQ(SampleAt(2025, 1, 1, 0, 8, 0, 25), 1);
 
-  const std::string new_day = std::string(kHeader) + "0,00:05,24\r\n1,00:10,25\r\n";
+  // No second annual row, and the 00:00 row stays.
+  const std::string new_day =
+      std::string(kHeader) + "0,00:00,26\r\n0,00:05,24\r\n1,00:10,25\r\n";
   EXPECT_EQ(File("APCUPSTempLog_20250101.csv"), new_day);
   EXPECT_EQ(File("APCUPSTempLog_Wed.csv"), new_day);
   EXPECT_EQ(File("APCUPSTempLog_2025.csv"),
             "\"#\",\"DATE\",\"AVG TEMP\"\r\n"
-            "366,31/12,28.0\r\n"
             "366,31/12,28.0\r\n");
   EXPECT_EQ(File("APCUPSTempLog_Today.csv"),
             "287,23:55,28\r\n0,00:00,26\r\n0,00:05,24\r\n1,00:10,25\r\n");
 }
 
-TEST_F(HistoryTest, DayWithoutSampleAtPointZeroGetsNoAnnualRow) {
+TEST_F(HistoryTest, FirstSampleOfADateRollsTheDayOverAtAnyPoint) {
   SampleAt(2025, 1, 1, 0, 0, 10, 26);
-  const std::string annual = File("APCUPSTempLog_2025.csv");
   SampleAt(2025, 1, 1, 23, 55, 0, 23);
   // A long temperature period: the next sample of the service falls into point 2.
   EXPECT_EQ(SampleAt(2025, 1, 2, 0, 10, 0, 22), 2);
 
-  EXPECT_EQ(File("APCUPSTempLog_2025.csv"), annual);
-  EXPECT_EQ(File("APCUPSTempLog_20250102.csv"), "2,00:10,22\r\n");
-  EXPECT_EQ(File("APCUPSTempLog_Thu.csv"), "2,00:10,22\r\n");
+  EXPECT_EQ(File("APCUPSTempLog_2025.csv"), "\"#\",\"DATE\",\"AVG TEMP\"\r\n1,1/1,24.5\r\n");
+  EXPECT_EQ(File("APCUPSTempLog_20250102.csv"), std::string(kHeader) + "2,00:10,22\r\n");
+  EXPECT_EQ(File("APCUPSTempLog_Thu.csv"), std::string(kHeader) + "2,00:10,22\r\n");
   // The Today page is drawn from the dated file, not from the Today file.
   const std::string today_page = File("APCUPSTempLog_Today.html");
   EXPECT_THAT(today_page, HasSubstr("          ['00:10',22],\r\n"));
@@ -149,8 +151,8 @@ TEST_F(HistoryTest, FailedWriteDoesNotStopTheOtherWrites) {
   env_.files.read_only.insert(std::string(kDir) + "APCUPSTempLog_Today.csv");
   env_.files.read_only.insert(std::string(kDir) + "UPS-Temp.txt");
   EXPECT_EQ(SampleAt(2025, 3, 14, 13, 7, 40, 27), 157);
-  EXPECT_EQ(File("APCUPSTempLog_20250314.csv"), "157,13:10,27\r\n");
-  EXPECT_EQ(File("APCUPSTempLog_Fri.csv"), "157,13:10,27\r\n");
+  EXPECT_EQ(File("APCUPSTempLog_20250314.csv"), std::string(kHeader) + "157,13:10,27\r\n");
+  EXPECT_EQ(File("APCUPSTempLog_Fri.csv"), std::string(kHeader) + "157,13:10,27\r\n");
   EXPECT_FALSE(Has("APCUPSTempLog_Today.csv"));
   EXPECT_TRUE(Has("APCUPSTempLog_Today.html"));
   EXPECT_THAT(Reports(), IsEmpty());
@@ -161,7 +163,8 @@ TEST_F(HistoryTest, CommaDecimalRowsAndAverage) {
   SampleAt(2025, 2, 13, 13, 7, 40, 27.5);
   EXPECT_EQ(File("UPS-Temp.txt"), "27,5");
   SampleAt(2025, 2, 13, 13, 12, 40, 26);
-  EXPECT_EQ(File("APCUPSTempLog_20250213.csv"), "157,13:10,27,5\r\n158,13:15,26\r\n");
+  EXPECT_EQ(File("APCUPSTempLog_20250213.csv"),
+            std::string(kHeader) + "157,13:10,27,5\r\n158,13:15,26\r\n");
   SampleAt(2025, 2, 14, 0, 1, 0, 25);
   // 27.5 and 26 average to 26.75, written with the regional mark.
   EXPECT_EQ(File("APCUPSTempLog_2025.csv"), "\"#\",\"DATE\",\"AVG TEMP\"\r\n44,13/2,26,8\r\n");

@@ -1,0 +1,205 @@
+// The cycle's schedule against the wall clock and the framework's requests: due times on the
+// monotonic clock, waits that end on a request, keep-alive pings and the exit code.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "service/cycle_fixture.h"
+
+namespace tw {
+namespace {
+
+// The framework's request queue with the fake wake-up event, recording its keep-alive pings
+// and status reports on the fake clock's monotonic time.
+class RecordingQueue : public ControlQueue, public StatusSink {
+ public:
+  RecordingQueue(FakeClock* clock, FakeWakeEvent* requests)
+      : ControlQueue(this, requests), clock_(clock) {}
+  void KeepAlive() override { pings.push_back(clock_->MonotonicMs()); }
+  void Report(ServiceState state) override { reports.push_back({state, clock_->MonotonicMs()}); }
+
+  struct StatusReport {
+    ServiceState state;
+    uint64_t at_ms;
+  };
+  std::vector<uint64_t> pings;
+  std::vector<StatusReport> reports;
+
+ private:
+  FakeClock* clock_;
+};
+
+class ScheduleTest : public CycleTest {
+ protected:
+  // Runs the cycle until the monotonic clock reaches `stop_ms`, where a stop arrives; a
+  // request already due on the event (raise_at_ms) before then comes first.
+  void RunUntil(uint64_t stop_ms) {
+    env_.clock.on_wait = [this, stop_ms](uint32_t) {
+      if (requests_.raise_at_ms == UINT64_MAX && !stopped_) {
+        requests_.raise_at_ms = stop_ms;
+        stop_next_ = true;
+      }
+    };
+    requests_.at_raise_time = [this] {
+      if (stop_next_ && !stopped_) {
+        stopped_ = true;
+        queue_.Post(ControlCode::kStop);
+      } else if (on_request) {
+        on_request();
+      }
+    };
+    MonitoringCycle cycle(env_.ctx, queue_);
+    cycle.Run();
+    trace_ = cycle.trace();
+  }
+  // Start lines of the temperature passes in the debug trace file.
+  size_t Passes() const {
+    size_t n = 0;
+    for (const auto& w : env_.files.writes) {
+      n += w.path == "/opt/tempwarden/D!Tempwarden.TXT" && !w.append;
+    }
+    return n;
+  }
+  size_t LogCount(const std::string& text) const {
+    size_t n = 0;
+    const std::string log = env_.files.Get("/opt/tempwarden/APC-20230315.CSV") +
+                            env_.files.Get("/opt/tempwarden/APC-20230314.CSV") +
+                            env_.files.Get("/opt/tempwarden/APC-20230316.CSV");
+    for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
+    return n;
+  }
+
+  FakeWakeEvent requests_;
+  RecordingQueue queue_{&env_.clock, &requests_};
+  bool stopped_ = false;
+  bool stop_next_ = false;
+  std::function<void()> on_request;  // posts the request a raise before the stop stands for
+};
+
+TEST_F(ScheduleTest, StepsOfTheWallClockNeitherStallNorSkipPasses) {
+  struct Case {
+    const char* name;
+    int64_t step_s;       // wall clock step at 600 s of monotonic time
+    const char* logged;   // the clock step entry, "" for none
+  } cases[] = {
+      {"back an hour", -3600, "[Msg=Clock step][Seconds=-3600]"},
+      {"forward an hour", 3600, "[Msg=Clock step][Seconds=3600]"},
+      // Lands on the five-minute point of the sample before, one day later.
+      {"forward a day less five minutes", 86100, "[Msg=Clock step][Seconds=86100]"},
+      {"back a day", -86400, "[Msg=Clock step][Seconds=-86400]"},
+      {"forward two minutes", 120, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv fresh;
+    std::swap(env_.files, fresh.files);
+    queries.clear();
+    env_.clock.Set(start_);
+    const uint64_t base = env_.clock.MonotonicMs();
+    Config({});
+    FakeWakeEvent requests;
+    RecordingQueue queue(&env_.clock, &requests);
+    requests.raise_at_ms = base + 3600000;
+    requests.at_raise_time = [&] { queue.Post(ControlCode::kStop); };
+    bool stepped = false;
+    env_.clock.on_wait = [&](uint32_t) {
+      if (!stepped && env_.clock.MonotonicMs() - base >= 600000) {
+        stepped = true;
+        env_.clock.StepWall(c.step_s * 1000);
+      }
+    };
+    MonitoringCycle cycle(env_.ctx, queue);
+    cycle.Run();
+    EXPECT_EQ(Passes(), 12u);           // at 1, 301, ... 3301 s, whatever the wall clock did
+    EXPECT_EQ(Count(true), 1 + 12);     // and every one took its sample
+    EXPECT_EQ(Count(false), 1 + 120);   // voltage passes every 30 s
+    EXPECT_EQ(LogCount("[Msg=Clock step]"), c.logged[0] ? 1u : 0u);
+    if (c.logged[0]) {
+      EXPECT_EQ(LogCount(c.logged), 1u);
+    }
+  }
+}
+
+TEST_F(ScheduleTest, TheLoopSleepsUntilTheNextDueTimeAndRequestsWakeIt) {
+  Config({});
+  // An interrogation arrives 45.5 s after the start, in the middle of a wait.
+  requests_.raise_at_ms = env_.clock.MonotonicMs() + 45500;
+  on_request = [&] { queue_.Post(ControlCode::kInterrogate); };
+  const uint64_t base = env_.clock.MonotonicMs();
+  RunUntil(base + 3600000);
+  // About one wait per voltage pass (every 30 s) and one more for the request: the loop no
+  // longer wakes every second.
+  EXPECT_LE(env_.clock.waits.size(), 125u);
+  std::vector<uint64_t> report_times;
+  for (const auto& r : queue_.reports) report_times.push_back(r.at_ms - base);
+  // The interrogation is answered at once, not at the next pass (61 s).
+  EXPECT_NE(std::find(report_times.begin(), report_times.end(), 45500u), report_times.end());
+  EXPECT_EQ(Count(true), 1 + 12);
+}
+
+TEST_F(ScheduleTest, AStopEndsEveryWaitAtOnce) {
+  struct Case {
+    const char* name;
+    const char* voltage_file;  // "0": the start-up wait of ten minutes
+    uint64_t stop_at_ms;       // after the start
+    int temperature_queries;
+  } cases[] = {
+      {"during the start-up wait", "0", 90000, 0},
+      {"between two passes", "230", 100000, 1 + 1},
+      {"during a long wait for the temperature pass", "230", 250500, 1 + 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv fresh;
+    std::swap(env_.files, fresh.files);
+    queries.clear();
+    env_.clock.on_wait = nullptr;
+    Config({{"VoltageSleep", "300"}});
+    env_.files.Put("/opt/tempwarden/UPS-Input-Voltage.txt", c.voltage_file);
+    FakeWakeEvent requests;
+    RecordingQueue queue(&env_.clock, &requests);
+    const uint64_t base = env_.clock.MonotonicMs();
+    requests.raise_at_ms = base + c.stop_at_ms;
+    requests.at_raise_time = [&] { queue.Post(ControlCode::kStop); };
+    MonitoringCycle cycle(env_.ctx, queue);
+    cycle.Run();
+    EXPECT_EQ(env_.clock.MonotonicMs() - base, c.stop_at_ms);
+    EXPECT_EQ(Count(true), c.temperature_queries);
+    EXPECT_EQ(queue.exit_code(), 0u);
+  }
+}
+
+TEST_F(ScheduleTest, KeepAliveAtEveryPassAndTwiceAMinuteInLongWaits) {
+  Config({{"TempSleep", "600"}, {"VoltageSleep", "600"}});
+  env_.files.Put("/opt/tempwarden/UPS-Input-Voltage.txt", "0");  // ten minutes' start-up wait
+  const uint64_t base = env_.clock.MonotonicMs();
+  RunUntil(base + 3 * 3600000);
+  ASSERT_GT(queue_.pings.size(), 2u);
+  uint64_t last = base;
+  for (uint64_t t : queue_.pings) {
+    EXPECT_LE(t - last, 30000u) << "at " << (t - base);
+    last = t;
+  }
+  EXPECT_LE(queue_.pings.size(), 3u * 3600 / 30 + 20);  // no busier than needed
+}
+
+TEST_F(ScheduleTest, AFailureOfTheCycleSetsTheExitCode) {
+  struct Case {
+    const char* voltage;
+    uint32_t exit_code;
+  } cases[] = {{"230", 0}, {"abc", kExitCycleFailed}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.voltage);
+    FakeWakeEvent requests;
+    RecordingQueue queue(&env_.clock, &requests);
+    Config({});
+    voltage = c.voltage;
+    env_.clock.on_wait = [&](uint32_t) { queue.Post(ControlCode::kStop); };
+    MonitoringCycle cycle(env_.ctx, queue);
+    cycle.Run();
+    EXPECT_EQ(queue.exit_code(), c.exit_code);
+  }
+}
+
+}  // namespace
+}  // namespace tw
