@@ -221,7 +221,7 @@ TEST_F(AlertTest, ASilentCardDuringAnOutstandingAlarmIsReportedAndRecordsNothing
   for (const Mail& m : Mails()) EXPECT_EQ(m.recipients, both) << m.subject;
   // Only readings reach the history: no row, no latest temperature, no new low of 0.
   EXPECT_EQ(env_.files.Get("/opt/tempwarden/APCUPSTempLog_20230315.csv"),
-            "144,12:00,31\r\n147,12:15,29.5\r\n");
+            std::string("\"#\",\"TIME\",\"TEMP\"\r\n") + "144,12:00,31\r\n147,12:15,29.5\r\n");
   std::vector<std::string> latest;
   for (const auto& w : env_.files.writes) {
     if (w.path == "/opt/tempwarden/UPS-Temp.txt") latest.push_back(w.data);
@@ -276,7 +276,8 @@ TEST_F(AlertTest, ASilentPointIsSampledAtTheNextPassInIt) {
   StopAfterPasses(3, 60);
   Run();
   EXPECT_EQ(Count(true), 3);  // start-up, 1 s without answer, 61 s; none at 121 s
-  EXPECT_EQ(env_.files.Get("/opt/tempwarden/APCUPSTempLog_20230315.csv"), "144,12:00,25\r\n");
+  EXPECT_EQ(env_.files.Get("/opt/tempwarden/APCUPSTempLog_20230315.csv"),
+            std::string("\"#\",\"TIME\",\"TEMP\"\r\n") + "144,12:00,25\r\n");
   EXPECT_EQ(Entries("50600"), 3);
 }
 

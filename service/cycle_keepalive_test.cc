@@ -30,10 +30,12 @@ TEST_F(CycleTest, EveryLoopPassKeepsTheServiceAliveAndReadingsBecomeItsStatus) {
   MonitoringCycle cycle(env_.ctx, control);
   cycle.Run();
   std::vector<int> expected;
-  for (int pass = 1; pass <= 65; ++pass) expected.push_back(pass);
+  // Every pass that goes on; the 65th finds the stop and ends the cycle.
+  for (int pass = 1; pass <= 64; ++pass) expected.push_back(pass);
   EXPECT_EQ(control.keep_alive_at_pass, expected);
-  // One temperature pass and three voltage passes (seconds 1, 31 and 61).
-  ASSERT_EQ(control.status.size(), 4u);
+  // The loop sleeps from one due pass to the next, so every loop pass after the first runs at
+  // least a voltage pass, and each pass's reading becomes the status line.
+  ASSERT_GE(control.status.size(), 65u);
   EXPECT_EQ(control.status.front(), "[UPSTemp=27][UPSInputVoltage=230][UPSState=OnLine]");
 
   voltage = "0";

@@ -280,6 +280,8 @@ TEST_F(SessionTest, RefusalsAreClearFailures) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.message);
     env_.files.writes.clear();
+    // An hour apart: the same failure again within the hour writes no second report.
+    env_.clock.Advance(3601 * 1000);
     Configure(c.settings);
     EXPECT_EQ(Send(), "");
     const std::string written = Written();
