@@ -3,8 +3,10 @@
 // Only the raw AES block function (ECB) is taken from BCrypt: its CFB mode is CFB8 under Wine,
 // and Wine does not implement the block-length property, so the protocol builds its own
 // CFB128 on top of the block function.
-#include <bcrypt.h>
+// <windows.h> first: <bcrypt.h> takes its types from it.
 #include <windows.h>
+
+#include <bcrypt.h>
 
 #include "platform/crypto.h"
 
