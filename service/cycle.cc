@@ -286,6 +286,11 @@ void MonitoringCycle::TemperaturePass() {
   DebugLine(std::string(" Function=") + kTraceName +
             " iTempLogPoint=" + std::to_string(temp_log_point_) +
             " Trunc(Frac(now)*288)=" + std::to_string(point) + ". LogRec.Trace=1270");
+  if ((point != temp_log_point_ || day != temp_log_day_) && PointRecorded(ctx_, now)) {
+    // Taken before a restart, or before the wall clock was set back: one row per point.
+    temp_log_point_ = point;
+    temp_log_day_ = day;
+  }
   if (point != temp_log_point_ || day != temp_log_day_) {
     DebugStage(1275);
     const int32_t sampled =

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <set>
+#include <string>
 
 #include "service/cycle_fixture.h"
 
@@ -117,6 +119,54 @@ TEST_F(ScheduleTest, StepsOfTheWallClockNeitherStallNorSkipPasses) {
     if (c.logged[0]) {
       EXPECT_EQ(LogCount(c.logged), 1u);
     }
+  }
+}
+
+// A point that the day's file already holds is not sampled again: neither after a restart
+// within the point nor in the hour that a wall clock set back repeats.
+TEST_F(ScheduleTest, NoPointIsWrittenTwice) {
+  struct Case {
+    const char* name;
+    int runs;
+    uint64_t run_ms;  // each run's length on the monotonic clock
+    int64_t step_s;   // wall clock step at 3700 s, 0 for none
+  } cases[] = {
+      {"restart within the point", 2, 60000, 0},
+      {"wall clock back an hour after an hour", 1, 7200000, -3600},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv fresh;
+    std::swap(env_.files, fresh.files);
+    queries.clear();
+    env_.clock.Set(start_);
+    Config({});
+    for (int run = 0; run < c.runs; ++run) {
+      const uint64_t base = env_.clock.MonotonicMs();
+      FakeWakeEvent requests;
+      RecordingQueue queue(&env_.clock, &requests);
+      requests.raise_at_ms = base + c.run_ms;
+      requests.at_raise_time = [&] { queue.Post(ControlCode::kStop); };
+      bool stepped = c.step_s == 0;
+      env_.clock.on_wait = [&](uint32_t) {
+        if (!stepped && env_.clock.MonotonicMs() - base >= 3700000) {
+          stepped = true;
+          env_.clock.StepWall(c.step_s * 1000);
+        }
+      };
+      MonitoringCycle cycle(env_.ctx, queue);
+      cycle.Run();
+    }
+    std::set<std::string> points;
+    const std::string daily = env_.files.Get("/opt/tempwarden/APCUPSTempLog_20230315.csv");
+    for (size_t at = 0; at < daily.size();) {
+      const size_t end = daily.find("\r\n", at);
+      const std::string line = daily.substr(at, end - at);
+      at = end == std::string::npos ? daily.size() : end + 2;
+      if (line.empty() || line[0] < '0' || line[0] > '9') continue;
+      EXPECT_TRUE(points.insert(line.substr(0, line.find(','))).second) << line;
+    }
+    EXPECT_FALSE(points.empty());
   }
 }
 

@@ -182,6 +182,20 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
   return point;
 }
 
+bool PointRecorded(Context& ctx, TDateTime now) {
+  std::string text, error;
+  if (!ctx.env.files->ReadFile(TempLogFileName(ctx.fmt(), TempLog::kDated, now, ".csv"), &text,
+                               &error)) {
+    return false;
+  }
+  const std::string prefix = std::to_string(TempLogPoint(now)) + ",";
+  bool found = false;
+  ForEachLine(text, [&](const std::string& line) {
+    found = found || line.compare(0, prefix.size(), prefix) == 0;
+  });
+  return found;
+}
+
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
                                 tGoogleChart chart, const std::function<void()>& after_temp_file) {
   snmp.OID = kOidUpsTemperature;

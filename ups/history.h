@@ -29,6 +29,11 @@ constexpr int32_t kNoReading = -2;
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
                                 tGoogleChart chart, const std::function<void()>& after_temp_file);
 
+// True when the daily file of `now`'s date already holds a row for `now`'s five-minute point:
+// a restart within the point, or a wall clock set back, must not write that point twice.
+// An unreadable or missing file holds none. Never throws.
+bool PointRecorded(Context& ctx, TDateTime now);
+
 // Records `temperature` at the clock's current time: replaces "UPS-Temp.txt", calls
 // `after_temp_file` (may be empty), works out the point, rolls the day over at the first
 // sample of the date,
