@@ -101,7 +101,10 @@ void ControlQueue::Handle(ControlCode code, std::unique_lock<std::mutex>& lock) 
         lock.lock();
       }
       // The service thread stands still here until continue (or stop) is queued, telling
-      // the manager twice a minute that it is alive and only paused.
+      // the manager at once and then twice a minute that it is alive and only paused.
+      lock.unlock();
+      KeepAlive();
+      lock.lock();
       for (;;) {
         while (!wake_.wait_for(lock, std::chrono::seconds(30), [&] { return !queue_.empty(); })) {
           lock.unlock();

@@ -27,17 +27,6 @@ source "$(dirname "$0")/snmpd_agent.sh"
 WORK=$(mktemp -d)
 RELAY=""
 SERVICE=""
-stop_pid() {  # SIGTERM, up to 3 s, then SIGKILL
-  local pid=$1
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 30); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
   stop_pid "$SERVICE"
   stop_pid "$RELAY"
@@ -46,13 +35,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_until() {  # polls a condition every 100 ms for up to $1 seconds
-  for _ in $(seq $(($1 * 10))); do
-    if eval "$2"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 
 echo "== the peers"
 echo 27 >"$WORK/temperature"

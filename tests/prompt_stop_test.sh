@@ -31,18 +31,6 @@ FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 
 WORK=$(mktemp -d)
 SERVICE=""
 RELAY=""
-stop_pid() {  # SIGCONT (a frozen agent), SIGTERM, up to 3 s, then SIGKILL
-  local pid=$1
-  [ -n "$pid" ] || return 0
-  kill -CONT "$pid" 2>/dev/null || true
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 30); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
   stop_pid "$SERVICE"
   stop_pid "$RELAY"
@@ -52,14 +40,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-wait_until() {  # polls a condition every 100 ms for up to $1 seconds
-  local limit=$(($1 * 10))
-  for _ in $(seq "$limit"); do
-    if eval "$2"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 
 start_snmpd "$WORK/agent" || fail "snmpd did not start"
 

@@ -55,17 +55,6 @@ SNMPD_PID=""
 RELAY=""
 LISTENER=""
 SERVICE=""
-stop_pid() {  # stops one process by its PID: SIGTERM, up to 3 s, then SIGKILL
-  local pid=$1
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 30); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
 cleanup() {
   for pid in $SERVICE $LISTENER $RELAY $SNMPD_PID $HOLDER; do stop_pid "$pid"; done
   if [ -n "${TW_E2E_KEEP:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
@@ -76,14 +65,6 @@ trap cleanup EXIT
 source "$(dirname "$0")/second_host.sh"
 
 # Polls a condition (a command line) every 100 ms for up to $1 seconds.
-wait_until() {
-  local limit=$(($1 * 10))
-  for _ in $(seq "$limit"); do
-    if eval "$2"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 
 start_second_host 10.79.0.1/24 10.79.0.2/24 || fail "second host did not come up"
 COLLECTOR=10.79.0.2

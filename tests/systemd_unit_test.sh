@@ -31,6 +31,8 @@ chmod 755 "$WORK"
 SERVICE=""
 LISTENER=""
 cleanup() {
+  # The program under strace first: strace lets a program it is told to leave run on.
+  [ -z "${program:-}" ] || kill -9 "$program" 2>/dev/null || true
   for pid in $SERVICE $LISTENER; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
   stop_snmpd
   rm -rf "$WORK"
@@ -113,6 +115,7 @@ grep -qx 'READY=1 | STATUS=\[UPSTemp=27\].*' "$messages" || fail "no READY=1 aft
 kill -TERM "$program"
 wait "$SERVICE" || fail "exit code $?: $(cat "$WORK/service.out")"
 SERVICE=""
+program=""
 wait "$LISTENER" || true
 LISTENER=""
 echo "messages: $(sort "$messages" | uniq -c | tr '\n' ';')"
