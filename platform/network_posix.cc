@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "platform/deadline.h"
 #include "platform/network.h"
 #include "platform/wake_event_posix.h"
 
@@ -88,17 +89,6 @@ bool ResolveName(const std::string& host, std::string* ipv4, NetError* error) {
   ::freeaddrinfo(result);
   *ipv4 = text;
   return true;
-}
-
-// Milliseconds left until `deadline`, never negative.
-int MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
-std::chrono::steady_clock::time_point DeadlineAfter(uint32_t timeout_ms) {
-  return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 }
 
 // Waits for `events` on `fd`, or for the stop event's descriptor (`stop_fd`, -1 for none), at

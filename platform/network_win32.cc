@@ -6,6 +6,7 @@
 #include <chrono>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/network.h"
 #include "platform/wake_event_win32.h"
 
@@ -50,17 +51,6 @@ bool ResolveName(const std::string& host, std::string* ipv4, NetError* error) {
   freeaddrinfo(result);
   *ipv4 = text;
   return true;
-}
-
-// Milliseconds left until `deadline`, never negative.
-long MillisecondsLeft(std::chrono::steady_clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<long>(left.count()) : 0;
-}
-
-std::chrono::steady_clock::time_point DeadlineAfter(uint32_t timeout_ms) {
-  return std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
 }
 
 // select rather than WSAPoll: WSAPoll did not report a failed non-blocking connect before

@@ -10,24 +10,13 @@
 #include <algorithm>
 #include <chrono>
 
+#include "platform/deadline.h"
 #include "platform/tls.h"
 
 namespace tw {
 namespace {
 
 constexpr size_t kChunk = 16384;
-
-using Deadline = std::chrono::steady_clock::time_point;
-
-Deadline DeadlineAfter(uint32_t ms) {
-  return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-}
-
-uint32_t MillisecondsLeft(Deadline deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
-}
 
 // The reasons OpenSSL queued for this thread, oldest first; the queue is emptied.
 std::string OpenSslReasons() {

@@ -20,6 +20,7 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/deadline.h"
 #include "platform/tls.h"
 #include "platform/tls_verify_win32.h"
 
@@ -31,18 +32,6 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_EXTENDED_ERROR |
                                 ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
-
-using Deadline = std::chrono::steady_clock::time_point;
-
-Deadline DeadlineAfter(uint32_t ms) {
-  return std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-}
-
-uint32_t MillisecondsLeft(Deadline deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-      deadline - std::chrono::steady_clock::now());
-  return left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0;
-}
 
 std::wstring Wide(const std::string& text) {
   if (text.empty()) return std::wstring();
