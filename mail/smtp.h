@@ -44,7 +44,7 @@ enum class SmtpSecurity {
 
 // How to reach the relay beyond what the mail record says: an account for AUTH LOGIN, from
 // the settings "SMTPUser" and "SMTPPassword", and the transport security from "SMTPSecurity",
-// "SMTPTLSVerify" and "SMTPCAFile" (SmtpAccountFromConfig in mail/smtp_config.h fills it).
+// "SMTPTLSVerify" and "SMTPCAFile" (SmtpAccountFromConfig in service/config_adapters.h fills it).
 // With an empty User the built-in account is used, and only when the relay offers AUTH: a
 // relay inside the network that needs no login must still get the alert.
 struct tSmtpAccount {

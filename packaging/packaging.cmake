@@ -4,7 +4,7 @@
 if(NOT WIN32)
   # The unit the package ships: the same text as the one `tempwarden /install` writes.
   add_executable(tw_unit_writer ${CMAKE_SOURCE_DIR}/packaging/unit_writer.cc)
-  target_link_libraries(tw_unit_writer PRIVATE tw_core)
+  target_link_libraries(tw_unit_writer PRIVATE tw_install)
   set(TW_PACKAGE_UNIT ${CMAKE_BINARY_DIR}/packaging/VOZIvazure.service)
   add_custom_command(
     OUTPUT ${TW_PACKAGE_UNIT}

@@ -5,7 +5,7 @@
 #include <fstream>
 #include <string>
 
-#include "platform/systemd_unit_posix.h"
+#include "install/systemd_unit.h"
 
 int main(int argc, char** argv) {
   if (argc != 3) {

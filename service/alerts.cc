@@ -2,7 +2,7 @@
 // clearing, the status entry of every temperature pass, the on-line state change, and the
 // card that stops and starts answering.
 #include "mail/smtp.h"
-#include "mail/smtp_config.h"
+#include "service/config_adapters.h"
 #include "service/cycle.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/syslog.h"

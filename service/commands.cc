@@ -3,7 +3,7 @@
 #include <exception>
 
 #include "mail/smtp.h"
-#include "mail/smtp_config.h"
+#include "service/config_adapters.h"
 #include "platform/console.h"
 #include "snmp/session.h"
 #include "toolbelt/config.h"

@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "service/config_adapters.h"
 #include "service/status_line.h"
+#include "service/temperature_sample.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/number_text.h"

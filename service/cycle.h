@@ -11,7 +11,7 @@
 #include <string>
 
 #include "mail/email.h"
-#include "platform/service_control.h"
+#include "service/service_control.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config.h"
 #include "toolbelt/failure.h"

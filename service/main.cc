@@ -4,8 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/service_host.h"
+#include "install/install.h"
 #include "platform/system_env.h"
+#include "service/service_host.h"
 #include "service/commands.h"
 #include "service/program.h"
 #include "service/srvc_main.h"
@@ -13,6 +14,7 @@
 int main(int argc, char** argv) {
   tw::SystemEnv system;
   std::unique_ptr<tw::ServiceHost> service_host = tw::NewSystemServiceHost();
+  std::unique_ptr<tw::Installer> installer = tw::NewSystemInstaller();
 
   // The one process-wide settings record lives in this context for the whole process.
   tw::Context ctx;
@@ -23,5 +25,5 @@ int main(int argc, char** argv) {
   tw::ProgramCommands commands;
   commands.testmail = [&ctx] { return tw::TestMailCommand(ctx, std::cout); };
   commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
-  return tw::RunProgram(args, *service_host, service.Definition(), commands);
+  return tw::RunProgram(args, *service_host, *installer, service.Definition(), commands);
 }

@@ -27,12 +27,13 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
   return s;
 }
 
-int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
+int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installer& installer,
                const ServiceDefinition& service, const ProgramCommands& commands) {
   const ProgramSwitches s = ParseSwitches(args);
+  const ServiceRegistration registration{service.name, service.display_name};
   std::string error;
   if (s.install) {
-    if (host.Install(service, &error)) {
+    if (installer.Install(registration, &error)) {
       if (!s.silent) host.ShowMessage(service, "Service installed successfully", false, false);
       return 0;
     }
@@ -43,10 +44,10 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
     return 1;
   }
   if (s.uninstall) {
-    if (host.Uninstall(service, &error)) {
+    if (installer.Uninstall(registration, &error)) {
       if (!s.silent) {
         host.ShowMessage(service, "Service uninstalled successfully", false, false);
-        const std::string note = host.UninstallNote(service);
+        const std::string note = installer.UninstallNote(registration);
         if (!note.empty()) host.ShowMessage(service, note, false, false);
       }
       return 0;

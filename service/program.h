@@ -7,7 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/service_host.h"
+#include "install/install.h"
+#include "service/service_host.h"
 
 namespace tw {
 
@@ -35,7 +36,7 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 // message boxes (they still reach standard error, see ServiceHost::ShowMessage); "CONSOLE"
 // runs the service in the foreground; "TESTMAIL" and "QUERY" run their command without
 // starting the service; no switch serves as the platform's service.
-int RunProgram(const std::vector<std::string>& args, ServiceHost& host,
+int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installer& installer,
                const ServiceDefinition& service,
                const ProgramCommands& commands = ProgramCommands());
 

@@ -5,14 +5,15 @@
 namespace tw {
 namespace {
 
-class RecordingHost : public ServiceHost {
+// Both halves of the platform in one recorder, so that the order of their calls shows.
+class RecordingHost : public ServiceHost, public Installer {
  public:
-  bool Install(const ServiceDefinition&, std::string* error) override {
+  bool Install(const ServiceRegistration&, std::string* error) override {
     calls.push_back("install");
     *error = fail_text;
     return fail_text.empty();
   }
-  bool Uninstall(const ServiceDefinition&, std::string* error) override {
+  bool Uninstall(const ServiceRegistration&, std::string* error) override {
     calls.push_back("uninstall");
     *error = fail_text;
     return fail_text.empty();
@@ -62,7 +63,7 @@ TEST(ProgramTest, CommandsRunWithoutTheServiceAndGiveTheirExitStatus) {
       ran.push_back("query");
       return 0;
     };
-    EXPECT_EQ(RunProgram(c.args, host, def, commands), c.exit_code) << c.args[0];
+    EXPECT_EQ(RunProgram(c.args, host, host, def, commands), c.exit_code) << c.args[0];
     EXPECT_EQ(ran, c.ran) << c.args[0];
     // Neither command touches the service registration or starts the service.
     EXPECT_EQ(host.calls, c.ran.empty() ? std::vector<std::string>{"dispatch"}
@@ -113,7 +114,7 @@ TEST(ProgramTest, Switches) {
   for (const auto& c : cases) {
     RecordingHost host;
     host.fail_text = c.fail_text;
-    EXPECT_EQ(RunProgram(c.args, host, def), c.exit_code);
+    EXPECT_EQ(RunProgram(c.args, host, host, def), c.exit_code);
     EXPECT_EQ(host.calls, c.calls) << (c.args.empty() ? "" : c.args[0]);
   }
 }
@@ -121,7 +122,7 @@ TEST(ProgramTest, Switches) {
 // A host that leaves something behind on purpose (the Linux host: the account and the files).
 class NotingHost : public RecordingHost {
  public:
-  std::string UninstallNote(const ServiceDefinition&) override { return "The user stays."; }
+  std::string UninstallNote(const ServiceRegistration&) override { return "The user stays."; }
 };
 
 TEST(ProgramTest, WhatUninstallLeavesIsSaidAfterItsSuccessUnlessSilent) {
@@ -144,7 +145,7 @@ TEST(ProgramTest, WhatUninstallLeavesIsSaidAfterItsSuccessUnlessSilent) {
   for (const auto& c : cases) {
     NotingHost host;
     host.fail_text = c.fail_text;
-    RunProgram(c.args, host, def);
+    RunProgram(c.args, host, host, def);
     EXPECT_EQ(host.calls, c.calls) << c.args[0] << " " << c.fail_text;
   }
 }

@@ -3,7 +3,7 @@
 #ifndef TEMPWARDEN_SERVICE_SRVC_MAIN_H_
 #define TEMPWARDEN_SERVICE_SRVC_MAIN_H_
 
-#include "platform/service_control.h"
+#include "service/service_control.h"
 #include "toolbelt/settings.h"
 
 namespace tw {

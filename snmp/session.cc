@@ -420,18 +420,6 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
   return result;
 }
 
-tSNMPSettings SnmpSettingsOf(const tServiceConfig& config) {
-  tSNMPSettings settings;
-  settings.Version = config.SNMPVersion;
-  settings.User = config.SNMPUser;
-  settings.AuthProtocol = config.SNMPAuthProtocol;
-  settings.AuthPassword = config.SNMPAuthPassword;
-  settings.PrivProtocol = config.SNMPPrivProtocol;
-  settings.PrivPassword = config.SNMPPrivPassword;
-  settings.Context = config.SNMPContext;
-  return settings;
-}
-
 bool ConfigureSnmpSession(Context& ctx, const tSNMPSettings& settings, SnmpSession* session) {
   try {
     session->Configure(ctx, settings);

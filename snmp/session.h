@@ -18,7 +18,6 @@
 #include "snmp/snmp.h"
 #include "snmp/usm.h"
 #include "snmp/v3_message.h"
-#include "toolbelt/config.h"
 #include "toolbelt/settings.h"
 
 namespace tw {
@@ -142,9 +141,6 @@ class SnmpSession {
   int32_t synchronisations_ = 0;
   std::string sent_host_;  // for the failure texts
 };
-
-// The SNMP settings of the configuration.
-tSNMPSettings SnmpSettingsOf(const tServiceConfig& config);
 
 // Configures `session` from the settings under the failure convention: a setting it cannot
 // use is reported as "SNMPSettings" (exception report and activity log). Returns whether the

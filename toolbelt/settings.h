@@ -42,7 +42,7 @@ struct tGlobalSettings {
   int16_t SyslogSequence = 0;
 };
 
-// A history row that could not be appended yet (toolbelt/kept_rows.h).
+// A history row that could not be appended yet (ups/kept_rows.h).
 struct tKeptRow {
   uint32_t tick = 0;  // Clock::TickCount when it was first refused
   std::string text;

@@ -5,7 +5,7 @@
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
-#include "toolbelt/kept_rows.h"
+#include "ups/kept_rows.h"
 #include "toolbelt/number_text.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
@@ -194,17 +194,6 @@ bool PointRecorded(Context& ctx, TDateTime now) {
     found = found || line.compare(0, prefix.size(), prefix) == 0;
   });
   return found;
-}
-
-int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
-                                tGoogleChart chart, const std::function<void()>& after_temp_file) {
-  snmp.OID = kOidUpsTemperature;
-  const std::string answer = SNMPSend(ctx, snmp);
-  // A silent card is not a room at 0 degrees: that row would spoil the history, the pages
-  // and the annual average.
-  if (answer.empty()) return kNoReading;
-  ups.InternalTemp = SafeStrToFloat(ctx, answer);
-  return RecordTemperature(ctx, ups.InternalTemp, chart, after_temp_file);
 }
 
 }  // namespace tw

@@ -13,21 +13,9 @@
 #include <functional>
 
 #include "toolbelt/settings.h"
-#include "snmp/snmp.h"
 #include "ups/apc.h"
 
 namespace tw {
-
-// What RecordTemperatureSample returns when the card gave no reading.
-constexpr int32_t kNoReading = -2;
-
-// Queries the temperature (snmp carries Host and Community; its OID is set here), stores it in
-// ups.InternalTemp (0 when the answer is no number) and records it as RecordTemperature does.
-// Returns the five-minute point it recorded. An empty answer is no reading: nothing is
-// written, ups.InternalTemp keeps its value, `after_temp_file` is not called, and the result
-// is kNoReading.
-int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
-                                tGoogleChart chart, const std::function<void()>& after_temp_file);
 
 // True when the daily file of `now`'s date already holds a row for `now`'s five-minute point:
 // a restart within the point, or a wall clock set back, must not write that point twice.

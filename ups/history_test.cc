@@ -124,29 +124,6 @@ TEST_F(HistoryTest, FirstSampleOfADateRollsTheDayOverAtAnyPoint) {
   EXPECT_EQ(File("APCUPSTempLog_Today.html"), File("APCUPSTempLog_20250102.html"));
 }
 
-TEST_F(HistoryTest, EmptyAnswerRecordsNothing) {
-  // No agent answers on the fake network: the query's wait runs out with empty text.
-  tUPSAttributes ups;
-  ups.InternalTemp = 31;
-  tSNMPRec snmp;
-  snmp.Host = "192.0.2.10";
-  snmp.Community = "public";
-  env_.files.Put(std::string(kDir) + "UPS-Temp.txt", "31");
-  env_.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 13, 6, 10, 0));
-  bool called = false;
-  const int32_t point =
-      RecordTemperatureSample(env_.ctx, snmp, ups, chart_, [&] { called = true; });
-  EXPECT_EQ(point, kNoReading);
-  EXPECT_EQ(ups.InternalTemp, 31);  // the last reading stays
-  EXPECT_FALSE(called);
-  EXPECT_EQ(File("UPS-Temp.txt"), "31");
-  for (const char* name : {"APCUPSTempLog_20250314.csv", "APCUPSTempLog_Today.csv",
-                           "APCUPSTempLog_Fri.csv", "APCUPSTempLog_Today.html"}) {
-    EXPECT_FALSE(Has(name)) << name;
-  }
-  EXPECT_THAT(Reports(), IsEmpty());
-}
-
 TEST_F(HistoryTest, FailedWriteDoesNotStopTheOtherWrites) {
   env_.files.read_only.insert(std::string(kDir) + "APCUPSTempLog_Today.csv");
   env_.files.read_only.insert(std::string(kDir) + "UPS-Temp.txt");

@@ -1,4 +1,4 @@
-#include "platform/service_control.h"
+#include "service/service_control.h"
 
 #include <gtest/gtest.h>
 

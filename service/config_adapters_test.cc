@@ -1,5 +1,5 @@
 // The mail delivery's settings, from the file's text to what SendMail takes.
-#include "mail/smtp_config.h"
+#include "service/config_adapters.h"
 
 #include <gtest/gtest.h>
 

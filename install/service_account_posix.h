@@ -1,6 +1,6 @@
 // The system account the Linux service runs under, and the directory it owns.
-#ifndef TEMPWARDEN_PLATFORM_SERVICE_ACCOUNT_POSIX_H_
-#define TEMPWARDEN_PLATFORM_SERVICE_ACCOUNT_POSIX_H_
+#ifndef TEMPWARDEN_INSTALL_SERVICE_ACCOUNT_POSIX_H_
+#define TEMPWARDEN_INSTALL_SERVICE_ACCOUNT_POSIX_H_
 
 #include <sys/types.h>
 
@@ -21,4 +21,4 @@ bool GiveDirectoryTo(const std::string& dir, const std::string& keep, uid_t uid,
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_PLATFORM_SERVICE_ACCOUNT_POSIX_H_
+#endif  // TEMPWARDEN_INSTALL_SERVICE_ACCOUNT_POSIX_H_

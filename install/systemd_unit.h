@@ -1,7 +1,7 @@
 // The systemd unit of the service: one text for the unit that `/install` writes and the one
 // that the Debian package ships, so both carry the same sandbox.
-#ifndef TEMPWARDEN_PLATFORM_SYSTEMD_UNIT_POSIX_H_
-#define TEMPWARDEN_PLATFORM_SYSTEMD_UNIT_POSIX_H_
+#ifndef TEMPWARDEN_INSTALL_SYSTEMD_UNIT_H_
+#define TEMPWARDEN_INSTALL_SYSTEMD_UNIT_H_
 
 #include <string>
 
@@ -33,4 +33,4 @@ std::string PathListWord(const std::string& path);
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_PLATFORM_SYSTEMD_UNIT_POSIX_H_
+#endif  // TEMPWARDEN_INSTALL_SYSTEMD_UNIT_H_

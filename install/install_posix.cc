@@ -1,33 +1,22 @@
-#include <pthread.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 #include <fstream>
-#include <thread>
-#include <vector>
 
-#include "platform/service_host.h"
-#include "platform/service_account_posix.h"
-#include "platform/systemd_notify_posix.h"
+#include "install/install.h"
+#include "install/service_account_posix.h"
+#include "install/systemd_unit.h"
+#include "platform/host_facts.h"
 #include "platform/systemd_posix.h"
-#include "platform/systemd_unit_posix.h"
 
 namespace tw {
 namespace {
 
-std::string OwnExecutable() {
-  std::vector<char> buffer(4096);
-  const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-  return n > 0 ? std::string(buffer.data(), static_cast<size_t>(n)) : std::string();
-}
+std::string OwnExecutable() { return NewSystemHostFacts()->ModulePath(); }
 
 bool SystemdRuns() {
   struct stat st {};
@@ -53,9 +42,9 @@ void RunSystemctl(const std::string& args) {
   }
 }
 
-class PosixServiceHost : public ServiceHost {
+class PosixInstaller : public Installer {
  public:
-  bool Install(const ServiceDefinition& service, std::string* error_text) override {
+  bool Install(const ServiceRegistration& service, std::string* error_text) override {
     const std::string dir = UnitDirectory();
     const std::string unit_file = dir + service.name + ".service";
     const std::string key_file = dir + service.name + ".key";
@@ -99,7 +88,7 @@ class PosixServiceHost : public ServiceHost {
     return true;
   }
 
-  bool Uninstall(const ServiceDefinition& service, std::string* error_text) override {
+  bool Uninstall(const ServiceRegistration& service, std::string* error_text) override {
     const std::string dir = UnitDirectory();
     const std::string unit = dir + service.name + ".service";
     struct stat st {};
@@ -117,82 +106,15 @@ class PosixServiceHost : public ServiceHost {
     return true;
   }
 
-  std::string UninstallNote(const ServiceDefinition&) override {
+  std::string UninstallNote(const ServiceRegistration&) override {
     const std::string exe = OwnExecutable();
     return std::string("The user \"") + kServiceUser + "\" and the files in " +
            exe.substr(0, std::max<size_t>(exe.rfind('/'), 1)) + " are left in place.";
   }
-
-  bool Dispatch(const ServiceDefinition& service, std::string* error_text) override {
-    (void)error_text;
-    Run(service);
-    return true;
-  }
-
-  void RunInConsole(const ServiceDefinition& service) override { Run(service); }
-
-  void ShowMessage(const ServiceDefinition&, const std::string& text, bool is_error,
-                   bool) override {
-    std::FILE* out = is_error ? stderr : stdout;
-    std::fprintf(out, "%s\n", text.c_str());
-    std::fflush(out);
-  }
-
-  void WriteEventLog(const std::string& service_name, const std::string& text) override {
-    std::fprintf(stderr, "%s: %s\n", service_name.c_str(), text.c_str());
-    std::fflush(stderr);
-  }
-
- private:
-  // The control signals are blocked in every thread and taken by this (the dispatcher)
-  // thread with sigwaitinfo, which only queues them: no work happens in signal context. The
-  // dispatcher sleeps until a signal comes; when the service thread has finished it sends the
-  // dispatcher a signal of its own to end the wait.
-  void Run(const ServiceDefinition& service) {
-    const int done_signal = SIGRTMIN + 1;
-    sigset_t set;
-    sigemptyset(&set);
-    for (int s : {SIGTERM, SIGINT, SIGUSR1, SIGUSR2, SIGHUP, done_signal}) sigaddset(&set, s);
-    sigset_t old;
-    pthread_sigmask(SIG_BLOCK, &set, &old);
-
-    SystemdStatus systemd;
-    ControlQueue queue(&systemd, service.requests, service.stop);
-    std::atomic<bool> done{false};
-    const pthread_t dispatcher = pthread_self();
-    std::thread worker([&] {
-      RunServiceThread(service, queue, [&](const std::string& text) {
-        WriteEventLog(service.name, text);
-      });
-      done = true;
-      pthread_kill(dispatcher, done_signal);
-    });
-    while (!done) {
-      const int sig = sigwaitinfo(&set, nullptr);
-      if (sig == SIGTERM || sig == SIGINT) queue.Post(ControlCode::kStop);
-      if (sig == SIGUSR1) queue.Post(ControlCode::kPause);
-      if (sig == SIGUSR2) queue.Post(ControlCode::kContinue);
-      if (sig == SIGHUP) queue.Post(ControlCode::kInterrogate);
-    }
-    worker.join();
-    // A wake-up signal not yet taken would otherwise be delivered once the mask is restored.
-    const timespec no_wait{0, 0};
-    while (sigtimedwait(&set, nullptr, &no_wait) > 0) {
-    }
-    pthread_sigmask(SIG_SETMASK, &old, nullptr);
-    exit_status_ = queue.exit_code() == 0 ? 0 : 1;
-  }
-
-  int exit_status_ = 0;
-
- public:
-  int ExitStatus() const override { return exit_status_; }
 };
 
 }  // namespace
 
-std::unique_ptr<ServiceHost> NewSystemServiceHost() {
-  return std::make_unique<PosixServiceHost>();
-}
+std::unique_ptr<Installer> NewSystemInstaller() { return std::make_unique<PosixInstaller>(); }
 
 }  // namespace tw

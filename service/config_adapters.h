@@ -1,13 +1,18 @@
-// The mail delivery's settings from TEMPWARDEN.XML: the account and the transport security.
-#ifndef TEMPWARDEN_MAIL_SMTP_CONFIG_H_
-#define TEMPWARDEN_MAIL_SMTP_CONFIG_H_
+// The adapters from the settings of TEMPWARDEN.XML to what the protocols take: the SNMP
+// session's security settings and the mail delivery's account and transport security.
+#ifndef TEMPWARDEN_SERVICE_CONFIG_ADAPTERS_H_
+#define TEMPWARDEN_SERVICE_CONFIG_ADAPTERS_H_
 
 #include <string>
 
 #include "mail/smtp.h"
+#include "snmp/session.h"
 #include "toolbelt/config.h"
 
 namespace tw {
+
+// The SNMP settings of the configuration.
+tSNMPSettings SnmpSettingsOf(const tServiceConfig& config);
 
 // "SMTPUser", "SMTPPassword", "SMTPSecurity", "SMTPTLSVerify" and "SMTPCAFile" as SendMail
 // takes them; a relative "SMTPCAFile" is taken from `exe_path` (the program's directory, with
@@ -20,4 +25,4 @@ std::string PathBesideProgram(const std::string& path, const std::string& exe_pa
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_MAIL_SMTP_CONFIG_H_
+#endif  // TEMPWARDEN_SERVICE_CONFIG_ADAPTERS_H_

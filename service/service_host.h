@@ -1,26 +1,18 @@
-// The platform's service framework: registration with the service manager, running as a
-// service, running in the foreground of a console, and the messages of the command line.
-#ifndef TEMPWARDEN_PLATFORM_SERVICE_HOST_H_
-#define TEMPWARDEN_PLATFORM_SERVICE_HOST_H_
+// The platform's service framework: running as a service, running in the foreground of a
+// console, and the messages of the command line. Installing lives in install/install.h.
+#ifndef TEMPWARDEN_SERVICE_SERVICE_HOST_H_
+#define TEMPWARDEN_SERVICE_SERVICE_HOST_H_
 
 #include <memory>
 #include <string>
 
-#include "platform/service_control.h"
+#include "service/service_control.h"
 
 namespace tw {
 
 class ServiceHost {
  public:
   virtual ~ServiceHost() = default;
-
-  // Registers the service (own process, automatic start, normal error control, local system
-  // account, this executable). False with the system's error text on failure.
-  virtual bool Install(const ServiceDefinition& service, std::string* error_text) = 0;
-  virtual bool Uninstall(const ServiceDefinition& service, std::string* error_text) = 0;
-  // What a successful removal left behind on purpose (the account, the history), shown after
-  // the success message; empty when nothing.
-  virtual std::string UninstallNote(const ServiceDefinition& /*service*/) { return ""; }
 
   // Serves as the platform's service until the manager has stopped it. False with the system's
   // error text when the process cannot connect to the service manager.
@@ -49,4 +41,4 @@ std::unique_ptr<ServiceHost> NewSystemServiceHost();
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_PLATFORM_SERVICE_HOST_H_
+#endif  // TEMPWARDEN_SERVICE_SERVICE_HOST_H_

@@ -2,8 +2,8 @@
 // spreadsheet that opened the CSV locks it on Windows). They are kept in ctx.faults and
 // written in front of the next row that reaches the file, so the lock costs no row, up to
 // one day of rows.
-#ifndef TEMPWARDEN_TOOLBELT_KEPT_ROWS_H_
-#define TEMPWARDEN_TOOLBELT_KEPT_ROWS_H_
+#ifndef TEMPWARDEN_UPS_KEPT_ROWS_H_
+#define TEMPWARDEN_UPS_KEPT_ROWS_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -30,4 +30,4 @@ int32_t AppendRowKeeping(Context& ctx, const std::string& row, const std::string
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_TOOLBELT_KEPT_ROWS_H_
+#endif  // TEMPWARDEN_UPS_KEPT_ROWS_H_

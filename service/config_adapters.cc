@@ -1,6 +1,18 @@
-#include "mail/smtp_config.h"
+#include "service/config_adapters.h"
 
 namespace tw {
+
+tSNMPSettings SnmpSettingsOf(const tServiceConfig& config) {
+  tSNMPSettings settings;
+  settings.Version = config.SNMPVersion;
+  settings.User = config.SNMPUser;
+  settings.AuthProtocol = config.SNMPAuthProtocol;
+  settings.AuthPassword = config.SNMPAuthPassword;
+  settings.PrivProtocol = config.SNMPPrivProtocol;
+  settings.PrivPassword = config.SNMPPrivPassword;
+  settings.Context = config.SNMPContext;
+  return settings;
+}
 
 std::string PathBesideProgram(const std::string& path, const std::string& exe_path) {
   if (path.empty()) return path;

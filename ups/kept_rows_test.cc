@@ -1,4 +1,4 @@
-#include "toolbelt/kept_rows.h"
+#include "ups/kept_rows.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>

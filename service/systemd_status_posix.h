@@ -2,13 +2,13 @@
 // service runs (after the start handler, and again after a pause), STOPPING=1 when a stop is
 // handled, WATCHDOG=1 for every keep-alive of the service thread, and STATUS= with the latest
 // reading. Where systemd did not start the program (NOTIFY_SOCKET unset) nothing is sent.
-#ifndef TEMPWARDEN_PLATFORM_SYSTEMD_NOTIFY_POSIX_H_
-#define TEMPWARDEN_PLATFORM_SYSTEMD_NOTIFY_POSIX_H_
+#ifndef TEMPWARDEN_SERVICE_SYSTEMD_STATUS_POSIX_H_
+#define TEMPWARDEN_SERVICE_SYSTEMD_STATUS_POSIX_H_
 
 #include <mutex>
 #include <string>
 
-#include "platform/service_control.h"
+#include "service/service_control.h"
 
 namespace tw {
 
@@ -18,18 +18,13 @@ class SystemdStatus : public StatusSink {
   void KeepAlive() override;
   void StatusText(const std::string& text) override;
 
-  // True while the service thread stands still in a pause, when the dispatcher keeps the
-  // watchdog quiet in its place.
-  bool paused() const;
-
  private:
   void Send(const std::string& message);
 
   mutable std::mutex mu_;
   std::string text_;  // the latest status line
-  ServiceState state_ = ServiceState::kStopped;
 };
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_PLATFORM_SYSTEMD_NOTIFY_POSIX_H_
+#endif  // TEMPWARDEN_SERVICE_SYSTEMD_STATUS_POSIX_H_

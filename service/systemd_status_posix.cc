@@ -1,4 +1,4 @@
-#include "platform/systemd_notify_posix.h"
+#include "service/systemd_status_posix.h"
 
 #include <systemd/sd-daemon.h>
 
@@ -14,7 +14,6 @@ void SystemdStatus::Report(ServiceState state) {
   std::string message;
   {
     std::lock_guard<std::mutex> lock(mu_);
-    state_ = state;
     switch (state) {
       case ServiceState::kRunning:
         message = "READY=1";
@@ -46,11 +45,6 @@ void SystemdStatus::StatusText(const std::string& text) {
     text_ = line;
   }
   Send("STATUS=" + line);
-}
-
-bool SystemdStatus::paused() const {
-  std::lock_guard<std::mutex> lock(mu_);
-  return state_ == ServiceState::kPaused;
 }
 
 }  // namespace tw

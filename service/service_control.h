@@ -1,8 +1,8 @@
 // The part of a service framework that the service itself sees: control requests queued by
 // the platform's control handler and handled on the service thread, the Terminated flag, and
 // status reports. Platform independent; the hosts in service_host_*.cc drive it.
-#ifndef TEMPWARDEN_PLATFORM_SERVICE_CONTROL_H_
-#define TEMPWARDEN_PLATFORM_SERVICE_CONTROL_H_
+#ifndef TEMPWARDEN_SERVICE_SERVICE_CONTROL_H_
+#define TEMPWARDEN_SERVICE_SERVICE_CONTROL_H_
 
 #include <condition_variable>
 #include <deque>
@@ -137,4 +137,4 @@ void RunServiceThread(const ServiceDefinition& service, ControlQueue& queue,
 
 }  // namespace tw
 
-#endif  // TEMPWARDEN_PLATFORM_SERVICE_CONTROL_H_
+#endif  // TEMPWARDEN_SERVICE_SERVICE_CONTROL_H_

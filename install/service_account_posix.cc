@@ -1,4 +1,4 @@
-#include "platform/service_account_posix.h"
+#include "install/service_account_posix.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/fake_env.h"
-#include "platform/service_control.h"
+#include "service/service_control.h"
 
 namespace tw {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/systemd_unit_posix.h"
+#include "install/systemd_unit.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "toolbelt/kept_rows.h"
+#include "ups/kept_rows.h"
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/files.h"

@@ -1,0 +1,38 @@
+// Installing and removing the service on this platform: on Windows the service control
+// manager's registration with its description, recovery actions and event source; on Linux the
+// service account, the systemd unit and the registry key file beside it.
+#ifndef TEMPWARDEN_INSTALL_INSTALL_H_
+#define TEMPWARDEN_INSTALL_INSTALL_H_
+
+#include <memory>
+#include <string>
+
+namespace tw {
+
+// The event source that the Windows event log files the service's events under.
+constexpr char kEventSource[] = "Tempwarden";
+
+// The service as the service manager registers it.
+struct ServiceRegistration {
+  std::string name;          // registered name, registry key name
+  std::string display_name;  // shown by the service manager
+};
+
+class Installer {
+ public:
+  virtual ~Installer() = default;
+
+  // Registers the service (own process, automatic start, normal error control, this
+  // executable). False with the system's error text on failure; nothing is left half done.
+  virtual bool Install(const ServiceRegistration& service, std::string* error_text) = 0;
+  virtual bool Uninstall(const ServiceRegistration& service, std::string* error_text) = 0;
+  // What a successful removal left behind on purpose (the account, the history), shown after
+  // the success message; empty when nothing.
+  virtual std::string UninstallNote(const ServiceRegistration& /*service*/) { return ""; }
+};
+
+std::unique_ptr<Installer> NewSystemInstaller();
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_INSTALL_INSTALL_H_

@@ -1,0 +1,28 @@
+// One temperature sample of the monitoring cycle: the card's answer, read as a number, handed
+// to the temperature history.
+#ifndef TEMPWARDEN_SERVICE_TEMPERATURE_SAMPLE_H_
+#define TEMPWARDEN_SERVICE_TEMPERATURE_SAMPLE_H_
+
+#include <cstdint>
+#include <functional>
+
+#include "snmp/snmp.h"
+#include "ups/apc.h"
+#include "ups/history.h"
+
+namespace tw {
+
+// What RecordTemperatureSample returns when the card gave no reading.
+constexpr int32_t kNoReading = -2;
+
+// Queries the temperature (snmp carries Host and Community; its OID is set here), stores it in
+// ups.InternalTemp (0 when the answer is no number) and records it as RecordTemperature does.
+// Returns the five-minute point it recorded. An empty answer is no reading: nothing is
+// written, ups.InternalTemp keeps its value, `after_temp_file` is not called, and the result
+// is kNoReading.
+int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
+                                tGoogleChart chart, const std::function<void()>& after_temp_file);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_SERVICE_TEMPERATURE_SAMPLE_H_
