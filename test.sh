@@ -17,7 +17,7 @@ PACKAGES=(
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)
   faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh, prompt_stop_test.sh
-  libsystemd-dev systemd  # install: sd_notify, and systemd-analyze for the unit tests
+  systemd  # install: systemd-analyze for the unit tests
   dpkg-dev file  # install: dpkg-shlibdeps and file, the package's library dependencies (cpack)
   nsis  # install: makensis builds the Windows installer
   passwd  # install: useradd, the service's account

@@ -61,6 +61,11 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
     << "Description=" << EscapeSpecifiers(unit.description) << "\n"
     << "After=network-online.target\n"
     << "Wants=network-online.target\n"
+    // With RestartSec=60 the default start limit is never met: a service that cannot start
+    // would be restarted forever, each time with a new exception report. Three starts in ten
+    // minutes leave it failed.
+    << "StartLimitIntervalSec=600\n"
+    << "StartLimitBurst=3\n"
     << "\n"
     << "[Service]\n"
     << "Type=notify\n"

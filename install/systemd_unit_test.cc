@@ -65,6 +65,8 @@ TEST(SystemdUnitTest, RunsAsItsOwnUserUnderTheWatchdog) {
       {"Group", "tempwarden"},
       {"WatchdogSec", "120"},
       {"Restart", "on-failure"},
+      {"StartLimitIntervalSec", "600"},
+      {"StartLimitBurst", "3"},
       {"UMask", "0027"},
       {"Description", "Tempwarden"},
       {"RestrictAddressFamilies", "AF_INET AF_INET6 AF_UNIX AF_NETLINK"},

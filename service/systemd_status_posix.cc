@@ -1,13 +1,13 @@
 #include "service/systemd_status_posix.h"
 
-#include <systemd/sd-daemon.h>
+#include "platform/notify_socket.h"
 
 namespace tw {
 
 void SystemdStatus::Send(const std::string& message) {
-  // Without NOTIFY_SOCKET sd_notify returns 0 and sends nothing; a failure to send is no
-  // reason to stop monitoring, so its result is not looked at.
-  (void)sd_notify(0, message.c_str());
+  // Without NOTIFY_SOCKET nothing is sent; a failure to send is no reason to stop monitoring,
+  // so its result is not looked at.
+  (void)NotifyServiceManager(message);
 }
 
 void SystemdStatus::Report(ServiceState state) {

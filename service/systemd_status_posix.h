@@ -1,4 +1,4 @@
-// Tells systemd how the service is doing, through libsystemd's sd_notify: READY=1 when the
+// Tells systemd how the service is doing, through its notification socket: READY=1 when the
 // service runs (after the start handler, and again after a pause), STOPPING=1 when a stop is
 // handled, WATCHDOG=1 for every keep-alive of the service thread, and STATUS= with the latest
 // reading. Where systemd did not start the program (NOTIFY_SOCKET unset) nothing is sent.

@@ -1,0 +1,8 @@
+#include "platform/notify_socket.h"
+
+namespace tw {
+
+// The service control manager is told through SetServiceStatus by the service host instead.
+bool NotifyServiceManager(const std::string&) { return false; }
+
+}  // namespace tw

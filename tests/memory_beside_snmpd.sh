@@ -1,0 +1,24 @@
+#!/bin/bash
+# Measures the resident and anonymous memory (VmRSS, RssAnon of /proc/PID/status) of the running
+# service with neither TLS nor SNMPv3 configured, beside Debian's snmpd on the same machine.
+# A measurement, not a test: run it by hand inside a private network namespace:
+#   unshare -n -- bash -c 'ip link set lo up; tests/memory_beside_snmpd.sh build/tempwarden'
+set -u
+program=$(readlink -f "${1:-build/tempwarden}")
+run=$(mktemp -d)
+cd "$run" || exit 1
+printf 'rocommunity public 127.0.0.1\nagentaddress udp:127.0.0.1:16161\n' >snmpd.conf
+/usr/sbin/snmpd -f -Lo -C -c "$run/snmpd.conf" -p "$run/snmpd.pid" >/dev/null 2>&1 &
+snmpd_pid=$!
+# In a pipeline $! is the PID of its last command: the service itself.
+sleep 1 </dev/null | "$program" -console >/dev/null 2>&1 &
+service_pid=$!
+sleep 5
+kill -0 "$service_pid" 2>/dev/null || service_pid=
+report() { awk -v who="$1" '/^(VmRSS|RssAnon):/ {printf "%s %s %s kB\n", who, $1, $2}' "/proc/$2/status"; }
+[ -n "$service_pid" ] && report tempwarden "$service_pid"
+report snmpd "$snmpd_pid"
+[ -n "$service_pid" ] && kill "$service_pid"
+kill "$snmpd_pid"
+wait
+rm -rf "$run"
