@@ -39,9 +39,8 @@ on_fail() {
   done
 }
 
-SNMPD=/usr/sbin/snmpd
 [ -x "$BUILD/tempwarden" ] || fail "missing $BUILD/tempwarden"
-[ -x "$SNMPD" ] || fail "snmpd is not installed (./test.sh installs it)"
+[ -x /usr/sbin/snmpd ] || fail "snmpd is not installed (./test.sh installs it)"
 /usr/bin/python3 -c "import aiosmtpd" 2>/dev/null ||
   fail "python3-aiosmtpd is not installed (./test.sh installs it)"
 FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 || true)
@@ -53,17 +52,16 @@ at_exit 'if [ -n "${TW_E2E_KEEP:-}" ]; then echo "kept $WORK"; else rm -rf "$WOR
 
 # shellcheck source=tests/second_host.sh
 source "$(dirname "$0")/second_host.sh"
+# shellcheck source=tests/snmpd_agent.sh
+source "$(dirname "$0")/snmpd_agent.sh"
 
 start_second_host 10.79.0.1/24 10.79.0.2/24 || fail "second host did not come up"
 COLLECTOR=10.79.0.2
 
 echo "== the peers: snmpd as the UPS's card, the SMTP relay, a syslog receiver"
-mkdir -p "$WORK/agent/persist" "$SVC"
+mkdir -p "$WORK/agent" "$SVC"
 # The temperature file is a queue (see ups_pass_persist.sh); the voltage file holds one value
-# that the test rewrites.
-cp "$(dirname "$0")/ups_pass_persist.sh" "$WORK/agent/agent.sh"
-chmod 700 "$WORK/agent/agent.sh"
-# Each file is replaced whole, so the script never reads one half written.
+# that the test rewrites. Each file is replaced whole, so the script never reads one half written.
 set_temperatures() {
   printf '%s\n' "$@" >"$WORK/agent/temperature.new"
   mv "$WORK/agent/temperature.new" "$WORK/agent/temperature"
@@ -74,15 +72,7 @@ set_voltage() {
 }
 set_temperatures 29
 set_voltage 230
-cat >"$WORK/agent/snmpd.conf" <<EOF
-agentAddress udp:127.0.0.1:161
-rocommunity public 127.0.0.1
-pass_persist .1.3.6.1.4.1.318.1.1.1 $WORK/agent/agent.sh
-EOF
-SNMP_PERSISTENT_DIR="$WORK/agent/persist" MIBS= start_bg "$SNMPD" -f -C \
-  -c "$WORK/agent/snmpd.conf" -I -smux -Lf "$WORK/agent/snmpd.log"
-wait_until 10 'grep -q " 0100007F:00A1 " /proc/self/net/udp' ||
-  fail "snmpd did not start: $(cat "$WORK/agent/snmpd.log")"
+start_snmpd "$WORK/agent" || fail "snmpd did not start"
 
 start_bg /usr/bin/python3 "$SOURCE/tests/smtp_server.py" --transcript "$WORK/mail.txt" \
   --raw "$WORK/mail.raw" >"$WORK/relay.out" 2>"$WORK/relay.err"
