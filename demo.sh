@@ -42,26 +42,9 @@ fi
 
 # From here on: inside the private namespace, where loopback is the only network.
 ip link set lo up
+# shellcheck source=tests/lib.sh
+source "$ROOT/tests/lib.sh"
 
-SERVICE="" UPSIM="" RELAY="" LISTENER=""
-stop_pid() {  # SIGTERM, up to five seconds, then SIGKILL; by PID only
-  local pid=$1
-  [ -n "$pid" ] || return 0
-  kill "$pid" 2>/dev/null || true
-  for _ in $(seq 50); do
-    kill -0 "$pid" 2>/dev/null || break
-    sleep 0.1
-  done
-  kill -9 "$pid" 2>/dev/null || true
-  wait "$pid" 2>/dev/null || true
-}
-wait_until() {  # polls a condition every 100 ms for up to $1 seconds
-  for _ in $(seq $(($1 * 10))); do
-    if eval "$2"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 show() {  # a heading and those of the named files that exist
   local title=$1 file found=""
   shift
@@ -72,15 +55,8 @@ show() {  # a heading and those of the named files that exist
     echo "    $file"
   done
 }
-finished=""
-finish() {
-  trap '' INT TERM
-  [ -z "$finished" ] || return 0
-  finished=1
-  echo
-  echo "== stopping (the service first, so that it finishes its pass)"
-  stop_pid "$SERVICE"
-  for pid in $UPSIM $RELAY $LISTENER; do stop_pid "$pid"; done
+# What the demo leaves, shown at the end once every process has stopped.
+summary() {
   [ -f "$RUN/mail-transcript.txt" ] &&
     /usr/bin/python3 "$ROOT/tests/mail_transcript.py" "$RUN/mail-transcript.txt" >"$RUN/mails.txt"
   echo
@@ -99,8 +75,7 @@ finish() {
   show "exception reports" "$RUN"/E\!*
   return 0
 }
-trap 'finish; exit 130' INT TERM
-trap finish EXIT
+at_exit summary
 
 echo "== preparing $RUN"
 rm -rf "$RUN"
@@ -112,19 +87,17 @@ cp "$ROOT/build/tempwarden" "$RUN/tempwarden"  # the service writes its files be
 # trusts through SMTPCAFile).
 bash "$ROOT/tests/make_test_certs.sh" "$RUN/tls" ||
   { echo "openssl could not make the relay's certificate" >&2; exit 1; }
-/usr/bin/python3 "$ROOT/tests/smtp_server.py" --transcript "$RUN/mail-transcript.txt" \
+start_bg /usr/bin/python3 "$ROOT/tests/smtp_server.py" --transcript "$RUN/mail-transcript.txt" \
   --raw "$RUN/mail-raw.bin" --starttls "$RUN/tls/localhost.pem" "$RUN/tls/localhost.key" \
-  >"$RUN/relay.out" 2>"$RUN/relay.err" &
-RELAY=$!
+  >"$RUN/relay.out" 2>"$RUN/relay.err"
 wait_until 10 'grep -q "^READY " "$RUN/relay.out"' ||
   { echo "the SMTP relay did not start: $(cat "$RUN/relay.err")" >&2; exit 1; }
 SMTP_PORT=$(sed -n 's/^READY //p' "$RUN/relay.out")
 rm -f "$RUN/relay.out"
 
 # A syslog receiver for the start announcement, new highs and phone-home reports.
-/usr/bin/python3 "$ROOT/tests/syslog_listener.py" 0.0.0.0 "$RUN/.listening" \
-  >"$RUN/syslog.txt" 2>/dev/null &
-LISTENER=$!
+start_bg /usr/bin/python3 "$ROOT/tests/syslog_listener.py" 0.0.0.0 "$RUN/.listening" \
+  >"$RUN/syslog.txt" 2>/dev/null
 wait_until 10 '[ -f "$RUN/.listening" ]' || echo "(no syslog receiver: port 514 is taken)"
 rm -f "$RUN/.listening"
 
@@ -140,37 +113,26 @@ DEMO_SECONDS=${DEMO_SECONDS:-$((second_sample + 20 > 180 ? second_sample + 20 : 
 # enough to reach 19:00 (28.5 degrees) by the second sample; the mains fails for the last 20
 # seconds of every minute.
 speed=$((5 * 3600 / second_sample))
-"$ROOT/build/tempwarden-upsim" --listen 127.0.0.1:161 --community public \
+start_bg "$ROOT/build/tempwarden-upsim" --listen 127.0.0.1:161 --community public \
   --mean 26 --swing 5 --noise 0.6 --start 14:00 --speed "$speed" \
-  --outage-every 60 --outage-for 20 --seed "$now" >"$RUN/upsim.log" 2>&1 &
-UPSIM=$!
+  --outage-every 60 --outage-for 20 --seed "$now" >"$RUN/upsim.log" 2>&1
 wait_until 10 'grep -q "listening on" "$RUN/upsim.log"' ||
   { echo "the simulated UPS did not start: $(cat "$RUN/upsim.log")" >&2; exit 1; }
 
-cat >"$RUN/TEMPWARDEN.XML" <<EOF
-<XML>
-  <!-- Written by demo.sh: the simulated UPS, short intervals, the local mail relay. -->
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <PhoneHomeServer></PhoneHomeServer>
-  <TempSleep>5</TempSleep>
-  <VoltageSleep>2</VoltageSleep>
-  <AlarmTemp>30</AlarmTemp>
-  <EmailToAddr>operator@demo.invalid</EmailToAddr>
-  <EmailCCAddr>facilities@demo.invalid</EmailCCAddr>
-  <SMTPRelay>localhost</SMTPRelay>
-  <SMTPPort>$SMTP_PORT</SMTPPort>
-  <SMTPSecurity>starttls</SMTPSecurity>
-  <SMTPCAFile>tls/ca.pem</SMTPCAFile>
-  <EmailFromAddr>tempwarden@demo.invalid</EmailFromAddr>
-  <SyslogCollector>127.0.0.1</SyslogCollector>
-  <PhoneHomeCollector>127.0.0.1</PhoneHomeCollector>
-</XML>
-EOF
+write_settings "$RUN/TEMPWARDEN.XML" \
+  "<!-- Written by demo.sh: the simulated UPS, short intervals, the local mail relay. -->" \
+  UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 PhoneHomeServer= TempSleep=5 \
+  VoltageSleep=2 AlarmTemp=30 EmailToAddr=operator@demo.invalid \
+  EmailCCAddr=facilities@demo.invalid SMTPRelay=localhost SMTPPort="$SMTP_PORT" \
+  SMTPSecurity=starttls SMTPCAFile=tls/ca.pem EmailFromAddr=tempwarden@demo.invalid \
+  SyslogCollector=127.0.0.1 PhoneHomeCollector=127.0.0.1
 
 (cd "$RUN" && exec ./tempwarden -console) >"$RUN/service.log" 2>&1 &
 SERVICE=$!
+# At the end it stops first, with five seconds to finish its pass; then the peers, then the
+# summary.
+track_pid "$SERVICE" 5
+at_exit 'echo; echo "== stopping (the service first, so that it finishes its pass)"'
 
 cat <<EOF
 == running for $DEMO_SECONDS s (Ctrl+C stops earlier)

@@ -15,8 +15,8 @@ BUILD=$(cd "${1:?usage: chart_page_test.sh BUILD_DIR}" && pwd)
 SRC=$(cd "$(dirname "$0")/.." && pwd)
 PROBE="$BUILD/tw_ups_probe"
 
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 own_network_namespace "$0" "$@"
 
 
@@ -26,7 +26,7 @@ own_network_namespace "$0" "$@"
   fail "playwright-core is not installed: run 'npm ci' in tests/browser (./test.sh does)"
 
 WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+at_exit 'rm -rf "$WORK"'
 OUT="$BUILD/test-output/chart_page_test"
 rm -rf "$OUT"
 mkdir -p "$OUT" "$WORK/en" "$WORK/de"

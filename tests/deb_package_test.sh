@@ -12,21 +12,21 @@ set -euo pipefail
 
 BUILD=$(cd "${1:?usage: deb_package_test.sh BUILD_DIR}" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=tests/own_namespace.sh
-source "$HERE/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$HERE/lib.sh"
 # shellcheck source=tests/private_etc.sh
 source "$HERE/private_etc.sh"
 for tool in cpack dpkg-deb dpkg-shlibdeps systemd-analyze python3; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
+  command -v "$tool" >/dev/null || skip "$tool is missing"
 done
-[ -f "$BUILD/CPackConfig.cmake" ] || { echo "SKIP: no CPack configuration in $BUILD"; exit 77; }
+[ -f "$BUILD/CPackConfig.cmake" ] || skip "no CPack configuration in $BUILD"
 own_etc "$0" "$@"
 own_network_namespace "$0" "$@"
 # shellcheck source=tests/systemd_checks.sh
 source "$HERE/systemd_checks.sh"
 
 WORK=$(mktemp -d)
-trap 'rm -rf "$WORK"' EXIT
+at_exit 'rm -rf "$WORK"'
 
 echo "-- cpack -G DEB"
 cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/dist" >"$WORK/cpack.out" 2>&1 \

@@ -11,43 +11,25 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: idle_cpu.sh BUILD_DIR [SECONDS]}" && pwd)
 SECONDS_MEASURED=${2:-60}
 
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 own_network_namespace "$0" "$@"
 # shellcheck source=tests/snmpd_agent.sh
 source "$(dirname "$0")/snmpd_agent.sh"
 
 [ -x "$BUILD/tempwarden" ] || fail "missing $BUILD/tempwarden"
-[ -x /usr/sbin/snmpd ] || { echo "SKIP: snmpd is not installed"; exit 77; }
+[ -x /usr/sbin/snmpd ] || skip "snmpd is not installed"
 
 WORK=$(mktemp -d)
-SERVICE=""
-cleanup() {
-  if [ -n "$SERVICE" ]; then
-    kill "$SERVICE" 2>/dev/null || true
-    wait "$SERVICE" 2>/dev/null || true
-  fi
-  stop_snmpd
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+at_exit 'rm -rf "$WORK"'
 
 start_snmpd "$WORK/agent" || fail "snmpd did not start"
 mkdir -p "$WORK/svc"
 cp "$BUILD/tempwarden" "$WORK/svc/tempwarden"
-cat >"$WORK/svc/TEMPWARDEN.XML" <<XML
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <PhoneHomeServer></PhoneHomeServer>
-  <TempSleep>300</TempSleep>
-  <VoltageSleep>30</VoltageSleep>
-  <AlarmTemp>45</AlarmTemp>
-</XML>
-XML
+write_settings "$WORK/svc/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+  PhoneHomeServer= TempSleep=300 VoltageSleep=30 AlarmTemp=45
 
-"$WORK/svc/tempwarden" -console >"$WORK/service.out" 2>&1 &
+start_bg "$WORK/svc/tempwarden" -console >"$WORK/service.out" 2>&1
 SERVICE=$!
 
 # Nanoseconds on CPU of all threads of the process so far.

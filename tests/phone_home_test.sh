@@ -14,8 +14,8 @@ BUILD=$(cd "${1:?usage: phone_home_test.sh BUILD_DIR}" && pwd)
 PROBE="$BUILD/tw_ups_probe"
 LISTEN="$BUILD/tw_syslog_probe"
 
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 own_network_namespace "$0" "$@"
 
 
@@ -23,16 +23,7 @@ own_network_namespace "$0" "$@"
 [ -x "$LISTEN" ] || fail "missing $LISTEN"
 
 WORK=$(mktemp -d)
-HOLDER=""
-LISTENER=""
-cleanup() {
-  for pid in $LISTENER $HOLDER; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+at_exit 'rm -rf "$WORK"'
 
 # shellcheck source=tests/second_host.sh
 source "$(dirname "$0")/second_host.sh"
@@ -42,13 +33,12 @@ HOST_NAME=$(uname -n)
 SERVER="phonehome.example/ordo/ordoisapi.dll/UPSPhoneHome"
 
 echo "== broadcast, then unicast to the collector"
-on_b "$LISTEN" listen 0.0.0.0 514 2 3000 "$WORK/ready" >"$WORK/heard" &
+start_bg on_b "$LISTEN" listen 0.0.0.0 514 2 3000 "$WORK/ready" >"$WORK/heard"
 LISTENER=$!
-wait_for '[ -f "$WORK/ready" ]' || fail "listener did not start"
+wait_until 5 '[ -f "$WORK/ready" ]' || fail "listener did not start"
 mkdir "$WORK/svc"
 SUMMARY=$("$PROBE" phonehome "$WORK/svc" "$SERVER" 10.78.0.2 "UPS Room 2")
 wait "$LISTENER"
-LISTENER=""
 
 WANT_SUMMARY='PhoneHome: HOST="UPS Room 2", STATE="OnLine", TEMP=26.5, MAX TEMP=29, InputVoltage=230'
 [ "$SUMMARY" = "$WANT_SUMMARY" ] || fail "summary: $SUMMARY"

@@ -3,15 +3,15 @@
 #   own_etc "$0" "$@"   at the top of a script, before own_network_namespace: re-runs the
 #                       script once inside a mount namespace of its own in which /etc is a
 #                       private copy on a tmpfs, so that useradd changes nothing on the machine;
-#                       the copy goes away with the namespace. Needs root (else exit 77).
+#                       the copy goes away with the namespace. Needs root (else skipped).
+# Needs tests/lib.sh.
 
 own_etc() {
   local script=$1
   shift
   if [ "${TW_OWN_ETC_OF:-}" != "$script" ]; then
     if [ "$(id -u)" -ne 0 ]; then
-      echo "SKIP: creating the service's account in a private /etc needs root"
-      exit 77
+      skip "creating the service's account in a private /etc needs root"
     fi
     exec env TW_OWN_ETC_OF="$script" unshare -m --propagation private -- bash "$script" "$@"
   fi

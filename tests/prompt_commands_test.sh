@@ -13,36 +13,27 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: prompt_commands_test.sh BUILD_DIR}" && pwd)
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 own_network_namespace "$0" "$@"
 # shellcheck source=tests/snmpd_agent.sh
 source "$(dirname "$0")/snmpd_agent.sh"
 
 [ -x "$BUILD/tempwarden" ] || fail "missing $BUILD/tempwarden"
-[ -x /usr/sbin/snmpd ] || { echo "SKIP: snmpd is not installed"; exit 77; }
+[ -x /usr/sbin/snmpd ] || skip "snmpd is not installed"
 /usr/bin/python3 -c "import aiosmtpd" 2>/dev/null ||
-  { echo "SKIP: python3-aiosmtpd is not installed"; exit 77; }
+  skip "python3-aiosmtpd is not installed"
 
 WORK=$(mktemp -d)
-RELAY=""
-SERVICE=""
-cleanup() {
-  stop_pid "$SERVICE"
-  stop_pid "$RELAY"
-  stop_snmpd
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
+at_exit 'rm -rf "$WORK"'
 
 echo "== the peers"
 echo 27 >"$WORK/temperature"
 echo 231 >"$WORK/voltage"
 start_snmpd "$WORK" || fail "snmpd did not start"
-/usr/bin/python3 "$SOURCE/tests/smtp_server.py" --transcript "$WORK/mail.txt" \
+start_bg /usr/bin/python3 "$SOURCE/tests/smtp_server.py" --transcript "$WORK/mail.txt" \
   --raw "$WORK/mail.raw" --user ups.sender --password 'Pa55-w0rd' \
-  >"$WORK/relay.out" 2>"$WORK/relay.err" &
+  >"$WORK/relay.out" 2>"$WORK/relay.err"
 RELAY=$!
 wait_until 10 'grep -q "^READY " "$WORK/relay.out"' ||
   fail "SMTP relay did not start: $(cat "$WORK/relay.err")"
@@ -51,24 +42,13 @@ SMTP_PORT=$(sed -n 's/^READY //p' "$WORK/relay.out")
 SVC="$WORK/svc"
 mkdir "$SVC"
 cp "$BUILD/tempwarden" "$SVC/"
-write_settings() {  # $1: the SNMP community
-  cat >"$SVC/TEMPWARDEN.XML" <<XML
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>$1</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <AlarmTemp>45</AlarmTemp>
-  <EmailToAddr>ops@example.test</EmailToAddr>
-  <EmailCCAddr>facilities@example.test</EmailCCAddr>
-  <SMTPRelay>127.0.0.1</SMTPRelay>
-  <SMTPPort>$SMTP_PORT</SMTPPort>
-  <EmailFromAddr>tempwarden@example.test</EmailFromAddr>
-  <SMTPUser>ups.sender</SMTPUser>
-  <SMTPPassword>Pa55-w0rd</SMTPPassword>
-</XML>
-XML
+settings() {  # $1: the SNMP community
+  write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity="$1" SysLogTrap=7 \
+    AlarmTemp=45 EmailToAddr=ops@example.test EmailCCAddr=facilities@example.test \
+    SMTPRelay=127.0.0.1 SMTPPort="$SMTP_PORT" EmailFromAddr=tempwarden@example.test \
+    SMTPUser=ups.sender SMTPPassword=Pa55-w0rd
 }
-write_settings public
+settings public
 
 # Runs the program with a switch; sets OUT (its output) and STATUS (its exit status).
 run() {
@@ -113,6 +93,7 @@ done
 echo "== both while the service runs from the same directory"
 (cd "$SVC" && LC_ALL=C exec ./tempwarden -console >"$WORK/service.out" 2>&1) &
 SERVICE=$!
+track_pid "$SERVICE"
 wait_until 10 'ls "$SVC"/APC-*.CSV >/dev/null 2>&1' || fail "the service did not start"
 run -query
 expect 0 "${STAMP}${TEMP_OID}27\$"
@@ -120,16 +101,15 @@ run -testmail
 expect 0 '^Result 0: '
 kill -0 "$SERVICE" 2>/dev/null || fail "the service stopped"
 stop_pid "$SERVICE"
-SERVICE=""
 [ "$(grep -c '^C: Subject: APC UPS: test mail$' "$WORK/mail.txt")" -eq 2 ] ||
   fail "two test mails wanted"
 
 echo "== a community the agent does not know: no answer, exit status 1"
-write_settings wrong
+settings wrong
 run /query
 echo "$OUT"
 expect 1 "${STAMP}${TEMP_OID}no answer within 5000 ms" "${STAMP}${VOLT_OID}no answer within 5000 ms"
-write_settings public
+settings public
 
 echo "== the agent gone: nothing listens, exit status 1"
 stop_snmpd
@@ -139,7 +119,6 @@ expect 1 "${STAMP}${TEMP_OID}no answer: the host refused it, nothing listens on 
 
 echo "== the relay gone: the result and its meaning, exit status 1"
 stop_pid "$RELAY"
-RELAY=""
 run /testmail
 echo "$OUT"
 expect 1 '^Result -10061: the connection was refused: nothing listens at SMTPRelay on SMTPPort$'

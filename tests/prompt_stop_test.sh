@@ -14,38 +14,26 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: prompt_stop_test.sh BUILD_DIR}" && pwd)
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 own_network_namespace "$0" "$@"
 # shellcheck source=tests/snmpd_agent.sh
 source "$(dirname "$0")/snmpd_agent.sh"
 
 [ -x "$BUILD/tempwarden" ] || fail "missing $BUILD/tempwarden"
 if [ ! -x /usr/sbin/snmpd ] || ! /usr/bin/python3 -c "import aiosmtpd" 2>/dev/null; then
-  echo "SKIP: snmpd or python3-aiosmtpd is not installed (./test.sh installs them)"
-  exit 77
+  skip "snmpd or python3-aiosmtpd is not installed (./test.sh installs them)"
 fi
 FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 || true)
 [ -n "$FAKETIME_LIB" ] || fail "libfaketime is not installed (./test.sh installs faketime)"
 
 WORK=$(mktemp -d)
-SERVICE=""
-RELAY=""
-cleanup() {
-  stop_pid "$SERVICE"
-  stop_pid "$RELAY"
-  [ -z "$SNMPD_PID" ] || kill -CONT "$SNMPD_PID" 2>/dev/null || true
-  stop_snmpd
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
-
+at_exit 'rm -rf "$WORK"'
 
 start_snmpd "$WORK/agent" || fail "snmpd did not start"
 
-/usr/bin/python3 "$SOURCE/tests/smtp_server.py" --silent --transcript "$WORK/mail.txt" \
-  --raw "$WORK/mail.raw" >"$WORK/relay.out" 2>"$WORK/relay.err" &
-RELAY=$!
+start_bg /usr/bin/python3 "$SOURCE/tests/smtp_server.py" --silent --transcript "$WORK/mail.txt" \
+  --raw "$WORK/mail.raw" >"$WORK/relay.out" 2>"$WORK/relay.err"
 wait_until 10 'grep -q "^READY " "$WORK/relay.out"' ||
   fail "SMTP relay did not start: $(cat "$WORK/relay.err")"
 SMTP_PORT=$(sed -n 's/^READY //p' "$WORK/relay.out")
@@ -55,28 +43,15 @@ prepare() {
   SVC="$WORK/svc-$RANDOM"
   mkdir -p "$SVC"
   cp "$BUILD/tempwarden" "$SVC/tempwarden"
-  cat >"$SVC/TEMPWARDEN.XML" <<XML
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <PhoneHomeServer></PhoneHomeServer>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>$1</AlarmTemp>
-  <EmailToAddr>ops@example.test</EmailToAddr>
-  <SMTPRelay>127.0.0.1</SMTPRelay>
-  <SMTPPort>$SMTP_PORT</SMTPPort>
-  <EmailFromAddr>tempwarden@example.test</EmailFromAddr>
-  <SyslogCollector>127.0.0.1</SyslogCollector>
-  <PhoneHomeCollector>127.0.0.1</PhoneHomeCollector>
-</XML>
-XML
+  write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+    PhoneHomeServer= TempSleep=2 VoltageSleep=1 AlarmTemp="$1" EmailToAddr=ops@example.test \
+    SMTPRelay=127.0.0.1 SMTPPort="$SMTP_PORT" EmailFromAddr=tempwarden@example.test \
+    SyslogCollector=127.0.0.1 PhoneHomeCollector=127.0.0.1
   [ -z "$2" ] || printf '%s' "$2" >"$SVC/UPS-Input-Voltage.txt"
 }
 
 start_service() {  # extra environment as arguments
-  env LC_ALL=C "$@" "$SVC/tempwarden" -console >"$SVC/service.out" 2>&1 &
+  start_bg env LC_ALL=C "$@" "$SVC/tempwarden" -console >"$SVC/service.out" 2>&1
   SERVICE=$!
 }
 
@@ -87,7 +62,6 @@ stop_within_two_seconds() {
   kill -TERM "$SERVICE"
   wait "$SERVICE" || status=$?
   ended=$(date +%s%N)
-  SERVICE=""
   local ms=$(((ended - started) / 1000000))
   echo "   $what: ended $ms ms after SIGTERM, status $status"
   [ "$ms" -le 2000 ] || fail "$what: the service took $ms ms to stop"

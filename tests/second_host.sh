@@ -1,28 +1,21 @@
 # Shared by system tests that need a second host (sourced, not run): call it inside the test's
-# own private network namespace.
+# own private network namespace, after sourcing tests/lib.sh.
 #
-#   wait_for 'CONDITION'                    polls a command line every 100 ms for five seconds
 #   start_second_host A_ADDR/24 B_ADDR/24   a namespace held by a sleeping process (PID in
-#                                           HOLDER, stop it by that PID), joined by the veth
-#                                           pair twa0 (here) - twb0 (there), both links up
+#                                           HOLDER, tracked: the script's end stops it),
+#                                           joined by the veth pair twa0 (here) - twb0
+#                                           (there), both links up
 #   on_b COMMAND...                         runs a command in the second host's namespace
 #
 # Interface names start with "tw" so that the tests' isolation check recognises them as ours.
-
-wait_for() {
-  for _ in $(seq 50); do
-    if eval "$1"; then return 0; fi
-    sleep 0.1
-  done
-  return 1
-}
 
 on_b() { nsenter -t "$HOLDER" -n -- "$@"; }
 
 start_second_host() {
   unshare -n -- sleep 300 &
   HOLDER=$!
-  wait_for '[ "$(readlink /proc/$HOLDER/ns/net)" != "$(readlink /proc/self/ns/net)" ]' ||
+  track_pid "$HOLDER"
+  wait_until 5 '[ "$(readlink /proc/$HOLDER/ns/net)" != "$(readlink /proc/self/ns/net)" ]' ||
     return 1
   ip link set lo up
   ip link add twa0 type veth peer name twb0

@@ -25,24 +25,22 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: service_e2e_test.sh BUILD_DIR}" && pwd)
 SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 own_network_namespace "$0" "$@"
 
-fail() {
-  echo "FAIL: $*" >&2
+# A failure shows the end of what the service wrote.
+on_fail() {
   local f
   for f in "${SVC:-/nonexistent}"/service.out "${SVC:-/nonexistent}"/APC-*.CSV; do
     [ -s "$f" ] || continue
     echo "--- the end of $f" >&2
     tail -n 20 "$f" | cut -c1-300 >&2
   done
-  exit 1
 }
 
-SNMPD=/usr/sbin/snmpd
 [ -x "$BUILD/tempwarden" ] || fail "missing $BUILD/tempwarden"
-[ -x "$SNMPD" ] || fail "snmpd is not installed (./test.sh installs it)"
+[ -x /usr/sbin/snmpd ] || fail "snmpd is not installed (./test.sh installs it)"
 /usr/bin/python3 -c "import aiosmtpd" 2>/dev/null ||
   fail "python3-aiosmtpd is not installed (./test.sh installs it)"
 FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 || true)
@@ -50,32 +48,20 @@ FAKETIME_LIB=$(ls /usr/lib/*/faketime/libfaketimeMT.so.1 2>/dev/null | head -n1 
 
 WORK=$(mktemp -d)
 SVC="$WORK/svc"
-HOLDER=""
-SNMPD_PID=""
-RELAY=""
-LISTENER=""
-SERVICE=""
-cleanup() {
-  for pid in $SERVICE $LISTENER $RELAY $SNMPD_PID $HOLDER; do stop_pid "$pid"; done
-  if [ -n "${TW_E2E_KEEP:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
-}
-trap cleanup EXIT
+at_exit 'if [ -n "${TW_E2E_KEEP:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi'
 
 # shellcheck source=tests/second_host.sh
 source "$(dirname "$0")/second_host.sh"
-
-# Polls a condition (a command line) every 100 ms for up to $1 seconds.
+# shellcheck source=tests/snmpd_agent.sh
+source "$(dirname "$0")/snmpd_agent.sh"
 
 start_second_host 10.79.0.1/24 10.79.0.2/24 || fail "second host did not come up"
 COLLECTOR=10.79.0.2
 
 echo "== the peers: snmpd as the UPS's card, the SMTP relay, a syslog receiver"
-mkdir -p "$WORK/agent/persist" "$SVC"
+mkdir -p "$WORK/agent" "$SVC"
 # The temperature file is a queue (see ups_pass_persist.sh); the voltage file holds one value
-# that the test rewrites.
-cp "$(dirname "$0")/ups_pass_persist.sh" "$WORK/agent/agent.sh"
-chmod 700 "$WORK/agent/agent.sh"
-# Each file is replaced whole, so the script never reads one half written.
+# that the test rewrites. Each file is replaced whole, so the script never reads one half written.
 set_temperatures() {
   printf '%s\n' "$@" >"$WORK/agent/temperature.new"
   mv "$WORK/agent/temperature.new" "$WORK/agent/temperature"
@@ -86,57 +72,33 @@ set_voltage() {
 }
 set_temperatures 29
 set_voltage 230
-cat >"$WORK/agent/snmpd.conf" <<EOF
-agentAddress udp:127.0.0.1:161
-rocommunity public 127.0.0.1
-pass_persist .1.3.6.1.4.1.318.1.1.1 $WORK/agent/agent.sh
-EOF
-SNMP_PERSISTENT_DIR="$WORK/agent/persist" MIBS= "$SNMPD" -f -C -c "$WORK/agent/snmpd.conf" \
-  -I -smux -Lf "$WORK/agent/snmpd.log" &
-SNMPD_PID=$!
-wait_until 10 'grep -q " 0100007F:00A1 " /proc/self/net/udp' ||
-  fail "snmpd did not start: $(cat "$WORK/agent/snmpd.log")"
+start_snmpd "$WORK/agent" || fail "snmpd did not start"
 
-/usr/bin/python3 "$SOURCE/tests/smtp_server.py" --transcript "$WORK/mail.txt" \
-  --raw "$WORK/mail.raw" >"$WORK/relay.out" 2>"$WORK/relay.err" &
-RELAY=$!
+start_bg /usr/bin/python3 "$SOURCE/tests/smtp_server.py" --transcript "$WORK/mail.txt" \
+  --raw "$WORK/mail.raw" >"$WORK/relay.out" 2>"$WORK/relay.err"
 wait_until 10 'grep -q "^READY " "$WORK/relay.out"' ||
   fail "SMTP relay did not start: $(cat "$WORK/relay.err")"
 SMTP_PORT=$(sed -n 's/^READY //p' "$WORK/relay.out")
 
-# Started without the on_b function, so that $! is the receiver itself (nsenter execs it).
-nsenter -t "$HOLDER" -n -- /usr/bin/python3 "$SOURCE/tests/syslog_listener.py" 0.0.0.0 \
-  "$WORK/listening" 120 >"$WORK/syslog.txt" 2>"$WORK/listen.err" &
-LISTENER=$!
+# Started without the on_b function, so that its PID is the receiver itself (nsenter execs it).
+start_bg nsenter -t "$HOLDER" -n -- /usr/bin/python3 "$SOURCE/tests/syslog_listener.py" 0.0.0.0 \
+  "$WORK/listening" 120 >"$WORK/syslog.txt" 2>"$WORK/listen.err"
 wait_until 10 '[ -f "$WORK/listening" ]' ||
   fail "syslog receiver did not start: $(cat "$WORK/listen.err")"
 
 cp "$BUILD/tempwarden" "$SVC/tempwarden"
-cat >"$SVC/TEMPWARDEN.XML" <<EOF
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <PhoneHomeServer></PhoneHomeServer>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>30</AlarmTemp>
-  <EmailToAddr>ops@example.test</EmailToAddr>
-  <EmailCCAddr>facilities@example.test</EmailCCAddr>
-  <SMTPRelay>127.0.0.1</SMTPRelay>
-  <SMTPPort>$SMTP_PORT</SMTPPort>
-  <EmailFromAddr>tempwarden@example.test</EmailFromAddr>
-  <SyslogCollector>$COLLECTOR</SyslogCollector>
-  <PhoneHomeCollector>$COLLECTOR</PhoneHomeCollector>
-</XML>
-EOF
+write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+  PhoneHomeServer= TempSleep=2 VoltageSleep=1 AlarmTemp=30 EmailToAddr=ops@example.test \
+  EmailCCAddr=facilities@example.test SMTPRelay=127.0.0.1 SMTPPort="$SMTP_PORT" \
+  EmailFromAddr=tempwarden@example.test SyslogCollector="$COLLECTOR" \
+  PhoneHomeCollector="$COLLECTOR"
 LOG="$SVC/APC-20240305.CSV"
 
 # Starts the service at the given local time of its clock, with the C locale's regional
 # settings (English day names, M/D/YYYY dates) whatever the machine's.
 start_service() {
   LC_ALL=C LD_PRELOAD="$FAKETIME_LIB" FAKETIME="@$1" FAKETIME_DONT_FAKE_MONOTONIC=1 \
-    "$SVC/tempwarden" -console >>"$SVC/service.out" 2>&1 &
+    start_bg "$SVC/tempwarden" -console >>"$SVC/service.out" 2>&1
   SERVICE=$!
 }
 # Stops it with SIGTERM. The request ends the cycle's wait at once (tests/prompt_stop_test.sh
@@ -145,7 +107,6 @@ stop_service() {
   kill -TERM "$SERVICE"
   wait_until 3 '! kill -0 "$SERVICE" 2>/dev/null' || fail "service still running 3 s after SIGTERM"
   wait "$SERVICE" || fail "service exited with status $?"
-  SERVICE=""
 }
 subjects() { grep -c "^C: Subject: $1\$" "$WORK/mail.txt" 2>/dev/null || true; }
 log_entries() { grep -c ",$1,\"" "$LOG" 2>/dev/null || true; }

@@ -8,8 +8,8 @@
 set -euo pipefail
 
 BUILD=$(cd "${1:?usage: service_shell_test.sh BUILD_DIR}" && pwd)
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 # INSTALL creates the service's account: only in a private copy of /etc.
 # shellcheck source=tests/private_etc.sh
 source "$(dirname "$0")/private_etc.sh"
@@ -21,13 +21,7 @@ HERE=$(cd "$(dirname "$0")" && pwd)
 source "$HERE/snmpd_agent.sh"
 
 WORK=$(mktemp -d)
-SERVICE=""
-cleanup() {
-  if [ -n "$SERVICE" ]; then kill "$SERVICE" 2>/dev/null || true; wait "$SERVICE" 2>/dev/null || true; fi
-  stop_snmpd
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+at_exit 'rm -rf "$WORK"'
 
 # The service writes beside its executable: give it a directory of its own.
 mkdir -p "$WORK/svc" "$WORK/units" "$WORK/agent"
@@ -61,23 +55,12 @@ set -e
 
 echo "-- CONSOLE against snmpd"
 start_snmpd "$WORK/agent" || fail "snmpd"
-cat >"$WORK/svc/TEMPWARDEN.XML" <<'XML'
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>40</AlarmTemp>
-</XML>
-XML
-"$EXE" -console >"$WORK/console.out" 2>&1 &
+write_settings "$WORK/svc/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+  TempSleep=2 VoltageSleep=1 AlarmTemp=40
+start_bg "$EXE" -console >"$WORK/console.out" 2>&1
 SERVICE=$!
 log="$WORK/svc/APC-$(date +%Y%m%d).CSV"
-for _ in $(seq 1 100); do
-  if [ -f "$log" ] && grep -q ',50200,' "$log" && [ -f "$WORK/svc/D!Tempwarden.TXT" ]; then break; fi
-  sleep 0.1
-done
+wait_until 10 'grep -qs ",50200," "$log" && [ -f "$WORK/svc/D!Tempwarden.TXT" ]' || true
 grep -q ',50100,"\[Function=TMonitorUPSService.ServiceStart\]"' "$log" || fail "no 50100 entry: $(cat "$log")"
 grep -q ',50200,.*\[UPSTemp=27\]\[UPSState=OnLine\]\[UPSInputVoltage=230\]' "$log" \
   || fail "no 50200 entry: $(cat "$log")"
@@ -86,20 +69,15 @@ grep -q '^Description=Brindle v1.0.0.1 started at ' "$WORK/units/VOZIvazure.key"
 
 # A voltage pass sees the mains fail within a couple of seconds.
 echo 0 >"$WORK/agent/voltage"
-for _ in $(seq 1 50); do
-  [ "$(cat "$WORK/svc/UPS-Input-Voltage.txt")" = "0" ] && break
-  sleep 0.1
-done
+wait_until 5 '[ "$(cat "$WORK/svc/UPS-Input-Voltage.txt")" = "0" ]' || true
 [ "$(cat "$WORK/svc/UPS-Input-Voltage.txt")" = "0" ] || fail "voltage pass"
-for _ in $(seq 1 30); do grep -q ',50300,' "$log" && break; sleep 0.1; done
+wait_until 3 'grep -q ",50300," "$log"' || true
 grep -q ',50300,"\[Msg=UPS Online state change\]' "$log" || fail "no 50300 entry"
 
 kill -TERM "$SERVICE"
 start=$(date +%s%N)
-for _ in $(seq 1 60); do kill -0 "$SERVICE" 2>/dev/null || break; sleep 0.05; done
-kill -0 "$SERVICE" 2>/dev/null && fail "still running 3 s after SIGTERM"
+wait_until 3 '! kill -0 "$SERVICE" 2>/dev/null' || fail "still running 3 s after SIGTERM"
 wait "$SERVICE" || fail "exit code $?"
-SERVICE=""
 elapsed_ms=$(( ($(date +%s%N) - start) / 1000000 ))
 echo "stopped ${elapsed_ms} ms after SIGTERM"
 [ "$elapsed_ms" -lt 2500 ] || fail "slow stop: ${elapsed_ms} ms"
@@ -108,10 +86,10 @@ ls "$WORK/svc"/APCUPSTempLog_*.csv >/dev/null 2>&1 || fail "no temperature file"
 
 echo "-- a missing TEMPWARDEN.XML is created with the defaults"
 rm "$WORK/svc/TEMPWARDEN.XML"
-"$EXE" -console >/dev/null 2>&1 &
+start_bg "$EXE" -console >/dev/null 2>&1
 SERVICE=$!
-for _ in $(seq 1 50); do [ -f "$WORK/svc/TEMPWARDEN.XML" ] && break; sleep 0.1; done
-kill -TERM "$SERVICE"; wait "$SERVICE" || true; SERVICE=""
+wait_until 5 '[ -f "$WORK/svc/TEMPWARDEN.XML" ]' || true
+kill -TERM "$SERVICE"; wait "$SERVICE" || true
 [ "$(head -c 7 "$WORK/svc/TEMPWARDEN.XML" | od -An -tx1 | tr -d ' \n')" = 3c584d4c3e0d0a ] \
   || fail "default file"
 [ "$(grep -c $'\r$' "$WORK/svc/TEMPWARDEN.XML")" = 22 ] || fail "default file has 22 lines"

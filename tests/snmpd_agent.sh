@@ -6,8 +6,8 @@
 #                     a file DIR/temperature.type ("string") changes the temperature's type;
 #                     sets SNMPD_PID; SNMPD_EXTRA_CONF, when set, is added to its configuration
 #                     (e.g. createUser and rouser lines for version 3)
-#   stop_snmpd        stops it by its PID
-# Call it only inside the test's own network namespace.
+#   stop_snmpd        stops it by its PID (the script's end does too)
+# Call it only inside the test's own network namespace, after sourcing tests/lib.sh.
 
 SNMPD_PID=""
 
@@ -27,20 +27,17 @@ CONF
   SNMP_PERSISTENT_DIR="$dir/persist" MIBS= /usr/sbin/snmpd -f -C -c "$dir/snmpd.conf" \
     -I -smux -Lf "$dir/snmpd.log" &
   SNMPD_PID=$!
-  local i
-  for i in $(seq 1 250); do
-    if grep -q ' 0100007F:00A1 ' /proc/self/net/udp 2>/dev/null; then return 0; fi
-    kill -0 "$SNMPD_PID" 2>/dev/null || break
-    sleep 0.02
-  done
+  track_pid "$SNMPD_PID"
+  wait_until 5 'snmpd_listens || ! kill -0 "$SNMPD_PID" 2>/dev/null' || true
+  if snmpd_listens; then return 0; fi
   echo "snmpd did not start:" >&2
   cat "$dir/snmpd.log" >&2 || true
   return 1
 }
 
+snmpd_listens() { grep -q ' 0100007F:00A1 ' /proc/self/net/udp 2>/dev/null; }
+
 stop_snmpd() {
-  [ -n "$SNMPD_PID" ] || return 0
-  kill "$SNMPD_PID" 2>/dev/null || true
-  wait "$SNMPD_PID" 2>/dev/null || true
+  stop_pid "$SNMPD_PID"
   SNMPD_PID=""
 }

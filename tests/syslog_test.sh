@@ -12,8 +12,8 @@ set -euo pipefail
 BUILD=$(cd "${1:?usage: syslog_test.sh BUILD_DIR}" && pwd)
 PROBE="$BUILD/tw_syslog_probe"
 
-# shellcheck source=tests/own_namespace.sh
-source "$(dirname "$0")/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$(dirname "$0")/lib.sh"
 own_network_namespace "$0" "$@"
 
 
@@ -22,17 +22,7 @@ RSYSLOGD=/usr/sbin/rsyslogd
 [ -x "$RSYSLOGD" ] || fail "rsyslog is not installed (./test.sh installs it)"
 
 WORK=$(mktemp -d)
-HOLDER=""
-LISTENER=""
-RSYSLOG=""
-cleanup() {
-  for pid in $LISTENER $RSYSLOG $HOLDER; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+at_exit 'rm -rf "$WORK"'
 
 # shellcheck source=tests/second_host.sh
 source "$(dirname "$0")/second_host.sh"
@@ -42,14 +32,13 @@ ip addr add 10.77.0.3/24 dev twa0  # this host has two addresses on the link
 HOST_NAME=$(uname -n)
 
 echo "== broadcast through every local address reaches the second host byte for byte"
-on_b "$PROBE" listen 0.0.0.0 514 3 1500 "$WORK/ready" >"$WORK/heard" &
+start_bg on_b "$PROBE" listen 0.0.0.0 514 3 1500 "$WORK/ready" >"$WORK/heard"
 LISTENER=$!
-wait_for '[ -f "$WORK/ready" ]' || fail "listener did not start"
+wait_until 5 '[ -f "$WORK/ready" ]' || fail "listener did not start"
 mkdir "$WORK/a"
 MSG='[Function=TVOZIvazure.ServiceStart] "quoted"'
 "$PROBE" send "$WORK/a" "" 71001 "$MSG" >"$WORK/sent"
 wait "$LISTENER"
-LISTENER=""
 EXPECTED="<7>VOZIvazure:00001 $MSG H=\"$HOST_NAME\" (ID=71001)"
 [ "$(head -n1 "$WORK/sent")" = "$EXPECTED" ] || fail "payload built: $(head -n1 "$WORK/sent")"
 want=$(printf '10.77.0.1 %s\n10.77.0.3 %s\n' "$(hex "$EXPECTED")" "$(hex "$EXPECTED")")
@@ -81,17 +70,16 @@ if [ "$(cat /sys/module/apparmor/parameters/enabled 2>/dev/null || true)" = "Y" 
   cp "$RSYSLOGD" "$WORK/rsyslogd"
   RSYSLOGD="$WORK/rsyslogd"
 fi
-on_b "$RSYSLOGD" -n -f "$WORK/rsyslog.conf" -i "$WORK/rsyslogd.pid" &
+start_bg on_b "$RSYSLOGD" -n -f "$WORK/rsyslog.conf" -i "$WORK/rsyslogd.pid"
 RSYSLOG=$!
-wait_for 'on_b ss -Hlun "sport = :514" | grep -q 514' || fail "rsyslogd did not start"
+wait_until 5 'on_b ss -Hlun "sport = :514" | grep -q 514' || fail "rsyslogd did not start"
 
 "$PROBE" send "$WORK/a" 10.77.0.2 5003 'EXCEPTION:Func=toolbelt.LogEntry Trace=120' >/dev/null
 "$PROBE" send "$WORK/a" "" 42000 'warning: <5> & "more"' >/dev/null
-wait_for '[ "$(wc -l <"$WORK/received.log" 2>/dev/null || echo 0)" -ge 3 ]' ||
+wait_until 5 '[ "$(wc -l <"$WORK/received.log" 2>/dev/null || echo 0)" -ge 3 ]' ||
   fail "rsyslog received: $(cat "$WORK/received.log" 2>/dev/null)"
 kill "$(cat "$WORK/rsyslogd.pid")"
 wait "$RSYSLOG" || true
-RSYSLOG=""
 cat "$WORK/received.log"
 grep -qxF "tag=VOZIvazure:|programname=VOZIvazure|severity=0|msg=00001 EXCEPTION:Func=toolbelt.LogEntry Trace=120 H=\"$HOST_NAME\" (ID=05003)" \
   "$WORK/received.log" || fail "unicast 5003 not parsed as severity 0"

@@ -12,12 +12,12 @@ set -euo pipefail
 
 BUILD=$(cd "${1:?usage: systemd_unit_test.sh BUILD_DIR}" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
-# shellcheck source=tests/own_namespace.sh
-source "$HERE/own_namespace.sh"
+# shellcheck source=tests/lib.sh
+source "$HERE/lib.sh"
 # shellcheck source=tests/private_etc.sh
 source "$HERE/private_etc.sh"
 for tool in systemd-analyze python3 setpriv strace; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool is missing"; exit 77; }
+  command -v "$tool" >/dev/null || skip "$tool is missing"
 done
 own_etc "$0" "$@"
 own_network_namespace "$0" "$@"
@@ -28,16 +28,7 @@ source "$HERE/systemd_checks.sh"
 
 WORK=$(mktemp -d)
 chmod 755 "$WORK"
-SERVICE=""
-LISTENER=""
-cleanup() {
-  # The program under strace first: strace lets a program it is told to leave run on.
-  [ -z "${program:-}" ] || kill -9 "$program" 2>/dev/null || true
-  for pid in $SERVICE $LISTENER; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done
-  stop_snmpd
-  rm -rf "$WORK"
-}
-trap cleanup EXIT
+at_exit 'rm -rf "$WORK"'
 getent passwd tempwarden >/dev/null && fail "the private /etc already knows tempwarden"
 
 echo "-- INSTALL: the unit, the account, the directory"
@@ -73,21 +64,13 @@ The user \"tempwarden\" and the files in $WORK/$name are left in place." ] || fa
 echo "-- sd_notify from the real program, running as tempwarden against snmpd"
 start_snmpd "$WORK/agent" || fail "snmpd"
 svc="$WORK/svc"
-cat >"$svc/TEMPWARDEN.XML" <<'XML'
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>40</AlarmTemp>
-</XML>
-XML
+write_settings "$svc/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+  TempSleep=2 VoltageSleep=1 AlarmTemp=40
 messages="$WORK/notify.txt"
 : >"$messages"
-python3 "$HERE/notify_listener.py" "$WORK/notify" "$messages" 30 &
+start_bg python3 "$HERE/notify_listener.py" "$WORK/notify" "$messages" 30
 LISTENER=$!
-for _ in $(seq 1 50); do [ -S "$WORK/notify" ] && break; sleep 0.1; done
+wait_until 5 '[ -S "$WORK/notify" ]' || true
 chmod 777 "$WORK/notify"
 # Under strace, to hold what it did against the unit's sandbox afterwards.
 : >"$WORK/trace"
@@ -97,27 +80,27 @@ chmod 666 "$WORK/trace"
    bash -c 'umask 0027; exec strace -f -qq -o "$1" "$0"' "$svc/tempwarden" "$WORK/trace") \
    >"$WORK/service.out" 2>&1 &
 SERVICE=$!
-for _ in $(seq 1 100); do
-  [ "$(grep -c '^WATCHDOG=1$' "$messages")" -ge 3 ] && grep -q '^STATUS=\[UPSTemp=27\]' "$messages" && break
-  sleep 0.1
-done
+track_pid "$SERVICE"
+# The program under strace is stopped before strace: strace lets a program it is told to leave
+# run on.
+at_exit '[ -z "${program:-}" ] || kill -9 "$program" 2>/dev/null || true'
+wait_until 10 '[ "$(grep -c "^WATCHDOG=1\$" "$messages")" -ge 3 ] &&
+  grep -q "^STATUS=\[UPSTemp=27\]" "$messages"' || true
 # $SERVICE is strace; the control signals go to the program it runs, which strace follows out.
 program=$(pgrep -P "$SERVICE" -x tempwarden) || fail "no program under strace"
 # Paused, the service thread stands still on purpose: the watchdog is still fed, and continuing
 # reports ready again with the last reading.
 after() { sed -n "/^$1\$/,\$p" "$messages" | tail -n +2; }
 kill -USR1 "$program"
-for _ in $(seq 1 50); do grep -q '^WATCHDOG=1$' <(after 'STATUS=Paused') && break; sleep 0.1; done
+wait_until 5 'grep -q "^WATCHDOG=1\$" <(after "STATUS=Paused")' || true
 grep -q '^WATCHDOG=1$' <(after 'STATUS=Paused') || fail "no WATCHDOG=1 while paused: $(cat "$messages")"
 kill -USR2 "$program"
-for _ in $(seq 1 50); do [ "$(grep -c '^READY=1' "$messages")" -ge 2 ] && break; sleep 0.1; done
+wait_until 5 '[ "$(grep -c "^READY=1" "$messages")" -ge 2 ]' || true
 grep -qx 'READY=1 | STATUS=\[UPSTemp=27\].*' "$messages" || fail "no READY=1 after continue: $(cat "$messages")"
 kill -TERM "$program"
 wait "$SERVICE" || fail "exit code $?: $(cat "$WORK/service.out")"
-SERVICE=""
 program=""
 wait "$LISTENER" || true
-LISTENER=""
 echo "messages: $(sort "$messages" | uniq -c | tr '\n' ';')"
 [ "$(head -1 "$messages")" = "READY=1" ] || fail "READY=1 does not come first: $(cat "$messages")"
 [ "$(grep -c '^WATCHDOG=1$' "$messages")" -ge 3 ] || fail "too few WATCHDOG=1: $(cat "$messages")"

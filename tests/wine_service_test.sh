@@ -23,8 +23,8 @@ WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
 # A build directory elsewhere: the cross build of this source tree.
 [ -n "${TW_WIN_BUILD_DIR:-}" ] || [ -f "$WIN_BUILD/tempwarden.exe" ] || WIN_BUILD=$HERE/../build-win
 
-skip() { echo "SKIP: $*"; exit 77; }
-fail() { echo "FAIL: $*" >&2; exit 1; }
+# shellcheck source=tests/lib.sh
+source "$HERE/lib.sh"
 
 if [ -z "${TW_WINE_TEST_INNER:-}" ]; then
   command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1 ||
@@ -58,19 +58,9 @@ unset DISPLAY WAYLAND_DISPLAY LC_ALL LOCPATH
 export LANG=C.UTF-8
 mkdir -p "$WINEPREFIX" "$TMPDIR" "$WORK/agent"
 
-ROGUE="" RELAY="" LISTENER=""
-cleanup() {
-  wineserver -k >/dev/null 2>&1 || true  # this test's prefix only
-  for pid in $ROGUE $RELAY $LISTENER; do
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-  done
-  stop_snmpd
-  if [ -n "${TW_KEEP_WORK:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi
-}
-trap cleanup EXIT
-# The first process of a pid namespace ignores signals it has no handler for.
-trap 'exit 143' TERM INT
+at_exit 'if [ -n "${TW_KEEP_WORK:-}" ]; then echo "kept $WORK"; else rm -rf "$WORK"; fi'
+at_exit 'wineserver -k >/dev/null 2>&1 || true'  # this test's prefix only
+RELAY=""
 
 SERVICE=VOZIvazure
 SVC_DIR="$WINEPREFIX/drive_c/Program Files/Tempwarden"
@@ -97,20 +87,7 @@ state() {
   out=$(printf '%s\n' "$out" | sed -n 's/^ *STATE *: *\([0-9][0-9]*\).*/\1/p')
   echo "${out:-none}"
 }
-wait_state() {  # STATE SECONDS
-  local deadline=$(( $(ms_now) + $2 * 1000 ))
-  while [ "$(state)" != "$1" ]; do
-    [ "$(ms_now)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
-wait_until() {  # SECONDS CONDITION
-  local deadline=$(( $(ms_now) + $1 * 1000 ))
-  until eval "$2"; do
-    [ "$(ms_now)" -lt "$deadline" ] || return 1
-    sleep 0.1
-  done
-}
+wait_state() { wait_until "$2" "[ \"\$(state)\" = $1 ]"; }  # STATE SECONDS
 # Runs the program with a command line and checks what a person or a script would see: the
 # exit code (0, or "failed" for any other), the program's text on standard output and error,
 # whether a message box came up, and what went to the event log. Wine's traces show both the
@@ -263,34 +240,20 @@ check_prompt_commands() {
 # service trusts that CA through "SMTPCAFile" (a path beside the program). With a CA that did
 # not sign the relay's certificate it must refuse the relay: no AUTH, no MAIL.
 tls_relay_config() {  # RELAY_OUT CA_FILE
-  cat >"$SVC_DIR/TEMPWARDEN.XML" <<XML
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>25</AlarmTemp>
-  <EmailToAddr>ops@example.test</EmailToAddr>
-  <SMTPRelay>localhost</SMTPRelay>
-  <SMTPPort>$(sed -n 's/^READY //p' "$1")</SMTPPort>
-  <EmailFromAddr>ups@example.test</EmailFromAddr>
-  <SMTPSecurity>starttls</SMTPSecurity>
-  <SMTPCAFile>$2</SMTPCAFile>
-  <SyslogCollector>127.0.0.1</SyslogCollector>
-</XML>
-XML
+  write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+    TempSleep=2 VoltageSleep=1 AlarmTemp=25 EmailToAddr=ops@example.test SMTPRelay=localhost \
+    SMTPPort="$(sed -n 's/^READY //p' "$1")" EmailFromAddr=ups@example.test \
+    SMTPSecurity=starttls SMTPCAFile="$2" SyslogCollector=127.0.0.1
 }
 start_tls_relay() {  # NAME
-  /usr/bin/python3 "$HERE/smtp_server.py" --transcript "$WORK/$1.transcript" \
+  start_bg /usr/bin/python3 "$HERE/smtp_server.py" --transcript "$WORK/$1.transcript" \
     --raw "$WORK/$1.raw" --starttls "$WORK/certs/localhost.pem" "$WORK/certs/localhost.key" \
-    >"$WORK/$1.out" 2>"$WORK/$1.err" &
+    >"$WORK/$1.out" 2>"$WORK/$1.err"
   RELAY=$!
   wait_until 10 "grep '^READY ' '$WORK/$1.out' >/dev/null" || fail "relay: $(cat "$WORK/$1.err")"
 }
 stop_tls_relay() {
-  kill "$RELAY" 2>/dev/null || true
-  wait "$RELAY" 2>/dev/null || true
+  stop_pid "$RELAY"
   RELAY=""
 }
 tls_mail_through_schannel() {
@@ -406,38 +369,24 @@ expect_run failed "$msg" yes "" -- /install
 
 step "start against snmpd, a mail relay and a syslog collector"
 start_snmpd "$WORK/agent" || fail "snmpd"
-/usr/bin/python3 "$HERE/smtp_server.py" --transcript "$WORK/smtp.transcript" --raw "$WORK/smtp.raw" \
-  >"$WORK/relay.out" 2>&1 &
+start_bg /usr/bin/python3 "$HERE/smtp_server.py" --transcript "$WORK/smtp.transcript" \
+  --raw "$WORK/smtp.raw" >"$WORK/relay.out" 2>&1
 RELAY=$!
 wait_until 10 'grep "^READY " "$WORK/relay.out" >/dev/null' || fail "relay: $(cat "$WORK/relay.out")"
 # The temperature of 27 is above the alarm level: the first temperature pass mails an alarm.
-cat >"$SVC_DIR/TEMPWARDEN.XML" <<XML
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <PhoneHomeServer></PhoneHomeServer>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>25</AlarmTemp>
-  <EmailToAddr>ops@example.test</EmailToAddr>
-  <SMTPRelay>127.0.0.1</SMTPRelay>
-  <SMTPPort>$(sed -n 's/^READY //p' "$WORK/relay.out")</SMTPPort>
-  <EmailFromAddr>ups@example.test</EmailFromAddr>
-  <SMTPUser>opsmail.brindle</SMTPUser>
-  <SMTPPassword>pq4tnvkxe</SMTPPassword>
-  <SyslogCollector>127.0.0.1</SyslogCollector>
-</XML>
-XML
-"$BUILD/tw_syslog_probe" listen 127.0.0.1 514 1 20000 "$WORK/collector.ready" \
-  >"$WORK/collector.heard" &
+write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+  PhoneHomeServer= TempSleep=2 VoltageSleep=1 AlarmTemp=25 EmailToAddr=ops@example.test \
+  SMTPRelay=127.0.0.1 SMTPPort="$(sed -n 's/^READY //p' "$WORK/relay.out")" \
+  EmailFromAddr=ups@example.test SMTPUser=opsmail.brindle SMTPPassword=pq4tnvkxe \
+  SyslogCollector=127.0.0.1
+start_bg "$BUILD/tw_syslog_probe" listen 127.0.0.1 514 1 20000 "$WORK/collector.ready" \
+  >"$WORK/collector.heard"
 LISTENER=$!
 wait_until 5 '[ -f "$WORK/collector.ready" ]' || fail "syslog listener did not start"
 start_service
 check_start_files 27
 check_description
 wait "$LISTENER" || fail "syslog listener"
-LISTENER=""
 heard=$(sed -n 's/^127\.0\.0\.1 //p' "$WORK/collector.heard" | sed 's/../\\x&/g')
 heard=$(printf '%b' "$heard")
 host=$(tr -d '\r' <"$(activity_log)" | sed -n 's/.*,50200,.*\[Host=\([^]]*\)\].*/\1/p')
@@ -461,6 +410,7 @@ wait_until 10 '[ "$(count_entries 40000)" -ge 2 ]' || fail "no temperature passe
   echo $? >"$WORK/by_hand.rc"
   echo $(( $(ms_now) - start )) >"$WORK/by_hand.ms" ) &
 ROGUE=$!
+track_pid "$ROGUE"
 
 step "pause"
 # Wine's sc and net know no pause and continue: the probe sends them through ControlService.
@@ -488,7 +438,6 @@ echo "   five passes after continue within $span ms"
 
 step "the copy started by hand"
 wait "$ROGUE" || true
-ROGUE=""
 echo "   ended after $(cat "$WORK/by_hand.ms") ms with exit code $(cat "$WORK/by_hand.rc")"
 [ "$(cat "$WORK/by_hand.rc")" = 1 ] || fail "exit code $(cat "$WORK/by_hand.rc"): $(cat "$WORK/by_hand.out")"
 grep -F "err:eventlog:ReportEventW L\"$ERR_CONNECT\"" "$WORK/by_hand.out" >/dev/null ||
@@ -590,16 +539,8 @@ $want"
   step "installer /S"
   cp "$TW_WIN_BUILD_DIR/tempwarden-setup.exe" "$WINEPREFIX/drive_c/tw/"
   rm -f "$SVC_DIR/tempwarden.exe"
-  cat >"$SVC_DIR/TEMPWARDEN.XML" <<XML
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>public</SNMPCommunity>
-  <SysLogTrap>7</SysLogTrap>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>60</AlarmTemp>
-</XML>
-XML
+  write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+    TempSleep=2 VoltageSleep=1 AlarmTemp=60
   before=$(count_entries 50100)
   timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || fail "installer: $(cat "$WORK/setup.out")"
   [ -f "$SVC_DIR/tempwarden.exe" ] && [ -f "$SVC_DIR/uninstall.exe" ] ||
@@ -665,23 +606,10 @@ $out"
     start_snmpd "$WORK/agent" || fail "snmpd with a version 3 user"
   mkdir "$WORK/before_v3"
   find "$SVC_DIR" -type f ! -name tempwarden.exe -exec mv {} "$WORK/before_v3/" \;
-  cat >"$SVC_DIR/TEMPWARDEN.XML" <<XML
-<XML>
-  <UPSHost>127.0.0.1</UPSHost>
-  <SNMPCommunity>not-a-community</SNMPCommunity>
-  <SNMPVersion>3</SNMPVersion>
-  <SNMPUser>upsreader</SNMPUser>
-  <SNMPAuthProtocol>SHA</SNMPAuthProtocol>
-  <SNMPAuthPassword>wine-auth-pass</SNMPAuthPassword>
-  <SNMPPrivProtocol>AES</SNMPPrivProtocol>
-  <SNMPPrivPassword>wine-priv-pass</SNMPPrivPassword>
-  <SysLogTrap>7</SysLogTrap>
-  <PhoneHomeServer></PhoneHomeServer>
-  <TempSleep>2</TempSleep>
-  <VoltageSleep>1</VoltageSleep>
-  <AlarmTemp>90</AlarmTemp>
-</XML>
-XML
+  write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=not-a-community \
+    SNMPVersion=3 SNMPUser=upsreader SNMPAuthProtocol=SHA SNMPAuthPassword=wine-auth-pass \
+    SNMPPrivProtocol=AES SNMPPrivPassword=wine-priv-pass SysLogTrap=7 PhoneHomeServer= \
+    TempSleep=2 VoltageSleep=1 AlarmTemp=90
   expect_run 0 "" no "" -- /install /silent
   start_service
   check_start_files 26
