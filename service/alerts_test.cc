@@ -309,7 +309,7 @@ struct VoltageCase {
   int changes;
 };
 void PrintTo(const VoltageCase& c, std::ostream* os) {
-  for (double v : c.volts) *os << v << ' ';
+  for (size_t i = 0; i < c.volts.size(); ++i) *os << (i == 0 ? "" : " to ") << c.volts[i];
 }
 
 class AlertsVoltageTest : public AlertsTest, public ::testing::WithParamInterface<VoltageCase> {};
