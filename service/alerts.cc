@@ -1,11 +1,11 @@
-// The alert checks of the monitoring cycle: new extremes, the high-temperature alarm with its
-// clearing, the status entry of every temperature pass, the on-line state change, and the
-// card that stops and starts answering.
+#include "service/alerts.h"
+
 #include "mail/smtp.h"
 #include "service/config_adapters.h"
-#include "service/cycle.h"
+#include "service/debug_trace.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/syslog.h"
+#include "toolbelt/text_time.h"
 #include "ups/phone_home.h"
 
 namespace tw {
@@ -24,19 +24,62 @@ std::string MailBody(const std::string& msg) {
   return body;
 }
 
+tSyslogRec AlertSyslog(int32_t code, const std::string& msg) {
+  tSyslogRec syslog;
+  syslog.Code = code;
+  syslog.Msg = msg;
+  syslog.Source = kTraceName;
+  syslog.Extra = 0;
+  syslog.Port = kSyslogPort;
+  return syslog;
+}
+
 }  // namespace
 
-std::string MonitoringCycle::StatusItems() {
+Alerts::Alerts(Context& ctx, const tServiceConfig& config, tUPSAttributes& ups,
+               const tSNMPRec& snmp, tLogRec& trace)
+    : ctx_(ctx), config_(config), ups_(ups), snmp_(snmp), trace_(trace) {}
+
+std::string Alerts::Num(double v) const { return FloatToStr(v, ctx_.fmt()); }
+
+void Alerts::DebugStage(int32_t stage) { DebugTraceStage(ctx_, trace_, stage); }
+
+void Alerts::Log(int32_t code, const std::string& msg) { LogThrough(ctx_, trace_, code, msg); }
+
+std::string Alerts::StatusItems() {
   return "[TempSleep=" + std::to_string(config_.TempSleep) + "]" + "[UPSDate=" + ups_.UPSDate +
          "]" + "[UPSTime=" + ups_.UPSTime + "]" + "[UPSUPTime=" + ups_.UPSUPTime + "]" +
          "[UPSState=" + ups_.UPSState + "]" + "[UPSTemp=" + Num(ups_.InternalTemp) + "]" +
          "[AlarmTemp=" + Num(config_.AlarmTemp) + "]" + "[MinTemp=" + Num(ups_.MinTemp) + "]" +
-         "[MinTempTimeStamp=" + DateTimeText(ups_.MinTempTimeStamp) + "]" +
+         "[MinTempTimeStamp=" + DateTimeToStr(ctx_, ups_.MinTempTimeStamp) + "]" +
          "[MaxTemp=" + Num(ups_.MaxTemp) + "]" +
-         "[MaxTempTimeStamp=" + DateTimeText(ups_.MaxTempTimeStamp) + "]";
+         "[MaxTempTimeStamp=" + DateTimeToStr(ctx_, ups_.MaxTempTimeStamp) + "]";
 }
 
-int32_t MonitoringCycle::SendAlertMail(const std::string& subject, const std::string& body) {
+int32_t Alerts::Announce(const Announcement& a) {
+  if (a.log_code != 0) Log(a.log_code, a.msg);
+  if (a.syslog_code != 0) {
+    const tSyslogRec syslog = AlertSyslog(a.syslog_code, a.syslog_msg);
+    PostSyslogMsg(ctx_, syslog, "");  // broadcast on every local network
+    PostSyslogMsg(ctx_, syslog, config_.SyslogCollector);
+  }
+  if (a.subject.empty()) return kMailSent;
+  switch (a.recipients) {
+    case Announcement::Recipients::kUnchanged:
+      break;
+    case Announcement::Recipients::kTo:
+      email_.ToAddr = config_.EmailToAddr;
+      email_.CCAddr.clear();
+      break;
+    case Announcement::Recipients::kToAndCc:
+      email_.ToAddr = config_.EmailToAddr;
+      email_.CCAddr = config_.EmailCCAddr;
+      break;
+  }
+  return SendAlertMail(a.subject, a.msg);
+}
+
+int32_t Alerts::SendAlertMail(const std::string& subject, const std::string& body) {
   email_.Subject = subject;
   email_.Body = MailBody(body);
   email_.SMTPRelay = config_.SMTPRelay;
@@ -46,22 +89,20 @@ int32_t MonitoringCycle::SendAlertMail(const std::string& subject, const std::st
       SendMail(ctx_, email_, SmtpAccountFromConfig(config_, ctx_.settings.ExePath));
   if (result == kMailSent) return result;
   // A service has no console: without these two the failure would leave no trace. The
-  // syslog message does not depend on the relay that just failed.
+  // syslog message does not depend on the relay that just failed, and goes to the collector
+  // only.
   Log(50800, "[Msg=Alert mail not delivered][Host=" + ctx_.settings.HostName + "]" +
                  "[Subject=" + subject + "][Result=" + std::to_string(result) + "]" +
                  "[SMTPRelay=" + config_.SMTPRelay + "]");
-  tSyslogRec syslog;
-  syslog.Code = 71002;
-  syslog.Msg = "APC UPS: alert mail not delivered: " + subject +
-               " Result=" + std::to_string(result) + " SMTPRelay=" + config_.SMTPRelay;
-  syslog.Source = kTraceName;
-  syslog.Port = 514;
+  const tSyslogRec syslog = AlertSyslog(71002, "APC UPS: alert mail not delivered: " + subject +
+                                                   " Result=" + std::to_string(result) +
+                                                   " SMTPRelay=" + config_.SMTPRelay);
   PostSyslogMsg(ctx_, syslog, config_.SyslogCollector);
   return result;
 }
 
-void MonitoringCycle::CountAnswer(bool answered) {
-  if (snmp_.Host.empty()) return;
+void Alerts::CardAnswer(bool answered) {
+  if (snmp_.Host.empty()) return;  // no card to lose
   if (answered) {
     last_answer_at_ = Now();
     unanswered_queries_ = 0;
@@ -78,25 +119,34 @@ void MonitoringCycle::CountAnswer(bool answered) {
   }
 }
 
-void MonitoringCycle::ContactAlert(bool lost) {
+void Alerts::ContactAlert(bool lost) {
   const std::string what = lost ? "not answering" : "answering again";
-  const std::string msg = "[Msg=APC UPS " + what + "][Host=" + ctx_.settings.HostName + "]" +
-                          "[UPSAttributes.HostName=" + ups_.HostName + "]" +
-                          "[LastAnswer=" + DateTimeText(last_answer_at_) + "]" + StatusItems();
-  Log(lost ? 40900 : 50900, msg);
-  tSyslogRec syslog;
-  syslog.Code = lost ? 71003 : 71004;
-  syslog.Msg = "APC UPS: " + what + " " + ups_.HostName;
-  syslog.Source = kTraceName;
-  syslog.Port = 514;
-  PostSyslogMsg(ctx_, syslog, "");
-  PostSyslogMsg(ctx_, syslog, config_.SyslogCollector);
-  email_.ToAddr = config_.EmailToAddr;
-  email_.CCAddr = config_.EmailCCAddr;
-  SendAlertMail("APC UPS: " + what, msg);
+  Announcement a;
+  a.log_code = lost ? 40900 : 50900;
+  a.msg = "[Msg=APC UPS " + what + "][Host=" + ctx_.settings.HostName + "]" +
+          "[UPSAttributes.HostName=" + ups_.HostName + "]" +
+          "[LastAnswer=" + DateTimeToStr(ctx_, last_answer_at_) + "]" + StatusItems();
+  a.syslog_code = lost ? 71003 : 71004;
+  a.syslog_msg = "APC UPS: " + what + " " + ups_.HostName;
+  a.subject = "APC UPS: " + what;
+  a.recipients = Announcement::Recipients::kToAndCc;
+  Announce(a);
 }
 
-void MonitoringCycle::TemperatureAlerts() {
+void Alerts::StartupTemperature(bool answered) {
+  temp_answered_ = answered;
+  if (!answered) return;
+  ups_.MinTemp = ups_.InternalTemp;
+  ups_.MaxTemp = ups_.InternalTemp;
+  trace_.Trace = 610;
+  ups_.MinTempTimeStamp = Now();
+  ups_.MaxTempTimeStamp = Now();
+  extremes_set_ = true;
+}
+
+void Alerts::SampledTemperature(bool answered) { temp_answered_ = answered; }
+
+void Alerts::TemperaturePass() {
   const double t = ups_.InternalTemp;
   const std::string host = "[Host=" + ctx_.settings.HostName + "]";
   // Without a reading there is nothing to judge: no extreme, no alarm and no clearing; the
@@ -113,65 +163,70 @@ void MonitoringCycle::TemperatureAlerts() {
     DebugStage(1400);
     ups_.MaxTemp = t;
     ups_.MaxTempTimeStamp = Now();
-    Log(50400, "[Msg=New High temp]" + host + StatusItems());
-    tSyslogRec syslog;
-    syslog.Code = 71000;
-    syslog.Msg = "APC UPS: New High temp=" + Num(t);
-    syslog.Source = kTraceName;
-    syslog.Extra = 0;
-    syslog.Port = 514;
-    PostSyslogMsg(ctx_, syslog, "");
-    PostSyslogMsg(ctx_, syslog, config_.SyslogCollector);
+    Announcement high;
+    high.log_code = 50400;
+    high.msg = "[Msg=New High temp]" + host + StatusItems();
+    high.syslog_code = 71000;
+    high.syslog_msg = "APC UPS: New High temp=" + Num(t);
+    Announce(high);  // no mail for a new high
   }
 
   if (reading && t < ups_.MinTemp) {
     DebugStage(1500);
     ups_.MinTemp = t;
     ups_.MinTempTimeStamp = Now();
-    const std::string msg = "[Msg=New Low temp]" + host + StatusItems();
-    Log(50500, msg);
-    email_.ToAddr = config_.EmailToAddr;
-    email_.CCAddr.clear();
-    SendAlertMail("APC UPS: New Low temp", msg);
+    Announcement low;
+    low.log_code = 50500;
+    low.msg = "[Msg=New Low temp]" + host + StatusItems();
+    low.subject = "APC UPS: New Low temp";
+    low.recipients = Announcement::Recipients::kTo;
+    Announce(low);  // no syslog message for a new low
   }
 
   const bool alarm_due = reading && t >= config_.AlarmTemp && alarm_sent_at_ == 0;
-  const std::string status = std::string("[Function=") + kTraceName + "]" + host +
-                             StatusItems() + "[AlartSent=" +
-                             (alarm_sent_at_ > 0 ? "TRUE" : "FALSE") + "]";
-  Log(50600, status);
+  Announcement status;
+  status.log_code = 50600;
+  status.msg = std::string("[Function=") + kTraceName + "]" + host + StatusItems() +
+               "[AlartSent=" + (alarm_sent_at_ > 0 ? "TRUE" : "FALSE") + "]";
+  Announce(status);
 
   if (alarm_due) {
-    DebugStage(log_rec_.Trace);
-    email_.ToAddr = config_.EmailToAddr;
-    email_.CCAddr = config_.EmailCCAddr;
+    DebugStage(trace_.Trace);
+    // The alarm's body is the status entry just written, which still says FALSE.
+    Announcement alarm;
+    alarm.msg = status.msg;
+    alarm.subject = "APC UPS: High Temp Alarm!";
+    alarm.recipients = Announcement::Recipients::kToAndCc;
     // Only a delivered alarm counts as sent; otherwise it stays due for the next pass.
     const TDateTime at = Now();
-    if (SendAlertMail("APC UPS: High Temp Alarm!", status) == kMailSent) alarm_sent_at_ = at;
+    if (Announce(alarm) == kMailSent) alarm_sent_at_ = at;
   }
 
   if (reading && alarm_sent_at_ > 0 && config_.AlarmTemp - 0.5 >= t) {
     DebugStage(1700);
-    const std::string msg = "[Msg=APC UPS High Temp condition cleared]" + host + StatusItems() +
-                            "[EmailSent=TRUE]";
-    Log(50700, msg);
+    Announcement cleared;
+    cleared.log_code = 50700;
+    cleared.msg =
+        "[Msg=APC UPS High Temp condition cleared]" + host + StatusItems() + "[EmailSent=TRUE]";
+    cleared.subject = "APC UPS: High Temp condition cleared";  // to the alarm's recipients
     // An undelivered clearing is tried again at the next pass while it still holds.
-    if (SendAlertMail("APC UPS: High Temp condition cleared", msg) == kMailSent) {
-      alarm_sent_at_ = 0;
-    }
+    if (Announce(cleared) == kMailSent) alarm_sent_at_ = 0;
   }
 }
 
-void MonitoringCycle::OnlineStateCheck() {
+void Alerts::StartupVoltage() { prev_input_voltage_ = ups_.InputVoltage; }
+
+void Alerts::VoltageReading() {
   const double v = ups_.InputVoltage;
   const double p = prev_input_voltage_;
-  if (!(v > 1.5 * p || v < 0.5 * p)) return;
-  DebugStage(1900);
-  DebugStage(1910);
-  Log(50300, "[Msg=UPS Online state change][Host=" + ctx_.settings.HostName + "]" +
-                 "[Sleep=" + std::to_string(config_.TempSleep) + "]" +
-                 "[InputVoltage=" + Num(v) + "]");
-  PhoneHome(ctx_, config_.PhoneHomeServer, ups_, config_.PhoneHomeCollector);
+  if (v > 1.5 * p || v < 0.5 * p) {
+    DebugStage(1900);
+    DebugStage(1910);
+    Log(50300, "[Msg=UPS Online state change][Host=" + ctx_.settings.HostName + "]" + "[Sleep=" +
+                   std::to_string(config_.TempSleep) + "]" + "[InputVoltage=" + Num(v) + "]");
+    PhoneHome(ctx_, config_.PhoneHomeServer, ups_, config_.PhoneHomeCollector);
+  }
+  prev_input_voltage_ = v;
 }
 
 }  // namespace tw

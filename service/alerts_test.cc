@@ -1,132 +1,111 @@
-// The alert checks inside the running cycle: mails handed to a scripted relay, log entries and
-// syslog datagrams, under a fake clock.
+// The alert decisions, driven event by event without the cycle: mails handed to a scripted
+// relay, log entries and syslog datagrams, under a fake clock. How the cycle's schedule and
+// queries feed the alerts is in cycle_alerts_test.cc.
+#include "service/alerts.h"
+
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <set>
+#include <cctype>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
 
 #include "mail/fake_smtp_peer.h"
-#include "service/cycle_fixture.h"
+#include "mail/smtp.h"
+#include "service/alerts_fixture.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {
 
-struct Mail {
-  std::string subject;
-  std::vector<std::string> recipients;
-  std::string body;
-};
+using alerts_test::Mail;
 
-class AlertTest : public CycleTest {
+constexpr int kPassSeconds = 300;
+
+class AlertsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    CycleTest::SetUp();
-    relay_ = std::make_unique<FakeSmtpPeer>(&env_.network);
+  AlertsTest() {
+    env_.regional.mutable_settings().short_date_format = "dd/mm/yyyy";
+    env_.regional.mutable_settings().long_time_format = "hh:nn:ss";
+    config_.AlarmTemp = 30;
+    config_.SMTPRelay = "10.0.0.25";
+    config_.EmailToAddr = "ops@example.org";
+    config_.EmailCCAddr = "boss@example.org";
+    config_.EmailFromAddr = "ups@example.org";
+    config_.SyslogCollector = "10.0.0.99";
+    ups_.HostName = "10.0.0.9";
+    snmp_.Host = "10.0.0.9";
+    alerts_test::RelayUpWhen(&env_.network, [this] { return relay_up_; });
   }
 
-  void Config(std::map<std::string, std::string> values) {
-    values.emplace("SMTPRelay", "10.0.0.25");
-    values.emplace("EmailToAddr", "ops@example.org");
-    values.emplace("EmailCCAddr", "boss@example.org");
-    values.emplace("EmailFromAddr", "ups@example.org");
-    values.emplace("SyslogCollector", "10.0.0.99");
-    CycleTest::Config(values);
+  // The start-up temperature query (15 March 2023, 12:00:00) with a reading of `t`.
+  void Startup(double t) {
+    alerts_.CardAnswer(true);
+    ups_.InternalTemp = t;
+    alerts_.StartupTemperature(true);
   }
-
-  // The mails the relay received, in order.
-  std::vector<Mail> Mails() const {
-    std::vector<Mail> mails;
-    bool in_data = false;
-    for (const auto& line : relay_->received) {
-      const std::string& t = line.text;
-      if (t.rfind("MAIL FROM:", 0) == 0) mails.emplace_back();
-      if (mails.empty()) continue;
-      if (t.rfind("RCPT TO:", 0) == 0) mails.back().recipients.push_back(t.substr(8));
-      if (t == "DATA") {
-        in_data = true;
-      } else if (t == ".") {
-        in_data = false;
-      } else if (in_data && t.rfind("Subject: ", 0) == 0) {
-        mails.back().subject = t.substr(9);
-      } else if (in_data && t.rfind("[", 0) == 0) {
-        mails.back().body += t + "\n";
+  void SilentStartup() {
+    alerts_.CardAnswer(false);
+    alerts_.StartupTemperature(false);
+  }
+  // A temperature pass `seconds` after the previous event whose sample read `t`.
+  void Pass(double t, int seconds = kPassSeconds) {
+    env_.clock.Advance(uint64_t{1000} * seconds);
+    ups_.InternalTemp = t;
+    alerts_.SampledTemperature(true);
+    alerts_.CardAnswer(true);
+    alerts_.TemperaturePass();
+  }
+  void SilentPass() {
+    env_.clock.Advance(uint64_t{1000} * kPassSeconds);
+    alerts_.SampledTemperature(false);
+    alerts_.CardAnswer(false);
+    alerts_.TemperaturePass();
+  }
+  // The start-up voltage reading, then one voltage pass per further reading.
+  void Voltages(const std::vector<double>& volts) {
+    for (size_t i = 0; i < volts.size(); ++i) {
+      ups_.InputVoltage = volts[i];
+      ups_.UPSState = volts[i] == 0 ? "On_Battery" : "OnLine";
+      if (i == 0) {
+        alerts_.StartupVoltage();
+      } else {
+        alerts_.VoltageReading();
       }
     }
-    return mails;
-  }
-  std::vector<std::string> Subjects() const {
-    std::vector<std::string> s;
-    for (const auto& m : Mails()) s.push_back(m.subject);
-    return s;
-  }
-  int Entries(const std::string& code) const {
-    const std::string log = LogFile();
-    int n = 0;
-    for (size_t at = log.find("," + code + ","); at != std::string::npos;
-         at = log.find("," + code + ",", at + 1)) {
-      ++n;
-    }
-    return n;
-  }
-  // The relay takes connections only while `up` says so; otherwise they are refused.
-  void RelayUpWhen(std::function<bool()> up) {
-    auto peer = env_.network.tcp_peer;
-    env_.network.tcp_peer = [peer, up](const std::string& ipv4, uint16_t port) {
-      return up() ? peer(ipv4, port) : nullptr;
-    };
-  }
-  // The card drops the queries with these indexes (0 is the first query of the run).
-  void SilentQueries(std::set<int> silent) {
-    auto card = env_.network.responder;
-    env_.network.responder = [this, card, silent](const FakeNetwork::Datagram& request,
-                                                   FakeNetwork::Answer* answer) {
-      agent_up = silent.count(static_cast<int>(queries.size())) == 0;
-      return card(request, answer);
-    };
-  }
-  // What "[AlartSent=" shows in each status entry, in order.
-  std::vector<std::string> AlarmSentFlags() const {
-    std::vector<std::string> flags;
-    const std::string log = LogFile();
-    const std::string key = "[AlartSent=";
-    for (size_t at = log.find(key); at != std::string::npos; at = log.find(key, at + 1)) {
-      flags.push_back(log.substr(at + key.size(), log.find(']', at) - at - key.size()));
-    }
-    return flags;
-  }
-  // Where the datagrams with "(ID=" + code + ")" went, in order.
-  std::vector<std::string> SyslogTo(const std::string& code) const {
-    std::vector<std::string> to;
-    for (const auto& d : env_.network.sent) {
-      if (d.payload.find("(ID=" + code + ")") != std::string::npos) to.push_back(d.to_ipv4);
-    }
-    return to;
-  }
-  bool SyslogHas(const std::string& text) const {
-    for (const auto& d : env_.network.sent) {
-      if (d.payload.find(text) != std::string::npos) return true;
-    }
-    return false;
-  }
-  void StopAfterPasses(int passes, int temp_sleep = 300) {
-    control_.stop_at = start_ + ((passes - 1) * temp_sleep + 2) / 86400.0;
   }
 
-  std::unique_ptr<FakeSmtpPeer> relay_;
+  std::string LogFile() const { return env_.files.Get("/opt/tempwarden/APC-20230315.CSV"); }
+  int Entries(const std::string& code) const { return alerts_test::Entries(LogFile(), code); }
+  std::vector<Mail> Mails() const { return alerts_test::Mails(relay_); }
+  std::vector<std::string> Subjects() const { return alerts_test::Subjects(relay_); }
+  std::vector<std::string> SyslogTo(const std::string& code) const {
+    return alerts_test::SyslogTo(env_.network, code);
+  }
+
+  FakeEnv env_;
+  FakeSmtpPeer relay_{&env_.network};
+  bool relay_up_ = true;
+  tServiceConfig config_;
+  tUPSAttributes ups_;
+  tSNMPRec snmp_;
+  tLogRec trace_;
+  Alerts alerts_{env_.ctx, config_, ups_, snmp_, trace_};
 };
 
-TEST_F(AlertTest, AlarmOnceAtTheLevelAndClearedHalfADegreeBelow) {
-  Config({{"AlarmTemp", "30"}});
-  temperatures = {"29", "29", "30", "31", "30", "29.5"};  // start-up reading, then one per pass
-  StopAfterPasses(5);
-  Run();
+const std::vector<std::string> kBoth = {"<ops@example.org>", "<boss@example.org>"};
+const std::vector<std::string> kBothWays = {"255.255.255.255", "10.0.0.99"};
+
+TEST_F(AlertsTest, AlarmOnceAtTheLevelAndClearedHalfADegreeBelow) {
+  Startup(29);
+  for (double t : {29.0, 30.0, 31.0, 30.0, 29.5}) Pass(t);
   EXPECT_EQ(Subjects(), (std::vector<std::string>{"APC UPS: High Temp Alarm!",
                                                   "APC UPS: High Temp condition cleared"}));
   const std::vector<Mail> mails = Mails();
   ASSERT_EQ(mails.size(), 2u);
-  const std::vector<std::string> both = {"<ops@example.org>", "<boss@example.org>"};
-  EXPECT_EQ(mails[0].recipients, both);
-  EXPECT_EQ(mails[1].recipients, both);  // the clearing goes to the alarm's recipients
+  EXPECT_EQ(mails[0].recipients, kBoth);
+  EXPECT_EQ(mails[1].recipients, kBoth);  // the clearing goes to the alarm's recipients
   // The alarm's body is the status entry of its pass, one item per line, still FALSE.
   EXPECT_NE(mails[0].body.find("[UPSTemp=30]\n[AlarmTemp=30]\n"), std::string::npos);
   EXPECT_NE(mails[0].body.find("[AlartSent=FALSE]\n"), std::string::npos);
@@ -136,63 +115,86 @@ TEST_F(AlertTest, AlarmOnceAtTheLevelAndClearedHalfADegreeBelow) {
   EXPECT_EQ(Entries("50700"), 1);
   EXPECT_NE(LogFile().find("[UPSTemp=31][AlarmTemp=30]"), std::string::npos);
   EXPECT_NE(LogFile().find("[AlartSent=TRUE]"), std::string::npos);  // while outstanding
+  EXPECT_EQ(alerts_.alarm_sent_at(), 0);
   // 31 is a new high: an entry and the syslog message, broadcast then to the collector.
   EXPECT_EQ(Entries("50400"), 2);  // 30 and 31
-  std::vector<std::string> highs;
-  for (const auto& d : env_.network.sent) {
-    if (d.payload.find("(ID=71000)") != std::string::npos) highs.push_back(d.to_ipv4);
+  EXPECT_EQ(SyslogTo("71000"), (std::vector<std::string>{"255.255.255.255", "10.0.0.99",
+                                                         "255.255.255.255", "10.0.0.99"}));
+}
+
+// One run: the start-up reading, then one pass per further reading.
+struct TemperatureCase {
+  const char* name;
+  double alarm_temp;
+  std::vector<double> temps;
+  std::vector<std::string> subjects;
+  int highs, lows;
+};
+void PrintTo(const TemperatureCase& c, std::ostream* os) { *os << c.name; }
+
+class AlertsTemperatureTest : public AlertsTest,
+                              public ::testing::WithParamInterface<TemperatureCase> {};
+
+TEST_P(AlertsTemperatureTest, MailsAndExtremes) {
+  const TemperatureCase& c = GetParam();
+  config_.AlarmTemp = c.alarm_temp;
+  Startup(c.temps.front());
+  for (size_t i = 1; i < c.temps.size(); ++i) Pass(c.temps[i]);
+  EXPECT_EQ(Subjects(), c.subjects) << c.name;
+  EXPECT_EQ(Entries("50400"), c.highs) << c.name;
+  EXPECT_EQ(Entries("50500"), c.lows) << c.name;
+  EXPECT_EQ(Entries("50600"), static_cast<int>(c.temps.size()) - 1) << c.name;
+}
+
+const char kAlarm[] = "APC UPS: High Temp Alarm!";
+const char kCleared[] = "APC UPS: High Temp condition cleared";
+const char kLow[] = "APC UPS: New Low temp";
+
+INSTANTIATE_TEST_SUITE_P(
+    Passes, AlertsTemperatureTest,
+    ::testing::Values(
+        TemperatureCase{"at the level", 30, {29, 30}, {kAlarm}, 1, 0},
+        TemperatureCase{
+            "cleared at half a degree below", 30, {29, 30, 29.5}, {kAlarm, kCleared}, 1, 0},
+        TemperatureCase{"kept just above it", 30, {29, 30, 29.6, 30.5}, {kAlarm}, 2, 0},
+        // "AlarmTemp" missing, empty or invalid reads as 0.
+        TemperatureCase{"level 0", 0, {0, 0}, {kAlarm}, 0, 0},
+        TemperatureCase{"new low", 40, {25, 24, 24, 23.5}, {kLow, kLow}, 0, 2},
+        TemperatureCase{"equal to the extremes", 40, {25, 25, 26, 24, 26, 24}, {kLow}, 1, 1}),
+    [](const ::testing::TestParamInfo<TemperatureCase>& info) {
+      std::string name;
+      for (const char* p = info.param.name; *p != '\0'; ++p) {
+        if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+      }
+      return name;
+    });
+
+TEST_F(AlertsTest, ANewLowGoesToTheFirstRecipientOnly) {
+  config_.AlarmTemp = 40;
+  Startup(25);
+  Pass(24);
+  const std::vector<Mail> mails = Mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_EQ(mails[0].recipients, std::vector<std::string>{"<ops@example.org>"});
+  EXPECT_EQ(mails[0].body.rfind("[Msg=New Low temp]\n[Host=SRV1]\n[TempSleep=300]\n", 0), 0u);
+  EXPECT_TRUE(SyslogTo("71000").empty());
+}
+
+TEST_F(AlertsTest, RelayDownWhenTheAlarmComesIsRetriedUntilDelivered) {
+  Startup(29);
+  // The relay refuses connections at the first, second and fourth pass.
+  const std::vector<std::pair<double, bool>> passes = {{31, false}, {31, false}, {31, true},
+                                                       {29, false}, {29, true},  {29, true}};
+  for (const auto& [t, up] : passes) {
+    relay_up_ = up;
+    Pass(t);
   }
-  EXPECT_EQ(highs, (std::vector<std::string>{"255.255.255.255", "10.0.0.99", "255.255.255.255",
-                                             "10.0.0.99"}));
-}
-
-TEST_F(AlertTest, MissingAlarmLevelRaisesTheAlarmAtTheFirstPass) {
-  Config({});
-  StopAfterPasses(2);
-  Run();
-  EXPECT_EQ(Subjects(), std::vector<std::string>{"APC UPS: High Temp Alarm!"});
-}
-
-TEST_F(AlertTest, TwoPassesInOnePointReportNoNewExtreme) {
-  Config({{"AlarmTemp", "40"}, {"TempSleep", "60"}});
-  temperatures = {"25", "26", "24"};  // only the first pass of the point samples
-  StopAfterPasses(2, 60);
-  Run();
-  EXPECT_EQ(Entries("50400"), 1);
-  EXPECT_EQ(Entries("50600"), 2);
-  EXPECT_TRUE(Mails().empty());
-}
-
-TEST_F(AlertTest, ARestartAboveTheLevelSendsTheAlarmAgain) {
-  Config({{"AlarmTemp", "30"}});
-  temperature = "33";
-  StopAfterPasses(2);
-  Run();
-  control_.terminated_ = false;
-  control_.stop_at = env_.clock.Now() + 2 / 86400.0;
-  Run();  // a new cycle: nothing of the outstanding alarm survives
-  EXPECT_EQ(Subjects(), (std::vector<std::string>{"APC UPS: High Temp Alarm!",
-                                                  "APC UPS: High Temp Alarm!"}));
-}
-
-TEST_F(AlertTest, RelayDownWhenTheAlarmComesIsRetriedUntilDelivered) {
-  Config({{"AlarmTemp", "30"}});
-  temperatures = {"29", "31", "31", "31", "29", "29", "29"};  // start-up, then one per pass
-  // Passes at 1, 301, 601, 901, 1201 and 1501 s; the relay refuses connections at 1, 301
-  // and 901.
-  RelayUpWhen([this] {
-    const double s = Seconds();
-    return (s >= 400 && s < 800) || s >= 1000;
-  });
-  StopAfterPasses(6);
-  Run();
-  EXPECT_EQ(Subjects(), (std::vector<std::string>{"APC UPS: High Temp Alarm!",
-                                                  "APC UPS: High Temp condition cleared"}));
+  EXPECT_EQ(Subjects(), (std::vector<std::string>{kAlarm, kCleared}));
   // The status entries tell the truth: no alarm counts as sent before it was delivered, and
   // it stays outstanding until its clearing was delivered.
-  EXPECT_EQ(AlarmSentFlags(), (std::vector<std::string>{"FALSE", "FALSE", "FALSE", "TRUE",
-                                                        "TRUE", "FALSE"}));
-  EXPECT_EQ(Entries("50700"), 2);  // tried at 901, delivered at 1201
+  EXPECT_EQ(alerts_test::AlarmSentFlags(LogFile()),
+            (std::vector<std::string>{"FALSE", "FALSE", "FALSE", "TRUE", "TRUE", "FALSE"}));
+  EXPECT_EQ(Entries("50700"), 2);  // tried at the fourth pass, delivered at the fifth
   EXPECT_EQ(Entries("50800"), 3);
   const std::string failed =
       "[Msg=Alert mail not delivered][Host=SRV1][Subject=APC UPS: High Temp Alarm!]"
@@ -201,116 +203,134 @@ TEST_F(AlertTest, RelayDownWhenTheAlarmComesIsRetriedUntilDelivered) {
   EXPECT_NE(LogFile().find("[Subject=APC UPS: High Temp condition cleared][Result=-10061]"),
             std::string::npos);
   // The second channel: one datagram per failure, to the collector only.
-  EXPECT_EQ(SyslogTo("71002"),
-            (std::vector<std::string>{"10.0.0.99", "10.0.0.99", "10.0.0.99"}));
-  EXPECT_TRUE(SyslogHas("APC UPS: alert mail not delivered: APC UPS: High Temp Alarm! "
-                        "Result=-10061 SMTPRelay=10.0.0.25"));
+  EXPECT_EQ(SyslogTo("71002"), (std::vector<std::string>{"10.0.0.99", "10.0.0.99", "10.0.0.99"}));
+  EXPECT_TRUE(alerts_test::SyslogHas(env_.network,
+                                     "APC UPS: alert mail not delivered: APC UPS: High Temp "
+                                     "Alarm! Result=-10061 SMTPRelay=10.0.0.25"));
 }
 
-TEST_F(AlertTest, ASilentCardDuringAnOutstandingAlarmIsReportedAndRecordsNothing) {
-  Config({{"AlarmTemp", "30"}});
-  temperatures = {"29", "31", "29.5"};  // start-up, 1 s, then the first answer after silence
-  // Silent from 100 s to 700 s: temperature passes at 301 and 601, voltage passes every 30 s.
-  control_.on_pass = [this] { agent_up = Seconds() < 100 || Seconds() >= 700; };
-  StopAfterPasses(4);
-  Run();
-  EXPECT_EQ(Subjects(), (std::vector<std::string>{
-                            "APC UPS: High Temp Alarm!", "APC UPS: not answering",
-                            "APC UPS: answering again", "APC UPS: High Temp condition cleared"}));
-  const std::vector<std::string> both = {"<ops@example.org>", "<boss@example.org>"};
-  for (const Mail& m : Mails()) EXPECT_EQ(m.recipients, both) << m.subject;
-  // Only readings reach the history: no row, no latest temperature, no new low of 0.
-  EXPECT_EQ(env_.files.Get("/opt/tempwarden/APCUPSTempLog_20230315.csv"),
-            std::string("\"#\",\"TIME\",\"TEMP\"\r\n") + "144,12:00,31\r\n147,12:15,29.5\r\n");
-  std::vector<std::string> latest;
-  for (const auto& w : env_.files.writes) {
-    if (w.path == "/opt/tempwarden/UPS-Temp.txt") latest.push_back(w.data);
-  }
-  EXPECT_EQ(latest, (std::vector<std::string>{"31", "29.5"}));
-  EXPECT_EQ(Entries("50500"), 0);
-  EXPECT_EQ(Entries("50600"), 4);  // the status entry is still written at every pass
-  EXPECT_EQ(Entries("50700"), 1);
-  EXPECT_EQ(Entries("40900"), 1);
-  EXPECT_EQ(Entries("50900"), 1);
-  EXPECT_NE(LogFile().find(",40900,\"[Msg=APC UPS not answering][Host=SRV1]"
-                           "[UPSAttributes.HostName=10.0.0.9][LastAnswer=15/03/2023 12:01:31]"
-                           "[TempSleep=300]"),
-            std::string::npos);
-  const std::vector<std::string> both_ways = {"255.255.255.255", "10.0.0.99"};
-  EXPECT_EQ(SyslogTo("71003"), both_ways);
-  EXPECT_EQ(SyslogTo("71004"), both_ways);
-  EXPECT_TRUE(SyslogHas("APC UPS: not answering 10.0.0.9"));
-}
-
-// Queries by index: 0 and 1 at start-up (temperature, voltage), 2 and 3 at 1 s
-// (temperature pass, voltage pass), then a voltage query every 30 s up to 9 at 181 s.
-struct SilentCase {
-  std::set<int> silent;
-  int lost, back;
-};
-
-class LostContactTest : public AlertTest, public ::testing::WithParamInterface<SilentCase> {};
-
-TEST_P(LostContactTest, NotAnsweringAfterThreeQueriesInARow) {
-  Config({{"AlarmTemp", "40"}});
-  SilentQueries(GetParam().silent);
-  control_.stop_at = start_ + 200 / 86400.0;
-  Run();
-  ASSERT_EQ(queries.size(), 10u);
-  EXPECT_EQ(Entries("40900"), GetParam().lost);
-  EXPECT_EQ(Entries("50900"), GetParam().back);
-  EXPECT_EQ(static_cast<int>(Mails().size()), GetParam().lost + GetParam().back);
-}
-
-INSTANTIATE_TEST_SUITE_P(Silences, LostContactTest,
-                         ::testing::Values(SilentCase{{2, 3}, 0, 0},
-                                           SilentCase{{2, 3, 4}, 1, 1},
-                                           SilentCase{{0, 1, 2}, 1, 1},  // start-up counts
-                                           SilentCase{{2, 3, 4, 5, 6, 7}, 1, 1},
-                                           SilentCase{{2, 3, 4, 6, 7, 8}, 2, 2},
-                                           SilentCase{{3, 4, 5, 6, 7, 8, 9}, 1, 0}));
-
-TEST_F(AlertTest, ASilentPointIsSampledAtTheNextPassInIt) {
-  Config({{"AlarmTemp", "40"}, {"TempSleep", "60"}});
-  SilentQueries({2});  // the first pass's temperature query
-  StopAfterPasses(3, 60);
-  Run();
-  EXPECT_EQ(Count(true), 3);  // start-up, 1 s without answer, 61 s; none at 121 s
-  EXPECT_EQ(env_.files.Get("/opt/tempwarden/APCUPSTempLog_20230315.csv"),
-            std::string("\"#\",\"TIME\",\"TEMP\"\r\n") + "144,12:00,25\r\n");
+TEST_F(AlertsTest, WithoutAReadingOnlyTheStatusEntryIsWritten) {
+  Startup(29);
+  Pass(31);
+  SilentPass();  // the temperature stays 31: no second alarm, no clearing, no new low
+  ups_.InternalTemp = 0;
+  SilentPass();  // nor from a value that is no reading
+  EXPECT_EQ(Subjects(), std::vector<std::string>{kAlarm});
+  EXPECT_EQ(Entries("50500") + Entries("50700"), 0);
   EXPECT_EQ(Entries("50600"), 3);
+  EXPECT_GT(alerts_.alarm_sent_at(), 0);
 }
 
-TEST_F(AlertTest, AStartupWithoutReadingTakesTheExtremesFromTheFirstReading) {
-  Config({{"AlarmTemp", "40"}});
-  SilentQueries({0});
-  temperature = "25";
-  StopAfterPasses(1);
-  Run();
+TEST_F(AlertsTest, AStartupWithoutReadingTakesTheExtremesFromTheFirstReading) {
+  config_.AlarmTemp = 40;
+  SilentStartup();
+  Pass(25, 1);
   EXPECT_EQ(Entries("50400") + Entries("50500"), 0);
   EXPECT_NE(LogFile().find("[UPSTemp=25][AlarmTemp=40][MinTemp=25]"
                            "[MinTempTimeStamp=15/03/2023 12:00:01][MaxTemp=25]"),
             std::string::npos);
 }
 
-TEST_F(AlertTest, NoUpsHostNoExtremes) {
-  Config({{"UPSHost", ""}, {"AlarmTemp", "40"}});
-  StopAfterPasses(3);
-  Run();
-  EXPECT_EQ(Entries("50400") + Entries("50500"), 0);
-  EXPECT_NE(LogFile().find("[MinTemp=0][MinTempTimeStamp=30/12/1899]"), std::string::npos);
-  EXPECT_TRUE(queries.empty());  // nothing is polled without a host
+TEST_F(AlertsTest, AnnounceSendsTheEntryTheDatagramsThenTheMail) {
+  Alerts::Announcement a;
+  a.log_code = 50400;
+  a.msg = "[Msg=One][Two=2]";
+  a.syslog_code = 71000;
+  a.syslog_msg = "one two";
+  a.subject = "Subject";
+  a.recipients = Alerts::Announcement::Recipients::kTo;
+  EXPECT_EQ(alerts_.Announce(a), kMailSent);
+  EXPECT_NE(LogFile().find(",50400,\"[Msg=One][Two=2]\"\r\n"), std::string::npos);
+  EXPECT_EQ(SyslogTo("71000"), kBothWays);
+  ASSERT_FALSE(relay_.received.empty());
+  EXPECT_EQ(relay_.received.front().datagrams_sent, 2u);  // the mail after both datagrams
+  EXPECT_EQ(Mails()[0].body, "[Msg=One]\n[Two=2]\n");
+  // Nothing asked for, nothing sent.
+  EXPECT_EQ(alerts_.Announce(Alerts::Announcement()), kMailSent);
+  EXPECT_EQ(env_.network.sent.size(), 2u);
+  EXPECT_EQ(Mails().size(), 1u);
 }
 
-TEST_F(AlertTest, MainsFailureAndReturnAreTwoStateChanges) {
-  Config({{"AlarmTemp", "40"}, {"VoltageSleep", "30"}});
-  control_.on_pass = [&] {
-    const double s = Seconds();
-    voltage = s < 30 ? "0" : s < 60 ? "230" : "240";
-  };
-  control_.stop_at = start_ + 100 / 86400.0;
-  Run();
-  EXPECT_EQ(Entries("50300"), 2);
+// The card's answers to a run of queries, true for an answer.
+struct AnswerCase {
+  std::vector<bool> answers;
+  int lost, back;
+};
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+  for (bool answered : c.answers) *os << (answered ? 'A' : '-');
+}
+
+class AlertsAnswerTest : public AlertsTest, public ::testing::WithParamInterface<AnswerCase> {};
+
+TEST_P(AlertsAnswerTest, NotAnsweringAfterThreeQueriesInARow) {
+  for (bool answered : GetParam().answers) alerts_.CardAnswer(answered);
+  EXPECT_EQ(Entries("40900"), GetParam().lost);
+  EXPECT_EQ(Entries("50900"), GetParam().back);
+  EXPECT_EQ(static_cast<int>(Mails().size()), GetParam().lost + GetParam().back);
+  EXPECT_EQ(alerts_.contact_lost(), GetParam().lost > GetParam().back);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Answers, AlertsAnswerTest,
+    ::testing::Values(AnswerCase{{true, false, false, true}, 0, 0},
+                      AnswerCase{{false, false, false}, 1, 0},
+                      AnswerCase{{false, false, false, true}, 1, 1},
+                      AnswerCase{{false, false, false, false, true}, 1, 1},
+                      AnswerCase{{false, false, false, true, false, false, false, true}, 2, 2},
+                      AnswerCase{{true, false, false, false, false}, 1, 0}));
+
+TEST_F(AlertsTest, NotAnsweringAndAnsweringAgainAreAnnouncedEveryWay) {
+  Startup(29);
+  Pass(29, 91);  // the last answer, at 12:01:31
+  for (int i = 0; i < kSilentQueries; ++i) alerts_.CardAnswer(false);
+  alerts_.CardAnswer(true);
+  EXPECT_EQ(Subjects(),
+            (std::vector<std::string>{"APC UPS: not answering", "APC UPS: answering again"}));
+  for (const Mail& m : Mails()) EXPECT_EQ(m.recipients, kBoth) << m.subject;
+  EXPECT_NE(LogFile().find(",40900,\"[Msg=APC UPS not answering][Host=SRV1]"
+                           "[UPSAttributes.HostName=10.0.0.9][LastAnswer=15/03/2023 12:01:31]"
+                           "[TempSleep=300]"),
+            std::string::npos);
+  EXPECT_EQ(SyslogTo("71003"), kBothWays);
+  EXPECT_EQ(SyslogTo("71004"), kBothWays);
+  EXPECT_TRUE(alerts_test::SyslogHas(env_.network, "APC UPS: not answering 10.0.0.9"));
+}
+
+TEST_F(AlertsTest, NoHostPolledNoCardToLose) {
+  snmp_.Host.clear();
+  for (int i = 0; i < 2 * kSilentQueries; ++i) alerts_.CardAnswer(false);
+  EXPECT_EQ(Entries("40900"), 0);
+  EXPECT_FALSE(alerts_.contact_lost());
+}
+
+// Voltage readings: the start-up one, then one per pass.
+struct VoltageCase {
+  std::vector<double> volts;
+  int changes;
+};
+void PrintTo(const VoltageCase& c, std::ostream* os) {
+  for (size_t i = 0; i < c.volts.size(); ++i) *os << (i == 0 ? "" : " to ") << c.volts[i];
+}
+
+class AlertsVoltageTest : public AlertsTest, public ::testing::WithParamInterface<VoltageCase> {};
+
+TEST_P(AlertsVoltageTest, StateChangesBetweenMainsAndBattery) {
+  Voltages(GetParam().volts);
+  EXPECT_EQ(Entries("50300"), GetParam().changes);
+  EXPECT_EQ(alerts_.prev_input_voltage(), GetParam().volts.back());
+  EXPECT_TRUE(Mails().empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Readings, AlertsVoltageTest,
+                         ::testing::Values(VoltageCase{{230, 0, 230, 240, 240}, 2},
+                                           VoltageCase{{0, 230}, 1},  // start-up on battery
+                                           VoltageCase{{230, 226}, 0}, VoltageCase{{0, 0}, 0},
+                                           VoltageCase{{230, 115}, 0}, VoltageCase{{230, 114.9}, 1},
+                                           VoltageCase{{230, 345}, 0},
+                                           VoltageCase{{230, 345.1}, 1}));
+
+TEST_F(AlertsTest, MainsFailureIsLoggedWithTheNewReading) {
+  Voltages({230, 0});
   EXPECT_NE(LogFile().find("[Msg=UPS Online state change][Host=SRV1][Sleep=300][InputVoltage=0]"),
             std::string::npos);
 }

@@ -43,20 +43,15 @@ std::string MonitoringCycle::Num(double v) const { return FloatToStr(v, ctx_.fmt
 std::string MonitoringCycle::DateTimeText(TDateTime t) { return DateTimeToStr(ctx_, t); }
 
 void MonitoringCycle::DebugLine(const std::string& tail, bool replace) {
-  WriteStringToFile(ctx_, DateTimeText(Now()) + tail + "\r\n", kDebugTraceFile, !replace);
+  DebugTraceLine(ctx_, tail, replace);
 }
 
 void MonitoringCycle::DebugStage(int32_t stage, bool replace) {
-  log_rec_.Trace = stage;
-  DebugLine(std::string(" Function=") + kTraceName + " LogRec.Trace=" + std::to_string(stage),
-            replace);
+  DebugTraceStage(ctx_, log_rec_, stage, replace);
 }
 
 void MonitoringCycle::Log(int32_t code, const std::string& msg) {
-  log_rec_.Code = code;
-  log_rec_.Msg = msg;
-  std::string file;
-  LogEntry(ctx_, log_rec_, file);
+  LogThrough(ctx_, log_rec_, code, msg);
 }
 
 void MonitoringCycle::Run() {
@@ -92,7 +87,6 @@ void MonitoringCycle::StartPhase() {
   if (have_config) ConfigureSnmpSession(ctx_, SnmpSettingsOf(config_), &snmp_session_);
   snmp_.Session = &snmp_session_;
   log_rec_.Trace = 300;
-  alarm_sent_at_ = 0;
   log_rec_.Trace = 400;
 
   log_rec_.Trace = 500;
@@ -148,25 +142,18 @@ void MonitoringCycle::StartupReadings() {
   log_rec_.Trace = 590;
   // An empty answer is no reading: the temperature stays 0 and sets no minimum or maximum,
   // which the first reading then does.
-  temp_answered_ = !temp.empty();
-  CountAnswer(temp_answered_);
-  if (temp_answered_) ups_.InternalTemp = SafeStrToFloat(ctx_, temp);
+  const bool answered = !temp.empty();
+  alerts_.CardAnswer(answered);
+  if (answered) ups_.InternalTemp = SafeStrToFloat(ctx_, temp);
   log_rec_.Trace = 600;
-  if (temp_answered_) {
-    ups_.MinTemp = ups_.InternalTemp;
-    ups_.MaxTemp = ups_.InternalTemp;
-    log_rec_.Trace = 610;
-    ups_.MinTempTimeStamp = Now();
-    ups_.MaxTempTimeStamp = Now();
-    extremes_set_ = true;
-  }
+  alerts_.StartupTemperature(answered);
   log_rec_.Trace = 630;
 
   log_rec_.Trace = 640;
   snmp_.OID = kOidUpsInputVoltage;
   log_rec_.Trace = 650;
   const std::string volts = SNMPSend(ctx_, snmp_);
-  CountAnswer(!volts.empty());
+  alerts_.CardAnswer(!volts.empty());
   log_rec_.Trace = 660;
   if (volts.empty()) {
     ups_.InputVoltage = 0;
@@ -176,7 +163,7 @@ void MonitoringCycle::StartupReadings() {
     throw Fault("EConvertError", "'" + volts + "' is not a valid floating point value");
   }
   log_rec_.Trace = 670;
-  prev_input_voltage_ = ups_.InputVoltage;
+  alerts_.StartupVoltage();
   ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
 
@@ -298,16 +285,17 @@ void MonitoringCycle::TemperaturePass() {
     const int32_t sampled =
         RecordTemperatureSample(ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); });
     // Without a reading the point stays unsampled, so the next pass in it tries again.
-    temp_answered_ = sampled != kNoReading;
-    if (temp_answered_) {
+    const bool answered = sampled != kNoReading;
+    alerts_.SampledTemperature(answered);
+    if (answered) {
       temp_log_point_ = sampled;
       temp_log_day_ = day;
     }
-    CountAnswer(temp_answered_);
+    alerts_.CardAnswer(answered);
   }
   DebugStage(1290);
   control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
-  TemperatureAlerts();
+  alerts_.TemperaturePass();
 }
 
 void MonitoringCycle::VoltagePass() {
@@ -316,13 +304,12 @@ void MonitoringCycle::VoltagePass() {
   log_rec_.Trace = 1810;
   snmp_.OID = kOidUpsInputVoltage;
   const std::string volts = SNMPSend(ctx_, snmp_);
-  CountAnswer(!volts.empty());
+  alerts_.CardAnswer(!volts.empty());
   if (volts.empty()) return;
   ups_.InputVoltage = SafeStrToFloat(ctx_, volts);
   ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
-  OnlineStateCheck();
-  prev_input_voltage_ = ups_.InputVoltage;
+  alerts_.VoltageReading();
   control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
 }
 

@@ -3,14 +3,16 @@
 // every TempSleep seconds and the voltage pass every VoltageSleep seconds, until the service is
 // told to stop. Due times are kept on the clock's monotonic time, so no step of the wall clock
 // moves them; between passes the cycle waits until the next one is due or a control request
-// arrives (the control's request event). Every wait goes through ctx.env.clock.
+// arrives (the control's request event). Every wait goes through ctx.env.clock. The alerts
+// (service/alerts.h) hear of every query, reading and temperature pass.
 #ifndef TEMPWARDEN_SERVICE_CYCLE_H_
 #define TEMPWARDEN_SERVICE_CYCLE_H_
 
 #include <cstdint>
 #include <string>
 
-#include "mail/email.h"
+#include "service/alerts.h"
+#include "service/debug_trace.h"
 #include "service/service_control.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config.h"
@@ -22,11 +24,7 @@
 
 namespace tw {
 
-constexpr char kTraceName[] = "TVOZIvazure.ServiceExecute";
-constexpr char kDebugTraceFile[] = "D!Tempwarden.TXT";
 constexpr char kVoltageFile[] = "UPS-Input-Voltage.txt";
-// Queries in a row without an answer after which the card counts as not answering.
-constexpr int32_t kSilentQueries = 3;
 
 class MonitoringCycle {
  public:
@@ -36,7 +34,7 @@ class MonitoringCycle {
   // Terminated is found set or a failure was handled.
   void Run();
 
-  // State, for the alert checks and for tests.
+  // State, for tests.
   const tUPSAttributes& ups() const { return ups_; }
   const tServiceConfig& config() const { return config_; }
   int32_t temp_log_point() const { return temp_log_point_; }
@@ -58,17 +56,6 @@ class MonitoringCycle {
   void NoteClockStep();
   void TemperaturePass();
   void VoltagePass();
-  void TemperatureAlerts();
-  void OnlineStateCheck();
-  std::string StatusItems();
-  // Hands the mail to the relay; a mail that is not delivered is logged (50800) and announced
-  // to the syslog collector (71002). Returns SendMail's result.
-  int32_t SendAlertMail(const std::string& subject, const std::string& body);
-  // Counts the card's answers: the third query in a row without one raises the "not
-  // answering" alert, the first answer after that the "answering again" alert. Queries of an
-  // empty host are not counted: there is no card to lose.
-  void CountAnswer(bool answered);
-  void ContactAlert(bool lost);
 
   // Appends (or, for the first line of a temperature pass, replaces) a debug trace line:
   // the date-time text of now, then `tail`.
@@ -93,8 +80,8 @@ class MonitoringCycle {
   SnmpSession snmp_session_;  // snmp_.Session: the engine learnt lives for the run
   tGoogleChart chart_;
   tLogRec log_rec_;  // its Trace is the cycle's trace stage
-  tEmail email_;     // fields a mail does not set keep what the previous one left
   tExceptionRec exception_;
+  Alerts alerts_{ctx_, config_, ups_, snmp_, log_rec_};  // after the records it reads
   // Due times are kept as whole milliseconds of monotonic time after `due_base_ms_`, so that
   // adding an interval many times gives exactly the multiple of it and the passes keep their
   // phase for years, whatever the wall clock does.
@@ -108,16 +95,7 @@ class MonitoringCycle {
   // Wall and monotonic time of the last loop pass, to notice steps of the wall clock.
   TDateTime last_wall_ = 0;
   uint64_t last_monotonic_ms_ = 0;
-  double prev_input_voltage_ = 0;
-  TDateTime alarm_sent_at_ = 0;
   int32_t startup_retry_ = 0;
-  // False while the latest temperature query brought no reading: the alerts then have no
-  // temperature to judge. The extremes are set by the first reading of the run.
-  bool temp_answered_ = false;
-  bool extremes_set_ = false;
-  int32_t unanswered_queries_ = 0;  // in a row, up to kSilentQueries
-  bool contact_lost_ = false;
-  TDateTime last_answer_at_ = 0;
 };
 
 }  // namespace tw
