@@ -50,6 +50,36 @@ class FileSystem {
   virtual char PathSeparator() const = 0;
 };
 
+// Forwards every call to another file system, which must outlive it. A wrapper that plays a
+// fault (a locked file, a full disk) derives from it and overrides only what it breaks.
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+
+  bool WriteFile(const std::string& path, const std::string& data, bool append) override {
+    return inner_.WriteFile(path, data, append);
+  }
+  bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
+    return inner_.ReadFile(path, data, error);
+  }
+  bool IsPlainFile(const std::string& path) override { return inner_.IsPlainFile(path); }
+  std::vector<std::string> FindFiles(const std::string& pattern) override {
+    return inner_.FindFiles(pattern);
+  }
+  bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
+  bool SetWorkingDirectory(const std::string& dir) override {
+    return inner_.SetWorkingDirectory(dir);
+  }
+  const char* PathDelimiters() const override { return inner_.PathDelimiters(); }
+  char PathSeparator() const override { return inner_.PathSeparator(); }
+
+ protected:
+  FileSystem& inner() const { return inner_; }
+
+ private:
+  FileSystem& inner_;
+};
+
 std::unique_ptr<FileSystem> NewSystemFileSystem();
 
 // Case-insensitive wildcard match of a file name against "*" and "?" (as the Windows file
