@@ -216,10 +216,6 @@ void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, 
 
 }  // namespace
 
-std::string ExceptionReportName(const Context& ctx, const std::string& pattern, TDateTime now) {
-  return ReportName(ctx, pattern, now, 1);
-}
-
 void PurgeExceptionReports(Context& ctx, int32_t days) {
   int32_t trace = 100;
   Guarded(ctx, "toolbelt.PurgeExceptionReports", trace, [&] {

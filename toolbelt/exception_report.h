@@ -34,10 +34,6 @@ void SaveExceptionRecAsXML(Context& ctx, tExceptionRec rec, std::string& file_na
 // nothing. Never throws; a failure is reported as "toolbelt.PurgeExceptionReports".
 void PurgeExceptionReports(Context& ctx, int32_t days);
 
-// The report file name for a pattern: the first "{selfname}" replaced by SelfName, then the
-// first "{timestamp}" by `now` as "yyyymmddhhnnsszzz"; an empty pattern means the default.
-std::string ExceptionReportName(const Context& ctx, const std::string& pattern, TDateTime now);
-
 }  // namespace tw
 
 #endif  // TEMPWARDEN_TOOLBELT_EXCEPTION_REPORT_H_

@@ -346,11 +346,11 @@ TEST_F(ExceptionReportTest, GuardedBodyLeavesReportWithItsStage) {
 }
 
 TEST_F(ExceptionReportTest, FailureSummaryGoesToTheActivityLog) {
-  int32_t trace = 100;
-  GuardedAndLogged(ctx_, "TVOZIvazure.ServiceExecute", trace, [&] {
-    trace = 310;
+  try {
     throw Fault("EIdSocketError", "Socket Error # 10065\r\nNo route to host.\r\nmore");
-  });
+  } catch (...) {
+    ReportAndLogCurrentException(ctx_, "TVOZIvazure.ServiceExecute", 310);
+  }
   EXPECT_EQ(Reports().size(), 1u);
   EXPECT_EQ(env_.files.Get("/opt/tempwarden/APC-20250314.CSV"),
             "14:03:07.123,\"[14:03:07.123]\",\"RAZ-IVED  \",30000,"
