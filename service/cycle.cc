@@ -8,6 +8,7 @@
 #include "service/temperature_sample.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
+#include "toolbelt/items.h"
 #include "toolbelt/number_text.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
@@ -168,21 +169,28 @@ void MonitoringCycle::StartupReadings() {
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
 
   log_rec_.Trace = 680;
-  Log(50200, std::string("[Function=") + kTraceName + "][Host=" + ctx_.settings.HostName + "]" +
-                 "[UPSAttributes.HostName=" + ups_.HostName + "]" +
-                 "[PhoneHomeServer=" + config_.PhoneHomeServer + "]" +
-                 "[TempSleep=" + std::to_string(config_.TempSleep) + "]" +
-                 "[VoltageSleep=" + std::to_string(config_.VoltageSleep) + "]" +
-                 "[SMTPRelay=" + config_.SMTPRelay + "]" +
-                 "[EmailToAddr=" + config_.EmailToAddr + "]" +
-                 "[CCEmailAddr=" + config_.EmailCCAddr + "]" + "[UPSName=" + ups_.UPSName +
-                 "]" + "[UPSModel=" + ups_.UPSModel + "]" + "[UPSContact=" + ups_.UPSContact +
-                 "]" + "[UPSLocation=" + ups_.UPSLocation + "]" + "[UPSUser=" + ups_.UPSUser +
-                 "]" + "[UPSState=" + ups_.UPSState + "]" + "[UPSTemp=" +
-                 Num(ups_.InternalTemp) + "]" + "[UPSState=" + ups_.UPSState + "]" +
-                 "[UPSInputVoltage=" + Num(ups_.InputVoltage) + "]" +
-                 "[AlarmTemp=" + Num(config_.AlarmTemp) + "]" +
-                 "[StartupRetry=" + std::to_string(startup_retry_) + "]");
+  Log(50200, Items()
+                 .Add("Function", kTraceName)
+                 .Add("Host", ctx_.settings.HostName)
+                 .Add("UPSAttributes.HostName", ups_.HostName)
+                 .Add("PhoneHomeServer", config_.PhoneHomeServer)
+                 .Add("TempSleep", config_.TempSleep)
+                 .Add("VoltageSleep", config_.VoltageSleep)
+                 .Add("SMTPRelay", config_.SMTPRelay)
+                 .Add("EmailToAddr", config_.EmailToAddr)
+                 .Add("CCEmailAddr", config_.EmailCCAddr)
+                 .Add("UPSName", ups_.UPSName)
+                 .Add("UPSModel", ups_.UPSModel)
+                 .Add("UPSContact", ups_.UPSContact)
+                 .Add("UPSLocation", ups_.UPSLocation)
+                 .Add("UPSUser", ups_.UPSUser)
+                 .Add("UPSState", ups_.UPSState)
+                 .Add("UPSTemp", Num(ups_.InternalTemp))
+                 .Add("UPSState", ups_.UPSState)  // twice, as the entry always had it
+                 .Add("UPSInputVoltage", Num(ups_.InputVoltage))
+                 .Add("AlarmTemp", Num(config_.AlarmTemp))
+                 .Add("StartupRetry", startup_retry_)
+                 .str());
   log_rec_.Trace = 690;
 }
 
@@ -239,9 +247,12 @@ void MonitoringCycle::NoteClockStep() {
   last_monotonic_ms_ = monotonic;
   if (std::fabs(step_ms) <= kClockStepLimitMs) return;
   const int64_t seconds = static_cast<int64_t>(std::llround(step_ms / 1000.0));
-  Log(kClockStepCode, std::string("[Function=") + kTraceName + "][Msg=Clock step]" +
-                          "[Seconds=" + std::to_string(seconds) + "]" +
-                          "[Now=" + DateTimeText(wall) + "]");
+  Log(kClockStepCode, Items()
+                          .Add("Function", kTraceName)
+                          .Add("Msg", "Clock step")
+                          .Add("Seconds", seconds)
+                          .Add("Now", DateTimeText(wall))
+                          .str());
 }
 
 void MonitoringCycle::TemperaturePass() {

@@ -5,6 +5,7 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/files.h"
+#include "toolbelt/items.h"
 #include "toolbelt/number_text.h"
 
 namespace tw {
@@ -149,8 +150,13 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceC
   named = param.Value;
   tLogRec rec;
   rec.Code = kFallbackCode;
-  rec.Msg = std::string("[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=") + rule.key +
-            "][Value=" + param.Value + "][Used=" + used + "]";
+  rec.Msg = Items()
+                .Add("Function", "toolbelt.ReadConfig")
+                .Add("Msg", "Setting not usable")
+                .Add("Key", rule.key)
+                .Add("Value", param.Value)
+                .Add("Used", used)
+                .str();
   std::string file;
   LogEntry(ctx, rec, file);
 }
