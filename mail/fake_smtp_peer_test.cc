@@ -50,7 +50,7 @@ class FakeSockets {
   size_t seen_ = 0;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Fake, NetworkContract, FakeSockets);
+INSTANTIATE_TYPED_TEST_SUITE_P(FakeNetworkContract, NetworkContract, FakeSockets);
 
 }  // namespace
 }  // namespace tw

@@ -46,7 +46,7 @@ class TestClock {
 };
 
 using Clocks = ::testing::Types<SystemClock, TestClock>;
-INSTANTIATE_TYPED_TEST_SUITE_P(Platform, ClockContract, Clocks);
+INSTANTIATE_TYPED_TEST_SUITE_P(ClockContract, ClockContract, Clocks);
 
 }  // namespace
 }  // namespace tw

@@ -43,7 +43,7 @@ class MemFiles {
 };
 
 using FileSystems = ::testing::Types<RealFiles, MemFiles>;
-INSTANTIATE_TYPED_TEST_SUITE_P(Platform, FileSystemContract, FileSystems);
+INSTANTIATE_TYPED_TEST_SUITE_P(FileSystemContract, FileSystemContract, FileSystems);
 
 }  // namespace
 }  // namespace tw

@@ -124,7 +124,7 @@ class LoopbackSockets {
   std::unique_ptr<LoopbackRelay> relay_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Platform, NetworkContract, LoopbackSockets);
+INSTANTIATE_TYPED_TEST_SUITE_P(NetworkContract, NetworkContract, LoopbackSockets);
 
 }  // namespace
 }  // namespace tw

@@ -45,7 +45,7 @@ class LockingRealFiles {
   LockingFileSystem files_{*disk_};
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Soak, FileSystemContract, LockingRealFiles);
+INSTANTIATE_TYPED_TEST_SUITE_P(SoakFileSystemContract, FileSystemContract, LockingRealFiles);
 
 }  // namespace
 }  // namespace tw

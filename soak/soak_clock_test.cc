@@ -114,7 +114,7 @@ class SimulatedYearClock {
   FakeWakeEvent event_;
 };
 
-INSTANTIATE_TYPED_TEST_SUITE_P(Soak, ClockContract, SimulatedYearClock);
+INSTANTIATE_TYPED_TEST_SUITE_P(SoakClockContract, ClockContract, SimulatedYearClock);
 
 }  // namespace
 }  // namespace tw
