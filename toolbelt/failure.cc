@@ -8,6 +8,7 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/exception_report.h"
+#include "toolbelt/field_text.h"
 
 namespace tw {
 
@@ -57,8 +58,9 @@ std::string FailureSummary(const tExceptionRec& rec) {
   std::string message = rec.Message;
   const size_t crlf = message.find("\r\n");
   if (crlf != std::string::npos) message.erase(crlf, 2);
+  // The message may quote an agent's or a relay's text (an answer that is no number).
   return "[Function=" + rec.Function + "]" + "[ClassName=" + rec.ClassName + "]" +
-         "[Message=" + message + "]" + "[Trace=" + std::to_string(rec.Trace) + "]" +
+         "[Message=" + LogFieldText(message) + "]" + "[Trace=" + std::to_string(rec.Trace) + "]" +
          "[FileName=" + rec.FileName + "]" + "[Notes=" + rec.Notes + "]";
 }
 
