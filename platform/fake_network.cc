@@ -32,6 +32,7 @@ class FakeUdpSocket : public UdpSocket {
     if (inet_pton(AF_INET, ipv4.c_str(), &addr) != 1) return Fail(error, 10049);
     if (ipv4 == "255.255.255.255" && !broadcast_) return Fail(error, 10013);
     net_->sent.push_back({local_, ipv4, port, broadcast_, payload});
+    if (net_->on_send) net_->on_send(net_->sent.back());
     return true;
   }
   bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,

@@ -26,6 +26,10 @@ class LockingFileSystem : public FileSystem {
   bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
     return base_.ReadFile(path, data, error);
   }
+  bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
+                    std::string* error) override {
+    return base_.ReadFileHead(path, limit, data, larger, error);
+  }
   bool IsPlainFile(const std::string& path) override { return base_.IsPlainFile(path); }
   std::vector<std::string> FindFiles(const std::string& pattern) override {
     return base_.FindFiles(pattern);
