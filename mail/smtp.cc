@@ -8,6 +8,7 @@
 #include "toolbelt/activity_log.h"
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/syslog.h"
 
 namespace tw {
@@ -89,7 +90,8 @@ void LogUnverified(Context& ctx, const tEmail& mail, const TlsFacts& tls) {
   rec.Code = kLogTlsNotVerified;
   rec.Msg = "[Function=smtp.SendMail()][Msg=TLS certificate of the relay not verified"
             " (SMTPTLSVerify=0)][SMTPRelay=" + mail.SMTPRelay + "][TLS=" + tls.version + " " +
-            tls.cipher + "][Certificate=" + tls.peer_subject + "]";
+            tls.cipher + "][Certificate=" +
+            LogFieldText(tls.peer_subject) + "]";
   std::string file;
   LogEntry(ctx, rec, file);
 }

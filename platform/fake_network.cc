@@ -37,6 +37,7 @@ class FakeUdpSocket : public UdpSocket {
     if (ipv4 == "255.255.255.255" && !broadcast_) return Fail(error, 10013);
     net_->sent.push_back({local_, ipv4, port, broadcast_, payload});
     if (peer_port_ == port && net_->closed_udp_ports.count(port) > 0) unreachable_ = true;
+    if (net_->on_send) net_->on_send(net_->sent.back());
     return true;
   }
   bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,

@@ -43,6 +43,8 @@ class FakeNetwork : public Network {
   std::vector<std::string> local_addresses = {"127.0.0.1"};
   std::map<std::string, std::string> hosts = {{"localhost", "127.0.0.1"}};
   std::vector<Datagram> sent;
+  // Runs after each datagram is recorded: a test can make a send take time (a slow network).
+  std::function<void(const Datagram& sent)> on_send;
   std::deque<Answer> answers;       // handed out by receives, in order; empty: timeout
   // Consulted when `answers` is empty: answers the latest datagram sent (false: timeout), so a
   // test can play an agent whose values change over time.

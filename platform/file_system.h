@@ -3,6 +3,7 @@
 #ifndef TEMPWARDEN_PLATFORM_FILE_SYSTEM_H_
 #define TEMPWARDEN_PLATFORM_FILE_SYSTEM_H_
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -30,6 +31,12 @@ class FileSystem {
   // Reads the whole file while others may read and write it. False when it cannot be opened
   // or read; `error` then says why.
   virtual bool ReadFile(const std::string& path, std::string* data, std::string* error) = 0;
+
+  // As ReadFile, but keeps at most `limit` bytes, the head of the file; `*larger` tells
+  // whether the file holds more. The system file systems stop reading there, so that a huge
+  // file costs no memory; this default (for fakes and wrappers) reads the whole file first.
+  virtual bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
+                            std::string* error);
 
   // True when `path` names an existing plain file (not a directory).
   virtual bool IsPlainFile(const std::string& path) = 0;
@@ -61,6 +68,10 @@ class ForwardingFileSystem : public FileSystem {
   }
   bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
     return inner_.ReadFile(path, data, error);
+  }
+  bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
+                    std::string* error) override {
+    return inner_.ReadFileHead(path, limit, data, larger, error);
   }
   bool IsPlainFile(const std::string& path) override { return inner_.IsPlainFile(path); }
   std::vector<std::string> FindFiles(const std::string& pattern) override {

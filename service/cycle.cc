@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "service/config_adapters.h"
+#include "service/schedule.h"
 #include "service/status_line.h"
 #include "service/temperature_sample.h"
 #include "toolbelt/files.h"
@@ -74,6 +75,7 @@ void MonitoringCycle::StartPhase() {
   log_rec_.Trace = 200;
   if (have_config) {
     config_ = ReadStartConfig(ctx_, start_site_);
+    pass_site_.Problem = start_site_.Problem;  // a file problem is named once, not again
     ctx_.settings.Log.DebugLevel = config_.DebugLevel;
   } else {
     // Nothing read: the intervals stay 0 until the first re-read (the voltage pass then runs
@@ -256,7 +258,10 @@ void MonitoringCycle::NoteClockStep() {
 }
 
 void MonitoringCycle::TemperaturePass() {
-  next_temp_due_ms_ += int64_t{config_.TempSleep} * 1000;
+  // Early in a slot of the day where the interval allows (service/schedule.h), so that a late
+  // pass still samples its point.
+  const int64_t elapsed_ms = static_cast<int64_t>(Monotonic() - due_base_ms_);
+  next_temp_due_ms_ = NextTempDueMs(next_temp_due_ms_, elapsed_ms, Now(), config_.TempSleep);
   DebugStage(1100, true);
   DebugStage(1110);
   ReReadPassConfig(ctx_, pass_site_, config_, log_rec_.Trace);

@@ -15,7 +15,8 @@ namespace tw {
 // thus leaves at most one extra report instead of recursing without end.
 constexpr int kMaxNestedReports = 1;
 
-// Writes the report for `rec` into ExePath, named after rec.FileName (or the default pattern
+// Writes the report for `rec` into ExePath, every value escaped ("&", "<", ">", '"', see
+// XmlEscaped) and line breaks kept, named after rec.FileName (or the default pattern
 // "E!{selfname}-{timestamp}.xml"); a second report in the same millisecond gets "-2" after its
 // time stamp (then "-3"...), up to "-99", which is replaced. Of the reports with the same
 // Function and Message only one an hour is written (measured on the clock's tick count): the

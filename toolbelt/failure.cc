@@ -9,6 +9,7 @@
 #include "toolbelt/activity_log.h"
 #include "toolbelt/exception_report.h"
 #include "toolbelt/items.h"
+#include "toolbelt/field_text.h"
 
 namespace tw {
 
@@ -61,7 +62,7 @@ std::string FailureSummary(const tExceptionRec& rec) {
   return Items()
       .Add("Function", rec.Function)
       .Add("ClassName", rec.ClassName)
-      .Add("Message", message)
+      .Add("Message", LogFieldText(message))
       .Add("Trace", rec.Trace)
       .Add("FileName", rec.FileName)
       .Add("Notes", rec.Notes)

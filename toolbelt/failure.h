@@ -61,7 +61,7 @@ tExceptionRec ReportCurrentException(Context& ctx, const std::string& function, 
 
 // The one-line failure summary of the activity log: "[Function=...][ClassName=...]
 // [Message=...][Trace=...][FileName=...][Notes=...]" (without the line breaks), the message
-// with its first CR LF removed.
+// with its first CR LF removed and then cleaned as LogFieldText does (it may quote a peer).
 std::string FailureSummary(const tExceptionRec& rec);
 
 // The event code of failure summaries in the activity log.

@@ -2,6 +2,7 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/failure.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/items.h"
@@ -46,7 +47,7 @@ std::string PhoneHomeFailureMsg(const std::string& class_name, const std::string
   return Items()
       .Add("Function", "apc.PhoneHome")
       .Add("ClassName", class_name)
-      .Add("Message", text)
+      .Add("Message", LogFieldText(text))
       .Add("Trace", trace)
       .Append("[" + notes + "]")  // the notes carry their own key
       .str();
