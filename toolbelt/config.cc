@@ -131,9 +131,15 @@ const KeyRule kKeys[] = {
 };
 
 // Reads one key into its site entry and converts the entry's value, found now or earlier.
-void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceConfig& config) {
+// With `text`, the key is looked up in the file's text read before.
+void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceConfig& config,
+             const std::string* text = nullptr) {
   tXMLParam& param = site.Params[rule.key];
-  GetParamFromXMLFile(ctx, kConfigFileName, rule.key, param);
+  if (text != nullptr) {
+    GetParamFromXMLText(*text, rule.key, param);
+  } else {
+    GetParamFromXMLFile(ctx, kConfigFileName, rule.key, param);
+  }
   if (rule.text != nullptr) {
     config.*rule.text = param.Value;
     return;
@@ -218,6 +224,7 @@ tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
 void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& config, int32_t& trace) {
   // A file that is there but cannot be read (locked by an editor, no permission) leaves every
   // value in force: each key would otherwise count as not found and fall back.
+  // The file is read once for all the keys of the pass (missing: none is found).
   std::string text, error;
   if (ctx.env.files->IsPlainFile(kConfigFileName) &&
       !ctx.env.files->ReadFile(kConfigFileName, &text, &error)) {
@@ -231,7 +238,7 @@ void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& confi
             [](const KeyRule* a, const KeyRule* b) { return a->pass_stage < b->pass_stage; });
   for (const KeyRule* rule : pass_keys) {
     trace = rule->pass_stage;
-    ReadKey(ctx, site, *rule, config);
+    ReadKey(ctx, site, *rule, config, &text);
     if (rule->stage_after != 0) trace = rule->stage_after;
   }
 }

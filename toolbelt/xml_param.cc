@@ -13,18 +13,23 @@ void GetParamFromXMLFile(Context& ctx, const std::string& FileName, const std::s
     if (!FileExists(ctx, FileName)) return;
     std::string text;
     FileToStr(ctx, FileName, text);
-    const std::string open = "<" + Name + ">";
-    const std::string close = "</" + Name + ">";
-    const size_t open_at = text.find(open);
-    if (open_at == std::string::npos || text.find(close) == std::string::npos) return;
-    const size_t start = open_at + open.size();
-    const size_t end = text.find(close, start);
-    // Commit only once the value is complete, so a failure leaves Param as it came in.
-    std::string value =
-        end == std::string::npos ? text.substr(start) : text.substr(start, end - start);
-    Param.Value = std::move(value);
-    Param.Found = true;
+    GetParamFromXMLText(text, Name, Param);
   });
+}
+
+void GetParamFromXMLText(const std::string& text, const std::string& Name, tXMLParam& Param) {
+  Param.Found = false;
+  const std::string open = "<" + Name + ">";
+  const std::string close = "</" + Name + ">";
+  const size_t open_at = text.find(open);
+  if (open_at == std::string::npos || text.find(close) == std::string::npos) return;
+  const size_t start = open_at + open.size();
+  const size_t end = text.find(close, start);
+  // Commit only once the value is complete, so a failure leaves Param as it came in.
+  std::string value =
+      end == std::string::npos ? text.substr(start) : text.substr(start, end - start);
+  Param.Value = std::move(value);
+  Param.Found = true;
 }
 
 void FileToStr(Context& ctx, const std::string& FileName, std::string& Result) {

@@ -29,6 +29,10 @@ struct tXMLParam {
 void GetParamFromXMLFile(Context& ctx, const std::string& FileName, const std::string& Name,
                          tXMLParam& Param);
 
+// The same search in a file's text read before (empty text: not found). For a caller that
+// looks up many keys of one file at once. Never throws but for lack of memory.
+void GetParamFromXMLText(const std::string& text, const std::string& Name, tXMLParam& Param);
+
 // The whole file `FileName` (relative names resolve against the working directory), byte for
 // byte. `Result` stays as it came in when no plain file of that name exists; it becomes empty
 // when the file exists but cannot be opened or read (reported as "toolbelt.FileToStr()", stage
