@@ -65,7 +65,11 @@ struct SoakResult {
   bool Passed() const;
 };
 
-// Runs the scenario; `progress`, when set, gets a line now and then.
+// Runs the scenario; `progress`, when set, gets a line now and then. A service that goes three
+// "TempSleep" without a temperature pass is asked to stop at once, and the result holds only
+// the failed check "temperature passes keep coming", which says when and what the activity log
+// said last (told to `progress` too); one that ignores that request as well would hold the run
+// forever, so the process ends with exit status 1.
 SoakResult RunSoak(const SoakOptions& options,
                    const std::function<void(const std::string&)>& progress);
 
