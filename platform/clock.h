@@ -27,9 +27,9 @@ class Clock {
 
   // Milliseconds of a clock that only moves forward, at a steady rate, whatever is done to the
   // wall clock (an administrator's correction, NTP, the change to or from daylight saving
-  // time). Due times are kept on it. Never wraps. The platform clocks and FakeClock override
-  // it; the default, the tick count, serves clocks of small tools that run for minutes.
-  virtual uint64_t MonotonicMs() { return TickCount(); }
+  // time). Due times are kept on it. Never wraps: every clock says how, since the tick count
+  // would wrap under a service that runs for 49.7 days.
+  virtual uint64_t MonotonicMs() = 0;
 
   // Waits up to `milliseconds`, or until `wake` is raised (null: the full time). True when the
   // wait ended because `wake` is raised, also when it was raised before the call. The default

@@ -202,6 +202,21 @@ TEST_F(SessionTest, TimeAdvancesLocally) {
   EXPECT_EQ(session_.synchronisations(), 2);
 }
 
+// The card's time is kept on the 32-bit tick count: its wrap (49.7 days of uptime) between
+// two queries moves the time on by the hour that passed, not back by 49 days.
+TEST_F(SessionTest, TimeAdvancesOverTheTickCountsWrap) {
+  env_.clock.set_tick(0xFFFFFFFFu - 1800000);  // half an hour before the wrap
+  Configure(V3("md5auth", "MD5", "md5 password", ""));
+  ASSERT_EQ(Query().Text, "27");
+  const int32_t before = session_.Engine(env_.clock.TickCount()).Time;
+  env_.clock.Advance(3600000);
+  agent_.time += 3600;
+  EXPECT_LT(env_.clock.TickCount(), 1800000u);
+  EXPECT_EQ(session_.Engine(env_.clock.TickCount()).Time, before + 3600);
+  ASSERT_EQ(Query().Text, "27");
+  EXPECT_EQ(session_.synchronisations(), 1);
+}
+
 // A card replaced by another (a new engine ID): discovered again, keys localized anew.
 TEST_F(SessionTest, NewEngineIsDiscoveredAgain) {
   Configure(V3("shapriv", "SHA", "sha password", "aes password"));

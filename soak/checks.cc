@@ -373,4 +373,40 @@ CheckResult CheckExceptionReports(FileSystem& files, int64_t last_day, int purge
   return r;
 }
 
+CheckResult CheckMemory(const MemoryFigures& early, const MemoryFigures& end) {
+  CheckResult r{"no memory leak, open handles flat", true, ""};
+  std::string problems;
+  const bool heap_known = early.heap_kb >= 0 && end.heap_kb >= 0;
+  const int64_t heap_growth = heap_known ? end.heap_kb - early.heap_kb : 0;
+  const int64_t kept_growth = end.kept_kb - early.kept_kb;
+  if (heap_known) {
+    r.detail = "heap in use " + std::to_string(early.heap_kb) + " kB after a tenth, " +
+               std::to_string(end.heap_kb) + " kB at the end (" + std::to_string(kept_growth) +
+               " kB more kept by the run)";
+    if (heap_growth - kept_growth > kHeapGrowthKb) {
+      problems += "; the service's heap grew by " + std::to_string(heap_growth - kept_growth) +
+                  " kB, more than " + std::to_string(kHeapGrowthKb);
+    }
+  }
+  if (early.anon_kb >= 0 && end.anon_kb >= 0) {
+    const int64_t growth = end.anon_kb - early.anon_kb;
+    r.detail += (r.detail.empty() ? "" : "; ") + std::string("resident anonymous ") +
+                std::to_string(early.anon_kb) + " then " + std::to_string(end.anon_kb) + " kB";
+    if (growth > std::max<int64_t>(heap_growth, 0) + kAllocatorSlackKb) {
+      problems += "; resident anonymous memory grew by " + std::to_string(growth) +
+                  " kB, more than the heap's growth and " + std::to_string(kAllocatorSlackKb);
+    }
+  }
+  r.detail += (r.detail.empty() ? "" : "; ") + std::string("handles ") +
+              std::to_string(early.handles) + " then " + std::to_string(end.handles);
+  if (early.handles != end.handles) {
+    problems += "; " + std::to_string(end.handles - early.handles) + " more handles open";
+  }
+  if (!problems.empty()) {
+    r.passed = false;
+    r.detail = problems.substr(2) + " (" + r.detail + ")";
+  }
+  return r;
+}
+
 }  // namespace tw

@@ -59,6 +59,29 @@ CheckResult CheckActivityLogs(FileSystem& files, const DailyFiles& daily, int64_
 CheckResult CheckExceptionReports(FileSystem& files, int64_t last_day, int purge_days,
                                   const std::vector<int64_t>& session_starts_local_ms);
 
+// The process's memory and handles at one moment of a run; -1: unknown on this platform.
+struct MemoryFigures {
+  int64_t heap_kb = -1;  // held from the allocator (ProcessStats::heap_in_use_kb)
+  int64_t anon_kb = -1;  // resident anonymous memory
+  int64_t handles = -1;
+  int64_t kept_kb = 0;  // of the heap, what the run itself keeps for its checks (file copies)
+};
+
+// A leak of one allocation per temperature pass (32 bytes at least, glibc's smallest chunk)
+// adds some 3 MB over the nine tenths of a year after the first, one per hour 250 kB: the
+// heap the service holds (heap less kept) may grow by this much after the first tenth.
+constexpr int64_t kHeapGrowthKb = 64;
+// glibc hands freed memory back to the system only when more than 128 kB lie free at the top
+// of the heap (M_TRIM_THRESHOLD), and grows it by 128 kB beyond a request (M_TOP_PAD): the
+// resident anonymous memory may exceed the heap's growth by this much.
+constexpr int64_t kAllocatorSlackKb = 256;
+
+// Memory and handles after the first tenth of a run (`early`) and at its end: the handles are
+// as many, the service's heap grew by at most kHeapGrowthKb, the resident anonymous memory by
+// at most the heap's growth plus kAllocatorSlackKb. Figures unknown at either moment are not
+// held to anything.
+CheckResult CheckMemory(const MemoryFigures& early, const MemoryFigures& end);
+
 // "yyyymmdd" -> day number; false when the text is no such date.
 bool ParseDateStamp(const std::string& text, int64_t* day);
 

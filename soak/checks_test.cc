@@ -140,5 +140,49 @@ TEST_F(ChecksTest, ExceptionReportsOfOneKindAtMostHourly) {
   EXPECT_NE(r.detail.find("4 reports outside the window"), std::string::npos) << r.detail;
 }
 
+TEST(CheckMemoryTest, HoldsTheServicesHeapAndTheAllocatorsSlack) {
+  struct Case {
+    const char* what;
+    MemoryFigures early, end;
+    bool passed;
+    const char* detail;
+  };
+  const Case cases[] = {
+      {"flat",
+       {150, 600, 5, 0},
+       {180, 700, 5, 10},
+       true,
+       "heap in use 150 kB after a tenth, 180 kB at the end (10 kB more kept by the run); "
+       "resident anonymous 600 then 700 kB; handles 5 then 5"},
+      {"what the run keeps is no leak", {150, 600, 5, 0}, {400, 800, 5, 200}, true, nullptr},
+      {"a leak",
+       {150, 600, 5, 0},
+       {300, 800, 5, 10},
+       false,
+       "the service's heap grew by 140 kB, more than 64 (heap in use 150 kB after a tenth, "
+       "300 kB at the end (10 kB more kept by the run); resident anonymous 600 then 800 kB; "
+       "handles 5 then 5)"},
+      {"memory held beyond the heap",
+       {150, 600, 5, 0},
+       {160, 900, 5, 0},
+       false,
+       "resident anonymous memory grew by 300 kB, more than the heap's growth and 256 (heap in "
+       "use 150 kB after a tenth, 160 kB at the end (0 kB more kept by the run); resident "
+       "anonymous 600 then 900 kB; handles 5 then 5)"},
+      {"a handle left open",
+       {150, 600, 5, 0},
+       {150, 600, 6, 0},
+       false,
+       "1 more handles open (heap in use 150 kB after a tenth, 150 kB at the end (0 kB more kept "
+       "by the run); resident anonymous 600 then 600 kB; handles 5 then 6)"},
+      {"figures unknown", {-1, -1, 40, 0}, {-1, -1, 40, 0}, true, "handles 40 then 40"},
+  };
+  for (const Case& c : cases) {
+    const CheckResult r = CheckMemory(c.early, c.end);
+    EXPECT_EQ(r.passed, c.passed) << c.what << ": " << r.detail;
+    if (c.detail != nullptr) EXPECT_EQ(r.detail, c.detail) << c.what;
+  }
+}
+
 }  // namespace
 }  // namespace tw

@@ -19,6 +19,7 @@ bool LockingFileSystem::IsLocked(const std::string& path) const {
 }
 
 bool LockingFileSystem::WriteFile(const std::string& path, const std::string& data, bool append) {
+  if (on_write) on_write(path, append);
   if (IsLocked(path)) {
     ++refused_;
     return false;

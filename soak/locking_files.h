@@ -1,10 +1,11 @@
 // A forwarding file system that plays another program holding a file open (a spreadsheet that
 // opened a history CSV): while a name is locked, every write to it fails; reads and all other
-// files go through to the wrapped file system.
+// files go through to the wrapped file system. It also tells an observer of every write.
 #ifndef TEMPWARDEN_SOAK_LOCKING_FILES_H_
 #define TEMPWARDEN_SOAK_LOCKING_FILES_H_
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/file_system.h"
@@ -20,6 +21,8 @@ class LockingFileSystem : public ForwardingFileSystem {
   void Lock(const std::string& name) { locked_ = name; }
   const std::string& locked() const { return locked_; }
   uint64_t refused_writes() const { return refused_; }
+  // Told of every write asked for, before it is refused or passed on.
+  std::function<void(const std::string& path, bool append)> on_write;
 
   bool WriteFile(const std::string& path, const std::string& data, bool append) override;
   bool RemoveFile(const std::string& path) override;

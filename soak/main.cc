@@ -71,14 +71,25 @@ int main(int argc, char** argv) {
   const tw::SoakFigures& f = result.figures;
   std::printf("Figures:\n");
   std::printf("  run time        %.1f s\n", f.run_seconds);
-  std::printf("  CPU             %.1f s\n", f.cpu_seconds);
+  std::printf("  CPU             %.1f s (%.1f s user, %.1f s system)\n", f.cpu_seconds,
+              f.user_seconds, f.system_seconds);
   std::printf("  CPU per tenth   %.1f s the first, %.1f s the last\n", f.first_tenth_cpu_seconds,
               f.last_tenth_cpu_seconds);
   std::printf("  peak memory     %llu kB (%llu kB after the first tenth)\n",
               static_cast<unsigned long long>(f.peak_memory_kb),
               static_cast<unsigned long long>(f.early_peak_memory_kb));
+  std::printf("  heap in use     %lld kB (%lld kB after the first tenth)\n",
+              static_cast<long long>(f.heap_in_use_kb),
+              static_cast<long long>(f.early_heap_in_use_kb));
+  std::printf(
+      "  resident        %lld kB anonymous, %lld kB of files (%lld and %lld kB after the "
+      "first tenth)\n",
+      static_cast<long long>(f.anon_memory_kb), static_cast<long long>(f.file_memory_kb),
+      static_cast<long long>(f.early_anon_memory_kb),
+      static_cast<long long>(f.early_file_memory_kb));
   std::printf("  open handles    %lld (%lld after the first tenth)\n",
               static_cast<long long>(f.open_handles), static_cast<long long>(f.early_open_handles));
+  std::printf("  temp. passes    %llu\n", static_cast<unsigned long long>(f.temperature_passes));
   std::printf("  daily rows      %llu\n", static_cast<unsigned long long>(f.daily_rows));
   std::printf("  annual rows     %llu\n", static_cast<unsigned long long>(f.annual_rows));
   std::printf("  service runs    %llu\n", static_cast<unsigned long long>(f.sessions));

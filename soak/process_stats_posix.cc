@@ -1,4 +1,5 @@
 #include <dirent.h>
+#include <malloc.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -15,14 +16,19 @@ ProcessStats ReadProcessStats() {
   ProcessStats stats;
   rusage usage{};
   if (getrusage(RUSAGE_SELF, &usage) == 0) {
-    stats.cpu_seconds = usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-                        (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+    stats.user_seconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6;
+    stats.system_seconds = usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
+    stats.cpu_seconds = stats.user_seconds + stats.system_seconds;
   }
+  const struct mallinfo2 heap = mallinfo2();
+  stats.heap_in_use_kb = static_cast<int64_t>((heap.uordblks + heap.hblkhd) / 1024);
   if (FILE* status = std::fopen("/proc/self/status", "r")) {
     char line[256];
     while (std::fgets(line, sizeof line, status) != nullptr) {
       unsigned long long kb = 0;
       if (std::sscanf(line, "VmHWM: %llu kB", &kb) == 1) stats.peak_memory_kb = kb;
+      if (std::sscanf(line, "RssAnon: %llu kB", &kb) == 1) stats.anon_memory_kb = kb;
+      if (std::sscanf(line, "RssFile: %llu kB", &kb) == 1) stats.file_memory_kb = kb;
     }
     std::fclose(status);
   }

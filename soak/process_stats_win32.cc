@@ -22,7 +22,9 @@ ProcessStats ReadProcessStats() {
   HANDLE self = GetCurrentProcess();
   FILETIME created, exited, kernel, user;
   if (GetProcessTimes(self, &created, &exited, &kernel, &user)) {
-    stats.cpu_seconds = Seconds(kernel) + Seconds(user);
+    stats.user_seconds = Seconds(user);
+    stats.system_seconds = Seconds(kernel);
+    stats.cpu_seconds = stats.user_seconds + stats.system_seconds;
   }
   PROCESS_MEMORY_COUNTERS counters{};
   if (GetProcessMemoryInfo(self, &counters, sizeof counters)) {

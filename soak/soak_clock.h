@@ -36,16 +36,22 @@ int64_t NextBerlinChange(int64_t utc_ms);
 
 class SoakClock : public Clock {
  public:
-  // The wall clock starts at `start_utc_ms`, the elapsed counter at 0.
-  explicit SoakClock(int64_t start_utc_ms) : start_utc_ms_(start_utc_ms) {}
+  // The wall clock starts at `start_utc_ms`, the elapsed counter at 0. The machine has been up
+  // for `uptime_ms` then: the monotonic counter starts there, and the tick count is its low
+  // 32 bits, as GetTickCount is GetTickCount64's. An uptime just short of 2^32 ms makes the
+  // tick count wrap early in a run.
+  explicit SoakClock(int64_t start_utc_ms, uint64_t uptime_ms = 0)
+      : start_utc_ms_(start_utc_ms), uptime_ms_(uptime_ms) {}
 
   double Now() override { return static_cast<double>(LocalMs()) / kMsPerDay; }
   void Sleep(uint32_t milliseconds) override { Advance(milliseconds); }
-  uint32_t TickCount() override { return static_cast<uint32_t>(elapsed_ms_); }
+  uint32_t TickCount() override { return static_cast<uint32_t>(MonotonicMs()); }
   bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) override;
 
-  // Milliseconds since the start, never stepped, never wrapped.
-  uint64_t MonotonicMs() override { return elapsed_ms_; }
+  // The machine's uptime: never stepped, never wrapped.
+  uint64_t MonotonicMs() override { return uptime_ms_ + elapsed_ms_; }
+  // Milliseconds since the start; timers are set on it.
+  uint64_t ElapsedMs() const { return elapsed_ms_; }
   // Advances like Sleep, but stops at the timer that raises `wake`.
   bool Wait(uint32_t milliseconds, WakeEvent* wake) override;
   int64_t WallUtcMs() const { return start_utc_ms_ + static_cast<int64_t>(elapsed_ms_) + step_ms_; }
@@ -70,6 +76,7 @@ class SoakClock : public Clock {
 
  private:
   int64_t start_utc_ms_;
+  uint64_t uptime_ms_;
   uint64_t elapsed_ms_ = 0;
   int64_t step_ms_ = 0;
   std::multimap<uint64_t, std::function<void()>> timers_;

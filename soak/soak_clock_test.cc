@@ -84,6 +84,20 @@ TEST(SoakClockTest, StepsMoveTheWallClockButNotTheCounter) {
   EXPECT_DOUBLE_EQ(clock.Now(), static_cast<double>(clock.LocalMs()) / kMsPerDay);
 }
 
+// The service reads the clock through the seam: its monotonic time goes on where the tick
+// count, started an hour before its wrap, wraps.
+TEST(SoakClockTest, TheTickCountWrapsAndTheMonotonicTimeGoesOn) {
+  const uint64_t uptime = (uint64_t{1} << 32) - kHour;
+  SoakClock soak(Ms(2028, 6, 1, 10, 0), uptime);
+  Clock& clock = soak;
+  EXPECT_EQ(clock.TickCount(), static_cast<uint32_t>(uptime));
+  EXPECT_EQ(clock.MonotonicMs(), uptime);
+  clock.Sleep(static_cast<uint32_t>(kHour) + 250);
+  EXPECT_EQ(clock.TickCount(), 250u);
+  EXPECT_EQ(clock.MonotonicMs(), uptime + kHour + 250);
+  EXPECT_EQ(soak.ElapsedMs(), static_cast<uint64_t>(kHour) + 250);
+}
+
 TEST(SoakClockTest, ReportsSummerTimeChangesAtTheirInstant) {
   SoakClock clock(Ms(2028, 10, 29, 0, 0));  // 02:00 local summer time
   std::vector<std::pair<int64_t, int64_t>> jumps;

@@ -27,18 +27,28 @@ struct SoakOptions {
 };
 
 struct SoakFigures {
-  double run_seconds = 0;  // real time of the simulation
-  double cpu_seconds = 0;  // CPU time of the simulation
+  double run_seconds = 0;     // real time of the simulation
+  double cpu_seconds = 0;     // CPU time of the simulation
+  double user_seconds = 0;    // of which in the process's own code
+  double system_seconds = 0;  // of which in the kernel (the file work)
   // CPU time of the first and of the last tenth of the run: the cost of a day stays flat
   // unless something grows with the files the service leaves.
   double first_tenth_cpu_seconds = 0;
   double last_tenth_cpu_seconds = 0;
   uint64_t peak_memory_kb = 0;
   uint64_t early_peak_memory_kb = 0;  // after the first tenth of the run
+  int64_t heap_in_use_kb = -1;        // held from the allocator at the end; -1: unknown
+  int64_t early_heap_in_use_kb = -1;  // after the first tenth of the run
+  // Resident anonymous memory and mapped-file pages, at the end and after the first tenth.
+  int64_t anon_memory_kb = -1;
+  int64_t early_anon_memory_kb = -1;
+  int64_t file_memory_kb = -1;
+  int64_t early_file_memory_kb = -1;
   int64_t open_handles = -1;
   int64_t early_open_handles = -1;
   uint64_t daily_rows = 0;
   uint64_t annual_rows = 0;
+  uint64_t temperature_passes = 0;
   uint64_t snmp_queries = 0;
   uint64_t datagrams = 0;                  // syslog and phone-home datagrams sent
   uint64_t mails = 0;                      // mails the relay accepted
@@ -55,7 +65,11 @@ struct SoakResult {
   bool Passed() const;
 };
 
-// Runs the scenario; `progress`, when set, gets a line now and then.
+// Runs the scenario; `progress`, when set, gets a line now and then. A service that goes three
+// "TempSleep" without a temperature pass is asked to stop at once, and the result holds only
+// the failed check "temperature passes keep coming", which says when and what the activity log
+// said last (told to `progress` too); one that ignores that request as well would hold the run
+// forever, so the process ends with exit status 1.
 SoakResult RunSoak(const SoakOptions& options,
                    const std::function<void(const std::string&)>& progress);
 

@@ -152,9 +152,26 @@ void ReportPageFailure(Context& ctx, int32_t trace, const std::string& notes) no
   }
 }
 
-// The page for `csv_file` into `page`; true when it is complete. A failure is reported and
+// A temperature file as a page finds it: read once for all the pages drawn from it.
+struct CsvSource {
+  std::string name;
+  bool exists = false;
+  bool read = false;
+  std::string text;   // when read
+  std::string error;  // when not
+};
+
+CsvSource ReadCsvSource(Context& ctx, const std::string& csv_file) {
+  CsvSource source;
+  source.name = csv_file;
+  source.exists = FileExists(ctx, csv_file);
+  if (source.exists) source.read = ctx.env.files->ReadFile(csv_file, &source.text, &source.error);
+  return source;
+}
+
+// The page for `csv` into `page`; true when it is complete. A failure is reported and
 // leaves the page built so far.
-bool BuildChartPage(Context& ctx, const std::string& csv_file, const tGoogleChart& chart,
+bool BuildChartPage(Context& ctx, const CsvSource& csv, const tGoogleChart& chart,
                     std::string* out) {
   std::string& page = *out;
   std::string notes;
@@ -173,14 +190,12 @@ bool BuildChartPage(Context& ctx, const std::string& csv_file, const tGoogleChar
     trace = 500;
     AppendPageHead(ctx, chart, &page);
     trace = 600;
-    notes = "kInputFile=" + csv_file;
+    notes = "kInputFile=" + csv.name;
     trace = 620;
-    if (FileExists(ctx, csv_file)) {
+    if (csv.exists) {
       trace = 630;
-      std::string text;
-      std::string error;
-      if (!ctx.env.files->ReadFile(csv_file, &text, &error)) throw Fault("EInOutError", error);
-      ForEachLine(text, [&](const std::string& line) {
+      if (!csv.read) throw Fault("EInOutError", csv.error);
+      ForEachLine(csv.text, [&](const std::string& line) {
         std::string row;
         if (line.find('#') == std::string::npos && ChartRow(ctx, line, &row)) page += row;
       });
@@ -198,17 +213,17 @@ bool BuildChartPage(Context& ctx, const std::string& csv_file, const tGoogleChar
 // Replaces `html` with the page for `csv_file` only when the page is complete: a page that
 // failed half-way (its file unreadable) would show the reader a chart cut off after its rows
 // began, so the last complete page stays instead.
-void WriteCompletePage(Context& ctx, const std::string& csv_file, const tGoogleChart& chart,
+void WriteCompletePage(Context& ctx, const CsvSource& csv, const tGoogleChart& chart,
                        const std::string& html) {
   std::string page;
-  if (BuildChartPage(ctx, csv_file, chart, &page)) WriteStringToFile(ctx, page, html, false);
+  if (BuildChartPage(ctx, csv, chart, &page)) WriteStringToFile(ctx, page, html, false);
 }
 
 }  // namespace
 
 std::string GoogleChartTemp(Context& ctx, const std::string& csv_file, tGoogleChart chart) {
   std::string page;
-  BuildChartPage(ctx, csv_file, chart, &page);
+  BuildChartPage(ctx, ReadCsvSource(ctx, csv_file), chart, &page);
   return page;
 }
 
@@ -237,7 +252,9 @@ void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set) {
   Guarded(ctx, "APC.WriteDayChartPages", trace, [&] {
     SetDayChart(ctx, chart);
     const FormatSettings& fmt = ctx.fmt();
-    const std::string csv = TempLogFileName(fmt, TempLog::kDated, ctx.env.clock->Now(), ".csv");
+    // The pages differ in name only: the day's file is read once for all of them.
+    const CsvSource csv = ReadCsvSource(
+        ctx, TempLogFileName(fmt, TempLog::kDated, ctx.env.clock->Now(), ".csv"));
     std::vector<TempLog> pages = {TempLog::kDated, TempLog::kWeekday};
     if (set == DayPageSet::kAfterSample) pages.insert(pages.begin() + 1, TempLog::kToday);
     for (const TempLog page : pages) {
@@ -254,7 +271,7 @@ void WriteAnnualChartPage(Context& ctx, tGoogleChart chart) {
     const TDateTime now = ctx.env.clock->Now();
     const std::string csv = TempLogFileName(ctx.fmt(), TempLog::kAnnual, now, ".csv");
     const std::string html = TempLogFileName(ctx.fmt(), TempLog::kAnnual, now, ".html");
-    WriteCompletePage(ctx, csv, chart, html);
+    WriteCompletePage(ctx, ReadCsvSource(ctx, csv), chart, html);
   });
 }
 
