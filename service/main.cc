@@ -11,6 +11,7 @@
 #include "service/program.h"
 #include "service/service_host.h"
 #include "service/srvc_main.h"
+#include "toolbelt/host_info.h"
 
 int main(int argc, char** argv) {
   tw::SystemEnv system;
@@ -37,5 +38,6 @@ int main(int argc, char** argv) {
   tw::ProgramCommands commands;
   commands.testmail = [&ctx] { return tw::TestMailCommand(ctx, std::cout); };
   commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
+  commands.why_not_run = [&ctx] { return ctx.env.files->WhyNotWriteIn(tw::DataDirectory(ctx)); };
   return tw::RunProgram(args, *service_host, *installer, service.Definition(), commands);
 }

@@ -114,6 +114,11 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installe
                      true, s.silent);
     return 1;
   }
+  const std::string refusal = commands.why_not_run ? commands.why_not_run() : "";
+  if (!refusal.empty()) {
+    host.ShowMessage(service, refusal, true, true);
+    return 1;
+  }
   if (s.testmail) return commands.testmail ? commands.testmail() : 1;
   if (s.query) return commands.query ? commands.query() : 1;
   if (s.console) {

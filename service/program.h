@@ -35,6 +35,10 @@ constexpr size_t kMaxInstanceName = 32;
 struct ProgramCommands {
   std::function<int()> testmail;
   std::function<int()> query;
+  // Empty when the program may work in its data directory, else why not (FileSystem::
+  // WhyNotWriteIn); asked before a command, the console run or the service run, none of which
+  // then runs. Unset: no objection.
+  std::function<std::string()> why_not_run;
 };
 
 // A switch begins with "-" or "/"; names compare without regard to case.

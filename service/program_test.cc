@@ -197,6 +197,32 @@ TEST(ProgramTest, InstallIsHandedTheInstanceAndItsPlacesAndABadLineRunsNothing) 
   EXPECT_EQ(bad.calls, std::vector<std::string>{"error:The switch /config needs a value."});
 }
 
+// Run as root in a folder another user owns, nothing that works in the data folder runs;
+// installing and removing still do.
+TEST(ProgramTest, AnObjectionToTheDataFolderStopsEverythingButInstalling) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> calls;
+    int exit_code;
+  } cases[] = {
+      {{"-console"}, {"silent error:refused"}, 1},  {{}, {"silent error:refused"}, 1},
+      {{"/testmail"}, {"silent error:refused"}, 1}, {{"/query"}, {"silent error:refused"}, 1},
+      {{"/install", "/silent"}, {"install"}, 0},    {{"/uninstall", "/silent"}, {"uninstall"}, 0},
+  };
+  ServiceDefinition def;
+  def.name = "VOZIvazure";
+  def.display_name = "Tempwarden";
+  for (const auto& c : cases) {
+    RecordingHost host;
+    ProgramCommands commands;
+    commands.testmail = [] { return 0; };
+    commands.query = [] { return 0; };
+    commands.why_not_run = [] { return std::string("refused"); };
+    EXPECT_EQ(RunProgram(c.args, host, host, def, commands), c.exit_code);
+    EXPECT_EQ(host.calls, c.calls) << (c.args.empty() ? "" : c.args[0]);
+  }
+}
+
 // A host that leaves something behind on purpose (the Linux host: the account and the files).
 class NotingHost : public RecordingHost {
  public:

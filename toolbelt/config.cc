@@ -203,6 +203,8 @@ bool EnsureConfigFile(Context& ctx) {
     // the working directory must not make the service rewrite an existing file at every start.
     const std::string file = SettingsFilePath(ctx);
     if (ctx.env.files->IsPlainFile(file)) return true;
+    // It will hold the mail and SNMP passwords.
+    ctx.env.files->MarkPrivate(file);
     const std::vector<std::string> lines = DefaultConfigLines();
     for (size_t i = 0; i < lines.size(); ++i) {
       WriteStringToFile(ctx, lines[i], file, i > 0);

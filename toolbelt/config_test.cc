@@ -79,6 +79,8 @@ TEST(ConfigTest, SettingsFileOfTheCommandLineIsCreatedReadAndReReadThere) {
   ASSERT_TRUE(EnsureConfigFile(env.ctx));
   EXPECT_EQ(env.files.Get("/etc/tempwarden/TEMPWARDEN.XML"), kDefaultFile);
   EXPECT_FALSE(env.files.Has(kPath));  // nothing beside the program
+  // It is to hold passwords: created for its owner alone.
+  EXPECT_EQ(env.files.private_files, std::set<std::string>{"/etc/tempwarden/TEMPWARDEN.XML"});
 
   // A file beside the program is not what this run reads.
   env.files.Put(kPath, File("<UPSHost>beside</UPSHost>"));
