@@ -30,8 +30,8 @@ DWORD RegisterEventSourceKey(const std::string& message_file) {
                       reinterpret_cast<const BYTE*>(message_file.c_str()),
                       static_cast<DWORD>(message_file.size() + 1));
   if (rc == ERROR_SUCCESS) {
-    rc = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&types), sizeof types);
+    rc = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                        sizeof types);
   }
   RegCloseKey(key);
   return static_cast<DWORD>(rc);
@@ -69,14 +69,15 @@ class Win32Installer : public Installer {
       return false;
     }
     const std::string path = "\"" + NewSystemHostFacts()->ModulePath() + "\"";
-    SC_HANDLE svc = CreateServiceA(scm, service.name.c_str(), service.display_name.c_str(),
-                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                   SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path.c_str(),
-                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+    SC_HANDLE svc =
+        CreateServiceA(scm, service.name.c_str(), service.display_name.c_str(), SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                       path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     DWORD error = GetLastError();
     if (svc != nullptr) {
       error = ConfigureRecovery(svc);
-      if (error == ERROR_SUCCESS) error = RegisterEventSourceKey(NewSystemHostFacts()->ModulePath());
+      if (error == ERROR_SUCCESS)
+        error = RegisterEventSourceKey(NewSystemHostFacts()->ModulePath());
       // All or nothing: a service without its recovery or messages is taken back.
       if (error != ERROR_SUCCESS) DeleteService(svc);
       CloseServiceHandle(svc);

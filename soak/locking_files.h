@@ -34,6 +34,8 @@ class LockingFileSystem : public FileSystem {
   bool SetWorkingDirectory(const std::string& dir) override {
     return base_.SetWorkingDirectory(dir);
   }
+  void MarkPrivate(const std::string& path) override { base_.MarkPrivate(path); }
+  std::string WhyNotWriteIn(const std::string& dir) override { return base_.WhyNotWriteIn(dir); }
   const char* PathDelimiters() const override { return base_.PathDelimiters(); }
   char PathSeparator() const override { return base_.PathSeparator(); }
 

@@ -133,7 +133,7 @@ const KeyRule kKeys[] = {
 // Reads one key into its site entry and converts the entry's value, found now or earlier.
 void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceConfig& config) {
   tXMLParam& param = site.Params[rule.key];
-  GetParamFromXMLFile(ctx, kConfigFileName, rule.key, param);
+  GetParamFromXMLFile(ctx, SettingsFilePath(ctx), rule.key, param);
   if (rule.text != nullptr) {
     config.*rule.text = param.Value;
     return;
@@ -193,16 +193,23 @@ std::vector<std::string> DefaultConfigLines() {
   return lines;
 }
 
+std::string SettingsFilePath(const Context& ctx) {
+  return ctx.layout.SettingsFile.empty() ? std::string(kConfigFileName) : ctx.layout.SettingsFile;
+}
+
 bool EnsureConfigFile(Context& ctx) {
   try {
     // The working directory, where the cycle also reads it; an ExePath that failed to become
     // the working directory must not make the service rewrite an existing file at every start.
-    if (ctx.env.files->IsPlainFile(kConfigFileName)) return true;
+    const std::string file = SettingsFilePath(ctx);
+    if (ctx.env.files->IsPlainFile(file)) return true;
+    // It will hold the mail and SNMP passwords.
+    ctx.env.files->MarkPrivate(file);
     const std::vector<std::string> lines = DefaultConfigLines();
     for (size_t i = 0; i < lines.size(); ++i) {
-      WriteStringToFile(ctx, lines[i], kConfigFileName, i > 0);
+      WriteStringToFile(ctx, lines[i], file, i > 0);
     }
-    return ctx.env.files->IsPlainFile(kConfigFileName);
+    return ctx.env.files->IsPlainFile(file);
   } catch (...) {
     return false;
   }
@@ -219,8 +226,8 @@ void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& confi
   // A file that is there but cannot be read (locked by an editor, no permission) leaves every
   // value in force: each key would otherwise count as not found and fall back.
   std::string text, error;
-  if (ctx.env.files->IsPlainFile(kConfigFileName) &&
-      !ctx.env.files->ReadFile(kConfigFileName, &text, &error)) {
+  const std::string file = SettingsFilePath(ctx);
+  if (ctx.env.files->IsPlainFile(file) && !ctx.env.files->ReadFile(file, &text, &error)) {
     return;
   }
   std::vector<const KeyRule*> pass_keys;
