@@ -17,8 +17,10 @@ namespace {
 // Each service's event source is its display name ("Tempwarden", "Tempwarden (north)"), with
 // this program's message table (windmc) as its message file, so that the Event Viewer shows
 // the texts and removing one instance leaves the others' source alone.
-std::string EventSourceKey(const ServiceRegistration& service) {
-  return "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + service.display_name;
+// The failure line of the monitoring (the system log) is filed under the service name, which
+// gets the same message file.
+std::string EventSourceKey(const std::string& source) {
+  return "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
 }
 
 // Shown in the service list until the first start replaces it with the start moment.
@@ -26,9 +28,9 @@ constexpr char kServiceDescription[] =
     "Watches the UPS temperature and input voltage through SNMP: temperature history and "
     "charts, alert mail, syslog.";
 
-DWORD RegisterEventSourceKey(const ServiceRegistration& service, const std::string& message_file) {
+DWORD RegisterEventSourceKey(const std::string& source, const std::string& message_file) {
   HKEY key = nullptr;
-  LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, EventSourceKey(service).c_str(), 0, nullptr,
+  LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, EventSourceKey(source).c_str(), 0, nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
   const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
@@ -153,14 +155,18 @@ class Win32Installer : public Installer {
     if (svc != nullptr) {
       error = ConfigureRecovery(svc);
       if (error == ERROR_SUCCESS) {
-        error = RegisterEventSourceKey(service, NewSystemHostFacts()->ModulePath());
+        error = RegisterEventSourceKey(service.display_name, NewSystemHostFacts()->ModulePath());
+      }
+      if (error == ERROR_SUCCESS) {
+        error = RegisterEventSourceKey(service.name, NewSystemHostFacts()->ModulePath());
       }
       if (error == ERROR_SUCCESS) error = PrepareDataFolder(service, data_dir, sid);
       // All or nothing: a service without its recovery, messages or data folder is taken
       // back (a data folder made before a failure stays: it may hold an earlier history).
       if (error != ERROR_SUCCESS) {
         DeleteService(svc);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service).c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.display_name).c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.name).c_str());
       }
       CloseServiceHandle(svc);
     }
@@ -179,7 +185,10 @@ class Win32Installer : public Installer {
     bool ok = svc != nullptr && DeleteService(svc);
     const DWORD error = GetLastError();
     // The event source goes with the service; a source that is already gone is no failure.
-    if (ok) RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service).c_str());
+    if (ok) {
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.display_name).c_str());
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.name).c_str());
+    }
     if (svc != nullptr) CloseServiceHandle(svc);
     CloseServiceHandle(scm);
     if (!ok) *error_text = Win32ErrorText(error);

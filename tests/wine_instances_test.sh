@@ -2,8 +2,8 @@
 # Windows' own layout and least privilege under Wine: /install registers the service to run as
 # its virtual account "NT SERVICE\<name>" with its data folder under C:\ProgramData\Tempwarden
 # on its command line, and gives that folder a protected access list; "/install NAME" adds a
-# named instance ("VOZIvazure$NAME", "Tempwarden (NAME)", C:\ProgramData\Tempwarden\NAME) with an
-# event source of its own. Both instances run side by side against Debian's snmpd, each
+# named instance ("VOZIvazure$NAME", "Tempwarden (NAME)", C:\ProgramData\Tempwarden\NAME) with
+# event sources of its own. Both instances run side by side against Debian's snmpd, each
 # writing its own activity log, history and pages; removing one leaves the other.
 #
 # What Wine cannot show: Wine 8 keeps no access list on files (it maps what is set to Unix
@@ -103,8 +103,12 @@ group="
 $config
 wanted:
 $want"
-  out=$(probe eventsource "$(display_of "$instance")" 0xC0000001 "x") || fail "event source: $out"
-  printf '%s\n' "$out" | grep -Fx 'text=x' >/dev/null || fail "event source: $out"
+  # Its own event sources: the display name's, and the service name's for the failure line of
+  # the monitoring.
+  for source in "$(display_of "$instance")" "$name"; do
+    out=$(probe eventsource "$source" 0xC0000001 "x") || fail "event source $source: $out"
+    printf '%s\n' "$out" | grep -Fx 'text=x' >/dev/null || fail "event source $source: $out"
+  done
 
   echo "-- the access list of $(data_win_of "$instance")"
   [ -d "$(data_dir_of "$instance")" ] || fail "no data folder $(data_dir_of "$instance")"
@@ -160,8 +164,10 @@ w "$EXE" /uninstall north /silent >/dev/null 2>&1 || fail "/uninstall north"
 [ "$(state VOZIvazure)" = 1 ] || fail "the unnamed instance went with north"
 probe eventsource Tempwarden 0xC0000001 x | grep -Fx 'text=x' >/dev/null ||
   fail "the unnamed instance's event source went with north"
-[ "$(probe eventsource 'Tempwarden (north)' 0xC0000001 x || true)" = "error=2" ] ||
-  fail "north's event source outlived it"
+for source in 'Tempwarden (north)' 'VOZIvazure$north'; do
+  [ "$(probe eventsource "$source" 0xC0000001 x || true)" = "error=2" ] ||
+    fail "north's event source $source outlived it"
+done
 w "$EXE" /uninstall /silent >/dev/null 2>&1 || fail "/uninstall"
 [ -f "$DATA_ROOT/north/APC-$today.CSV" ] && [ -f "$DATA_ROOT/APC-$today.CSV" ] ||
   fail "the histories did not stay"
