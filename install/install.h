@@ -16,6 +16,11 @@ constexpr char kEventSource[] = "Tempwarden";
 struct ServiceRegistration {
   std::string name;          // registered name, registry key name
   std::string display_name;  // shown by the service manager
+  // From the command line of /install; empty: the unnamed instance, its settings and data in
+  // the platform's default place for it.
+  std::string instance;
+  std::string settings_file;
+  std::string data_dir;
 };
 
 class Installer {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -42,61 +43,85 @@ void RunSystemctl(const std::string& args) {
   }
 }
 
+std::string DataDirOf(const ServiceRegistration& service) {
+  std::string dir =
+      service.data_dir.empty() ? DefaultDataDirOf(service.instance) : service.data_dir;
+  while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+  return dir;
+}
+
+// Creates `path` if it is missing and gives it to the account; one that exists stays as it is.
+bool CreateOwnedFile(const std::string& path, uid_t uid, gid_t gid, std::string* error_text) {
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0640);
+  if (fd < 0) {
+    if (errno == EEXIST) return true;
+    *error_text = path + ": " + std::strerror(errno);
+    return false;
+  }
+  const bool ok = ::fchown(fd, uid, gid) == 0;
+  if (!ok) *error_text = path + ": " + std::strerror(errno);
+  ::close(fd);
+  return ok;
+}
+
 class PosixInstaller : public Installer {
  public:
   bool Install(const ServiceRegistration& service, std::string* error_text) override {
     const std::string dir = UnitDirectory();
-    const std::string unit_file = dir + service.name + ".service";
+    const std::string unit_name = UnitNameOf(service.instance);
+    const std::string unit_file = dir + unit_name + ".service";
     const std::string key_file = dir + service.name + ".key";
-    if (UnitInstalled(unit_file, service.name)) {
+    if (UnitInstalled(unit_file, unit_name) ||
+        (service.instance.empty() && UnitInstalled(dir + kUnitAlias, "VOZIvazure"))) {
       *error_text = "The specified service already exists.";
       return false;
     }
     SystemdUnit unit;
     unit.description = service.display_name;
     unit.executable = OwnExecutable();
-    unit.directory = unit.executable.substr(0, std::max<size_t>(unit.executable.rfind('/'), 1));
+    unit.data_dir = DataDirOf(service);
+    unit.settings_file = service.settings_file;
+    unit.instance = service.instance;
     unit.user = kServiceUser;
     unit.key_file = key_file;
+    unit.alias = service.instance.empty();
+    // The service's account must not be able to replace what root runs with /testmail.
+    *error_text = ProgramFolderRisk(unit.executable);
+    if (!error_text->empty()) return false;
     std::string text;
     if (!SystemdUnitText(unit, &text, error_text)) return false;
     uid_t uid = 0;
     gid_t gid = 0;
-    if (!EnsureServiceAccount(unit.user, unit.directory, &uid, &gid, error_text)) return false;
+    if (!EnsureServiceAccount(unit.user, unit.data_dir, &uid, &gid, error_text)) return false;
+    if (!CreateDataDirectory(unit.data_dir, uid, gid, error_text)) return false;
     // The service's registry key: a file beside the unit, which the start handler rewrites
     // as the service's user.
-    { std::ofstream key(key_file, std::ios::app); }
-    if (::chown(key_file.c_str(), uid, gid) != 0 ||
-        !GiveDirectoryTo(unit.directory, unit.executable, uid, gid, error_text)) {
-      if (error_text->empty()) *error_text = key_file + ": " + std::strerror(errno);
-      ::unlink(key_file.c_str());
-      return false;
-    }
+    if (!CreateOwnedFile(key_file, uid, gid, error_text)) return false;
     std::ofstream out(unit_file);
     out << text;
     out.close();
     if (!out) {
       *error_text = std::strerror(errno);
       ::unlink(unit_file.c_str());
-      ::unlink(key_file.c_str());
       return false;
     }
     if (SystemdRuns()) {
       RunSystemctl("daemon-reload");
-      RunSystemctl("enable " + service.name + ".service");
+      RunSystemctl("enable " + unit_name + ".service");
     }
     return true;
   }
 
   bool Uninstall(const ServiceRegistration& service, std::string* error_text) override {
     const std::string dir = UnitDirectory();
-    const std::string unit = dir + service.name + ".service";
+    const std::string unit_name = UnitNameOf(service.instance);
+    const std::string unit = dir + unit_name + ".service";
     struct stat st {};
     if (::stat(unit.c_str(), &st) != 0) {
       *error_text = "The specified service does not exist as an installed service.";
       return false;
     }
-    if (SystemdRuns()) RunSystemctl("disable " + service.name + ".service");
+    if (SystemdRuns()) RunSystemctl("disable " + unit_name + ".service");
     if (::unlink(unit.c_str()) != 0) {
       *error_text = std::strerror(errno);
       return false;
@@ -106,10 +131,9 @@ class PosixInstaller : public Installer {
     return true;
   }
 
-  std::string UninstallNote(const ServiceRegistration&) override {
-    const std::string exe = OwnExecutable();
-    return std::string("The user \"") + kServiceUser + "\" and the files in " +
-           exe.substr(0, std::max<size_t>(exe.rfind('/'), 1)) + " are left in place.";
+  std::string UninstallNote(const ServiceRegistration& service) override {
+    return std::string("The user \"") + kServiceUser + "\" and the files in " + DataDirOf(service) +
+           " are left in place.";
   }
 };
 

@@ -1,28 +1,36 @@
+#include <aclapi.h>
+#include <sddl.h>
 #include <windows.h>
 
 #include <memory>
 #include <string>
 
 #include "install/install.h"
+#include "install/service_sid.h"
+#include "platform/crypto.h"
 #include "platform/host_facts.h"
 #include "platform/win32_error.h"
 
 namespace tw {
 namespace {
 
-// The event source: the display name, with this program's message table (windmc) as its
-// message file, so that the Event Viewer shows the texts.
-constexpr char kEventSourceKey[] =
-    "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tempwarden";
+// Each service's event source is its display name ("Tempwarden", "Tempwarden (north)"), with
+// this program's message table (windmc) as its message file, so that the Event Viewer shows
+// the texts and removing one instance leaves the others' source alone.
+// The failure line of the monitoring (the system log) is filed under the service name, which
+// gets the same message file.
+std::string EventSourceKey(const std::string& source) {
+  return "SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\" + source;
+}
 
 // Shown in the service list until the first start replaces it with the start moment.
 constexpr char kServiceDescription[] =
     "Watches the UPS temperature and input voltage through SNMP: temperature history and "
     "charts, alert mail, syslog.";
 
-DWORD RegisterEventSourceKey(const std::string& message_file) {
+DWORD RegisterEventSourceKey(const std::string& source, const std::string& message_file) {
   HKEY key = nullptr;
-  LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKey, 0, nullptr,
+  LONG rc = RegCreateKeyExA(HKEY_LOCAL_MACHINE, EventSourceKey(source).c_str(), 0, nullptr,
                             REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &key, nullptr);
   if (rc != ERROR_SUCCESS) return static_cast<DWORD>(rc);
   const DWORD types = EVENTLOG_ERROR_TYPE | EVENTLOG_WARNING_TYPE | EVENTLOG_INFORMATION_TYPE;
@@ -30,11 +38,72 @@ DWORD RegisterEventSourceKey(const std::string& message_file) {
                       reinterpret_cast<const BYTE*>(message_file.c_str()),
                       static_cast<DWORD>(message_file.size() + 1));
   if (rc == ERROR_SUCCESS) {
-    rc = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD,
-                        reinterpret_cast<const BYTE*>(&types), sizeof types);
+    rc = RegSetValueExA(key, "TypesSupported", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&types),
+                        sizeof types);
   }
   RegCloseKey(key);
   return static_cast<DWORD>(rc);
+}
+
+// "C:\ProgramData\Tempwarden", or its subfolder of a named instance.
+std::string DefaultDataDir(const std::string& instance) {
+  char buffer[MAX_PATH] = {};
+  const DWORD n = GetEnvironmentVariableA("ProgramData", buffer, sizeof buffer);
+  std::string dir = n > 0 && n < sizeof buffer ? std::string(buffer, n) : "C:\\ProgramData";
+  dir += "\\Tempwarden";
+  if (!instance.empty()) dir += "\\" + instance;
+  return dir;
+}
+
+// Creates `dir` when it is missing and gives it the protected access list of DataFolderSddl:
+// nobody but SYSTEM, Administrators and the service may read the passwords of TEMPWARDEN.XML
+// or change the history.
+DWORD ProtectFolder(const std::string& dir, const std::string& sid) {
+  if (!CreateDirectoryA(dir.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
+    return GetLastError();
+  }
+  const std::string sddl = DataFolderSddl(sid);
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl.c_str(), SDDL_REVISION_1, &sd,
+                                                            nullptr)) {
+    return GetLastError();
+  }
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  PACL dacl = nullptr;
+  DWORD rc =
+      GetSecurityDescriptorDacl(sd, &present, &dacl, &defaulted) ? ERROR_SUCCESS : GetLastError();
+  if (rc == ERROR_SUCCESS) {
+    rc = SetNamedSecurityInfoA(const_cast<char*>(dir.c_str()), SE_FILE_OBJECT,
+                               DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                               nullptr, nullptr, dacl, nullptr);
+  }
+  LocalFree(sd);
+  return rc;
+}
+
+// The data folder of the service: for a named instance below its own folder of the default
+// place, which only SYSTEM and Administrators may use.
+DWORD PrepareDataFolder(const ServiceRegistration& service, const std::string& data_dir,
+                        const std::string& sid) {
+  if (service.data_dir.empty() && !service.instance.empty()) {
+    const std::string parent = DefaultDataDir("");
+    // An existing one may be the unnamed instance's own: its list stays.
+    if (GetFileAttributesA(parent.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      const DWORD rc = ProtectFolder(parent, "");
+      if (rc != ERROR_SUCCESS) return rc;
+    }
+  }
+  return ProtectFolder(data_dir, sid);
+}
+
+// The service's command line: the program, its data folder, and the instance and settings
+// file when there are any.
+std::string CommandLine(const ServiceRegistration& service, const std::string& data_dir) {
+  std::string line = "\"" + NewSystemHostFacts()->ModulePath() + "\" /data \"" + data_dir + "\"";
+  if (!service.instance.empty()) line += " /instance " + service.instance;
+  if (!service.settings_file.empty()) line += " /config \"" + service.settings_file + "\"";
+  return line;
 }
 
 // The description, and recovery: restart a minute after each failure, the failure count
@@ -63,22 +132,42 @@ DWORD ConfigureRecovery(SC_HANDLE svc) {
 class Win32Installer : public Installer {
  public:
   bool Install(const ServiceRegistration& service, std::string* error_text) override {
+    const std::string sid = ServiceSidOf(*NewSystemCrypto(), service.name);
+    if (sid.empty()) {
+      *error_text = "No service SID for \"" + service.name + "\"";
+      return false;
+    }
     SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (scm == nullptr) {
       *error_text = Win32ErrorText(GetLastError());
       return false;
     }
-    const std::string path = "\"" + NewSystemHostFacts()->ModulePath() + "\"";
-    SC_HANDLE svc = CreateServiceA(scm, service.name.c_str(), service.display_name.c_str(),
-                                   SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                                   SERVICE_AUTO_START, SERVICE_ERROR_NORMAL, path.c_str(),
-                                   nullptr, nullptr, nullptr, nullptr, nullptr);
+    const std::string data_dir =
+        service.data_dir.empty() ? DefaultDataDir(service.instance) : service.data_dir;
+    const std::string command = CommandLine(service, data_dir);
+    // The service's own virtual account: no password, no rights but those given to its SID.
+    const std::string account = VirtualAccountOf(service.name);
+    SC_HANDLE svc =
+        CreateServiceA(scm, service.name.c_str(), service.display_name.c_str(), SERVICE_ALL_ACCESS,
+                       SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
+                       command.c_str(), nullptr, nullptr, nullptr, account.c_str(), nullptr);
     DWORD error = GetLastError();
     if (svc != nullptr) {
       error = ConfigureRecovery(svc);
-      if (error == ERROR_SUCCESS) error = RegisterEventSourceKey(NewSystemHostFacts()->ModulePath());
-      // All or nothing: a service without its recovery or messages is taken back.
-      if (error != ERROR_SUCCESS) DeleteService(svc);
+      if (error == ERROR_SUCCESS) {
+        error = RegisterEventSourceKey(service.display_name, NewSystemHostFacts()->ModulePath());
+      }
+      if (error == ERROR_SUCCESS) {
+        error = RegisterEventSourceKey(service.name, NewSystemHostFacts()->ModulePath());
+      }
+      if (error == ERROR_SUCCESS) error = PrepareDataFolder(service, data_dir, sid);
+      // All or nothing: a service without its recovery, messages or data folder is taken
+      // back (a data folder made before a failure stays: it may hold an earlier history).
+      if (error != ERROR_SUCCESS) {
+        DeleteService(svc);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.display_name).c_str());
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.name).c_str());
+      }
       CloseServiceHandle(svc);
     }
     CloseServiceHandle(scm);
@@ -96,7 +185,10 @@ class Win32Installer : public Installer {
     bool ok = svc != nullptr && DeleteService(svc);
     const DWORD error = GetLastError();
     // The event source goes with the service; a source that is already gone is no failure.
-    if (ok) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kEventSourceKey);
+    if (ok) {
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.display_name).c_str());
+      RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.name).c_str());
+    }
     if (svc != nullptr) CloseServiceHandle(svc);
     CloseServiceHandle(scm);
     if (!ok) *error_text = Win32ErrorText(error);

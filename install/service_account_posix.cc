@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
@@ -69,30 +70,58 @@ bool EnsureServiceAccount(const std::string& user, const std::string& home, uid_
   return true;
 }
 
-bool GiveDirectoryTo(const std::string& dir, const std::string& keep, uid_t uid, gid_t gid,
-                     std::string* error_text) {
-  auto fail = [&](const std::string& path) {
-    *error_text = path + ": " + std::strerror(errno);
+bool CreateDataDirectory(const std::string& dir, uid_t uid, gid_t gid, std::string* error_text) {
+  if (dir.empty() || dir.front() != '/') {
+    *error_text = "The data directory \"" + dir + "\" is not absolute";
     return false;
-  };
-  if (::chown(dir.c_str(), uid, gid) != 0) return fail(dir);
-  DIR* d = ::opendir(dir.c_str());
-  if (d == nullptr) return fail(dir);
-  struct stat keep_st {};
-  const bool have_keep = ::stat(keep.c_str(), &keep_st) == 0;
-  bool ok = true;
-  while (const dirent* e = ::readdir(d)) {
+  }
+  // Each component in turn, so that only the ones made here are given to the account.
+  for (size_t end = dir.find('/', 1);; end = dir.find('/', end + 1)) {
+    const std::string part = dir.substr(0, end);
+    if (!part.empty() && part.back() != '/') {
+      if (::mkdir(part.c_str(), 0750) == 0) {
+        if (::chown(part.c_str(), uid, gid) != 0 || ::chmod(part.c_str(), 0750) != 0) {
+          *error_text = part + ": " + std::strerror(errno);
+          return false;
+        }
+      } else if (errno != EEXIST) {
+        *error_text = part + ": " + std::strerror(errno);
+        return false;
+      }
+    }
+    if (end == std::string::npos) break;
+  }
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *error_text = "The data directory \"" + dir + "\" is not a directory";
+    return false;
+  }
+  return true;
+}
+
+std::string ProgramFolderRisk(const std::string& exe) {
+  const std::string folder = exe.substr(0, std::max<size_t>(exe.rfind('/'), 1));
+  for (const std::string& path : {exe, folder}) {
     struct stat st {};
-    if (::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
-    if (!S_ISREG(st.st_mode)) continue;
-    if (have_keep && st.st_dev == keep_st.st_dev && st.st_ino == keep_st.st_ino) continue;
-    if (::fchownat(::dirfd(d), e->d_name, uid, gid, AT_SYMLINK_NOFOLLOW) != 0) {
-      ok = fail(dir + "/" + e->d_name);
-      break;
+    if (::stat(path.c_str(), &st) != 0) return path + ": " + std::strerror(errno);
+    std::string who;
+    if (st.st_uid != 0) {
+      const passwd* pw = ::getpwuid(st.st_uid);
+      who = "belongs to \"" +
+            (pw != nullptr ? std::string(pw->pw_name) : std::to_string(st.st_uid)) + "\"";
+    } else if ((st.st_mode & S_IWOTH) != 0) {
+      who = "may be written by every user";
+    } else if ((st.st_mode & S_IWGRP) != 0 && st.st_gid != 0) {
+      who = "may be written by its group";
+    }
+    if (!who.empty()) {
+      return "The program's " + std::string(path == exe ? "file" : "folder") + " \"" + path +
+             "\" " + who +
+             ": the service's account could replace the program that root runs. Put the "
+             "program in a folder that only root may write (such as /usr/local/sbin)";
     }
   }
-  ::closedir(d);
-  return ok;
+  return "";
 }
 
 }  // namespace tw

@@ -1,4 +1,5 @@
-// The system account the Linux service runs under, and the directory it owns.
+// The system account the Linux service runs under, its data directory, and the program's
+// folder that it must not be able to write.
 #ifndef TEMPWARDEN_INSTALL_SERVICE_ACCOUNT_POSIX_H_
 #define TEMPWARDEN_INSTALL_SERVICE_ACCOUNT_POSIX_H_
 
@@ -14,10 +15,14 @@ namespace tw {
 bool EnsureServiceAccount(const std::string& user, const std::string& home, uid_t* uid, gid_t* gid,
                           std::string* error_text);
 
-// Gives `dir` and the files directly in it to the account, except `keep`, the program itself,
-// which stays with its owner so that the service cannot rewrite its own code.
-bool GiveDirectoryTo(const std::string& dir, const std::string& keep, uid_t uid, gid_t gid,
-                     std::string* error_text);
+// Creates the data directory `dir` and whichever of its parents are missing, each for the
+// account (owner uid:gid, mode 0750). A directory that exists keeps its owner and mode: this
+// never changes the owner of anything it did not create. False with a reason on failure.
+bool CreateDataDirectory(const std::string& dir, uid_t uid, gid_t gid, std::string* error_text);
+
+// Empty when only root may change the program `exe` and the folder that holds it; otherwise
+// why the service's account (or anybody but root) could replace the program there.
+std::string ProgramFolderRisk(const std::string& exe);
 
 }  // namespace tw
 

@@ -1,5 +1,6 @@
 #include "install/systemd_unit.h"
 
+#include <cstring>
 #include <sstream>
 
 namespace tw {
@@ -29,7 +30,31 @@ std::string WithoutTrailingSlash(std::string path) {
   return path;
 }
 
+std::string Escaped(const std::string& s, bool specifiers) {
+  return specifiers ? s : EscapeSpecifiers(s);
+}
+
+constexpr char kStateRoot[] = "/var/lib/";
+
 }  // namespace
+
+std::string UnitNameOf(const std::string& instance) {
+  return instance.empty() ? std::string(kUnitName) : std::string(kUnitName) + "@" + instance;
+}
+
+std::string DefaultDataDirOf(const std::string& instance) {
+  const std::string base = std::string(kStateRoot) + kServiceUser;
+  return instance.empty() ? base : base + "/" + instance;
+}
+
+std::string ExecArgument(const std::string& arg, bool specifiers) {
+  std::string out;
+  for (char c : Escaped(arg, specifiers)) {
+    if (c == '$') out += '$';  // "$$" is a literal dollar sign
+    out += c;
+  }
+  return Quoted(out);
+}
 
 // Only the arguments of a command line see $VARIABLE expansion, never the program's path, so
 // a "$" there stays as it is.
@@ -41,7 +66,8 @@ std::string PathListWord(const std::string& path) {
 }
 
 bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* error_text) {
-  for (const std::string* path : {&unit.executable, &unit.directory, &unit.key_file}) {
+  for (const std::string* path :
+       {&unit.executable, &unit.data_dir, &unit.settings_file, &unit.key_file}) {
     if (path->find_first_of("\r\n") != std::string::npos) {
       *error_text = "The path \"" + *path + "\" holds a line break, which a unit file cannot";
       return false;
@@ -51,14 +77,24 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
       return false;
     }
   }
-  const std::string dir = WithoutTrailingSlash(unit.directory);
-  std::string writable = PathListWord(dir);
+  const bool sp = unit.specifiers;
+  const std::string dir = WithoutTrailingSlash(unit.data_dir);
+  // Below /var/lib systemd creates the directory for the account (StateDirectory=) and makes
+  // it the only writable place; elsewhere it must exist and is opened by ReadWritePaths=.
+  const bool state = dir.compare(0, std::strlen(kStateRoot), kStateRoot) == 0 &&
+                     dir.size() > std::strlen(kStateRoot);
+  std::string writable = state ? std::string() : PathListWord(dir);
   // "-": a key file that is missing is no reason to refuse the start.
-  if (!unit.key_file.empty()) writable += " -" + PathListWord(unit.key_file);
+  if (!unit.key_file.empty()) {
+    writable += (writable.empty() ? "-" : " -") + PathListWord(unit.key_file);
+  }
+  std::string exec = ExecStartWord(unit.executable) + " -data " + ExecArgument(dir, sp);
+  if (!unit.settings_file.empty()) exec += " -config " + ExecArgument(unit.settings_file, sp);
+  if (!unit.instance.empty()) exec += " -instance " + ExecArgument(unit.instance, sp);
 
   std::ostringstream u;
   u << "[Unit]\n"
-    << "Description=" << EscapeSpecifiers(unit.description) << "\n"
+    << "Description=" << Escaped(unit.description, sp) << "\n"
     << "After=network-online.target\n"
     << "Wants=network-online.target\n"
     // With RestartSec=60 the default start limit is never met: a service that cannot start
@@ -69,10 +105,13 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
     << "\n"
     << "[Service]\n"
     << "Type=notify\n"
-    << "ExecStart=" << ExecStartWord(unit.executable)
-    << "\n"
-    // WorkingDirectory= takes the rest of the line as the path: quotes would be part of it.
-    << "WorkingDirectory=" << EscapeSpecifiers(dir) << "\n"
+    << "ExecStart=" << exec << "\n";
+  if (state) {
+    u << "StateDirectory=" << Escaped(dir.substr(std::strlen(kStateRoot)), sp) << "\n"
+      << "StateDirectoryMode=0750\n";
+  }
+  // WorkingDirectory= takes the rest of the line as the path: quotes would be part of it.
+  u << "WorkingDirectory=" << Escaped(dir, sp) << "\n"
     << "User=" << unit.user << "\n"
     << "Group=" << unit.user << "\n"
     << "UMask=0027\n"
@@ -84,13 +123,16 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
     << "Restart=on-failure\n"
     << "RestartSec=60\n"
     << "\n"
-    << "# Sandbox: the service needs its own directory, UDP and TCP over IPv4 and IPv6,\n"
+    << "# Sandbox: the service needs its data directory, UDP and TCP over IPv4 and IPv6,\n"
     << "# netlink for the interfaces' broadcast addresses, and the notify socket.\n"
     << "NoNewPrivileges=yes\n"
     << "CapabilityBoundingSet=\n"
     << "AmbientCapabilities=\n"
-    << "ProtectSystem=strict\n"
-    << "ReadWritePaths=" << writable << "\n"
+    << "ProtectSystem=strict\n";
+  if (!writable.empty()) u << "ReadWritePaths=" << writable << "\n";
+  // /run/lock and the like stay writable under ProtectSystem=strict; the notify socket needs
+  // no write access to the mount.
+  u << "ReadOnlyPaths=/run\n"
     << "ProtectHome=yes\n"
     << "PrivateTmp=yes\n"
     << "PrivateDevices=yes\n"
@@ -120,6 +162,7 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
     << "\n"
     << "[Install]\n"
     << "WantedBy=multi-user.target\n";
+  if (unit.alias) u << "Alias=" << kUnitAlias << "\n";
   *text = u.str();
   return true;
 }

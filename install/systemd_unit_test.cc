@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <vector>
 
 namespace tw {
 namespace {
@@ -11,7 +12,7 @@ SystemdUnit Unit(const std::string& dir) {
   SystemdUnit u;
   u.description = "Tempwarden";
   u.executable = dir + "/tempwarden";
-  u.directory = dir + "/";
+  u.data_dir = dir + "/";
   u.user = "tempwarden";
   u.key_file = "/etc/systemd/system/VOZIvazure.key";
   return u;
@@ -34,17 +35,17 @@ TEST(SystemdUnitTest, PathsAreQuotedOnlyWhereSystemdTakesQuotes) {
     std::string working_directory;
     std::string read_write_paths;
   } cases[] = {
-      {"/opt/tempwarden", "\"/opt/tempwarden/tempwarden\"", "/opt/tempwarden",
-       "/opt/tempwarden -/etc/systemd/system/VOZIvazure.key"},
-      {"/srv/ups watch", "\"/srv/ups watch/tempwarden\"", "/srv/ups watch",
+      {"/opt/tempwarden", "\"/opt/tempwarden/tempwarden\" -data \"/opt/tempwarden\"",
+       "/opt/tempwarden", "/opt/tempwarden -/etc/systemd/system/VOZIvazure.key"},
+      {"/srv/ups watch", "\"/srv/ups watch/tempwarden\" -data \"/srv/ups watch\"", "/srv/ups watch",
        "\"/srv/ups watch\" -/etc/systemd/system/VOZIvazure.key"},
-      // % starts a specifier everywhere, \ an escape in quotes; the program's path sees no
-      // $VARIABLE expansion.
-      {"/srv/100%", "\"/srv/100%%/tempwarden\"", "/srv/100%%",
+      // % starts a specifier everywhere, \ an escape in quotes; "$" expands in the arguments
+      // but not in the program's path.
+      {"/srv/100%", "\"/srv/100%%/tempwarden\" -data \"/srv/100%%\"", "/srv/100%%",
        "/srv/100%% -/etc/systemd/system/VOZIvazure.key"},
-      {"/srv/$HOME", "\"/srv/$HOME/tempwarden\"", "/srv/$HOME",
+      {"/srv/$HOME", "\"/srv/$HOME/tempwarden\" -data \"/srv/$$HOME\"", "/srv/$HOME",
        "/srv/$HOME -/etc/systemd/system/VOZIvazure.key"},
-      {"/srv/a\\b\"c", "\"/srv/a\\\\b\\\"c/tempwarden\"", "/srv/a\\b\"c",
+      {"/srv/a\\b\"c", "\"/srv/a\\\\b\\\"c/tempwarden\" -data \"/srv/a\\\\b\\\"c\"", "/srv/a\\b\"c",
        "\"/srv/a\\\\b\\\"c\" -/etc/systemd/system/VOZIvazure.key"},
   };
   for (const Case& c : cases) {
@@ -72,6 +73,58 @@ TEST(SystemdUnitTest, RunsAsItsOwnUserUnderTheWatchdog) {
       {"RestrictAddressFamilies", "AF_INET AF_INET6 AF_UNIX AF_NETLINK"},
   };
   for (const auto& [key, value] : expected) EXPECT_EQ(Setting(text, key), value) << key;
+}
+
+// The program and its folder are read-only to the service: it writes its data directory only,
+// which below /var/lib systemd creates for the account.
+TEST(SystemdUnitTest, PackageUnitsKeepProgramSettingsAndDataApart) {
+  SystemdUnit unit;
+  unit.description = "Tempwarden";
+  unit.executable = "/usr/sbin/tempwarden";
+  unit.data_dir = DefaultDataDirOf("");
+  unit.settings_file = "/etc/tempwarden/TEMPWARDEN.XML";
+  unit.user = "tempwarden";
+  unit.alias = true;
+  SystemdUnit instance = unit;
+  instance.description = "Tempwarden (%i)";
+  instance.data_dir = DefaultDataDirOf("%i");
+  instance.settings_file = "/etc/tempwarden/%i/TEMPWARDEN.XML";
+  instance.instance = "%i";
+  instance.alias = false;
+  instance.specifiers = true;
+  struct Case {
+    const SystemdUnit* unit;
+    std::vector<std::pair<const char*, const char*>> settings;
+  } cases[] = {
+      {&unit,
+       {{"ExecStart",
+         "\"/usr/sbin/tempwarden\" -data \"/var/lib/tempwarden\" -config "
+         "\"/etc/tempwarden/TEMPWARDEN.XML\""},
+        {"StateDirectory", "tempwarden"},
+        {"StateDirectoryMode", "0750"},
+        {"WorkingDirectory", "/var/lib/tempwarden"},
+        {"ReadWritePaths", "<missing>"},
+        {"ReadOnlyPaths", "/run"},
+        {"Alias", "VOZIvazure.service"}}},
+      {&instance,
+       {{"Description", "Tempwarden (%i)"},
+        {"ExecStart",
+         "\"/usr/sbin/tempwarden\" -data \"/var/lib/tempwarden/%i\" -config "
+         "\"/etc/tempwarden/%i/TEMPWARDEN.XML\" -instance \"%i\""},
+        {"StateDirectory", "tempwarden/%i"},
+        {"WorkingDirectory", "/var/lib/tempwarden/%i"},
+        {"Alias", "<missing>"}}},
+  };
+  for (const auto& c : cases) {
+    std::string text, error;
+    ASSERT_TRUE(SystemdUnitText(*c.unit, &text, &error)) << error;
+    for (const auto& [key, value] : c.settings) {
+      EXPECT_EQ(Setting(text, key), value) << c.unit->description << " " << key;
+    }
+  }
+  EXPECT_EQ(UnitNameOf(""), "tempwarden");
+  EXPECT_EQ(UnitNameOf("ups2"), "tempwarden@ups2");
+  EXPECT_EQ(DefaultDataDirOf("ups2"), "/var/lib/tempwarden/ups2");
 }
 
 TEST(SystemdUnitTest, PathsAUnitCannotHoldAreRefused) {

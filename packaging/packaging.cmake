@@ -4,18 +4,23 @@
 if(NOT WIN32)
   # The unit the package ships: the same text as the one `tempwarden /install` writes.
   add_executable(tw_unit_writer ${CMAKE_SOURCE_DIR}/packaging/unit_writer.cc)
-  target_link_libraries(tw_unit_writer PRIVATE tw_install)
-  set(TW_PACKAGE_UNIT ${CMAKE_BINARY_DIR}/packaging/VOZIvazure.service)
+  target_link_libraries(tw_unit_writer PRIVATE tw_install tw_toolbelt)
+  set(TW_PACKAGE_UNIT ${CMAKE_BINARY_DIR}/packaging/tempwarden.service)
+  set(TW_PACKAGE_TEMPLATE ${CMAKE_BINARY_DIR}/packaging/tempwarden@.service)
   add_custom_command(
-    OUTPUT ${TW_PACKAGE_UNIT}
+    OUTPUT ${TW_PACKAGE_UNIT} ${TW_PACKAGE_TEMPLATE} ${CMAKE_BINARY_DIR}/packaging/TEMPWARDEN.XML
     COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/packaging
-    COMMAND tw_unit_writer /opt/tempwarden ${TW_PACKAGE_UNIT}
+    COMMAND tw_unit_writer ${CMAKE_BINARY_DIR}/packaging
     DEPENDS tw_unit_writer
-    COMMENT "systemd unit of the package")
+    COMMENT "systemd units and default settings of the package")
   add_custom_target(tw_package_unit ALL DEPENDS ${TW_PACKAGE_UNIT})
 
-  install(TARGETS tempwarden DESTINATION opt/tempwarden)
-  install(FILES ${TW_PACKAGE_UNIT} DESTINATION usr/lib/systemd/system)
+  # The program where only root may write it; settings in /etc, data in /var/lib (the units'
+  # StateDirectory=). The settings file is a conffile that postinst gives root:tempwarden 0640.
+  install(TARGETS tempwarden DESTINATION usr/sbin)
+  install(FILES ${TW_PACKAGE_UNIT} ${TW_PACKAGE_TEMPLATE} DESTINATION usr/lib/systemd/system)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/TEMPWARDEN.XML DESTINATION etc/tempwarden
+          PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME tempwarden)
@@ -29,16 +34,20 @@ if(NOT WIN32)
 voltage), keeps a temperature history in CSV files with HTML chart pages, sends alert
 mail, announces events as syslog datagrams and keeps an activity log.
 
-It runs as the systemd service VOZIvazure under the system user tempwarden and keeps
-its configuration (TEMPWARDEN.XML) and history in /opt/tempwarden.")
+It runs as the systemd service tempwarden (alias VOZIvazure) under the system user
+tempwarden, reads /etc/tempwarden/TEMPWARDEN.XML and keeps its history in
+/var/lib/tempwarden. Further UPSes: tempwarden@NAME.service with
+/etc/tempwarden/NAME/TEMPWARDEN.XML and /var/lib/tempwarden/NAME.")
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brindle Tempwarden team <tempwarden@brindle.invalid>")
   set(CPACK_DEBIAN_PACKAGE_SECTION admin)
   set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  # useradd comes from passwd; the libraries' packages come from dpkg-shlibdeps.
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd")
+  # useradd comes from passwd, deb-systemd-helper from init-system-helpers; the libraries' packages come from dpkg-shlibdeps.
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "passwd, init-system-helpers (>= 1.50)")
   set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA
+    ${CMAKE_SOURCE_DIR}/packaging/deb/conffiles
+    ${CMAKE_SOURCE_DIR}/packaging/deb/preinst
     ${CMAKE_SOURCE_DIR}/packaging/deb/postinst
     ${CMAKE_SOURCE_DIR}/packaging/deb/prerm
     ${CMAKE_SOURCE_DIR}/packaging/deb/postrm)

@@ -1,7 +1,10 @@
 ; The Windows installer (makensis): installs the program into "C:\Program Files\Tempwarden",
-; registers the service with the program's own /install /silent and starts it, and leaves an
-; uninstaller that stops the service, removes it with /uninstall /silent and deletes the
-; program, keeping what the service wrote (TEMPWARDEN.XML, the history, the logs).
+; registers the service with the program's own /install /silent (which gives it the virtual
+; account "NT SERVICE\VOZIvazure" and the data folder "C:\ProgramData\Tempwarden" with its
+; access list) and starts it, and leaves an uninstaller that stops the service, removes it with
+; /uninstall /silent and deletes the program, keeping what the service wrote (TEMPWARDEN.XML,
+; the history, the logs). An installation of the old layout, with its data beside the
+; program, has that data moved into the data folder first.
 ; /S installs and uninstalls without a window.
 ;
 ; makensis -DEXE=path\to\tempwarden.exe -DVERSION=1.0.0.1 -DOUTFILE=tempwarden-setup.exe
@@ -53,6 +56,35 @@ FunctionEnd
 !insertmacro StopService ""
 !insertmacro StopService "un."
 
+; The old layout kept the settings and everything the service wrote beside the program: all of
+; it but the program and the uninstaller moves into the data folder, unless that folder has
+; settings of its own already.
+Function MoveOldData
+  ReadEnvStr $3 ProgramData
+  StrCmp $3 "" 0 +2
+    StrCpy $3 "C:\ProgramData"
+  StrCpy $3 "$3\Tempwarden"
+  IfFileExists "$INSTDIR\TEMPWARDEN.XML" 0 done
+  IfFileExists "$3\TEMPWARDEN.XML" done
+  CreateDirectory "$3"
+  DetailPrint "Moving the settings and the history from $INSTDIR to $3"
+  FindFirst $4 $5 "$INSTDIR\*.*"
+  next:
+    StrCmp $5 "" end
+    StrCmp $5 "." skip
+    StrCmp $5 ".." skip
+    StrCmp $5 "tempwarden.exe" skip
+    StrCmp $5 "uninstall.exe" skip
+    IfFileExists "$INSTDIR\$5\*.*" skip  ; a folder
+    Rename "$INSTDIR\$5" "$3\$5"
+  skip:
+    FindNext $4 $5
+    Goto next
+  end:
+  FindClose $4
+  done:
+FunctionEnd
+
 Section "Tempwarden"
   SetOutPath "$INSTDIR"
   ; An earlier installation: its service stops and goes before its program is replaced.
@@ -61,6 +93,7 @@ Section "Tempwarden"
     nsExec::Exec '"$INSTDIR\tempwarden.exe" /uninstall /silent'
     Pop $0
   fresh:
+  Call MoveOldData
   File "/oname=tempwarden.exe" "${EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 

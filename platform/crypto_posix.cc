@@ -1,43 +1,42 @@
-// The crypto seam on OpenSSL's libcrypto.
-#include <openssl/evp.h>
-#include <openssl/hmac.h>
-#include <openssl/rand.h>
-
+// The crypto seam on OpenSSL's libcrypto, loaded at the first call (platform/openssl_posix.h).
 #include "platform/crypto.h"
+#include "platform/openssl_posix.h"
 
 namespace tw {
 namespace {
 
-const EVP_MD* Digest(HashKind kind) {
+const EVP_MD* Digest(const OpenSslApi& ssl, HashKind kind) {
   switch (kind) {
     case HashKind::kMd5:
-      return EVP_md5();
+      return ssl.EVP_md5();
     case HashKind::kSha1:
-      return EVP_sha1();
+      return ssl.EVP_sha1();
     case HashKind::kSha256:
-      return EVP_sha256();
+      return ssl.EVP_sha256();
   }
   return nullptr;
 }
 
 class OpenSslAes : public AesBlockCipher {
  public:
-  OpenSslAes() : ctx_(EVP_CIPHER_CTX_new()) {}
-  ~OpenSslAes() override { EVP_CIPHER_CTX_free(ctx_); }
+  // A copy of the functions: the cipher may outlive the Crypto that made it, and the library
+  // stays loaded anyway.
+  explicit OpenSslAes(const OpenSslApi& ssl) : ssl_(ssl), ctx_(ssl_.EVP_CIPHER_CTX_new()) {}
+  ~OpenSslAes() override { ssl_.EVP_CIPHER_CTX_free(ctx_); }
 
   bool Init(const std::string& key) {
     if (ctx_ == nullptr || key.size() != 16) return false;
-    if (EVP_EncryptInit_ex(ctx_, EVP_aes_128_ecb(), nullptr,
-                           reinterpret_cast<const unsigned char*>(key.data()), nullptr) != 1) {
+    if (ssl_.EVP_EncryptInit_ex(ctx_, ssl_.EVP_aes_128_ecb(), nullptr,
+                                reinterpret_cast<const unsigned char*>(key.data()), nullptr) != 1) {
       return false;
     }
-    return EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
+    return ssl_.EVP_CIPHER_CTX_set_padding(ctx_, 0) == 1;
   }
 
   bool EncryptBlock(const uint8_t* in, uint8_t* out) override {
     uint8_t block[kAesBlockSize];
     int written = 0;
-    if (EVP_EncryptUpdate(ctx_, block, &written, in, static_cast<int>(kAesBlockSize)) != 1 ||
+    if (ssl_.EVP_EncryptUpdate(ctx_, block, &written, in, static_cast<int>(kAesBlockSize)) != 1 ||
         written != static_cast<int>(kAesBlockSize)) {
       return false;
     }
@@ -46,26 +45,33 @@ class OpenSslAes : public AesBlockCipher {
   }
 
  private:
+  const OpenSslApi ssl_;
   EVP_CIPHER_CTX* ctx_;
 };
 
 class OpenSslCrypto : public Crypto {
  public:
   bool Hash(HashKind kind, const std::string& data, std::string* digest) override {
+    const OpenSslApi* ssl = Library();
+    if (ssl == nullptr) return false;
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (EVP_Digest(data.data(), data.size(), md, &size, Digest(kind), nullptr) != 1) return false;
+    if (ssl->EVP_Digest(data.data(), data.size(), md, &size, Digest(*ssl, kind), nullptr) != 1) {
+      return false;
+    }
     digest->assign(reinterpret_cast<const char*>(md), size);
     return true;
   }
 
   bool Hmac(HashKind kind, const std::string& key, const std::string& data,
             std::string* mac) override {
+    const OpenSslApi* ssl = Library();
+    if (ssl == nullptr) return false;
     unsigned char md[EVP_MAX_MD_SIZE];
     unsigned int size = 0;
-    if (HMAC(Digest(kind), key.data(), static_cast<int>(key.size()),
-             reinterpret_cast<const unsigned char*>(data.data()), data.size(), md,
-             &size) == nullptr) {
+    if (ssl->HMAC(Digest(*ssl, kind), key.data(), static_cast<int>(key.size()),
+                  reinterpret_cast<const unsigned char*>(data.data()), data.size(), md,
+                  &size) == nullptr) {
       return false;
     }
     mac->assign(reinterpret_cast<const char*>(md), size);
@@ -73,16 +79,29 @@ class OpenSslCrypto : public Crypto {
   }
 
   std::unique_ptr<AesBlockCipher> NewAes128(const std::string& key) override {
-    auto aes = std::make_unique<OpenSslAes>();
+    const OpenSslApi* ssl = Library();
+    if (ssl == nullptr) return nullptr;
+    auto aes = std::make_unique<OpenSslAes>(*ssl);
     if (!aes->Init(key)) return nullptr;
     return aes;
   }
 
   bool RandomBytes(size_t size, std::string* out) override {
     out->assign(size, '\0');
-    return size == 0 ||
-           RAND_bytes(reinterpret_cast<unsigned char*>(&(*out)[0]), static_cast<int>(size)) == 1;
+    if (size == 0) return true;
+    const OpenSslApi* ssl = Library();
+    return ssl != nullptr && ssl->RAND_bytes(reinterpret_cast<unsigned char*>(&(*out)[0]),
+                                             static_cast<int>(size)) == 1;
   }
+
+ private:
+  // The callers see a plain failure; the reason is the loader's to keep.
+  const OpenSslApi* Library() {
+    std::string why;
+    return loader_.Get(&why);
+  }
+
+  OpenSslLoader loader_;
 };
 
 }  // namespace

@@ -98,9 +98,7 @@ class FakeClock : public Clock {
 
 class FakeHostFacts : public HostFacts {
  public:
-  std::string ComputerName(size_t capacity) override {
-    return computer_name.substr(0, capacity);
-  }
+  std::string ComputerName(size_t capacity) override { return computer_name.substr(0, capacity); }
   std::string ModulePath() override { return module_path; }
   bool FileVersion(const std::string& path, FileVersionNumbers* version) override;
   bool MemoryStatus(RawMemoryStatus* status) override {
@@ -113,7 +111,12 @@ class FakeHostFacts : public HostFacts {
   std::string computer_name = "SRV1";
   std::string module_path = "/opt/tempwarden/tempwarden";
   std::map<std::string, FileVersionNumbers> versions;  // by path
-  RawMemoryStatus memory{42, 8ull << 30, 4ull << 30, 12ull << 30, 6ull << 30, 1ull << 47,
+  RawMemoryStatus memory{42,
+                         8ull << 30,
+                         4ull << 30,
+                         12ull << 30,
+                         6ull << 30,
+                         1ull << 47,
                          (1ull << 47) - (256ull << 20)};
   bool memory_ok = true;
   bool debugger = false;
@@ -140,6 +143,10 @@ class MemFileSystem : public FileSystem {
   std::vector<std::string> FindFiles(const std::string& pattern) override;
   bool RemoveFile(const std::string& path) override { return files_.erase(Resolve(path)) > 0; }
   bool SetWorkingDirectory(const std::string& dir) override;
+  void MarkPrivate(const std::string& path) override { private_files.insert(Resolve(path)); }
+  std::string WhyNotWriteIn(const std::string& dir) override {
+    return unsafe_dirs.count(Resolve(dir)) > 0 ? "unsafe: " + dir : "";
+  }
   const char* PathDelimiters() const override { return delimiters.c_str(); }
   char PathSeparator() const override { return '/'; }
 
@@ -160,6 +167,8 @@ class MemFileSystem : public FileSystem {
   std::set<std::string> read_only;   // resolved paths whose writes fail
   std::set<std::string> unreadable;  // resolved paths whose reads fail (the file stays there)
   bool fail_all_writes = false;
+  std::set<std::string> private_files;  // resolved paths marked private
+  std::set<std::string> unsafe_dirs;    // resolved directories WhyNotWriteIn refuses
   const std::map<std::string, std::string>& files() const { return files_; }
 
  private:

@@ -10,8 +10,9 @@
 
 namespace tw {
 
-// The name a replacement is written under before it takes the place of the old file. A file
-// of this name left by a crash is overwritten by the next replacement.
+// The name a replacement is written under before it takes the place of the old file. It is
+// always created new; a plain file of this name left by a crash (and not being written) or a
+// symbolic link planted under it is removed first, anything else makes the replacement fail.
 constexpr char kReplacementSuffix[] = ".tw-new";
 
 class FileSystem {
@@ -25,8 +26,22 @@ class FileSystem {
   // which is then renamed over `path`. A reader sees the old content or the new, never a part;
   // on failure the old file stays as it was and the temporary file is removed. The replacement
   // fails while another writer holds the old file.
+  // Neither way follows a symbolic link at `path` (POSIX: O_NOFOLLOW): an append to a link
+  // fails, a replacement puts a plain file in the link's place.
   // Returns false on any failure; every file is closed on that path too.
   virtual bool WriteFile(const std::string& path, const std::string& data, bool append) = 0;
+
+  // Files created at `path` from now on (by either way of WriteFile) are for the owner alone,
+  // whatever the process's umask: POSIX mode 0600, or 0640 where the folder hands its group
+  // down (set-group-ID folder) so that the service's group may read what root wrote. For the
+  // settings file, which holds passwords. A file that exists keeps its permissions. Windows:
+  // nothing to do, the data folder's access list is inherited.
+  virtual void MarkPrivate(const std::string& /*path*/) {}
+
+  // Empty when this process may write in `dir` without risk; otherwise why not: on POSIX, a
+  // process running as root in a folder that another user owns, where that user could plant
+  // links that make root overwrite files it should not.
+  virtual std::string WhyNotWriteIn(const std::string& /*dir*/) { return ""; }
 
   // Reads the whole file while others may read and write it. False when it cannot be opened
   // or read; `error` then says why.
@@ -78,6 +93,8 @@ class ForwardingFileSystem : public FileSystem {
     return inner_.FindFiles(pattern);
   }
   bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
+  void MarkPrivate(const std::string& path) override { inner_.MarkPrivate(path); }
+  std::string WhyNotWriteIn(const std::string& dir) override { return inner_.WhyNotWriteIn(dir); }
   bool SetWorkingDirectory(const std::string& dir) override {
     return inner_.SetWorkingDirectory(dir);
   }

@@ -1,5 +1,6 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -7,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <set>
 
 #include "platform/file_system.h"
 
@@ -26,10 +28,40 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// Mode of a file this program creates: readable by all, like any data file, unless it is
+// private (see FileSystem::MarkPrivate).
+constexpr mode_t kSharedMode = 0644;
+
+// A private file gets an explicit mode, so that no umask widens or narrows it: the owner alone,
+// or the owner and the group where the folder handed its group down (set-group-ID folder).
+void MakePrivate(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return;
+  ::fchmod(fd, st.st_gid != ::getegid() ? 0640 : 0600);
+}
+
 class PosixFileSystem : public FileSystem {
  private:
-  static bool Append(const std::string& path, const std::string& data) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_APPEND, 0644);
+  bool Private(const std::string& path) const { return private_.count(path) > 0; }
+
+  // Opens an existing file for appending, or creates it; never through a symbolic link.
+  int OpenForAppend(const std::string& path) const {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+      if (fd >= 0 || errno != ENOENT) return fd;
+      fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  kSharedMode);
+      if (fd >= 0) {
+        if (Private(path)) MakePrivate(fd);
+        return fd;
+      }
+      if (errno != EEXIST) return -1;  // else created by another writer meanwhile: open that
+    }
+    return -1;
+  }
+
+  bool Append(const std::string& path, const std::string& data) const {
+    const int fd = OpenForAppend(path);
     if (fd < 0) return false;
     // Windows opens the file for exclusive writing; an advisory lock gives writers that play
     // by the same rule (this program) the same refusal.
@@ -39,25 +71,50 @@ class PosixFileSystem : public FileSystem {
     return ok;
   }
 
+  // Creates the temporary file of a replacement, always as a new file, so that nothing placed
+  // under its name beforehand (a link to a file of root's) receives the content. A plain file
+  // left by a crash, which no writer holds, and a symbolic link are removed and the creation
+  // tried once more; anything else under the name (a directory, a file being written) fails.
+  static int CreateTemporary(const std::string& temp) {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+      const int fd =
+          ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kSharedMode);
+      if (fd >= 0 || errno != EEXIST) return fd;
+      struct stat st {};
+      if (::lstat(temp.c_str(), &st) != 0) continue;  // gone meanwhile
+      if (S_ISREG(st.st_mode)) {
+        const int left = ::open(temp.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (left < 0) return -1;
+        const bool stale = ::flock(left, LOCK_EX | LOCK_NB) == 0;
+        const bool removed = stale && ::unlink(temp.c_str()) == 0;
+        ::close(left);
+        if (!removed) return -1;
+      } else if (!S_ISLNK(st.st_mode) || ::unlink(temp.c_str()) != 0) {
+        return -1;
+      }
+    }
+    errno = EEXIST;
+    return -1;
+  }
+
   // The new content goes to a file beside the old one that is renamed over it: a reader opens
   // either the old file or the new one, never a half-written page, and a write that fails
   // (disk full, read-only directory) leaves the old file as it was. No fsync: what matters is
   // that no reader sees a part, and ext4 and XFS flush a file replaced by rename before the
   // rename itself reaches the disk.
-  static bool Replace(const std::string& path, const std::string& data) {
+  bool Replace(const std::string& path, const std::string& data) const {
     const std::string temp = path + kReplacementSuffix;
-    const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const int fd = CreateTemporary(temp);
     if (fd < 0) return false;
-    // The lock on the temporary file keeps two writers of the same file apart; one held on
-    // the old file by an appending writer of this program refuses the replacement, as
-    // Windows refuses to replace a file that another program is writing.
+    // The lock on the temporary file tells a second writer of the same file that this one is
+    // not a leftover; one held on the old file by an appending writer of this program refuses
+    // the replacement, as Windows refuses to replace a file that another program is writing.
     bool ok = ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    const bool ours = ok;
-    if (ok) ok = ::ftruncate(fd, 0) == 0;
     if (ok) ok = WriteAll(fd, data.data(), data.size());
     int old_fd = -1;
     if (ok) {
-      old_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+      // A link in the old file's place is not followed: the rename replaces the link itself.
+      old_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
       if (old_fd >= 0) {
         struct stat st {};
         ok = ::flock(old_fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(old_fd, &st) == 0 &&
@@ -65,15 +122,18 @@ class PosixFileSystem : public FileSystem {
         // The new file keeps the permissions an administrator gave the old one.
         if (ok) ::fchmod(fd, st.st_mode & 07777);
       } else {
-        ok = errno == ENOENT;
+        ok = errno == ENOENT || errno == ELOOP;
+        if (ok && Private(path)) MakePrivate(fd);
       }
     }
     if (::close(fd) != 0) ok = false;
     if (ok) ok = ::rename(temp.c_str(), path.c_str()) == 0;
     if (old_fd >= 0) ::close(old_fd);
-    if (!ok && ours) ::unlink(temp.c_str());
+    if (!ok) ::unlink(temp.c_str());
     return ok;
   }
+
+  std::set<std::string> private_;
 
  public:
   bool WriteFile(const std::string& path, const std::string& data, bool append) override {
@@ -167,6 +227,26 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool RemoveFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
+
+  void MarkPrivate(const std::string& path) override { private_.insert(path); }
+
+  std::string WhyNotWriteIn(const std::string& dir) override {
+    if (::geteuid() != 0) return "";
+    struct stat st {};
+    if (::stat(dir.c_str(), &st) != 0) return "";  // a missing folder is reported where used
+    if (st.st_uid == 0 && (st.st_mode & S_IWOTH) == 0) return "";
+    std::string owner = std::to_string(st.st_uid);
+    if (const passwd* pw = ::getpwuid(st.st_uid)) owner = pw->pw_name;
+    if (st.st_uid == 0) {
+      return "Refusing to run as root in \"" + dir +
+             "\", which every user may write: links planted there could make root overwrite "
+             "files it should not. Make the folder writable by root alone.";
+    }
+    return "Refusing to run as root in \"" + dir + "\", which belongs to the user \"" + owner +
+           "\": links planted there could make root overwrite files it should not. Run the "
+           "program as that user (runuser -u " +
+           owner + " -- ...) or give the folder to root.";
+  }
 
   bool SetWorkingDirectory(const std::string& dir) override { return ::chdir(dir.c_str()) == 0; }
 

@@ -1,10 +1,9 @@
 // The real file system's replacement and append rules, on files in a temporary directory.
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
@@ -75,7 +74,9 @@ TEST_F(PosixFileSystemTest, FailedReplacementLeavesTheOldFile) {
     bool old_file_held;      // a writer of this program holds the old file
     std::vector<std::string> left;
   } cases[] = {
-      {"temporary name taken by a directory", true, false,
+      {"temporary name taken by a directory",
+       true,
+       false,
        {"UPS-Temp.txt", std::string("UPS-Temp.txt") + kReplacementSuffix}},
       {"old file held by a writer", false, true, {"UPS-Temp.txt"}},
   };
@@ -118,6 +119,128 @@ TEST_F(PosixFileSystemTest, AppendIsRefusedWhileAnotherWriterHoldsTheFile) {
   ::close(holder);
   EXPECT_TRUE(files_->WriteFile(csv, "c", true));
   EXPECT_EQ(Slurp(csv), "ac");
+}
+
+// Links planted in the data folder (by an account that may write there) never make a writer,
+// root included, write through them: the victim keeps its content and mode.
+TEST_F(PosixFileSystemTest, PlantedLinksAreNotFollowed) {
+  struct Case {
+    const char* name;
+    const char* link;  // the link's name, pointing at the victim
+    bool append;
+    bool written;  // the write succeeds, leaving a plain file "28"; else the link stays
+  } cases[] = {
+      {"link under the temporary name", "UPS-Temp.txt.tw-new", false, true},
+      {"link in the old file's place", "UPS-Temp.txt", false, true},
+      {"link under an appended name", "UPS-Temp.txt", true, false},
+  };
+  for (const auto& c : cases) {
+    TempDir dir;
+    TempDir elsewhere;
+    const std::string victim = elsewhere.path() + "shadow";
+    ASSERT_TRUE(files_->WriteFile(victim, "root only", false));
+    ASSERT_EQ(::chmod(victim.c_str(), 0600), 0);
+    const std::string file = dir.path() + "UPS-Temp.txt";
+    ASSERT_EQ(::symlink(victim.c_str(), (dir.path() + c.link).c_str()), 0) << c.name;
+    EXPECT_EQ(files_->WriteFile(file, "28", c.append), c.written) << c.name;
+    EXPECT_EQ(Slurp(victim), "root only") << c.name;
+    struct stat st {};
+    ASSERT_EQ(::stat(victim.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0600u) << c.name;
+    ASSERT_EQ(::lstat(file.c_str(), &st), 0);
+    if (c.written) {
+      EXPECT_TRUE(S_ISREG(st.st_mode)) << c.name;
+      EXPECT_EQ(Slurp(file), "28") << c.name;
+      EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"UPS-Temp.txt"}) << c.name;
+    } else {
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.name;
+    }
+  }
+}
+
+// What is left under the temporary name: a crash's leftover is replaced, a file another writer
+// of this program is writing is left to it.
+TEST_F(PosixFileSystemTest, TemporaryNameLeftOverOrInUse) {
+  const std::string file = Path("APCUPSTempLog_Today.csv");
+  const std::string temp = file + kReplacementSuffix;
+  ASSERT_TRUE(files_->WriteFile(temp, "half a", false));
+  ASSERT_TRUE(files_->WriteFile(file, "whole", false));
+  EXPECT_EQ(Slurp(file), "whole");
+
+  ASSERT_TRUE(files_->WriteFile(temp, "being written", false));
+  const int writer = ::open(temp.c_str(), O_RDONLY);
+  ASSERT_EQ(::flock(writer, LOCK_EX | LOCK_NB), 0);
+  EXPECT_FALSE(files_->WriteFile(file, "second", false));
+  ::close(writer);
+  EXPECT_EQ(Slurp(file), "whole");
+  EXPECT_EQ(Slurp(temp), "being written");
+}
+
+// A private file (the settings, with their passwords) is created for its owner whatever the
+// umask, for the group too where the folder hands down a group other than the writer's.
+TEST_F(PosixFileSystemTest, PrivateFilesAreCreatedForTheOwnerWhateverTheUmask) {
+  struct Case {
+    const char* name;
+    bool append;
+    bool group_folder;  // set-group-ID folder of another group
+    mode_t expected;
+  } cases[] = {
+      {"replaced", false, false, 0600},
+      {"appended", true, false, 0600},
+      {"replaced in a group folder", false, true, 0640},
+      {"appended in a group folder", true, true, 0640},
+  };
+  for (mode_t umask : {mode_t{0}, mode_t{022}, mode_t{0277}}) {
+    for (const auto& c : cases) {
+      TempDir dir;
+      if (c.group_folder) {
+        if (::geteuid() != 0) continue;  // only root may give a folder to another group
+        ASSERT_EQ(::chown(dir.path().c_str(), 0, 65534), 0);
+        ASSERT_EQ(::chmod(dir.path().c_str(), 02770), 0);
+      }
+      const std::string file = dir.path() + "TEMPWARDEN.XML";
+      std::unique_ptr<FileSystem> files = NewSystemFileSystem();
+      files->MarkPrivate(file);
+      const mode_t old = ::umask(umask);
+      EXPECT_TRUE(files->WriteFile(file, "<XML>\r\n", c.append)) << c.name;
+      ::umask(old);
+      struct stat st {};
+      ASSERT_EQ(::stat(file.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, c.expected) << c.name << " umask " << umask;
+      // Further lines keep it; a file of another name is a shared data file.
+      EXPECT_TRUE(files->WriteFile(file, "</XML>\r\n", true));
+      ASSERT_EQ(::stat(file.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, c.expected) << c.name;
+      ::umask(022);
+      EXPECT_TRUE(files->WriteFile(dir.path() + "UPS-Temp.txt", "1", c.append));
+      ::umask(old);
+      ASSERT_EQ(::stat((dir.path() + "UPS-Temp.txt").c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0644u) << c.name;
+    }
+  }
+}
+
+TEST_F(PosixFileSystemTest, RootRefusesAFolderAnotherUserOwnsOrEveryoneMayWrite) {
+  EXPECT_EQ(files_->WhyNotWriteIn(dir_), "");
+  if (::geteuid() != 0) {
+    ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+    EXPECT_EQ(files_->WhyNotWriteIn(dir_), "");  // only root is at risk
+    return;
+  }
+  ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+  EXPECT_EQ(files_->WhyNotWriteIn(dir_),
+            "Refusing to run as root in \"" + dir_ +
+                "\", which every user may write: links planted there could make root "
+                "overwrite files it should not. Make the folder writable by root alone.");
+  ASSERT_EQ(::chmod(dir_.c_str(), 0755), 0);
+  ASSERT_EQ(::chown(dir_.c_str(), 65534, 65534), 0);
+  const std::string text = files_->WhyNotWriteIn(dir_);
+  EXPECT_EQ(
+      text.rfind("Refusing to run as root in \"" + dir_ + "\", which belongs to the user \"", 0),
+      0u)
+      << text;
+  EXPECT_NE(text.find("Run the program as that user (runuser -u "), std::string::npos) << text;
+  ASSERT_EQ(::chown(dir_.c_str(), 0, 0), 0);
 }
 
 // A literal name is looked up directly when it exists as written, and otherwise found by the

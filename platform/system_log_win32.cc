@@ -16,7 +16,10 @@ class EventSystemLog : public SystemLog {
     HANDLE log = RegisterEventSourceA(nullptr, source.c_str());
     if (log == nullptr) return;
     const char* strings[] = {text.c_str()};
-    ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, strings, nullptr);
+    // The program's message table (service/tempwarden_messages.mc, registered by /install for
+    // the service name too) formats 0xC0000001, an error, as its one insertion string.
+    constexpr DWORD kErrorMessage = 0xC0000001;
+    ReportEventA(log, EVENTLOG_ERROR_TYPE, 0, kErrorMessage, nullptr, 1, 0, strings, nullptr);
     DeregisterEventSource(log);
   }
 };

@@ -3,8 +3,8 @@
 #include <exception>
 
 #include "mail/smtp.h"
-#include "service/config_adapters.h"
 #include "platform/console.h"
+#include "service/config_adapters.h"
 #include "snmp/session.h"
 #include "toolbelt/config.h"
 #include "toolbelt/files.h"
@@ -38,8 +38,12 @@ class PromptConsole : public Console {
 // The settings both commands start from; false (and why, on `out`) when there are none.
 bool ReadSettings(Context& ctx, std::ostream& out, tServiceConfig* config) {
   const std::string dir = SetPathToEXEPath(ctx);
-  if (!FileExists(ctx, kConfigFileName)) {
-    out << kConfigFileName << " not found in " << dir << std::endl;
+  if (!FileExists(ctx, SettingsFilePath(ctx))) {
+    if (ctx.layout.SettingsFile.empty()) {
+      out << kConfigFileName << " not found in " << dir << std::endl;
+    } else {
+      out << ctx.layout.SettingsFile << " not found" << std::endl;
+    }
     return false;
   }
   tConfigReadSite site;
@@ -105,10 +109,9 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
       Item("UPSHost", config.UPSHost) + Item("AlarmTemp", FloatToStr(config.AlarmTemp, fmt)) +
       Item("TempSleep", std::to_string(config.TempSleep)) +
       Item("VoltageSleep", std::to_string(config.VoltageSleep)) +
-      Item("PhoneHomeServer", config.PhoneHomeServer) +
-      Item("SMTPSecurity", config.SMTPSecurity) +
-      Item("SMTPTLSVerify", config.SMTPTLSVerify ? "1" : "0") + Item("SMTPCAFile", config.SMTPCAFile) +
-      "[SyslogCollector=" + config.SyslogCollector + "]";
+      Item("PhoneHomeServer", config.PhoneHomeServer) + Item("SMTPSecurity", config.SMTPSecurity) +
+      Item("SMTPTLSVerify", config.SMTPTLSVerify ? "1" : "0") +
+      Item("SMTPCAFile", config.SMTPCAFile) + "[SyslogCollector=" + config.SyslogCollector + "]";
   out << "Sending \"" << mail.Subject << "\" to \"" << mail.ToAddr << "\", Cc \"" << mail.CCAddr
       << "\", from \"" << mail.FromAddr << "\" through " << mail.SMTPRelay << " on TCP port "
       << mail.SMTPPort << std::endl;
@@ -116,7 +119,8 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
   PromptConsole console(ctx.env.console, out);
   Context prompt = ctx;
   prompt.env.console = &console;
-  const int32_t result = SendMail(prompt, mail, SmtpAccountFromConfig(config, ctx.settings.ExePath));
+  const int32_t result =
+      SendMail(prompt, mail, SmtpAccountFromConfig(config, ctx.settings.ExePath));
   out << "Result " << result << ": " << MailResultMeaning(result) << std::endl;
   return result == kMailSent ? 0 : 1;
 }

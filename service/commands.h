@@ -1,6 +1,7 @@
 // The commands an administrator runs from a prompt to check the settings without waiting for
 // an alarm. Neither starts the service, and both may run while it runs: they read
-// "TEMPWARDEN.XML" beside the program and write no file of the service's.
+// the settings file of the command line (TEMPWARDEN.XML beside the program by default) and
+// write no file of the service's.
 #ifndef TEMPWARDEN_SERVICE_COMMANDS_H_
 #define TEMPWARDEN_SERVICE_COMMANDS_H_
 

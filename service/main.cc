@@ -1,15 +1,17 @@
 // Program entry: builds the real environment, creates the one service object and runs the
 // service application with the command line.
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
 
 #include "install/install.h"
 #include "platform/system_env.h"
-#include "service/service_host.h"
 #include "service/commands.h"
 #include "service/program.h"
+#include "service/service_host.h"
 #include "service/srvc_main.h"
+#include "toolbelt/host_info.h"
 
 int main(int argc, char** argv) {
   tw::SystemEnv system;
@@ -20,10 +22,22 @@ int main(int argc, char** argv) {
   tw::Context ctx;
   ctx.env = system.env();
 
-  tw::TVOZIvazure service(ctx);
+  // The command line names the settings file, the data directory and the instance; paths
+  // become absolute here, before the start makes the data directory the working directory.
   const std::vector<std::string> args(argv + 1, argv + argc);
+  const tw::ProgramSwitches switches = tw::ParseSwitches(args);
+  const auto absolute = [](const std::string& path) {
+    std::error_code ignored;
+    return path.empty() ? path : std::filesystem::absolute(path, ignored).string();
+  };
+  ctx.layout.SettingsFile = absolute(switches.settings_file);
+  ctx.layout.DataDir = absolute(switches.data_dir);
+  ctx.layout.Instance = switches.instance;
+
+  tw::TVOZIvazure service(ctx);
   tw::ProgramCommands commands;
   commands.testmail = [&ctx] { return tw::TestMailCommand(ctx, std::cout); };
   commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
+  commands.why_not_run = [&ctx] { return ctx.env.files->WhyNotWriteIn(tw::DataDirectory(ctx)); };
   return tw::RunProgram(args, *service_host, *installer, service.Definition(), commands);
 }

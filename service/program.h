@@ -19,19 +19,35 @@ struct ProgramSwitches {
   bool console = false;
   bool testmail = false;
   bool query = false;
+  // Switches with a value, written "/config PATH" or "/config=PATH" (likewise with "-"):
+  std::string settings_file;  // "CONFIG": the settings file instead of TEMPWARDEN.XML beside it
+  std::string data_dir;       // "DATA": the data directory instead of the program's folder
+  // "INSTANCE NAME", or the word after "INSTALL" or "UNINSTALL" when it is no switch: the
+  // named instance (letters, digits, "-" and "_", at most kMaxInstanceName characters).
+  std::string instance;
+  std::string error;  // a switch without its value or an unusable name; nothing runs then
 };
+
+constexpr size_t kMaxInstanceName = 32;
 
 // The commands that check the settings from a prompt; each returns the exit status. An
 // empty command is treated as failed.
 struct ProgramCommands {
   std::function<int()> testmail;
   std::function<int()> query;
+  // Empty when the program may work in its data directory, else why not (FileSystem::
+  // WhyNotWriteIn); asked before a command, the console run or the service run, none of which
+  // then runs. Unset: no objection.
+  std::function<std::string()> why_not_run;
 };
 
 // A switch begins with "-" or "/"; names compare without regard to case.
 ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 
-// Runs what the switches ask for and returns the process exit code.
+// Runs what the switches ask for and returns the process exit code; 2 when the command line
+// itself is wrong (ProgramSwitches::error, shown as a failure message).
+// `service` is the definition for the instance the switches name (main builds it after
+// ParseSwitches); the installer is handed the instance, settings file and data directory.
 // "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages and keeps failures out of
 // message boxes (they still reach standard error, see ServiceHost::ShowMessage); "CONSOLE"
 // runs the service in the foreground; "TESTMAIL" and "QUERY" run their command without

@@ -66,8 +66,8 @@ TEST(ProgramTest, CommandsRunWithoutTheServiceAndGiveTheirExitStatus) {
     EXPECT_EQ(RunProgram(c.args, host, host, def, commands), c.exit_code) << c.args[0];
     EXPECT_EQ(ran, c.ran) << c.args[0];
     // Neither command touches the service registration or starts the service.
-    EXPECT_EQ(host.calls, c.ran.empty() ? std::vector<std::string>{"dispatch"}
-                                        : std::vector<std::string>{})
+    EXPECT_EQ(host.calls,
+              c.ran.empty() ? std::vector<std::string>{"dispatch"} : std::vector<std::string>{})
         << c.args[0];
   }
 }
@@ -103,7 +103,8 @@ TEST(ProgramTest, Switches) {
       {{"-console"}, "", {"console"}, 0},
       {{}, "", {"dispatch"}, 0},
       {{"install", "x"}, "", {"dispatch"}, 0},  // no "-" or "/": not a switch
-      {{}, "The service process could not connect to the service controller.",
+      {{},
+       "The service process could not connect to the service controller.",
        {"dispatch",
         "event:VOZIvazure:The service process could not connect to the service controller."},
        1},
@@ -115,6 +116,109 @@ TEST(ProgramTest, Switches) {
     RecordingHost host;
     host.fail_text = c.fail_text;
     EXPECT_EQ(RunProgram(c.args, host, host, def), c.exit_code);
+    EXPECT_EQ(host.calls, c.calls) << (c.args.empty() ? "" : c.args[0]);
+  }
+}
+
+TEST(ProgramTest, SettingsFileDataDirectoryAndInstanceFromTheCommandLine) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string settings_file, data_dir, instance, error;
+    bool install;
+  } cases[] = {
+      {{}, "", "", "", "", false},
+      {{"/config", "/etc/tempwarden/TEMPWARDEN.XML", "-data", "/var/lib/tempwarden"},
+       "/etc/tempwarden/TEMPWARDEN.XML",
+       "/var/lib/tempwarden",
+       "",
+       "",
+       false},
+      {{"-CONFIG=C:\\ProgramData\\Tempwarden\\TEMPWARDEN.XML", "/Data=C:\\ProgramData\\Tempwarden"},
+       "C:\\ProgramData\\Tempwarden\\TEMPWARDEN.XML",
+       "C:\\ProgramData\\Tempwarden",
+       "",
+       "",
+       false},
+      {{"/install", "ups2", "/silent"}, "", "", "ups2", "", true},
+      {{"/install", "/silent"}, "", "", "", "", true},
+      {{"-instance", "Room_B-1", "-console"}, "", "", "Room_B-1", "", false},
+      {{"/uninstall", "ups2"}, "", "", "ups2", "", false},
+      {{"/data"}, "", "", "", "The switch /data needs a value.", false},
+      {{"/config="}, "", "", "", "The switch /config= needs a value.", false},
+      {{"/install", "../etc"},
+       "",
+       "",
+       "../etc",
+       "The instance name \"../etc\" is not usable: up to 32 letters, digits, \"-\" or \"_\".",
+       true},
+      {{"-instance", std::string(33, 'a')},
+       "",
+       "",
+       std::string(33, 'a'),
+       "The instance name \"" + std::string(33, 'a') +
+           "\" is not usable: up to 32 letters, digits, \"-\" or \"_\".",
+       false},
+  };
+  for (const auto& c : cases) {
+    const ProgramSwitches s = ParseSwitches(c.args);
+    const std::string label = c.args.empty() ? "(none)" : c.args[0];
+    EXPECT_EQ(s.settings_file, c.settings_file) << label;
+    EXPECT_EQ(s.data_dir, c.data_dir) << label;
+    EXPECT_EQ(s.instance, c.instance) << label;
+    EXPECT_EQ(s.error, c.error) << label;
+    EXPECT_EQ(s.install, c.install) << label;
+  }
+}
+
+// What /install hands the platform: the instance and the places the command line named.
+class RegistrationRecorder : public RecordingHost {
+ public:
+  bool Install(const ServiceRegistration& r, std::string* error) override {
+    seen = r;
+    return RecordingHost::Install(r, error);
+  }
+  ServiceRegistration seen;
+};
+
+TEST(ProgramTest, InstallIsHandedTheInstanceAndItsPlacesAndABadLineRunsNothing) {
+  ServiceDefinition def;
+  def.name = "VOZIvazure$ups2";
+  def.display_name = "Tempwarden (ups2)";
+  RegistrationRecorder host;
+  EXPECT_EQ(RunProgram({"/install", "ups2", "/silent", "/data", "/srv/ups2"}, host, host, def), 0);
+  EXPECT_EQ(host.seen.name, "VOZIvazure$ups2");
+  EXPECT_EQ(host.seen.display_name, "Tempwarden (ups2)");
+  EXPECT_EQ(host.seen.instance, "ups2");
+  EXPECT_EQ(host.seen.data_dir, "/srv/ups2");
+  EXPECT_EQ(host.seen.settings_file, "");
+
+  RecordingHost bad;
+  EXPECT_EQ(RunProgram({"/console", "/config"}, bad, bad, def), 2);
+  EXPECT_EQ(bad.calls, std::vector<std::string>{"error:The switch /config needs a value."});
+}
+
+// Run as root in a folder another user owns, nothing that works in the data folder runs;
+// installing and removing still do.
+TEST(ProgramTest, AnObjectionToTheDataFolderStopsEverythingButInstalling) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> calls;
+    int exit_code;
+  } cases[] = {
+      {{"-console"}, {"silent error:refused"}, 1},  {{}, {"silent error:refused"}, 1},
+      {{"/testmail"}, {"silent error:refused"}, 1}, {{"/query"}, {"silent error:refused"}, 1},
+      {{"/install", "/silent"}, {"install"}, 0},    {{"/uninstall", "/silent"}, {"uninstall"}, 0},
+  };
+  ServiceDefinition def;
+  def.name = "VOZIvazure";
+  def.display_name = "Tempwarden";
+  for (const auto& c : cases) {
+    RecordingHost host;
+    ProgramCommands commands;
+    commands.testmail = [] { return 0; };
+    commands.query = [] { return 0; };
+    commands.why_not_run = [] { return std::string("refused"); };
+    EXPECT_EQ(RunProgram(c.args, host, host, def, commands), c.exit_code);
     EXPECT_EQ(host.calls, c.calls) << (c.args.empty() ? "" : c.args[0]);
   }
 }
@@ -131,10 +235,12 @@ TEST(ProgramTest, WhatUninstallLeavesIsSaidAfterItsSuccessUnlessSilent) {
     std::string fail_text;
     std::vector<std::string> calls;
   } cases[] = {
-      {{"/uninstall"}, "",
+      {{"/uninstall"},
+       "",
        {"uninstall", "message:Service uninstalled successfully", "message:The user stays."}},
       {{"/uninstall", "/silent"}, "", {"uninstall"}},
-      {{"/uninstall"}, "Access is denied.",
+      {{"/uninstall"},
+       "Access is denied.",
        {"uninstall",
         "error:Service \"Tempwarden\" failed to uninstall with error: \"Access is denied.\""}},
       {{"/install"}, "", {"install", "message:Service installed successfully"}},

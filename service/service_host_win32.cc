@@ -86,6 +86,7 @@ class Win32ServiceHost : public ServiceHost {
   }
 
   void RunInConsole(const ServiceDefinition& service) override {
+    service_ = &service;
     ControlQueue queue(nullptr, service.requests, service.stop);
     console_queue_ = &queue;
     SetConsoleCtrlHandler(&Win32ServiceHost::ConsoleHandler, TRUE);
@@ -106,7 +107,7 @@ class Win32ServiceHost : public ServiceHost {
     if (is_error) {
       std::fprintf(stderr, "%s\n", text.c_str());
       std::fflush(stderr);
-      if (silent) WriteEventLog(service.name, text);
+      if (silent) FileEvent(service.display_name, text);
     }
     if (!silent) {
       MessageBoxA(nullptr, text.c_str(), service.display_name.c_str(),
@@ -116,14 +117,20 @@ class Win32ServiceHost : public ServiceHost {
 
   void WriteEventLog(const std::string& service_name, const std::string& text) override {
     (void)service_name;  // events are filed under the event source, the display name
-    HANDLE source = RegisterEventSourceA(nullptr, kEventSource);
+    FileEvent(service_ != nullptr ? service_->display_name : std::string(kEventSource), text);
+  }
+
+ private:
+  // Each instance's events go to its own source, which /install registered under the
+  // instance's display name.
+  static void FileEvent(const std::string& source_name, const std::string& text) {
+    HANDLE source = RegisterEventSourceA(nullptr, source_name.c_str());
     if (source == nullptr) return;
     const char* strings[] = {text.c_str()};
     ReportEventA(source, EVENTLOG_ERROR_TYPE, 0, TW_MSG_ERROR, nullptr, 1, 0, strings, nullptr);
     DeregisterEventSource(source);
   }
 
- private:
   static void WINAPI ServiceMain(DWORD, LPSTR*) {
     Win32ServiceHost* self = g_dispatching;
     if (self == nullptr) return;

@@ -21,11 +21,20 @@ constexpr char kStartTraceName[] = "TMonitorUPSService.ServiceStart";
 // The collector that the start announcement goes to a second time.
 std::string SyslogCollector(Context& ctx) {
   tXMLParam param;
-  GetParamFromXMLFile(ctx, kConfigFileName, "SyslogCollector", param);
+  GetParamFromXMLFile(ctx, SettingsFilePath(ctx), "SyslogCollector", param);
   return param.Found && !param.Value.empty() ? param.Value : kDefaultSyslogCollector;
 }
 
 }  // namespace
+
+std::string ServiceNameOf(const std::string& instance) {
+  return instance.empty() ? std::string(kServiceName) : kServiceName + std::string("$") + instance;
+}
+
+std::string DisplayNameOf(const std::string& instance) {
+  return instance.empty() ? std::string(kDisplayName)
+                          : kDisplayName + std::string(" (") + instance + ")";
+}
 
 void TVOZIvazure::ServiceStart(bool& started) {
   (void)started;
@@ -38,7 +47,7 @@ void TVOZIvazure::ServiceStart(bool& started) {
     g.Company = "Brindle";
     g.HostName = GetHostName(ctx_);
     g.UnderWorkbench = RunningUnderWorkbench(ctx_);
-    g.SelfName = kServiceName;
+    g.SelfName = ServiceNameOf(ctx_.layout.Instance);
     g.ExceptionFileMask = "E!RAZIVED-{timestamp}.XML";
     g.Started = ctx_.env.clock->Now();
     g.Log.Tag = "RAZ-IVED";
@@ -68,8 +77,8 @@ void TVOZIvazure::ServiceStart(bool& started) {
           std::string("\\System\\CurrentControlSet\\Services\\") + g.SelfName);
       if (key) {
         std::string error;
-        const std::string description = g.Company + " v" + g.Version + " started at " +
-                                        DateTimeToStr(ctx_, g.Started);
+        const std::string description =
+            g.Company + " v" + g.Version + " started at " + DateTimeToStr(ctx_, g.Started);
         if (!key->WriteString("Description", description, &error)) {
           throw Fault("ERegistryException", "Failed to set data for 'Description'. " + error);
         }
@@ -90,8 +99,8 @@ void TVOZIvazure::ServiceExecute(ServiceControl& control) {
 
 ServiceDefinition TVOZIvazure::Definition() {
   ServiceDefinition def;
-  def.name = kServiceName;
-  def.display_name = kDisplayName;
+  def.name = ServiceNameOf(ctx_.layout.Instance);
+  def.display_name = DisplayNameOf(ctx_.layout.Instance);
   def.start = [this](bool& started) { ServiceStart(started); };
   def.execute = [this](ServiceControl& control) { ServiceExecute(control); };
   def.requests = ctx_.env.requests;

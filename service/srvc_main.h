@@ -3,6 +3,8 @@
 #ifndef TEMPWARDEN_SERVICE_SRVC_MAIN_H_
 #define TEMPWARDEN_SERVICE_SRVC_MAIN_H_
 
+#include <string>
+
 #include "service/service_control.h"
 #include "toolbelt/settings.h"
 
@@ -10,6 +12,12 @@ namespace tw {
 
 constexpr char kServiceName[] = "VOZIvazure";
 constexpr char kDisplayName[] = "Tempwarden";
+
+// The names of a named instance: "VOZIvazure$NAME" and "Tempwarden (NAME)"; the unnamed
+// instance keeps kServiceName and kDisplayName. The service name is also the instance's
+// SelfName, so its syslog datagrams and exception reports carry it.
+std::string ServiceNameOf(const std::string& instance);
+std::string DisplayNameOf(const std::string& instance);
 
 class TVOZIvazure {
  public:

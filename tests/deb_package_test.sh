@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
-# The Debian package that CPack builds: its control fields and files (dpkg-deb), the unit it
-# ships through systemd-analyze verify and security, and its life on a system: installed with
-# dpkg (the account created, the directory given to it), removed (the program and unit gone,
-# configuration and history kept, the service disabled) and purged (all gone).
+# The Debian package that CPack builds: its control fields and files (dpkg-deb), the units it
+# ships through systemd-analyze verify and security, and its life on a system: an upgrade from
+# the old layout in /opt/tempwarden (settings, history and logs moved and said so, links left
+# behind), a disabled service that a reinstall leaves disabled, removal (the program and units
+# gone, settings and history kept), purge (all gone), a fresh installation enabled.
 #
-# dpkg runs in a mount namespace of its own in which /etc, the dpkg database, /opt, /var/log and
-# the system unit directory are private copies, so the machine's own system is never touched;
+# dpkg runs in a mount namespace of its own in which /etc, /var/lib (dpkg's database and
+# systemd's state copied), /opt, /usr/sbin, /var/log and the system unit directory are private
+# copies, so the machine's own system is never touched;
 # no systemd runs there, so nothing starts. Network namespace of its own as well.
 # usage: bash tests/deb_package_test.sh BUILD_DIR
 set -euo pipefail
@@ -45,11 +47,16 @@ done
 # The notification socket is written to directly: no libsystemd and what it drags in.
 [[ ", $depends," != *", libsystemd0"[\ ,]* ]] || fail "Depends has libsystemd0: $depends"
 files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}')
-[ "$files" = "-rwxr-xr-x root/root ./opt/tempwarden/tempwarden
--rw-r--r-- root/root ./usr/lib/systemd/system/VOZIvazure.service" ] || fail "files: $files"
-for script in postinst prerm postrm; do
+[ "$files" = "-rw-r----- root/root ./etc/tempwarden/TEMPWARDEN.XML
+-rw-r--r-- root/root ./usr/lib/systemd/system/tempwarden.service
+-rw-r--r-- root/root ./usr/lib/systemd/system/tempwarden@.service
+-rwxr-xr-x root/root ./usr/sbin/tempwarden" ] || fail "files: $files"
+for script in preinst postinst prerm postrm conffiles; do
   dpkg-deb -I "$deb" "$script" >/dev/null || fail "no $script"
 done
+[ "$(dpkg-deb -I "$deb" conffiles)" = /etc/tempwarden/TEMPWARDEN.XML ] || fail "conffiles"
+cmp -s <(dpkg-deb --fsys-tarfile "$deb" | tar -xO ./etc/tempwarden/TEMPWARDEN.XML) \
+  "$BUILD/packaging/TEMPWARDEN.XML" || fail "the settings are not the service's default file"
 
 echo "-- dpkg on private copies of the system's state"
 private_copy() {
@@ -60,42 +67,92 @@ private_copy() {
   mkdir -p "$dir"
   mount --bind "$copy" "$dir"
 }
-private_copy /var/lib/dpkg
+# /var/lib: an empty tmpfs but for dpkg's database and systemd's state.
+keep=$(mktemp -d)
+mount -t tmpfs tw-keep "$keep"
+cp -a /var/lib/dpkg "$keep/"
+[ ! -d /var/lib/systemd ] || cp -a /var/lib/systemd "$keep/"
+mount -t tmpfs -o mode=0755 tw-var-lib /var/lib
+cp -a "$keep/." /var/lib/
 private_copy /var/log
 private_copy /usr/lib/systemd/system
+private_copy /usr/sbin
 mount -t tmpfs tw-opt /opt
 [ ! -d /run/systemd/system ] || fail "systemd runs here: dpkg would start the service"
 getent passwd tempwarden >/dev/null && fail "the private /etc already knows tempwarden"
+WANTS=/etc/systemd/system/multi-user.target.wants
 
+echo "-- the old layout: everything in /opt/tempwarden, the unit VOZIvazure.service"
+old="$WORK/old"
+mkdir -p "$old/DEBIAN" "$old/opt/tempwarden" "$old/usr/lib/systemd/system"
+cp "$BUILD/tempwarden" "$old/opt/tempwarden/tempwarden"
+printf '[Service]\nExecStart=/opt/tempwarden/tempwarden\n[Install]\nWantedBy=multi-user.target\n' \
+  >"$old/usr/lib/systemd/system/VOZIvazure.service"
+printf '%s\n' "Package: tempwarden" "Version: 0.9" "Architecture: $(dpkg --print-architecture)" \
+  "Maintainer: Brindle Tempwarden team <tempwarden@brindle.invalid>" \
+  "Description: UPS temperature watch service" "Depends: passwd" >"$old/DEBIAN/control"
+printf '%s\n' '#!/bin/sh' 'set -e' \
+  'getent passwd tempwarden >/dev/null || useradd --system --user-group --home-dir /opt/tempwarden --no-create-home --shell /usr/sbin/nologin tempwarden' \
+  'chown tempwarden:tempwarden /opt/tempwarden' >"$old/DEBIAN/postinst"
+chmod 755 "$old/DEBIAN/postinst"
+dpkg-deb --root-owner-group -b "$old" "$WORK/old.deb" >/dev/null
+dpkg -i "$WORK/old.deb" >"$WORK/dpkg.out" 2>&1 || fail "old dpkg -i: $(cat "$WORK/dpkg.out")"
+printf '<XML>\r\n<UPSHost>ups-a</UPSHost>\r\n</XML>\r\n' >/opt/tempwarden/TEMPWARDEN.XML
+echo "x" >/opt/tempwarden/APCUPSTempLog_Today.csv
+echo "y" >/opt/tempwarden/APC-20260101.CSV
+chown tempwarden:tempwarden /opt/tempwarden/*
+ln -s /etc/shadow /opt/tempwarden/planted.csv
+mkdir -p "$WANTS"
+ln -sf /usr/lib/systemd/system/VOZIvazure.service "$WANTS/VOZIvazure.service"
+
+echo "-- upgrade to the new layout"
 dpkg -i "$deb" >"$WORK/dpkg.out" 2>&1 || fail "dpkg -i: $(cat "$WORK/dpkg.out")"
-getent passwd tempwarden >/dev/null || fail "postinst made no account"
-[ "$(stat -c %U:%G "/opt/tempwarden")" = tempwarden:tempwarden ] || fail "directory owner"
-[ "$(stat -c %U "/opt/tempwarden/tempwarden")" = root ] || fail "program owner"
-check_unit /usr/lib/systemd/system/VOZIvazure.service
-cmp -s /usr/lib/systemd/system/VOZIvazure.service "$BUILD/packaging/VOZIvazure.service" \
-  || fail "the package ships another unit than the build wrote"
+grep -q "moved the settings from /opt/tempwarden to /etc/tempwarden/TEMPWARDEN.XML and the history and logs to /var/lib/tempwarden" \
+  "$WORK/dpkg.out" || fail "the move is not said: $(cat "$WORK/dpkg.out")"
+grep -q '<UPSHost>ups-a</UPSHost>' /etc/tempwarden/TEMPWARDEN.XML || fail "settings not moved"
+[ "$(stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)" = root:tempwarden:640 ] \
+  || fail "settings $(stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)"
+[ "$(stat -c %U:%G:%a /etc/tempwarden)" = root:tempwarden:750 ] || fail "/etc/tempwarden"
+[ "$(cat /var/lib/tempwarden/APCUPSTempLog_Today.csv)" = x ] && [ -f /var/lib/tempwarden/APC-20260101.CSV ] \
+  || fail "history not moved: $(ls -A /var/lib/tempwarden)"
+[ ! -e /var/lib/tempwarden/planted.csv ] && [ ! -L /var/lib/tempwarden/planted.csv ] || fail "a link was moved"
+[ "$(stat -c %U:%G:%a /var/lib/tempwarden)" = tempwarden:tempwarden:750 ] || fail "data directory"
+[ "$(stat -c %U:%a /usr/sbin/tempwarden)" = root:755 ] || fail "program"
+[ -L "$WANTS/tempwarden.service" ] || fail "the enabled service is not enabled under its new name"
+[ ! -e "$WANTS/VOZIvazure.service" ] || fail "the old link stays"
+for unit in tempwarden.service tempwarden@.service; do
+  cmp -s "/usr/lib/systemd/system/$unit" "$BUILD/packaging/$unit" \
+    || fail "the package ships another $unit than the build wrote"
+done
+check_unit /usr/lib/systemd/system/tempwarden.service
 
 # The packaged unit is the service's registration: INSTALL does not write another over it.
 set +e
-out=$(/opt/tempwarden/tempwarden /install /silent 2>&1); rc=$?
+out=$(/usr/sbin/tempwarden /install /silent 2>&1); rc=$?
 set -e
 [ $rc -ne 0 ] && [ "$out" = 'Service "Tempwarden" failed to install with error: "The specified service already exists."' ] \
   || fail "INSTALL beside the package ($rc): $out"
-[ ! -e /etc/systemd/system/VOZIvazure.service ] || fail "INSTALL wrote a unit over the package's"
+[ ! -e /etc/systemd/system/tempwarden.service ] || fail "INSTALL wrote a unit over the package's"
 
-# What the service would have written, and the link that enabling leaves.
-echo "<XML></XML>" >/opt/tempwarden/TEMPWARDEN.XML
-echo "x" >/opt/tempwarden/APCUPSTempLog_Today.csv
-mkdir -p /etc/systemd/system/multi-user.target.wants
-ln -sf /usr/lib/systemd/system/VOZIvazure.service /etc/systemd/system/multi-user.target.wants/
+echo "-- a disabled service stays disabled across a reinstall"
+rm -f "$WANTS/tempwarden.service" /etc/systemd/system/VOZIvazure.service  # systemctl disable
+dpkg -i "$deb" >"$WORK/dpkg.out" 2>&1 || fail "reinstall: $(cat "$WORK/dpkg.out")"
+[ ! -e "$WANTS/tempwarden.service" ] || fail "the reinstall enabled the disabled service"
+grep -q '<UPSHost>ups-a</UPSHost>' /etc/tempwarden/TEMPWARDEN.XML || fail "reinstall lost the settings"
 
+echo "-- remove keeps settings and history, purge removes them"
 dpkg -r tempwarden >"$WORK/dpkg.out" 2>&1 || fail "dpkg -r: $(cat "$WORK/dpkg.out")"
-[ ! -e /opt/tempwarden/tempwarden ] && [ ! -e /usr/lib/systemd/system/VOZIvazure.service ] \
+[ ! -e /usr/sbin/tempwarden ] && [ ! -e /usr/lib/systemd/system/tempwarden.service ] \
   || fail "remove left the program or the unit"
-[ -f /opt/tempwarden/TEMPWARDEN.XML ] && [ -f /opt/tempwarden/APCUPSTempLog_Today.csv ] \
+[ -f /etc/tempwarden/TEMPWARDEN.XML ] && [ -f /var/lib/tempwarden/APCUPSTempLog_Today.csv ] \
   || fail "remove deleted configuration or history"
-[ ! -L /etc/systemd/system/multi-user.target.wants/VOZIvazure.service ] || fail "still enabled"
-
 dpkg -P tempwarden >"$WORK/dpkg.out" 2>&1 || fail "dpkg -P: $(cat "$WORK/dpkg.out")"
-[ ! -e /opt/tempwarden ] || fail "purge left $(ls -A /opt/tempwarden)"
+[ ! -e /var/lib/tempwarden ] && [ ! -e /etc/tempwarden ] || fail "purge left files"
+
+echo "-- a fresh installation is enabled, with the alias of the old name"
+dpkg -i "$deb" >"$WORK/dpkg.out" 2>&1 || fail "fresh dpkg -i: $(cat "$WORK/dpkg.out")"
+[ -L "$WANTS/tempwarden.service" ] || fail "a new installation is not enabled"
+[ -L /etc/systemd/system/VOZIvazure.service ] || fail "no alias of the old name"
+[ "$(stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)" = root:tempwarden:640 ] || fail "settings mode"
+dpkg -P tempwarden >"$WORK/dpkg.out" 2>&1 || fail "dpkg -P: $(cat "$WORK/dpkg.out")"
 echo "PASS"

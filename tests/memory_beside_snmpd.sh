@@ -7,6 +7,9 @@ set -u
 program=$(readlink -f "${1:-build/tempwarden}")
 run=$(mktemp -d)
 cd "$run" || exit 1
+# The service writes beside its executable: a copy in the scratch folder keeps the build clean.
+cp "$program" "$run/tempwarden"
+program=$run/tempwarden
 printf 'rocommunity public 127.0.0.1\nagentaddress udp:127.0.0.1:16161\n' >snmpd.conf
 /usr/sbin/snmpd -f -Lo -C -c "$run/snmpd.conf" -p "$run/snmpd.pid" >/dev/null 2>&1 &
 snmpd_pid=$!
@@ -18,6 +21,12 @@ kill -0 "$service_pid" 2>/dev/null || service_pid=
 report() { awk -v who="$1" '/^(VmRSS|RssAnon):/ {printf "%s %s %s kB\n", who, $1, $2}' "/proc/$2/status"; }
 [ -n "$service_pid" ] && report tempwarden "$service_pid"
 report snmpd "$snmpd_pid"
+if [ -n "$service_pid" ]; then
+  rss() { awk '/^VmRSS:/ {print $2}' "/proc/$1/status"; }
+  echo "tempwarden resident set: $((100 * $(rss "$service_pid") / $(rss "$snmpd_pid")))% of snmpd's"
+  mapped=$(grep -oE '/lib(ssl|crypto)\.so[^ ]*' "/proc/$service_pid/maps" | sort -u | tr '\n' ' ')
+  echo "tempwarden maps OpenSSL: ${mapped:-no}"
+fi
 [ -n "$service_pid" ] && kill "$service_pid"
 kill "$snmpd_pid"
 wait

@@ -30,16 +30,18 @@ EXE="$WORK/svc/tempwarden"
 export TEMPWARDEN_UNIT_DIR="$WORK/units"
 
 echo "-- install, a second install, uninstall"
-out=$("$EXE" -Install 2>&1) || fail "install: $out"
+out=$("$EXE" -Install -data "$WORK/data" 2>&1) || fail "install: $out"
 [ "$out" = "Service installed successfully" ] || fail "install message: $out"
-unit="$WORK/units/VOZIvazure.service"
+unit="$WORK/units/tempwarden.service"
 [ -f "$unit" ] || fail "no unit file"
 grep -qx 'Description=Tempwarden' "$unit" || fail "unit description"
-grep -qx "ExecStart=\"$EXE\"" "$unit" || fail "unit ExecStart: $(cat "$unit")"
+grep -qx "ExecStart=\"$EXE\" -data \"$WORK/data\"" "$unit" || fail "unit ExecStart: $(cat "$unit")"
+grep -qx "Alias=VOZIvazure.service" "$unit" || fail "no alias of the old name"
+[ -d "$WORK/data" ] || fail "no data directory"
 grep -qx 'WantedBy=multi-user.target' "$unit" || fail "unit start at boot"
 [ -f "$WORK/units/VOZIvazure.key" ] || fail "no registry key beside the unit"
 set +e
-err=$("$EXE" /install /silent 2>&1 >/dev/null); rc=$?
+err=$("$EXE" /install /silent /data "$WORK/data" 2>&1 >/dev/null); rc=$?
 set -e
 [ $rc -ne 0 ] || fail "second install succeeded"
 [ "$err" = 'Service "Tempwarden" failed to install with error: "The specified service already exists."' ] \
@@ -51,7 +53,7 @@ set +e
 err=$("$EXE" -uninstall 2>&1 >/dev/null); rc=$?
 set -e
 [ $rc -ne 0 ] && [ -n "$err" ] || fail "uninstall of a missing service"
-"$EXE" /install /silent >/dev/null || fail "reinstall"
+"$EXE" /install /silent /data "$WORK/data" >/dev/null || fail "reinstall"
 
 echo "-- CONSOLE against snmpd"
 start_snmpd "$WORK/agent" || fail "snmpd"

@@ -31,35 +31,71 @@ chmod 755 "$WORK"
 at_exit 'rm -rf "$WORK"'
 getent passwd tempwarden >/dev/null && fail "the private /etc already knows tempwarden"
 
-echo "-- INSTALL: the unit, the account, the directory"
+echo "-- INSTALL: the unit, the account, a data directory of its own; the program stays root's"
 for name in svc "ups watch" "100%" '$HOME'; do
   dir="$WORK/$name"
   units="$WORK/units-${#name}"
   mkdir -p "$dir" "$units"
   cp "$BUILD/tempwarden" "$dir/tempwarden"
   echo "<XML></XML>" >"$dir/TEMPWARDEN.XML"
-  out=$(TEMPWARDEN_UNIT_DIR="$units" "$dir/tempwarden" /install 2>&1) || fail "$name: install: $out"
+  out=$(TEMPWARDEN_UNIT_DIR="$units" "$dir/tempwarden" /install /data "$dir/data/ups" 2>&1) \
+    || fail "$name: install: $out"
   [ "$out" = "Service installed successfully" ] || fail "$name: install message: $out"
   echo "[$name]"
-  check_unit "$units/VOZIvazure.service"
-  [ "$(stat -c %U "$dir")" = tempwarden ] || fail "$name: directory not given to tempwarden"
-  [ "$(stat -c %U "$dir/TEMPWARDEN.XML")" = tempwarden ] || fail "$name: files not given"
+  check_unit "$units/tempwarden.service"
+  [ "$(stat -c %U:%a "$dir/data")" = tempwarden:750 ] && [ "$(stat -c %U:%a "$dir/data/ups")" = tempwarden:750 ] \
+    || fail "$name: data directory $(stat -c %U:%a "$dir/data/ups")"
+  [ "$(stat -c %U "$dir")" = root ] || fail "$name: the program's folder changed owner"
+  [ "$(stat -c %U "$dir/TEMPWARDEN.XML")" = root ] || fail "$name: a file it did not create changed owner"
   [ "$(stat -c %U "$dir/tempwarden")" = root ] || fail "$name: the program changed owner"
   [ "$(stat -c %U "$units/VOZIvazure.key")" = tempwarden ] || fail "$name: key file owner"
 done
 IFS=: read -r _ _ uid gid _ home shell < <(getent passwd tempwarden)
 [ "$uid" -lt 1000 ] || fail "not a system account: uid $uid"
 [ "$(getent group tempwarden | cut -d: -f3)" = "$gid" ] || fail "no group of its own"
-[ "$home" = "$WORK/svc" ] || fail "home $home"
+[ "$home" = "$WORK/svc/data/ups" ] || fail "home $home"
+
+echo "-- INSTALL refuses a program folder that others may write"
+for mode in 0777 0775; do
+  open="$WORK/open$mode"
+  mkdir -p "$open"
+  chmod "$mode" "$open"
+  chgrp tempwarden "$open"
+  cp "$BUILD/tempwarden" "$open/tempwarden"
+  set +e
+  err=$(TEMPWARDEN_UNIT_DIR="$WORK/units-open" "$open/tempwarden" /install /silent /data "$WORK/d" 2>&1); rc=$?
+  set -e
+  [ $rc -ne 0 ] && grep -qF "The program's folder \"$open\" may be written by" <<<"$err" \
+    || fail "$mode: $rc $err"
+  [ ! -e "$WORK/d" ] || fail "$mode: data directory made before the refusal"
+done
+
+echo "-- the service's account cannot write the program or its folder; links are not followed"
+svc="$WORK/svc"
+as_service() { setpriv --reuid=tempwarden --regid=tempwarden --clear-groups --no-new-privs "$@"; }
+as_service sh -c "echo x >>'$svc/tempwarden'" 2>/dev/null && fail "the account wrote the program"
+as_service sh -c "echo x >'$svc/replacement' && mv -f '$svc/replacement' '$svc/tempwarden'" 2>/dev/null \
+  && fail "the account replaced the program"
+as_service ln -s /etc/shadow "$svc/data/ups/UPS-Temp.txt.tw-new" || fail "planting a link"
+as_service ln -s /etc/shadow "$svc/data/ups/UPS-Temp.txt" || fail "planting a link"
+cp -p /etc/shadow "$WORK/shadow.before"
+# Root refuses to work in the account's folder at all; the service itself replaces the link.
+set +e
+err=$("$svc/tempwarden" -console -data "$svc/data/ups" 2>&1); rc=$?
+set -e
+[ $rc -eq 1 ] && grep -qF "Refusing to run as root in \"$svc/data/ups/\", which belongs to the user \"tempwarden\"" <<<"$err" \
+  || fail "root in the account's folder: $rc $err"
+cmp -s /etc/shadow "$WORK/shadow.before" || fail "/etc/shadow changed"
 case "$shell" in */nologin|/bin/false) ;; *) fail "login shell $shell" ;; esac
 
 echo "-- UNINSTALL leaves the account and the files, and says so"
 units="$WORK/units-${#name}"
-out=$(TEMPWARDEN_UNIT_DIR="$units" "$WORK/$name/tempwarden" /uninstall 2>&1) || fail "uninstall: $out"
+out=$(TEMPWARDEN_UNIT_DIR="$units" "$WORK/$name/tempwarden" /uninstall /data "$WORK/$name/data/ups" 2>&1) \
+  || fail "uninstall: $out"
 [ "$out" = "Service uninstalled successfully
-The user \"tempwarden\" and the files in $WORK/$name are left in place." ] || fail "uninstall message: $out"
-[ ! -e "$units/VOZIvazure.service" ] && [ ! -e "$units/VOZIvazure.key" ] || fail "unit left"
-[ -f "$WORK/$name/TEMPWARDEN.XML" ] && getent passwd tempwarden >/dev/null || fail "too much removed"
+The user \"tempwarden\" and the files in $WORK/$name/data/ups are left in place." ] || fail "uninstall message: $out"
+[ ! -e "$units/tempwarden.service" ] && [ ! -e "$units/VOZIvazure.key" ] || fail "unit left"
+[ -d "$WORK/$name/data/ups" ] && getent passwd tempwarden >/dev/null || fail "too much removed"
 
 echo "-- sd_notify from the real program, running as tempwarden against snmpd"
 start_snmpd "$WORK/agent" || fail "snmpd"
@@ -77,7 +113,8 @@ chmod 777 "$WORK/notify"
 chmod 666 "$WORK/trace"
 (cd / && NOTIFY_SOCKET="$WORK/notify" TEMPWARDEN_UNIT_DIR="$WORK/units-3" \
    exec setpriv --reuid=tempwarden --regid=tempwarden --clear-groups --no-new-privs \
-   bash -c 'umask 0027; exec strace -f -qq -o "$1" "$0"' "$svc/tempwarden" "$WORK/trace") \
+   bash -c 'umask 0027; exec strace -f -qq -o "$1" "$0" -data "$2" -config "$3"' "$svc/tempwarden" \
+     "$WORK/trace" "$svc/data/ups" "$svc/TEMPWARDEN.XML") \
    >"$WORK/service.out" 2>&1 &
 SERVICE=$!
 track_pid "$SERVICE"
@@ -107,17 +144,19 @@ echo "messages: $(sort "$messages" | uniq -c | tr '\n' ';')"
 grep -qx 'STATUS=\[UPSTemp=27\]\[UPSInputVoltage=230\]\[UPSState=OnLine\]' "$messages" \
   || fail "no reading as STATUS: $(cat "$messages")"
 [ "$(tail -1 "$messages")" = "STOPPING=1" ] || fail "STOPPING=1 is not the last: $(cat "$messages")"
-log="$svc/APC-$(date +%Y%m%d).CSV"
+log="$svc/data/ups/APC-$(date +%Y%m%d).CSV"
 grep -q ',50200,' "$log" || fail "the service wrote no start-up entry"
 [ "$(stat -c %U:%a "$log")" = tempwarden:640 ] || fail "log file $(stat -c %U:%a "$log")"
 grep -q '^Description=Brindle v' "$WORK/units-3/VOZIvazure.key" || fail "no description in the key"
-ls "$svc"/E\!RAZIVED-*.XML >/dev/null 2>&1 && fail "exception reports: $(cat "$svc"/E\!RAZIVED-*.XML)"
+ls "$svc"/data/ups/E\!RAZIVED-*.XML >/dev/null 2>&1 && fail "exception reports: $(cat "$svc"/data/ups/E\!RAZIVED-*.XML)"
+# The links the account planted were replaced or refused, never followed.
+cmp -s /etc/shadow "$WORK/shadow.before" || fail "/etc/shadow changed"
 
 echo "-- what the service did fits the unit's sandbox"
 # Every system call in SystemCallFilter=@system-service ~@privileged @resources, every socket
 # of the families in RestrictAddressFamilies=, every file opened for writing in its own
 # directory (ReadWritePaths=, with ProtectSystem=strict).
-python3 - "$WORK/trace" "$svc" "$WORK/units-3/VOZIvazure.key" <<'PY' || fail "sandbox"
+python3 - "$WORK/trace" "$svc/data/ups" "$WORK/units-3/VOZIvazure.key" <<'PY' || fail "sandbox"
 import re, subprocess, sys
 trace, home, key = sys.argv[1:]
 groups = {}

@@ -11,6 +11,9 @@
 //   wine_probe errtext CODE            the system's text for an error number
 //   wine_probe qfa NAME                the service's failure actions: reset=, actions=
 //   wine_probe qdesc NAME              the service's description
+//   wine_probe acl PATH                the file or folder's access list as the security API
+//                                      reads it back: protected=0|1, then one line per entry,
+//                                      "allow|deny SID MASK FLAGS" (hex mask and ACE flags)
 //   wine_probe eventsource SOURCE ID TEXT
 //                                      the event source's registration (file=, types=) and
 //                                      message ID of its message file formatted with TEXT as
@@ -18,6 +21,8 @@
 //
 // Plain Win32 calls only, so that the test compares the service with the platform and not with
 // the service's own code.
+#include <aclapi.h>
+#include <sddl.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -136,8 +141,7 @@ std::vector<char> QueryConfig2(SC_HANDLE svc, DWORD level) {
   DWORD needed = 0;
   QueryServiceConfig2A(svc, level, nullptr, 0, &needed);
   std::vector<char> buffer(needed + sizeof(void*));
-  if (!QueryServiceConfig2A(svc, level, reinterpret_cast<BYTE*>(buffer.data()), needed,
-                            &needed)) {
+  if (!QueryServiceConfig2A(svc, level, reinterpret_cast<BYTE*>(buffer.data()), needed, &needed)) {
     std::printf("error=%lu\n", GetLastError());
     buffer.clear();
   }
@@ -204,9 +208,9 @@ int PrintEventSource(const std::string& source, DWORD id, const char* text) {
   }
   char message[1024] = {};
   DWORD_PTR args[] = {reinterpret_cast<DWORD_PTR>(text)};
-  const DWORD n = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY,
-                                 module, id, 0, message, sizeof message,
-                                 reinterpret_cast<va_list*>(args));
+  const DWORD n =
+      FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, module, id, 0,
+                     message, sizeof message, reinterpret_cast<va_list*>(args));
   const DWORD error = GetLastError();
   FreeLibrary(module);
   if (n == 0) {
@@ -218,6 +222,40 @@ int PrintEventSource(const std::string& source, DWORD id, const char* text) {
     formatted.pop_back();
   }
   std::printf("text=%s\n", formatted.c_str());
+  return 0;
+}
+
+int PrintAcl(const char* path) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR sd = nullptr;
+  const DWORD rc = GetNamedSecurityInfoA(path, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                         nullptr, &dacl, nullptr, &sd);
+  if (rc != ERROR_SUCCESS) {
+    std::printf("error=%lu\n", rc);
+    return 1;
+  }
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(sd, &control, &revision);
+  std::printf("protected=%d\n", (control & SE_DACL_PROTECTED) != 0 ? 1 : 0);
+  ACL_SIZE_INFORMATION info{};
+  if (dacl != nullptr) GetAclInformation(dacl, &info, sizeof info, AclSizeInformation);
+  for (DWORD i = 0; i < info.AceCount; ++i) {
+    void* ace = nullptr;
+    if (!GetAce(dacl, i, &ace)) continue;
+    const auto* header = static_cast<ACE_HEADER*>(ace);
+    // Allowed and denied entries share their layout.
+    const auto* entry = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+    char* sid = nullptr;
+    ConvertSidToStringSidA(const_cast<DWORD*>(&entry->SidStart), &sid);
+    std::printf("%s %s 0x%lx 0x%x\n",
+                header->AceType == ACCESS_ALLOWED_ACE_TYPE  ? "allow"
+                : header->AceType == ACCESS_DENIED_ACE_TYPE ? "deny"
+                                                            : "other",
+                sid == nullptr ? "?" : sid, entry->Mask, header->AceFlags);
+    LocalFree(sid);
+  }
+  LocalFree(sd);
   return 0;
 }
 
@@ -247,6 +285,7 @@ int main(int argc, char** argv) {
   }
   if (command == "qfa" && argc == 3) return PrintFailureActions(argv[2]);
   if (command == "qdesc" && argc == 3) return PrintDescription(argv[2]);
+  if (command == "acl" && argc == 3) return PrintAcl(argv[2]);
   if (command == "eventsource" && argc == 5) {
     return PrintEventSource(argv[2], static_cast<DWORD>(std::strtoul(argv[3], nullptr, 0)),
                             argv[4]);
@@ -254,6 +293,6 @@ int main(int argc, char** argv) {
   std::fprintf(stderr,
                "usage: wine_probe locale|datetime Y M D h m s|date Y M D|qc NAME|"
                "control NAME pause|continue|stop|errtext CODE|qfa NAME|qdesc NAME|"
-               "eventsource SOURCE ID TEXT\n");
+               "acl PATH|eventsource SOURCE ID TEXT\n");
   return 2;
 }

@@ -64,6 +64,9 @@ RELAY=""
 
 SERVICE=VOZIvazure
 SVC_DIR="$WINEPREFIX/drive_c/Program Files/Tempwarden"
+# What the service writes, and its settings: /install gives it a data folder of its own.
+DATA_DIR="$WINEPREFIX/drive_c/ProgramData/Tempwarden"
+DATA='C:\ProgramData\Tempwarden'
 EXE='C:\Program Files\Tempwarden\tempwarden.exe'
 PROBE='C:\tw\tw_wine_probe.exe'
 VERSION=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$TW_WIN_BUILD_DIR/CMakeCache.txt")
@@ -114,7 +117,7 @@ expect_run() {  # EXIT TEXT BOX(yes|no) EVENT -- ARGS...
 service_processes() { grep -las '[t]empwarden\.exe' /proc/[0-9]*/cmdline || true; }
 
 today() { date +%Y%m%d; }
-activity_log() { echo "$SVC_DIR/APC-$(today).CSV"; }
+activity_log() { echo "$DATA_DIR/APC-$(today).CSV"; }
 # The moments of the activity log's entries with a code, in milliseconds of the day.
 entry_times() {  # CODE
   local log
@@ -154,33 +157,33 @@ uninstall_service() {
 check_start_files() {  # TEMPERATURE_TEXT
   local temperature=$1 log date_text row
   log=$(activity_log)
-  wait_until 20 '[ "$(count_entries 50200)" -ge 1 ] && [ -f "$SVC_DIR/D!Tempwarden.TXT" ] &&
-    [ -f "$SVC_DIR/APCUPSTempLog_$(today).csv" ]' ||
-    fail "service files missing: $(ls "$SVC_DIR"); log: $(cat "$log" 2>/dev/null)"
+  wait_until 20 '[ "$(count_entries 50200)" -ge 1 ] && [ -f "$DATA_DIR/D!Tempwarden.TXT" ] &&
+    [ -f "$DATA_DIR/APCUPSTempLog_$(today).csv" ]' ||
+    fail "service files missing: $(ls "$DATA_DIR"); log: $(cat "$log" 2>/dev/null)"
   [ "$(count_entries 50100)" = 1 ] || fail "50100 entries: $(cat "$log")"
   tr -d '\r' <"$log" | awk -F, '$4 == 50100 && $5 == "\"[Function=TMonitorUPSService.ServiceStart]\""' |
     grep . >/dev/null || fail "50100 entry: $(cat "$log")"
   grep -F "[UPSTemp=$temperature][UPSState=OnLine][UPSInputVoltage=230]" "$log" >/dev/null ||
     fail "50200 entry: $(cat "$log")"
-  [ -f "$SVC_DIR/TEMPWARDEN.XML" ] || fail "no TEMPWARDEN.XML"
-  [ -f "$SVC_DIR/APCUPSTempLog_$(today).html" ] || fail "no chart page of the day"
+  [ -f "$DATA_DIR/TEMPWARDEN.XML" ] || fail "no TEMPWARDEN.XML"
+  [ -f "$DATA_DIR/APCUPSTempLog_$(today).html" ] || fail "no chart page of the day"
   # Both are replaced at every pass: a read may fall between truncation and write.
-  wait_until 5 '[ "$(cat "$SVC_DIR/UPS-Input-Voltage.txt")" = 230 ]' ||
-    fail "voltage file: $(cat "$SVC_DIR/UPS-Input-Voltage.txt")"
-  wait_until 5 '[ "$(cat "$SVC_DIR/UPS-Temp.txt")" = "$temperature" ]' ||
-    fail "temperature file: $(cat "$SVC_DIR/UPS-Temp.txt")"
-  row=$(tr -d '\r' <"$SVC_DIR/APCUPSTempLog_$(today).csv" | tail -1)
+  wait_until 5 '[ "$(cat "$DATA_DIR/UPS-Input-Voltage.txt")" = 230 ]' ||
+    fail "voltage file: $(cat "$DATA_DIR/UPS-Input-Voltage.txt")"
+  wait_until 5 '[ "$(cat "$DATA_DIR/UPS-Temp.txt")" = "$temperature" ]' ||
+    fail "temperature file: $(cat "$DATA_DIR/UPS-Temp.txt")"
+  row=$(tr -d '\r' <"$DATA_DIR/APCUPSTempLog_$(today).csv" | tail -1)
   case "$row" in *",$temperature") ;; *) fail "temperature row: $row" ;; esac
   # Every line of the debug file starts with the date-time text of now; every temperature
   # pass starts the file anew.
   # shellcheck disable=SC2046
   date_text=$(probe date $(date '+%Y %-m %-d'))
   wait_until 5 'debug_file_dated "$date_text"' ||
-    fail "debug file, wanted lines starting with $date_text: $(cat "$SVC_DIR/D!Tempwarden.TXT")"
+    fail "debug file, wanted lines starting with $date_text: $(cat "$DATA_DIR/D!Tempwarden.TXT")"
 }
 debug_file_dated() {  # DATE_TEXT
   local debug
-  debug=$(tr -d '\r' <"$SVC_DIR/D!Tempwarden.TXT")
+  debug=$(tr -d '\r' <"$DATA_DIR/D!Tempwarden.TXT")
   case "$(printf '%s\n' "$debug" | head -1)" in
     "$1 "*" Function=TVOZIvazure.ServiceExecute LogRec.Trace=1100") ;;
     *) return 1 ;;
@@ -214,20 +217,20 @@ start_wine_session() {
 
 # Exception reports would mean that something in the platform layer failed.
 check_no_reports() {
-  [ -z "$(find "$SVC_DIR" -name 'E!*')" ] ||
-    fail "exception reports: $(find "$SVC_DIR" -name 'E!*' -exec cat {} +)"
+  [ -z "$(find "$DATA_DIR" -name 'E!*')" ] ||
+    fail "exception reports: $(find "$DATA_DIR" -name 'E!*' -exec cat {} +)"
 }
 
 # ---- The prompt commands of the Windows program, run while the service runs: /query reads
 # both objects from snmpd, /testmail delivers through the relay; both with exit status 0.
 check_prompt_commands() {
   local out rc=0
-  out=$(timeout 60 wine "$EXE" /query </dev/null 2>/dev/null | tr -d '\r') || rc=$?
+  out=$(timeout 60 wine "$EXE" /query /data "$DATA" </dev/null 2>/dev/null | tr -d '\r') || rc=$?
   [ "$rc" = 0 ] || fail "/query: exit code $rc: $out"
   printf '%s\n' "$out" | grep -E ' temperature \([0-9.]+\): 27$' >/dev/null ||
     fail "/query: $out"
   printf '%s\n' "$out" | grep -E ' input voltage \([0-9.]+\): 230$' >/dev/null || fail "/query: $out"
-  out=$(timeout 60 wine "$EXE" -testmail </dev/null 2>/dev/null | tr -d '\r') || rc=$?
+  out=$(timeout 60 wine "$EXE" -testmail -data "$DATA" </dev/null 2>/dev/null | tr -d '\r') || rc=$?
   [ "$rc" = 0 ] || fail "-testmail: exit code $rc: $out"
   printf '%s\n' "$out" | grep -Fx 'Result 0: delivered: the relay took the mail' >/dev/null ||
     fail "-testmail: $out"
@@ -240,7 +243,7 @@ check_prompt_commands() {
 # service trusts that CA through "SMTPCAFile" (a path beside the program). With a CA that did
 # not sign the relay's certificate it must refuse the relay: no AUTH, no MAIL.
 tls_relay_config() {  # RELAY_OUT CA_FILE
-  write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+  write_settings "$DATA_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
     TempSleep=2 VoltageSleep=1 AlarmTemp=25 EmailToAddr=ops@example.test SMTPRelay=localhost \
     SMTPPort="$(sed -n 's/^READY //p' "$1")" EmailFromAddr=ups@example.test \
     SMTPSecurity=starttls SMTPCAFile="$2" SyslogCollector=127.0.0.1
@@ -259,8 +262,8 @@ stop_tls_relay() {
 tls_mail_through_schannel() {
   stop_tls_relay  # the plain relay of the first start
   bash "$HERE/make_test_certs.sh" "$WORK/certs" || fail "openssl could not make certificates"
-  cp "$WORK/certs/ca.pem" "$SVC_DIR/relay-ca.pem"
-  cp "$WORK/certs/other-ca.pem" "$SVC_DIR/other-ca.pem"
+  cp "$WORK/certs/ca.pem" "$DATA_DIR/relay-ca.pem"
+  cp "$WORK/certs/other-ca.pem" "$DATA_DIR/other-ca.pem"
 
   start_tls_relay tls-good
   tls_relay_config "$WORK/tls-good.out" relay-ca.pem
@@ -300,12 +303,12 @@ tls_mail_through_schannel() {
 # no temporary file is left.
 check_whole_replacements() {
   local left
-  left=$(find "$SVC_DIR" -name '*.tw-new')
+  left=$(find "$DATA_DIR" -name '*.tw-new')
   [ -z "$left" ] || fail "temporary files left: $left"
-  [ "$(tr -d '\r' <"$SVC_DIR/UPS-Input-Voltage.txt")" = 230 ] ||
-    fail "voltage file after the passes: $(cat "$SVC_DIR/UPS-Input-Voltage.txt")"
-  tr -d '\r' <"$SVC_DIR/APCUPSTempLog_$(today).html" | tail -1 | grep -Fx '</html>' >/dev/null ||
-    fail "chart page not whole: $(tail -3 "$SVC_DIR/APCUPSTempLog_$(today).html")"
+  [ "$(tr -d '\r' <"$DATA_DIR/UPS-Input-Voltage.txt")" = 230 ] ||
+    fail "voltage file after the passes: $(cat "$DATA_DIR/UPS-Input-Voltage.txt")"
+  tr -d '\r' <"$DATA_DIR/APCUPSTempLog_$(today).html" | tail -1 | grep -Fx '</html>' >/dev/null ||
+    fail "chart page not whole: $(tail -3 "$DATA_DIR/APCUPSTempLog_$(today).html")"
 }
 # -------------------------------------------------------------------------------------------
 
@@ -319,7 +322,7 @@ check_failure_exit_code() {
   echo string >"$WORK/agent/voltage.type"
   echo "no volts" >"$WORK/agent/voltage"
   w net start "$SERVICE" >/dev/null 2>&1 || true
-  wait_until 20 '[ "$(state)" = 1 ] && [ -n "$(find "$SVC_DIR" -name "E!*")" ]' ||
+  wait_until 20 '[ "$(state)" = 1 ] && [ -n "$(find "$DATA_DIR" -name "E!*")" ]' ||
     fail "the failed service did not stop: state $(state)"
   local out
   out=$(env -u LOCPATH LANG=C.UTF-8 timeout 60 wine sc query "$SERVICE" </dev/null 2>/dev/null |
@@ -330,7 +333,7 @@ check_failure_exit_code() {
   wait_until 5 '[ -z "$(service_processes)" ]' || fail "the service process is still there"
   rm -f "$WORK/agent/voltage.type"
   echo 230 >"$WORK/agent/voltage"
-  find "$SVC_DIR" -name 'E!*' -delete
+  find "$DATA_DIR" -name 'E!*' -delete
 }
 # ----------------------------------------------------------------------------------------------
 
@@ -350,14 +353,15 @@ config=$(probe qc "$SERVICE") || fail "not registered: $config"
 want_config="type=16
 start=2
 error_control=1
-path=\"$EXE\"
-account=LocalSystem
+path=\"$EXE\" /data \"$DATA\"
+account=NT SERVICE\\VOZIvazure
 display_name=Tempwarden
 dependencies=
 group="
 [ "$config" = "$want_config" ] || fail "registration:
 $config
-wanted (own process, automatic start, normal error control, quoted path, local system):
+wanted (own process, automatic start, normal error control, quoted path and the data folder,
+the service's virtual account):
 $want_config"
 
 step "a second install fails"
@@ -374,7 +378,7 @@ start_bg /usr/bin/python3 "$HERE/smtp_server.py" --transcript "$WORK/smtp.transc
 RELAY=$!
 wait_until 10 'grep "^READY " "$WORK/relay.out" >/dev/null' || fail "relay: $(cat "$WORK/relay.out")"
 # The temperature of 27 is above the alarm level: the first temperature pass mails an alarm.
-write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
+write_settings "$DATA_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
   PhoneHomeServer= TempSleep=2 VoltageSleep=1 AlarmTemp=25 EmailToAddr=ops@example.test \
   SMTPRelay=127.0.0.1 SMTPPort="$(sed -n 's/^READY //p' "$WORK/relay.out")" \
   EmailFromAddr=ups@example.test SMTPUser=opsmail.brindle SMTPPassword=pq4tnvkxe \
@@ -417,11 +421,11 @@ step "pause"
 out=$(probe control "$SERVICE" pause) || fail "pause refused: $out"
 wait_state 7 10 || fail "not paused: state $(state)"
 before=$(count_entries 40000)
-debug_before=$(cat "$SVC_DIR/D!Tempwarden.TXT")
+debug_before=$(cat "$DATA_DIR/D!Tempwarden.TXT")
 log_before=$(cat "$(activity_log)")
 sleep 6
 [ "$(count_entries 40000)" = "$before" ] || fail "a temperature pass ran while paused"
-[ "$(cat "$SVC_DIR/D!Tempwarden.TXT")" = "$debug_before" ] || fail "the debug file changed while paused"
+[ "$(cat "$DATA_DIR/D!Tempwarden.TXT")" = "$debug_before" ] || fail "the debug file changed while paused"
 [ "$(cat "$(activity_log)")" = "$log_before" ] || fail "the activity log changed while paused"
 
 step "continue"
@@ -475,7 +479,7 @@ echo "   $(printf '%s' "$LOCALE_DE" | paste -sd' ')"
 [ "$LOCALE_DE" != "$LOCALE_EN" ] || fail "the German session has the English formats: $LOCALE_DE"
 DECIMAL=$(printf '%s\n' "$LOCALE_DE" | sed -n 's/^decimal=//p')
 mkdir "$WORK/first_session"
-find "$SVC_DIR" -type f ! -name tempwarden.exe ! -name TEMPWARDEN.XML -exec mv {} "$WORK/first_session/" \;
+find "$DATA_DIR" -type f ! -name tempwarden.exe ! -name TEMPWARDEN.XML -exec mv {} "$WORK/first_session/" \;
 # A card that answers with text in the local number format: the service reads it with the
 # system's decimal separator and writes it back the same way.
 echo string >"$WORK/agent/temperature.type"
@@ -539,14 +543,21 @@ $want"
   step "installer /S"
   cp "$TW_WIN_BUILD_DIR/tempwarden-setup.exe" "$WINEPREFIX/drive_c/tw/"
   rm -f "$SVC_DIR/tempwarden.exe"
+  # The old layout: the settings and a history beside the program, which the installer moves
+  # into the data folder.
+  before=$(count_entries 50100)
+  rm -f "$DATA_DIR/TEMPWARDEN.XML"
+  mv "$(activity_log)" "$SVC_DIR/"
   write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
     TempSleep=2 VoltageSleep=1 AlarmTemp=60
-  before=$(count_entries 50100)
   timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || fail "installer: $(cat "$WORK/setup.out")"
+  [ -f "$DATA_DIR/TEMPWARDEN.XML" ] && [ ! -e "$SVC_DIR/TEMPWARDEN.XML" ] &&
+    [ ! -e "$SVC_DIR/$(basename "$(activity_log)")" ] || fail "the old layout's data stayed: $(ls "$SVC_DIR")"
   [ -f "$SVC_DIR/tempwarden.exe" ] && [ -f "$SVC_DIR/uninstall.exe" ] ||
     fail "installed: $(ls "$SVC_DIR")"
   cmp -s "$SVC_DIR/tempwarden.exe" "$TW_WIN_BUILD_DIR/tempwarden.exe" || fail "another program"
-  [ "$(probe qc "$SERVICE" | sed -n 's/^path=//p')" = "\"$EXE\"" ] || fail "registration"
+  [ "$(probe qc "$SERVICE" | sed -n 's/^path=//p')" = "\"$EXE\" /data \"$DATA\"" ] ||
+    fail "registration"
   wait_state 4 20 || fail "not started by the installer: state $(state)"
   wait_until 20 '[ "$(count_entries 50100)" -gt "$before" ]' || fail "no start entry"
   check_failure_actions 2
@@ -572,8 +583,8 @@ $want"
     fail "after the uninstaller: state $(state), files $(ls "$SVC_DIR")"
   [ ! -e "$SVC_DIR/tempwarden.exe" ] || fail "the program is still there"
   wait_until 5 '[ -z "$(service_processes)" ]' || fail "the service process is still there"
-  [ -f "$SVC_DIR/TEMPWARDEN.XML" ] && [ -f "$(activity_log)" ] &&
-    [ -f "$SVC_DIR/APCUPSTempLog_$(today).csv" ] || fail "history not kept: $(ls "$SVC_DIR")"
+  [ -f "$DATA_DIR/TEMPWARDEN.XML" ] && [ -f "$(activity_log)" ] &&
+    [ -f "$DATA_DIR/APCUPSTempLog_$(today).csv" ] || fail "history not kept: $(ls "$DATA_DIR")"
   [ "$(probe eventsource Tempwarden 0xC0000001 x || true)" = "error=2" ] || fail "event source kept"
   wout reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tempwarden' |
     grep -F DisplayName >/dev/null && fail "uninstall entry kept"
@@ -605,8 +616,8 @@ $out"
   SNMPD_EXTRA_CONF=$'createUser upsreader SHA wine-auth-pass AES wine-priv-pass\nrouser upsreader priv' \
     start_snmpd "$WORK/agent" || fail "snmpd with a version 3 user"
   mkdir "$WORK/before_v3"
-  find "$SVC_DIR" -type f ! -name tempwarden.exe -exec mv {} "$WORK/before_v3/" \;
-  write_settings "$SVC_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=not-a-community \
+  find "$DATA_DIR" -type f ! -name tempwarden.exe -exec mv {} "$WORK/before_v3/" \;
+  write_settings "$DATA_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=not-a-community \
     SNMPVersion=3 SNMPUser=upsreader SNMPAuthProtocol=SHA SNMPAuthPassword=wine-auth-pass \
     SNMPPrivProtocol=AES SNMPPrivPassword=wine-priv-pass SysLogTrap=7 PhoneHomeServer= \
     TempSleep=2 VoltageSleep=1 AlarmTemp=90
@@ -616,7 +627,7 @@ $out"
   wait_until 10 '[ "$(count_entries 40000)" -ge 2 ]' || fail "no temperature passes over v3"
   stop_service
   check_no_reports
-  out=$(grep -rl -e wine-auth-pass -e wine-priv-pass "$SVC_DIR" | grep -v 'TEMPWARDEN\.XML$' || true)
+  out=$(grep -rl -e wine-auth-pass -e wine-priv-pass "$DATA_DIR" | grep -v 'TEMPWARDEN\.XML$' || true)
   [ -z "$out" ] || fail "a password in what the service wrote: $out"
   uninstall_service
   wineserver -k

@@ -260,16 +260,23 @@ std::vector<std::string> DefaultConfigLines() {
   return lines;
 }
 
+std::string SettingsFilePath(const Context& ctx) {
+  return ctx.layout.SettingsFile.empty() ? std::string(kConfigFileName) : ctx.layout.SettingsFile;
+}
+
 bool EnsureConfigFile(Context& ctx) {
   try {
     // The working directory, where the cycle also reads it; an ExePath that failed to become
     // the working directory must not make the service rewrite an existing file at every start.
-    if (ctx.env.files->IsPlainFile(kConfigFileName)) return true;
+    const std::string file = SettingsFilePath(ctx);
+    if (ctx.env.files->IsPlainFile(file)) return true;
+    // It will hold the mail and SNMP passwords.
+    ctx.env.files->MarkPrivate(file);
     const std::vector<std::string> lines = DefaultConfigLines();
     for (size_t i = 0; i < lines.size(); ++i) {
-      WriteStringToFile(ctx, lines[i], kConfigFileName, i > 0);
+      WriteStringToFile(ctx, lines[i], file, i > 0);
     }
-    return ctx.env.files->IsPlainFile(kConfigFileName);
+    return ctx.env.files->IsPlainFile(file);
   } catch (...) {
     return false;
   }
@@ -278,7 +285,7 @@ bool EnsureConfigFile(Context& ctx) {
 tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
   tServiceConfig config;
   config.DebugLevel = ctx.settings.Log.DebugLevel;
-  const tSettingsFile file = ReadSettingsFile(ctx, kConfigFileName);
+  const tSettingsFile file = ReadSettingsFile(ctx, SettingsFilePath(ctx));
   bool keep = false;
   // Unusable at start: every key counts as not found, so the values in force are the initial
   // ones (and the debug level the start's).
@@ -291,7 +298,7 @@ void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& confi
   // One read for all keys. A file that is there but cannot be used (locked by an editor, no
   // permission, too large, no setting in it) leaves every value in force: each key would
   // otherwise count as not found and fall back.
-  const tSettingsFile file = ReadSettingsFile(ctx, kConfigFileName);
+  const tSettingsFile file = ReadSettingsFile(ctx, SettingsFilePath(ctx));
   bool keep = false;
   const std::string* text = UsableText(ctx, site, file, false, &keep);
   if (keep) return;

@@ -31,6 +31,11 @@
 namespace tw {
 
 constexpr char kConfigFileName[] = "TEMPWARDEN.XML";
+
+// The settings file this run reads (and creates when missing): the one the command line named
+// (ctx.layout.SettingsFile), else kConfigFileName in the working directory, which the start
+// makes the data directory.
+std::string SettingsFilePath(const Context& ctx);
 // The phone-home host of the default file's "PhoneHomeServer" line.
 constexpr char kDefaultPhoneHomeHost[] = "localhost";
 constexpr char kDefaultSyslogCollector[] = "127.0.0.1";

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {
@@ -70,6 +70,31 @@ TEST(ConfigTest, ExistingFileIsKeptAndUnwritableDirectoryMeansNoFile) {
   EXPECT_FALSE(readonly.files.Has(kPath));
 }
 
+TEST(ConfigTest, SettingsFileOfTheCommandLineIsCreatedReadAndReReadThere) {
+  FakeEnv env;
+  env.files.AddDirectory("/etc");
+  env.files.AddDirectory("/etc/tempwarden");
+  env.ctx.layout.SettingsFile = "/etc/tempwarden/TEMPWARDEN.XML";
+  EXPECT_EQ(SettingsFilePath(env.ctx), "/etc/tempwarden/TEMPWARDEN.XML");
+  ASSERT_TRUE(EnsureConfigFile(env.ctx));
+  EXPECT_EQ(env.files.Get("/etc/tempwarden/TEMPWARDEN.XML"), kDefaultFile);
+  EXPECT_FALSE(env.files.Has(kPath));  // nothing beside the program
+  // It is to hold passwords: created for its owner alone.
+  EXPECT_EQ(env.files.private_files, std::set<std::string>{"/etc/tempwarden/TEMPWARDEN.XML"});
+
+  // A file beside the program is not what this run reads.
+  env.files.Put(kPath, File("<UPSHost>beside</UPSHost>"));
+  env.files.Put("/etc/tempwarden/TEMPWARDEN.XML",
+                File("<UPSHost>etc</UPSHost><TempSleep>60</TempSleep>"));
+  tConfigReadSite site, pass_site;
+  tServiceConfig config = ReadStartConfig(env.ctx, site);
+  EXPECT_EQ(config.UPSHost, "etc");
+  env.files.Put("/etc/tempwarden/TEMPWARDEN.XML", File("<UPSHost>etc2</UPSHost>"));
+  int32_t trace = 1110;
+  ReReadPassConfig(env.ctx, pass_site, config, trace);
+  EXPECT_EQ(config.UPSHost, "etc2");
+}
+
 TEST(ConfigTest, DefaultFileReadBack) {
   FakeEnv env;
   ASSERT_TRUE(EnsureConfigFile(env.ctx));
@@ -102,13 +127,13 @@ TEST(ConfigTest, DefaultFileReadBack) {
 
 TEST(ConfigTest, SnmpKeysAreReadAtStartAsTheyStand) {
   FakeEnv env;
-  const tServiceConfig c = StartRead(
-      env, File("  <SNMPVersion>3</SNMPVersion>\r\n  <SNMPUser>ups-reader</SNMPUser>\r\n"
-                "  <SNMPAuthProtocol>SHA256</SNMPAuthProtocol>\r\n"
-                "  <SNMPAuthPassword>auth pass 1</SNMPAuthPassword>\r\n"
-                "  <SNMPPrivProtocol>AES</SNMPPrivProtocol>\r\n"
-                "  <SNMPPrivPassword>priv pass 2</SNMPPrivPassword>\r\n"
-                "  <SNMPContext>ups</SNMPContext>\r\n"));
+  const tServiceConfig c =
+      StartRead(env, File("  <SNMPVersion>3</SNMPVersion>\r\n  <SNMPUser>ups-reader</SNMPUser>\r\n"
+                          "  <SNMPAuthProtocol>SHA256</SNMPAuthProtocol>\r\n"
+                          "  <SNMPAuthPassword>auth pass 1</SNMPAuthPassword>\r\n"
+                          "  <SNMPPrivProtocol>AES</SNMPPrivProtocol>\r\n"
+                          "  <SNMPPrivPassword>priv pass 2</SNMPPrivPassword>\r\n"
+                          "  <SNMPContext>ups</SNMPContext>\r\n"));
   EXPECT_EQ(c.SNMPVersion, "3");
   EXPECT_EQ(c.SNMPUser, "ups-reader");
   EXPECT_EQ(c.SNMPAuthProtocol, "SHA256");

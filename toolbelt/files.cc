@@ -19,7 +19,13 @@ bool FileExists(Context& ctx, const std::string& name) {
   bool found = false;
   const int32_t trace = 100;
   Guarded(ctx, "toolbelt.FileExists", trace, [&] {
-    found = !ctx.env.files->FindFiles(ctx.settings.ExePath + name).empty();
+    // A full path (a settings file named on the command line) stands for itself.
+    const std::string delimiters = ctx.env.files->PathDelimiters();
+    const bool full =
+        !name.empty() &&
+        (delimiters.find(name[0]) != std::string::npos ||
+         (name.size() > 1 && name[1] == ':' && delimiters.find(':') != std::string::npos));
+    found = !ctx.env.files->FindFiles(full ? name : ctx.settings.ExePath + name).empty();
   });
   return found;
 }

@@ -23,7 +23,8 @@ int32_t WriteStringToFile(Context& ctx, const std::string& text, const std::stri
                           bool bAppend);
 
 // True when an entry (file or directory) matches `name` in the executable's directory
-// (settings.ExePath, used as is when empty); wildcards in `name` act as wildcards.
+// (settings.ExePath, used as is when empty), or at `name` itself when it is a full path;
+// wildcards in `name` act as wildcards.
 bool FileExists(Context& ctx, const std::string& name);
 
 }  // namespace tw

@@ -50,11 +50,19 @@ std::string GetEXEPath(Context& ctx) {
   return result;
 }
 
+std::string DataDirectory(Context& ctx) {
+  std::string dir = ctx.layout.DataDir;
+  if (dir.empty()) return ExtractFilePath(GetEXEPath(ctx), ctx.env.files->PathDelimiters());
+  const std::string delimiters = ctx.env.files->PathDelimiters();
+  if (delimiters.find(dir.back()) == std::string::npos) dir += ctx.env.files->PathSeparator();
+  return dir;
+}
+
 std::string SetPathToEXEPath(Context& ctx) {
   std::string result;
   const int32_t trace = 0;
   Guarded(ctx, "toolbelt.SetPathToEXEPath", trace, [&] {
-    const std::string dir = ExtractFilePath(GetEXEPath(ctx), ctx.env.files->PathDelimiters());
+    const std::string dir = DataDirectory(ctx);
     if (ctx.env.files->SetWorkingDirectory(dir)) {
       result = dir;
       ctx.settings.ExePath = dir;

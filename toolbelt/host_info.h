@@ -44,9 +44,14 @@ std::string FileVersion2(Context& ctx, const std::string& path);
 // The running executable's directory with its trailing separator, without a "\\?\" prefix.
 std::string GetEXEPath(Context& ctx);
 
-// Makes the executable's directory the working directory and stores it in settings.ExePath.
-// Returns that directory, or "Error - " followed by it when it cannot be made current
-// (ExePath then keeps its value).
+// The directory the service keeps its data in, with its trailing separator: the data directory
+// of the command line (ctx.layout.DataDir) when one was given, else the executable's directory.
+std::string DataDirectory(Context& ctx);
+
+// Makes the data directory (DataDirectory: the executable's directory unless the command line
+// named another) the working directory and stores it in settings.ExePath, where every data
+// file is written. Returns that directory, or "Error - " followed by it when it cannot be made
+// current (ExePath then keeps its value).
 std::string SetPathToEXEPath(Context& ctx);
 
 void MachineUpTime(Context& ctx, tMachineUpTime& rec);

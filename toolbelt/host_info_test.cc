@@ -4,8 +4,8 @@
 
 #include <fstream>
 
-#include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {
@@ -74,6 +74,26 @@ TEST_F(HostInfoTest, SetPathToEXEPath) {
   env_.host.module_path = "/nowhere/tempwarden";
   EXPECT_EQ(SetPathToEXEPath(ctx_), "Error - /nowhere/");
   EXPECT_EQ(ctx_.settings.ExePath, "/opt/tempwarden/");  // unchanged
+}
+
+TEST_F(HostInfoTest, DataDirectoryOfTheCommandLineTakesThePlaceOfTheProgramsFolder) {
+  env_.files.AddDirectory("/var/lib/tempwarden");
+  struct Case {
+    std::string data_dir;
+    std::string expected;
+  } cases[] = {
+      {"", "/opt/tempwarden/"},
+      {"/var/lib/tempwarden", "/var/lib/tempwarden/"},
+      {"/var/lib/tempwarden/", "/var/lib/tempwarden/"},
+      {"/var/lib/missing", "Error - /var/lib/missing/"},
+  };
+  for (const auto& c : cases) {
+    ctx_.settings.ExePath = "/before/";
+    ctx_.layout.DataDir = c.data_dir;
+    EXPECT_EQ(SetPathToEXEPath(ctx_), c.expected) << c.data_dir;
+    EXPECT_EQ(ctx_.settings.ExePath, c.expected.rfind("Error", 0) == 0 ? "/before/" : c.expected)
+        << c.data_dir;
+  }
 }
 
 TEST_F(HostInfoTest, GetMemoryStatus) {

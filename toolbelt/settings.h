@@ -32,7 +32,7 @@ struct tLog {
 struct tGlobalSettings {
   std::string SelfName;  // service name; exception reports are written only when set
   std::string Company;
-  std::string Version;   // four numbers joined by "."
+  std::string Version;  // four numbers joined by "."
   std::string HostName;
   bool UnderWorkbench = false;
   std::string ExceptionFileMask;
@@ -40,6 +40,16 @@ struct tGlobalSettings {
   TDateTime Started = 0;
   std::string ExePath;  // executable's directory with its trailing separator
   int16_t SyslogSequence = 0;
+};
+
+// Where this run keeps its settings file and its data, and which instance it is: what the
+// command line gave ("/config", "/data", "/instance"). Empty fields mean the defaults of a
+// single service: TEMPWARDEN.XML and every data file in the program's own folder. Paths are
+// absolute (main makes them so before the working directory changes).
+struct tLayout {
+  std::string SettingsFile;  // the settings file; empty: TEMPWARDEN.XML in the data directory
+  std::string DataDir;       // history, pages, logs, reports; empty: the program's folder
+  std::string Instance;      // name of a named instance; empty: the unnamed one
 };
 
 // A history row that could not be appended yet (ups/kept_rows.h).
@@ -51,10 +61,10 @@ struct tKeptRow {
 // What the service remembers about faults between calls, so that one repeating on every pass
 // neither floods the disk or the journal nor loses history rows.
 struct tFaultMemory {
-  Throttle reports{kOneHourMs};       // exception reports, by function and message
-  Throttle log_failures{kOneHourMs};  // notices that the activity log cannot be written
-  int32_t lost_log_entries = 0;       // activity-log entries lost since the last notice
-  Throttle kept_rows_notices{kOneHourMs};                  // by file
+  Throttle reports{kOneHourMs};            // exception reports, by function and message
+  Throttle log_failures{kOneHourMs};       // notices that the activity log cannot be written
+  int32_t lost_log_entries = 0;            // activity-log entries lost since the last notice
+  Throttle kept_rows_notices{kOneHourMs};  // by file
   std::map<std::string, std::deque<tKeptRow>> kept_rows;  // by file, oldest first
 };
 
@@ -62,6 +72,7 @@ struct tFaultMemory {
 struct Context {
   Env env;
   tGlobalSettings settings;
+  tLayout layout;  // fixed for the process once main has read the command line
   tFaultMemory faults;
 
   const FormatSettings& fmt() const { return env.regional->Settings(); }
