@@ -3,12 +3,9 @@
 // over HTTPS, the JSON answer read, the token kept until shortly before it expires.
 //
 // How SendMail uses it (the token source lives as long as the caller that sends the mails,
-// so that one token serves every mail of its lifetime):
-//
-//   TokenResult token = tokens.Get(ctx, account.OAuth, limits);
-//   if (!token.ok()) -> result kMailNoToken, console and log show TokenFailureText(token)
-//   else AUTH XOAUTH2 with XOAuth2Response(user, token.access_token)
-//   a 535 to it -> tokens.Forget(), so that the next mail asks for a fresh token
+// so that one token serves every mail of its lifetime): AuthXOAuth2 (mail/smtp_xoauth2.h)
+// takes the token, logs in, and drops the token when the relay refuses it; no token gives
+// kMailNoToken, with TokenFailureText for the console and TokenFailureItems for the log.
 #ifndef TEMPWARDEN_MAIL_OAUTH_TOKEN_H_
 #define TEMPWARDEN_MAIL_OAUTH_TOKEN_H_
 
