@@ -13,6 +13,7 @@ PACKAGES=(
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
   libssl-dev openssl  # mail TLS and SNMPv3 crypto (OpenSSL); openssl makes the tests' certificates
+  nlohmann-json3-dev  # mail: the OAuth token answers (JSON, header-only, also for the mingw build)
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)

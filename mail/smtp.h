@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mail/email.h"
+#include "mail/oauth_token.h"
 #include "mail/smtp_client.h"
 #include "toolbelt/settings.h"
 
@@ -53,6 +54,7 @@ struct tSmtpAccount {
   SmtpSecurity Security = SmtpSecurity::kNone;
   bool TLSVerify = true;  // false: encrypt without checking the certificate (logged as 40800)
   std::string CAFile;     // absolute path of a PEM file of further CAs; empty for none
+  tOAuthSettings OAuth;   // the token endpoint for AUTH XOAUTH2
 };
 
 // Delivers `mail` through mail.SMTPRelay at mail.SMTPPort, sender mail.FromAddr; recipients

@@ -41,9 +41,14 @@ class SmtpTlsTest : public ::testing::Test {
   }
 
   static std::string Cert(const char* name) { return certs_->path() + name; }
-  static std::vector<std::string> Serve(const char* mode) {
-    return {mode,     Cert("localhost.pem"), Cert("localhost.key"),
-            "--user", "ups-alerts",          "--password",
+  // The relay with the certificate `name`.pem (the chain it shows) and its key.
+  static std::vector<std::string> Serve(const char* mode, const std::string& name = "localhost") {
+    return {mode,
+            Cert((name + ".pem").c_str()),
+            Cert((name + ".key").c_str()),
+            "--user",
+            "ups-alerts",
+            "--password",
             "s3cret!"};
   }
 
@@ -180,6 +185,11 @@ TEST_F(SmtpTlsTest, RelaysThatDoNotEarnTrustGetNoLoginAndNoMail) {
        "ca.pem", true, kMailTlsUntrusted, false},
       {"tls, name mismatch", Serve("--tls"), "127.0.0.1", SmtpSecurity::kTls, "ca.pem", true,
        kMailTlsUntrusted, false},
+      // A root with the test CA's name and serial number but a key of its own.
+      {"tls, forged root", Serve("--tls", "forged"), "localhost", SmtpSecurity::kTls, "ca.pem",
+       true, kMailTlsUntrusted, false},
+      {"tls, relay as an address in the certificate", Serve("--tls", "address"), "127.0.0.1",
+       SmtpSecurity::kTls, "ca.pem", true, kMailSent, true},
       {"starttls, relay without STARTTLS",
        {},
        "localhost",

@@ -1,5 +1,9 @@
 #include "platform/tls_verify_win32.h"
 
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <vector>
@@ -11,6 +15,8 @@ namespace {
 
 // SECURITY_FLAG_IGNORE_UNKNOWN_CA of <wininet.h>, which this file has no other use for.
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
+// SECURITY_FLAG_IGNORE_CERT_CN_INVALID, likewise: an address is checked here instead.
+constexpr DWORD kIgnoreCommonName = 0x00001000;
 
 std::string Hex(DWORD value) {
   char text[16];
@@ -87,13 +93,58 @@ bool LoadPemFile(const std::string& path, HCERTSTORE store, std::string* reason)
   return true;
 }
 
-// True when `cert` is one of the certificates in `store`.
+// True when `cert` is byte for byte one of the certificates in `store`. Issuer and serial
+// number are not enough: anybody can make a self-signed root with the company CA's name and
+// serial number and a key of their own.
 bool InStore(HCERTSTORE store, PCCERT_CONTEXT cert) {
-  PCCERT_CONTEXT found = CertFindCertificateInStore(store, X509_ASN_ENCODING | PKCS_7_ASN_ENCODING,
-                                                    0, CERT_FIND_EXISTING, cert, nullptr);
-  if (found == nullptr) return false;
-  CertFreeCertificateContext(found);
-  return true;
+  PCCERT_CONTEXT ca = nullptr;
+  while ((ca = CertEnumCertificatesInStore(store, ca)) != nullptr) {
+    if (ca->cbCertEncoded == cert->cbCertEncoded &&
+        std::memcmp(ca->pbCertEncoded, cert->pbCertEncoded, cert->cbCertEncoded) == 0) {
+      CertFreeCertificateContext(ca);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The address bytes of an IPv4 or IPv6 address text (4 or 16); empty when `host` is a name.
+std::string AddressBytes(const std::string& host) {
+  in_addr v4{};
+  if (InetPtonA(AF_INET, host.c_str(), &v4) == 1) {
+    return std::string(reinterpret_cast<const char*>(&v4), sizeof v4);
+  }
+  in6_addr v6{};
+  if (InetPtonA(AF_INET6, host.c_str(), &v6) == 1) {
+    return std::string(reinterpret_cast<const char*>(&v6), sizeof v6);
+  }
+  return std::string();
+}
+
+// True when the certificate's subject alternative names hold the IP address `address` (its
+// bytes). The common name does not count for an address (RFC 6125 6.2.1, and what OpenSSL
+// does).
+bool HasIpAddress(PCCERT_CONTEXT cert, const std::string& address) {
+  const CERT_INFO* info = cert->pCertInfo;
+  PCERT_EXTENSION extension =
+      CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (extension == nullptr) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                           extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names,
+                           &size)) {
+    return false;
+  }
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS &&
+            entry.IPAddress.cbData == address.size() &&
+            std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
+  }
+  LocalFree(names);
+  return found;
 }
 
 std::string ChainStatusText(DWORD status) {
@@ -175,11 +226,19 @@ bool VerifyServerCertificate(PCCERT_CONTEXT cert, const std::string& host,
     }
   }
 
+  // The SSL policy matches names only: a relay given as an address never passed it. Its
+  // address is looked for among the certificate's IP address entries instead.
+  const std::string address = AddressBytes(host);
+  if (!address.empty() && !HasIpAddress(cert, address)) {
+    *reason = "Certificate not trusted: it is not for " + host;
+    return false;
+  }
   std::wstring name = Wide(host);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl{};
   ssl.cbSize = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.fdwChecks = root_is_own_ca ? kIgnoreUnknownCa : 0;
+  ssl.fdwChecks =
+      (root_is_own_ca ? kIgnoreUnknownCa : 0) | (address.empty() ? 0 : kIgnoreCommonName);
   ssl.pwszServerName = &name[0];
   CERT_CHAIN_POLICY_PARA policy{};
   policy.cbSize = sizeof policy;

@@ -29,6 +29,12 @@ tSmtpAccount SmtpAccountFromConfig(const tServiceConfig& config, const std::stri
                                                        : SmtpSecurity::kNone;
   account.TLSVerify = config.SMTPTLSVerify;
   account.CAFile = PathBesideProgram(config.SMTPCAFile, exe_path);
+  account.OAuth.TokenURL = config.OAuthTokenURL;
+  account.OAuth.ClientID = config.OAuthClientID;
+  account.OAuth.ClientSecret = config.OAuthClientSecret;
+  if (!config.OAuthScope.empty()) account.OAuth.Scope = config.OAuthScope;
+  account.OAuth.TLSVerify = account.TLSVerify;
+  account.OAuth.CAFile = account.CAFile;
   return account;
 }
 

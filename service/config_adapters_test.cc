@@ -54,5 +54,34 @@ TEST(SmtpConfigTest, SecuritySettingsFromTheFile) {
   }
 }
 
+TEST(SmtpAccountFromConfigTest, OAuthClientCredentials) {
+  const struct {
+    const char* body;
+    const char* scope;
+  } cases[] = {
+      {"", kDefaultOAuthScope},
+      {"<OAuthScope>https://mail.example/.default</OAuthScope>", "https://mail.example/.default"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.body);
+    FakeEnv env;
+    env.files.Put("/opt/tempwarden/TEMPWARDEN.XML",
+                  std::string("<XML>\r\n<OAuthTokenURL>https://login.idp.test/t/token"
+                              "</OAuthTokenURL><OAuthClientID>app-1</OAuthClientID>"
+                              "<OAuthClientSecret> s~3 </OAuthClientSecret>"
+                              "<SMTPTLSVerify>0</SMTPTLSVerify><SMTPCAFile>ca.pem</SMTPCAFile>") +
+                      c.body + "</XML>\r\n");
+    tConfigReadSite site;
+    const tServiceConfig config = ReadStartConfig(env.ctx, site);
+    const tOAuthSettings oauth = SmtpAccountFromConfig(config, env.ctx.settings.ExePath).OAuth;
+    EXPECT_EQ(oauth.TokenURL, "https://login.idp.test/t/token");
+    EXPECT_EQ(oauth.ClientID, "app-1");
+    EXPECT_EQ(oauth.ClientSecret, " s~3 ");  // as written, like the password
+    EXPECT_EQ(oauth.Scope, c.scope);
+    EXPECT_FALSE(oauth.TLSVerify);
+    EXPECT_EQ(oauth.CAFile, "/opt/tempwarden/ca.pem");
+  }
+}
+
 }  // namespace
 }  // namespace tw

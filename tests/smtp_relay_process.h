@@ -27,12 +27,14 @@ class SmtpRelayProcess {
   ~SmtpRelayProcess() { Stop(); }
 
   // Starts the relay with the extra `switches`; false when it did not report that it
-  // listens within the wait limit.
-  bool Start(const std::vector<std::string>& switches) {
+  // listens within the wait limit. `script`: another server of tests/ that takes the same
+  // transcript switches and reports "READY <port>" the same way.
+  bool Start(const std::vector<std::string>& switches,
+             const std::string& script = "smtp_server.py") {
     int out[2];
     if (pipe(out) != 0) return false;
     std::vector<std::string> args = {"/usr/bin/python3",
-                                     std::string(TW_SOURCE_DIR) + "/tests/smtp_server.py",
+                                     std::string(TW_SOURCE_DIR) + "/tests/" + script,
                                      "--transcript",
                                      dir_.path() + "transcript.txt",
                                      "--raw",

@@ -242,15 +242,16 @@ check_prompt_commands() {
 # A relay with STARTTLS and a certificate for "localhost" from a CA that the test makes; the
 # service trusts that CA through "SMTPCAFile" (a path beside the program). With a CA that did
 # not sign the relay's certificate it must refuse the relay: no AUTH, no MAIL.
-tls_relay_config() {  # RELAY_OUT CA_FILE
+tls_relay_config() {  # RELAY_OUT CA_FILE [RELAY_HOST]
   write_settings "$DATA_DIR/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
-    TempSleep=2 VoltageSleep=1 AlarmTemp=25 EmailToAddr=ops@example.test SMTPRelay=localhost \
+    TempSleep=2 VoltageSleep=1 AlarmTemp=25 EmailToAddr=ops@example.test SMTPRelay="${3:-localhost}" \
     SMTPPort="$(sed -n 's/^READY //p' "$1")" EmailFromAddr=ups@example.test \
     SMTPSecurity=starttls SMTPCAFile="$2" SyslogCollector=127.0.0.1
 }
-start_tls_relay() {  # NAME
+start_tls_relay() {  # NAME [CERTIFICATE]: the relay shows certs/CERTIFICATE.pem (localhost)
+  local cert="$WORK/certs/${2:-localhost}"
   start_bg /usr/bin/python3 "$HERE/smtp_server.py" --transcript "$WORK/$1.transcript" \
-    --raw "$WORK/$1.raw" --starttls "$WORK/certs/localhost.pem" "$WORK/certs/localhost.key" \
+    --raw "$WORK/$1.raw" --starttls "$cert.pem" "$cert.key" \
     >"$WORK/$1.out" 2>"$WORK/$1.err"
   RELAY=$!
   wait_until 10 "grep '^READY ' '$WORK/$1.out' >/dev/null" || fail "relay: $(cat "$WORK/$1.err")"
@@ -292,6 +293,29 @@ tls_mail_through_schannel() {
   stop_tls_relay
   ! grep -E '^C: (AUTH|MAIL)' "$WORK/tls-wrong-ca.transcript" >/dev/null ||
     fail "a relay with an untrusted certificate got: $(cat "$WORK/tls-wrong-ca.transcript")"
+
+  # A chain ending in a forged root: the name and serial number of the CA of SMTPCAFile, but
+  # another key. Only the very certificate of the file is a trusted root.
+  start_tls_relay tls-forged forged
+  tls_relay_config "$WORK/tls-forged.out" relay-ca.pem
+  start_service
+  wait_until 20 'grep -Fx "C: STARTTLS" "$WORK/tls-forged.transcript" >/dev/null &&
+    grep -Fx CLOSED "$WORK/tls-forged.out" >/dev/null' ||
+    fail "no STARTTLS with the forged root: $(cat "$WORK/tls-forged.transcript")"
+  stop_service
+  stop_tls_relay
+  ! grep -E '^C: (AUTH|MAIL)' "$WORK/tls-forged.transcript" >/dev/null ||
+    fail "a relay with a forged root got: $(cat "$WORK/tls-forged.transcript")"
+
+  # A relay given as an address, with a certificate that names it in an IP address entry.
+  start_tls_relay tls-address address
+  tls_relay_config "$WORK/tls-address.out" relay-ca.pem 127.0.0.1
+  start_service
+  wait_until 20 'grep -F "C: Subject: APC UPS: High Temp Alarm!" "$WORK/tls-address.transcript" \
+    >/dev/null && grep -Fx "C: QUIT" "$WORK/tls-address.transcript" >/dev/null' ||
+    fail "no alarm mail to the relay's address: $(cat "$WORK/tls-address.transcript")"
+  stop_service
+  stop_tls_relay
   check_no_reports
   uninstall_service
 }
@@ -462,7 +486,7 @@ uninstall_service
 msg="Service \"Tempwarden\" failed to uninstall with error: \"$ERR_MISSING\""
 expect_run failed "$msg" no "$msg" -- /uninstall /silent
 
-step "alarm mail over STARTTLS through Schannel, and a relay with a certificate of another CA"
+step "alarm mail over STARTTLS through Schannel; refused: another CA, a forged root; a relay by address"
 tls_mail_through_schannel
 wineserver -k
 

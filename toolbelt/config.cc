@@ -120,6 +120,10 @@ const KeyRule kKeys[] = {
     {"SMTPSecurity", 0, 0, nullptr, SMTPSecurity},
     {"SMTPTLSVerify", 0, 0, nullptr, SMTPTLSVerify},
     {"SMTPCAFile", 0, 0, &C::SMTPCAFile, nullptr},
+    {"OAuthTokenURL", 0, 0, &C::OAuthTokenURL, nullptr},
+    {"OAuthClientID", 0, 0, &C::OAuthClientID, nullptr},
+    {"OAuthClientSecret", 0, 0, &C::OAuthClientSecret, nullptr},
+    {"OAuthScope", 0, 0, &C::OAuthScope, nullptr},
     {"SyslogCollector", 0, 0, nullptr, SyslogCollector},
     {"PhoneHomeCollector", 0, 0, nullptr, PhoneHomeCollector},
     // SNMP version and version 3's security.

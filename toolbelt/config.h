@@ -72,6 +72,11 @@ struct tServiceConfig {
   std::string SMTPSecurity = "none";  // "none", "starttls" or "tls"; anything else means none
   bool SMTPTLSVerify = true;          // "SMTPTLSVerify" 0 turns the certificate check off
   std::string SMTPCAFile;             // as written: relative to the program's directory or absolute
+  // OAuth 2.0 client credentials for AUTH XOAUTH2 (mail/oauth_token.h).
+  std::string OAuthTokenURL;
+  std::string OAuthClientID;
+  std::string OAuthClientSecret;  // a secret like SMTPPassword: never shown, never logged
+  std::string OAuthScope;         // empty: the Microsoft 365 scope
   // Where the start announcement and new-high messages go a second time; empty means the
   // default, because an empty host would turn the second send into another broadcast.
   std::string SyslogCollector = kDefaultSyslogCollector;

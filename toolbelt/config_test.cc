@@ -122,7 +122,9 @@ TEST(ConfigTest, DefaultFileReadBack) {
   EXPECT_EQ(c.PhoneHomeCollector, "localhost");
   EXPECT_EQ(c.SNMPVersion, "");  // version 1
   EXPECT_EQ(c.SNMPAuthPassword, "");
-  EXPECT_EQ(site.Params.size(), 29u);  // every key the start reads
+  EXPECT_EQ(c.OAuthClientSecret, "");
+  EXPECT_EQ(c.OAuthScope, "");  // the adapter puts in the Microsoft 365 scope
+  EXPECT_EQ(site.Params.size(), 33u);  // every key the start reads
 }
 
 TEST(ConfigTest, SnmpKeysAreReadAtStartAsTheyStand) {

@@ -1,0 +1,98 @@
+// OAuth 2.0 access tokens for SMTP AUTH XOAUTH2, by the client credentials grant (RFC 6749
+// 4.4): the application's id and secret posted as a form to the provider's token endpoint
+// over HTTPS, the JSON answer read, the token kept until shortly before it expires.
+//
+// How SendMail uses it (the token source lives as long as the caller that sends the mails,
+// so that one token serves every mail of its lifetime): AuthXOAuth2 (mail/smtp_xoauth2.h)
+// takes the token, logs in, and drops the token when the relay refuses it; no token gives
+// kMailNoToken, with TokenFailureText for the console and TokenFailureItems for the log.
+#ifndef TEMPWARDEN_MAIL_OAUTH_TOKEN_H_
+#define TEMPWARDEN_MAIL_OAUTH_TOKEN_H_
+
+#include <cstdint>
+#include <string>
+
+#include "mail/smtp_client.h"
+#include "toolbelt/settings.h"
+
+namespace tw {
+
+// SendMail's result when no access token could be had.
+constexpr int32_t kMailNoToken = -630;
+
+// The scope that grants SMTP AUTH on Microsoft 365 (Exchange Online).
+constexpr char kDefaultOAuthScope[] = "https://outlook.office365.com/.default";
+
+// A token is renewed this long before the endpoint says it expires (at most half its life),
+// so that it does not run out between the token request and the relay's check.
+constexpr uint64_t kTokenRenewMarginMs = 300000;
+
+// From the settings "OAuthTokenURL", "OAuthClientID", "OAuthClientSecret", "OAuthScope";
+// the certificate check follows the relay's ("SMTPTLSVerify", "SMTPCAFile").
+struct tOAuthSettings {
+  std::string TokenURL;  // https://login.microsoftonline.com/<tenant>/oauth2/v2.0/token
+  std::string ClientID;
+  std::string ClientSecret;  // a secret like the password: never shown, never logged
+  std::string Scope = kDefaultOAuthScope;
+  bool TLSVerify = true;
+  std::string CAFile;  // absolute path, empty for none
+};
+
+struct TokenResult {
+  std::string access_token;  // empty when none could be had
+  // Why not: the endpoint's "error" and "error_description" when it answered with them
+  // ("invalid_client", "AADSTS7000215: Invalid client secret provided..."); otherwise one of
+  // this client's own words with the reason: "settings", "connection", "tls", "untrusted",
+  // "answer".
+  std::string error;
+  std::string error_description;
+  bool ok() const { return !access_token.empty(); }
+};
+
+class TokenSource {
+ public:
+  virtual ~TokenSource();
+
+  // A valid access token for `settings`: the one kept, or a new one from the endpoint.
+  // Uses ctx.env.network, ctx.env.tls and ctx.env.clock, within `limits` (connect, and the
+  // whole answer), ending at once when the network's stop event is raised. Never throws.
+  virtual TokenResult Get(Context& ctx, const tOAuthSettings& settings,
+                          const SmtpLimits& limits) = 0;
+
+  // Drops the token kept (the relay refused it).
+  virtual void Forget() = 0;
+};
+
+// The client credentials grant against the endpoint of the settings. Not thread-safe: one
+// caller (the service thread) uses it.
+class ClientCredentialsTokenSource : public TokenSource {
+ public:
+  TokenResult Get(Context& ctx, const tOAuthSettings& settings, const SmtpLimits& limits) override;
+  void Forget() override { token_.clear(); }
+
+ private:
+  std::string token_;
+  std::string kept_for_;      // the settings the token was had with
+  uint64_t renew_at_ms_ = 0;  // on the clock's MonotonicMs
+};
+
+// The token endpoint's answer read: an access token and its life in seconds (0 when the
+// endpoint does not say), or the error. `status` is the HTTP status. Exposed for tests and
+// the fuzz target.
+TokenResult ReadTokenAnswer(int status, const std::string& body, uint64_t* expires_in_s);
+
+// "error: error_description" with control characters replaced by blanks and cut to 200
+// characters each, for the console and the activity log.
+std::string TokenFailureText(const TokenResult& result);
+
+// The activity-log items of a failure: "[OAuthError=...][OAuthErrorDescription=...]", the
+// texts treated as by TokenFailureText.
+std::string TokenFailureItems(const TokenResult& result);
+
+// The initial client response of AUTH XOAUTH2, before base64:
+// "user=" user ^A "auth=Bearer " token ^A ^A.
+std::string XOAuth2Response(const std::string& user, const std::string& access_token);
+
+}  // namespace tw
+
+#endif  // TEMPWARDEN_MAIL_OAUTH_TOKEN_H_
