@@ -1,6 +1,7 @@
 #include "service/status_line.h"
 
 #include "toolbelt/numbers.h"
+#include "toolbelt/text_time.h"
 
 namespace tw {
 
@@ -8,6 +9,14 @@ std::string ReadingStatusLine(const Context& ctx, const tUPSAttributes& ups) {
   return "[UPSTemp=" + FloatToStr(ups.InternalTemp, ctx.fmt()) +
          "][UPSInputVoltage=" + FloatToStr(ups.InputVoltage, ctx.fmt()) +
          "][UPSState=" + ups.UPSState + "]";
+}
+
+std::string ServiceStatusLine(Context& ctx, const tUPSAttributes& ups,
+                              const tServiceStatus& status) {
+  if (!status.Configured) return "No UPS configured (UPSHost is empty)";
+  if (!status.Answering) return "UPS not answering since " + DateTimeToStr(ctx, status.SilentSince);
+  if (status.ReadingAt == 0) return "Waiting for the first reading";
+  return ReadingStatusLine(ctx, ups) + "[At=" + DateTimeToStr(ctx, status.ReadingAt) + "]";
 }
 
 }  // namespace tw
