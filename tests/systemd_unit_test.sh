@@ -56,6 +56,16 @@ IFS=: read -r _ _ uid gid _ home shell < <(getent passwd tempwarden)
 [ "$(getent group tempwarden | cut -d: -f3)" = "$gid" ] || fail "no group of its own"
 [ "$home" = "$WORK/svc/data/ups" ] || fail "home $home"
 
+echo "-- INSTALL NAME: a named instance beside the unnamed one"
+out=$(TEMPWARDEN_UNIT_DIR="$WORK/units-3" "$WORK/svc/tempwarden" /install ups2 /silent \
+  /data "$WORK/svc/data/ups2" 2>&1) || fail "instance: $out"
+unit="$WORK/units-3/tempwarden@ups2.service"
+grep -qx "ExecStart=\"$WORK/svc/tempwarden\" -data \"$WORK/svc/data/ups2\" -instance \"ups2\"" "$unit" \
+  || fail "instance unit: $(cat "$unit")"
+grep -qx 'Description=Tempwarden (ups2)' "$unit" || fail "instance description"
+[ "$(stat -c %U "$WORK/units-3/VOZIvazure\$ups2.key")" = tempwarden ] || fail "instance key file"
+[ -f "$WORK/units-3/tempwarden.service" ] || fail "the unnamed unit went"
+
 echo "-- INSTALL refuses a program folder that others may write"
 for mode in 0777 0775; do
   open="$WORK/open$mode"
