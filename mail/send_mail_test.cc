@@ -141,6 +141,16 @@ TEST_F(SendMailTest, RelayClosingWithItsEhloReplyIsNotConnected) {
   EXPECT_EQ(console_.lines[0].colour, ConsoleColour::kBrightRed);
 }
 
+// A relay's refusal that quotes digits of a socket error number is still the relay's refusal.
+TEST_F(SendMailTest, ReplyQuotingASocketErrorNumberIsNoSocketError) {
+  env_.network.hosts["relay.test"] = "192.0.2.25";
+  FakeSmtpPeer relay(&env_.network);
+  relay.replies["EOD"] = "554 5.7.1 Message 10060-11001 rejected as spam";
+  EXPECT_EQ(SendMail(env_.ctx, Mail()), kMailOtherFailure);
+  relay.replies["EOD"] = "451 4.3.2 Try again later, queue 10054";
+  EXPECT_EQ(SendMail(env_.ctx, Mail()), kMailRelayBusy);
+}
+
 TEST_F(SendMailTest, TimeStampUsesTheRegionalTimeSeparator) {
   env_.network.hosts["relay.test"] = "192.0.2.25";
   env_.regional.mutable_settings().time_separator = '.';
@@ -243,23 +253,31 @@ TEST(SmtpHelpersTest, AddressListsSplitAndTrimmed) {
   for (const auto& c : cases) EXPECT_EQ(SplitAddresses(c.list), c.addresses) << c.list;
 }
 
-TEST(SmtpHelpersTest, ResultFromFailureTextFirstMatchWins) {
+// The socket error number decides first; the text only for the relay's "4.3.2", so that a
+// reply quoting digits that look like a socket error stays the relay's failure.
+TEST(SmtpHelpersTest, ResultFromFailure) {
   const struct {
+    int socket_error;
     std::string text;
     int32_t result;
   } cases[] = {
-      {MakeNetError(10054).message, -10054},
-      {MakeNetError(10060).message, -10060},
-      {MakeNetError(10061).message, -10061},
-      {MakeNetError(11001).message, -11001},
-      {MakeNetError(11004).message, -11004},
-      {MakeNetError(11002).message, kMailOtherFailure},
-      {"421 4.3.2 Service not available", kMailRelayBusy},
-      {"Socket Error # 10061 after 4.3.2", -10061},
-      {"535 5.7.8 Authentication credentials invalid", kMailOtherFailure},
-      {"", kMailOtherFailure},
+      {10054, MakeNetError(10054).message, -10054},
+      {10060, MakeNetError(10060).message, -10060},
+      {10061, MakeNetError(10061).message, -10061},
+      {11001, MakeNetError(11001).message, -11001},
+      {11004, MakeNetError(11004).message, -11004},
+      {11002, MakeNetError(11002).message, kMailOtherFailure},
+      {10049, MakeNetError(10049).message, kMailOtherFailure},
+      {0, "421 4.3.2 Service not available", kMailRelayBusy},
+      {10061, "Socket Error # 10061 after 4.3.2", -10061},
+      {0, "535 5.7.8 Authentication credentials invalid", kMailOtherFailure},
+      {0, "550 5.1.1 <ops@x.test> rejected, ticket 10060", kMailOtherFailure},
+      {0, MakeNetError(10060).message, kMailOtherFailure},  // the text alone counts for nothing
+      {0, "", kMailOtherFailure},
   };
-  for (const auto& c : cases) EXPECT_EQ(ResultFromFailureText(c.text), c.result) << c.text;
+  for (const auto& c : cases) {
+    EXPECT_EQ(ResultFromFailure(c.socket_error, c.text), c.result) << c.text;
+  }
 }
 
 TEST(SmtpHelpersTest, DotStuffing) {

@@ -8,6 +8,7 @@
 #include "toolbelt/activity_log.h"
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/syslog.h"
 
 namespace tw {
@@ -89,7 +90,8 @@ void LogUnverified(Context& ctx, const tEmail& mail, const TlsFacts& tls) {
   rec.Code = kLogTlsNotVerified;
   rec.Msg = "[Function=smtp.SendMail()][Msg=TLS certificate of the relay not verified"
             " (SMTPTLSVerify=0)][SMTPRelay=" + mail.SMTPRelay + "][TLS=" + tls.version + " " +
-            tls.cipher + "][Certificate=" + tls.peer_subject + "]";
+            tls.cipher + "][Certificate=" +
+            LogFieldText(tls.peer_subject) + "]";
   std::string file;
   LogEntry(ctx, rec, file);
 }
@@ -98,7 +100,7 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
                 const tSmtpAccount& account, const SmtpLimits& limits) {
   const std::string port_text = std::to_string(mail.SMTPPort);
   if (mail.SMTPPort < 0 || mail.SMTPPort > 65535) {
-    throw Fault("ESocketError", MakeNetError(10049).message);
+    throw Fault("ESocketError", MakeNetError(10049).message, 10049);
   }
   SmtpClient client(*ctx.env.network, *ctx.env.clock, limits);
   client.Connect(mail.SMTPRelay, static_cast<uint16_t>(mail.SMTPPort));
@@ -193,15 +195,18 @@ std::vector<std::string> SplitAddresses(const std::string& list) {
   return out;
 }
 
-int32_t ResultFromFailureText(const std::string& message) {
-  static const struct {
-    const char* text;
-    int32_t result;
-  } kTable[] = {{"10054", -10054}, {"10060", -10060}, {"10061", -10061},
-                {"11001", -11001}, {"11004", -11004}, {"4.3.2", kMailRelayBusy}};
-  for (const auto& entry : kTable) {
-    if (message.find(entry.text) != std::string::npos) return entry.result;
+int32_t ResultFromFailure(int socket_error, const std::string& message) {
+  switch (socket_error) {
+    case kWsaConnReset:
+    case kWsaTimedOut:
+    case kWsaConnRefused:
+    case kWsaHostNotFound:
+    case kWsaNoData:
+      return -socket_error;
+    default:
+      break;
   }
+  if (message.find("4.3.2") != std::string::npos) return kMailRelayBusy;
   return kMailOtherFailure;
 }
 
@@ -219,8 +224,10 @@ int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const S
     // Without an address the relay would refuse DATA anyway; do not bother it.
     if (recipients.empty()) return kMailNoRecipient;
     return Deliver(ctx, mail, recipients, account, limits);
+  } catch (const Fault& e) {
+    return ResultFromFailure(e.socket_error(), e.what());
   } catch (const std::exception& e) {
-    return ResultFromFailureText(e.what());
+    return ResultFromFailure(0, e.what());
   } catch (...) {
     return kMailOtherFailure;
   }

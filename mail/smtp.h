@@ -65,8 +65,9 @@ int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account = tSmtpA
 // trimmed, empty pieces dropped.
 std::vector<std::string> SplitAddresses(const std::string& list);
 
-// The result for a failure's message text: the socket error numbers first, then "4.3.2".
-int32_t ResultFromFailureText(const std::string& message);
+// The result for a failure: its socket error number (0: none) first, then "4.3.2" in its
+// message text (a relay's reply).
+int32_t ResultFromFailure(int socket_error, const std::string& message);
 
 }  // namespace tw
 

@@ -39,7 +39,7 @@ SmtpClient::SmtpClient(Network& network, Clock& clock, const SmtpLimits& limits)
 SmtpClient::~SmtpClient() = default;
 
 void SmtpClient::ThrowSocketError(const NetError& error) {
-  throw Fault("ESocketError", error.message);
+  throw Fault("ESocketError", error.message, error.code);
 }
 
 void SmtpClient::Connect(const std::string& host, uint16_t port) {

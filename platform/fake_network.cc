@@ -17,6 +17,7 @@ class FakeUdpSocket : public UdpSocket {
 
   bool Bind(const std::string& local_ipv4, uint16_t, NetError* error) override {
     if (net_->bind_error != 0) return Fail(error, net_->bind_error);
+    if (!local_ipv4.empty() && !IsAddress(local_ipv4)) return Fail(error, 10049);
     local_ = local_ipv4;
     return true;
   }
@@ -24,19 +25,28 @@ class FakeUdpSocket : public UdpSocket {
     broadcast_ = true;
     return true;
   }
-  bool Connect(const std::string&, uint16_t, NetError*) override { return true; }
+  bool Connect(const std::string& ipv4, uint16_t port, NetError* error) override {
+    if (!IsAddress(ipv4)) return Fail(error, 10049);
+    peer_port_ = port;
+    return true;
+  }
   bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
               NetError* error) override {
     if (net_->send_error != 0) return Fail(error, net_->send_error);
-    in_addr addr{};
-    if (inet_pton(AF_INET, ipv4.c_str(), &addr) != 1) return Fail(error, 10049);
+    if (!IsAddress(ipv4)) return Fail(error, 10049);
     if (ipv4 == "255.255.255.255" && !broadcast_) return Fail(error, 10013);
     net_->sent.push_back({local_, ipv4, port, broadcast_, payload});
+    if (peer_port_ == port && net_->closed_udp_ports.count(port) > 0) unreachable_ = true;
+    if (net_->on_send) net_->on_send(net_->sent.back());
     return true;
   }
   bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
                    std::string* from_ipv4, uint16_t* from_port, NetError* error) override {
     net_->receive_timeouts.push_back(timeout_ms);
+    if (unreachable_) {
+      unreachable_ = false;
+      return Fail(error, kWsaConnReset);
+    }
     FakeNetwork::Answer a;
     if (!net_->answers.empty()) {
       a = net_->answers.front();
@@ -52,9 +62,16 @@ class FakeUdpSocket : public UdpSocket {
   }
 
  private:
+  static bool IsAddress(const std::string& ipv4) {
+    in_addr addr{};
+    return inet_pton(AF_INET, ipv4.c_str(), &addr) == 1;
+  }
+
   FakeNetwork* net_;
   std::string local_;
   bool broadcast_ = false;
+  int peer_port_ = -1;  // the port Connect fixed; -1: not connected
+  bool unreachable_ = false;
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ class FakeNetwork : public Network {
   std::vector<std::string> local_addresses = {"127.0.0.1"};
   std::map<std::string, std::string> hosts = {{"localhost", "127.0.0.1"}};
   std::vector<Datagram> sent;
+  // Runs after each datagram is recorded: a test can make a send take time (a slow network).
+  std::function<void(const Datagram& sent)> on_send;
   std::deque<Answer> answers;       // handed out by receives, in order; empty: timeout
   // Consulted when `answers` is empty: answers the latest datagram sent (false: timeout), so a
   // test can play an agent whose values change over time.
@@ -51,6 +54,9 @@ class FakeNetwork : public Network {
   int send_error = 0;               // non-zero: every send fails with it
   int bind_error = 0;               // non-zero: every bind fails with it
   int open_sockets = 0;             // sockets not yet destroyed
+  // UDP ports where nothing listens: a socket connected to one fails its next receive with
+  // 10054 after it sends there, as the platform reports the ICMP answer.
+  std::set<uint16_t> closed_udp_ports;
   std::function<std::unique_ptr<TcpConnection>(const std::string& ipv4, uint16_t port)> tcp_peer;
   std::vector<uint32_t> connect_timeouts;  // the limit each TCP connect was given
 };

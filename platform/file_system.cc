@@ -4,6 +4,14 @@
 
 namespace tw {
 
+bool FileSystem::ReadFileHead(const std::string& path, size_t limit, std::string* data,
+                              bool* larger, std::string* error) {
+  if (!ReadFile(path, data, error)) return false;
+  *larger = data->size() > limit;
+  if (*larger) data->resize(limit);
+  return true;
+}
+
 bool WildcardMatch(const std::string& pattern, const std::string& name) {
   // Iterative glob match with backtracking to the last "*": linear in practice, no recursion.
   size_t p = 0, n = 0, star = std::string::npos, mark = 0;

@@ -3,6 +3,7 @@
 #ifndef TEMPWARDEN_PLATFORM_FILE_SYSTEM_H_
 #define TEMPWARDEN_PLATFORM_FILE_SYSTEM_H_
 
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,12 @@ class FileSystem {
   // or read; `error` then says why.
   virtual bool ReadFile(const std::string& path, std::string* data, std::string* error) = 0;
 
+  // As ReadFile, but keeps at most `limit` bytes, the head of the file; `*larger` tells
+  // whether the file holds more. The system file systems stop reading there, so that a huge
+  // file costs no memory; this default (for fakes and wrappers) reads the whole file first.
+  virtual bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
+                            std::string* error);
+
   // True when `path` names an existing plain file (not a directory).
   virtual bool IsPlainFile(const std::string& path) = 0;
 
@@ -63,6 +70,42 @@ class FileSystem {
   // Characters that separate directories in a path on this platform, and the one to write.
   virtual const char* PathDelimiters() const = 0;
   virtual char PathSeparator() const = 0;
+};
+
+// Forwards every call to another file system, which must outlive it. A wrapper that plays a
+// fault (a locked file, a full disk) derives from it and overrides only what it breaks.
+class ForwardingFileSystem : public FileSystem {
+ public:
+  explicit ForwardingFileSystem(FileSystem& inner) : inner_(inner) {}
+
+  bool WriteFile(const std::string& path, const std::string& data, bool append) override {
+    return inner_.WriteFile(path, data, append);
+  }
+  bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
+    return inner_.ReadFile(path, data, error);
+  }
+  bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
+                    std::string* error) override {
+    return inner_.ReadFileHead(path, limit, data, larger, error);
+  }
+  bool IsPlainFile(const std::string& path) override { return inner_.IsPlainFile(path); }
+  std::vector<std::string> FindFiles(const std::string& pattern) override {
+    return inner_.FindFiles(pattern);
+  }
+  bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
+  bool SetWorkingDirectory(const std::string& dir) override {
+    return inner_.SetWorkingDirectory(dir);
+  }
+  void MarkPrivate(const std::string& path) override { inner_.MarkPrivate(path); }
+  std::string WhyNotWriteIn(const std::string& dir) override { return inner_.WhyNotWriteIn(dir); }
+  const char* PathDelimiters() const override { return inner_.PathDelimiters(); }
+  char PathSeparator() const override { return inner_.PathSeparator(); }
+
+ protected:
+  FileSystem& inner() const { return inner_; }
+
+ private:
+  FileSystem& inner_;
 };
 
 std::unique_ptr<FileSystem> NewSystemFileSystem();

@@ -163,6 +163,38 @@ class PosixFileSystem : public FileSystem {
     return true;
   }
 
+  bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
+                    std::string* error) override {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      *error = std::string("Cannot open file \"") + path + "\". " + std::strerror(errno);
+      return false;
+    }
+    data->clear();
+    *larger = false;
+    char buffer[65536];
+    for (;;) {
+      // One byte beyond the limit tells a larger file from one of exactly `limit` bytes.
+      const size_t want = std::min(sizeof buffer, limit + 1 - data->size());
+      const ssize_t n = ::read(fd, buffer, want);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        *error = std::string("Read error. ") + std::strerror(errno);
+        ::close(fd);
+        return false;
+      }
+      if (n == 0) break;
+      data->append(buffer, static_cast<size_t>(n));
+      if (data->size() > limit) {
+        *larger = true;
+        data->resize(limit);
+        break;
+      }
+    }
+    ::close(fd);
+    return true;
+  }
+
   bool IsPlainFile(const std::string& path) override {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);

@@ -245,6 +245,59 @@ TEST_F(PosixFileSystemTest, RootRefusesAFolderAnotherUserOwnsOrEveryoneMayWrite)
 
 // A literal name is looked up directly when it exists as written, and otherwise found by the
 // listing, which ignores letter case as the Windows search does.
+// The head of a file: the real file system stops reading at the limit, the base class (which
+// the fakes use) cuts what it read; both keep the same contract.
+TEST_F(PosixFileSystemTest, ReadFileHeadKeepsAtMostTheLimit) {
+  struct Case {
+    size_t file_size;
+    size_t limit;
+    bool larger;
+  } cases[] = {{0, 10, false},          {10, 10, false},        {11, 10, true},
+               {200000, 65536, true},   {65536, 65536, false},  {65537, 65536, true},
+               {200000, 200000, false}, {200001, 200000, true}, {5, 0, true}};
+  class WholeReads : public FileSystem {  // only ReadFile of its own: the base class cuts
+   public:
+    explicit WholeReads(FileSystem* base) : base_(base) {}
+    bool WriteFile(const std::string& p, const std::string& d, bool a) override {
+      return base_->WriteFile(p, d, a);
+    }
+    bool ReadFile(const std::string& p, std::string* d, std::string* e) override {
+      return base_->ReadFile(p, d, e);
+    }
+    bool IsPlainFile(const std::string& p) override { return base_->IsPlainFile(p); }
+    std::vector<std::string> FindFiles(const std::string& p) override {
+      return base_->FindFiles(p);
+    }
+    bool RemoveFile(const std::string& p) override { return base_->RemoveFile(p); }
+    bool SetWorkingDirectory(const std::string& d) override {
+      return base_->SetWorkingDirectory(d);
+    }
+    const char* PathDelimiters() const override { return base_->PathDelimiters(); }
+    char PathSeparator() const override { return base_->PathSeparator(); }
+
+   private:
+    FileSystem* base_;
+  } whole(files_.get());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.file_size) + " bytes, limit " + std::to_string(c.limit));
+    std::string content(c.file_size, 'x');
+    for (size_t i = 0; i < content.size(); ++i) content[i] = static_cast<char>('a' + i % 26);
+    const std::string path = Path("TEMPWARDEN.XML");
+    ASSERT_TRUE(files_->WriteFile(path, content, false));
+    for (FileSystem* fs : {files_.get(), static_cast<FileSystem*>(&whole)}) {
+      std::string data = "stale", error;
+      bool larger = !c.larger;
+      ASSERT_TRUE(fs->ReadFileHead(path, c.limit, &data, &larger, &error)) << error;
+      EXPECT_EQ(larger, c.larger);
+      EXPECT_EQ(data, content.substr(0, c.limit));
+    }
+  }
+  std::string data, error;
+  bool larger = false;
+  EXPECT_FALSE(files_->ReadFileHead(Path("missing.xml"), 10, &data, &larger, &error));
+  EXPECT_EQ(error.rfind("Cannot open file", 0), 0u) << error;
+}
+
 TEST(PosixFindFilesTest, ALiteralName) {
   TempDir dir;
   ASSERT_FALSE(dir.path().empty());

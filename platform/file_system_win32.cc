@@ -96,6 +96,39 @@ class Win32FileSystem : public FileSystem {
     return true;
   }
 
+  bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
+                    std::string* error) override {
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) {
+      *error = LastErrorText(("Cannot open file \"" + path + "\".").c_str());
+      return false;
+    }
+    data->clear();
+    *larger = false;
+    char buffer[65536];
+    for (;;) {
+      // One byte beyond the limit tells a larger file from one of exactly `limit` bytes.
+      const DWORD want = static_cast<DWORD>(std::min(sizeof buffer, limit + 1 - data->size()));
+      DWORD n = 0;
+      if (!::ReadFile(h, buffer, want, &n, nullptr)) {
+        *error = LastErrorText("Read error.");
+        CloseHandle(h);
+        return false;
+      }
+      if (n == 0) break;
+      data->append(buffer, n);
+      if (data->size() > limit) {
+        *larger = true;
+        data->resize(limit);
+        break;
+      }
+    }
+    CloseHandle(h);
+    return true;
+  }
+
   bool IsPlainFile(const std::string& path) override {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

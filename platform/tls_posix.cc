@@ -108,7 +108,7 @@ class OpenSslConnection : public TcpConnection {
       if (err == SSL_ERROR_WANT_READ) {
         bool closed = false;
         if (!Fill(deadline, error, &closed)) return false;
-        if (closed) return Broken(error, MakeNetError(kWsaConnReset).message);
+        if (closed) return Broken(error, MakeNetError(kWsaConnReset).message, kWsaConnReset);
         continue;
       }
       return Broken(error, "TLS: " + OpenSslReasons());
@@ -162,9 +162,10 @@ class OpenSslConnection : public TcpConnection {
     return false;
   }
 
-  bool Broken(NetError* error, const std::string& text) {
+  // `code`: the socket error number when the connection broke at the socket, else 0.
+  bool Broken(NetError* error, const std::string& text, int code = 0) {
     failed_ = true;
-    error->code = 0;
+    error->code = code;
     error->message = text;
     return false;
   }

@@ -4,20 +4,13 @@
 #include <sstream>
 #include <vector>
 
+#include "platform/win32_text.h"
+
 namespace tw {
 namespace {
 
 // SECURITY_FLAG_IGNORE_UNKNOWN_CA of <wininet.h>, which this file has no other use for.
 constexpr DWORD kIgnoreUnknownCa = 0x00000100;
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
 
 std::string Hex(DWORD value) {
   char text[16];

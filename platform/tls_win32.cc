@@ -23,6 +23,7 @@
 #include "platform/deadline.h"
 #include "platform/tls.h"
 #include "platform/tls_verify_win32.h"
+#include "platform/win32_text.h"
 
 namespace tw {
 namespace {
@@ -32,15 +33,6 @@ constexpr DWORD kContextFlags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT 
                                 ISC_REQ_CONFIDENTIALITY | ISC_REQ_EXTENDED_ERROR |
                                 ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM |
                                 ISC_REQ_MANUAL_CRED_VALIDATION;
-
-std::wstring Wide(const std::string& text) {
-  if (text.empty()) return std::wstring();
-  const int n =
-      MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-  std::wstring out(static_cast<size_t>(n), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &out[0], n);
-  return out;
-}
 
 std::string Narrow(const wchar_t* text) {
   const int n = WideCharToMultiByte(CP_ACP, 0, text, -1, nullptr, 0, nullptr, nullptr);
@@ -322,7 +314,8 @@ class SchannelConnection : public TcpConnection {
       // TLS 1.3 session tickets and key updates come this way; the handshake function takes
       // them, with what followed them.
       std::string reason;
-      if (!RunHandshake(deadline, true, error, &reason)) return Broken(error, reason);
+      error->code = 0;
+      if (!RunHandshake(deadline, true, error, &reason)) return Broken(error, reason, error->code);
     }
     return true;
   }
@@ -352,9 +345,10 @@ class SchannelConnection : public TcpConnection {
     return false;
   }
 
-  bool Broken(NetError* error, const std::string& text) {
+  // `code`: the socket error number when the connection broke at the socket, else 0.
+  bool Broken(NetError* error, const std::string& text, int code = 0) {
     failed_ = true;
-    error->code = 0;
+    error->code = code;
     error->message = "TLS: " + text;
     return false;
   }

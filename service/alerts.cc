@@ -3,6 +3,7 @@
 #include "mail/smtp.h"
 #include "service/config_adapters.h"
 #include "service/debug_trace.h"
+#include "toolbelt/items.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/syslog.h"
 #include "toolbelt/text_time.h"
@@ -47,13 +48,19 @@ void Alerts::DebugStage(int32_t stage) { DebugTraceStage(ctx_, trace_, stage); }
 void Alerts::Log(int32_t code, const std::string& msg) { LogThrough(ctx_, trace_, code, msg); }
 
 std::string Alerts::StatusItems() {
-  return "[TempSleep=" + std::to_string(config_.TempSleep) + "]" + "[UPSDate=" + ups_.UPSDate +
-         "]" + "[UPSTime=" + ups_.UPSTime + "]" + "[UPSUPTime=" + ups_.UPSUPTime + "]" +
-         "[UPSState=" + ups_.UPSState + "]" + "[UPSTemp=" + Num(ups_.InternalTemp) + "]" +
-         "[AlarmTemp=" + Num(config_.AlarmTemp) + "]" + "[MinTemp=" + Num(ups_.MinTemp) + "]" +
-         "[MinTempTimeStamp=" + DateTimeToStr(ctx_, ups_.MinTempTimeStamp) + "]" +
-         "[MaxTemp=" + Num(ups_.MaxTemp) + "]" +
-         "[MaxTempTimeStamp=" + DateTimeToStr(ctx_, ups_.MaxTempTimeStamp) + "]";
+  return Items()
+      .Add("TempSleep", config_.TempSleep)
+      .Add("UPSDate", ups_.UPSDate)
+      .Add("UPSTime", ups_.UPSTime)
+      .Add("UPSUPTime", ups_.UPSUPTime)
+      .Add("UPSState", ups_.UPSState)
+      .Add("UPSTemp", Num(ups_.InternalTemp))
+      .Add("AlarmTemp", Num(config_.AlarmTemp))
+      .Add("MinTemp", Num(ups_.MinTemp))
+      .Add("MinTempTimeStamp", DateTimeToStr(ctx_, ups_.MinTempTimeStamp))
+      .Add("MaxTemp", Num(ups_.MaxTemp))
+      .Add("MaxTempTimeStamp", DateTimeToStr(ctx_, ups_.MaxTempTimeStamp))
+      .str();
 }
 
 int32_t Alerts::Announce(const Announcement& a) {
@@ -91,9 +98,13 @@ int32_t Alerts::SendAlertMail(const std::string& subject, const std::string& bod
   // A service has no console: without these two the failure would leave no trace. The
   // syslog message does not depend on the relay that just failed, and goes to the collector
   // only.
-  Log(50800, "[Msg=Alert mail not delivered][Host=" + ctx_.settings.HostName + "]" +
-                 "[Subject=" + subject + "][Result=" + std::to_string(result) + "]" +
-                 "[SMTPRelay=" + config_.SMTPRelay + "]");
+  Log(50800, Items()
+                 .Add("Msg", "Alert mail not delivered")
+                 .Add("Host", ctx_.settings.HostName)
+                 .Add("Subject", subject)
+                 .Add("Result", result)
+                 .Add("SMTPRelay", config_.SMTPRelay)
+                 .str());
   const tSyslogRec syslog = AlertSyslog(71002, "APC UPS: alert mail not delivered: " + subject +
                                                    " Result=" + std::to_string(result) +
                                                    " SMTPRelay=" + config_.SMTPRelay);
@@ -123,9 +134,13 @@ void Alerts::ContactAlert(bool lost) {
   const std::string what = lost ? "not answering" : "answering again";
   Announcement a;
   a.log_code = lost ? 40900 : 50900;
-  a.msg = "[Msg=APC UPS " + what + "][Host=" + ctx_.settings.HostName + "]" +
-          "[UPSAttributes.HostName=" + ups_.HostName + "]" +
-          "[LastAnswer=" + DateTimeToStr(ctx_, last_answer_at_) + "]" + StatusItems();
+  a.msg = Items()
+              .Add("Msg", "APC UPS " + what)
+              .Add("Host", ctx_.settings.HostName)
+              .Add("UPSAttributes.HostName", ups_.HostName)
+              .Add("LastAnswer", DateTimeToStr(ctx_, last_answer_at_))
+              .Append(StatusItems())
+              .str();
   a.syslog_code = lost ? 71003 : 71004;
   a.syslog_msg = "APC UPS: " + what + " " + ups_.HostName;
   a.subject = "APC UPS: " + what;
@@ -148,7 +163,7 @@ void Alerts::SampledTemperature(bool answered) { temp_answered_ = answered; }
 
 void Alerts::TemperaturePass() {
   const double t = ups_.InternalTemp;
-  const std::string host = "[Host=" + ctx_.settings.HostName + "]";
+  const std::string host = Items().Add("Host", ctx_.settings.HostName).str();
   // Without a reading there is nothing to judge: no extreme, no alarm and no clearing; the
   // status entry still shows the latest reading.
   const bool reading = temp_answered_;
@@ -165,7 +180,7 @@ void Alerts::TemperaturePass() {
     ups_.MaxTempTimeStamp = Now();
     Announcement high;
     high.log_code = 50400;
-    high.msg = "[Msg=New High temp]" + host + StatusItems();
+    high.msg = Items().Add("Msg", "New High temp").Append(host).Append(StatusItems()).str();
     high.syslog_code = 71000;
     high.syslog_msg = "APC UPS: New High temp=" + Num(t);
     Announce(high);  // no mail for a new high
@@ -177,7 +192,7 @@ void Alerts::TemperaturePass() {
     ups_.MinTempTimeStamp = Now();
     Announcement low;
     low.log_code = 50500;
-    low.msg = "[Msg=New Low temp]" + host + StatusItems();
+    low.msg = Items().Add("Msg", "New Low temp").Append(host).Append(StatusItems()).str();
     low.subject = "APC UPS: New Low temp";
     low.recipients = Announcement::Recipients::kTo;
     Announce(low);  // no syslog message for a new low
@@ -186,8 +201,12 @@ void Alerts::TemperaturePass() {
   const bool alarm_due = reading && t >= config_.AlarmTemp && alarm_sent_at_ == 0;
   Announcement status;
   status.log_code = 50600;
-  status.msg = std::string("[Function=") + kTraceName + "]" + host + StatusItems() +
-               "[AlartSent=" + (alarm_sent_at_ > 0 ? "TRUE" : "FALSE") + "]";
+  status.msg = Items()
+                   .Add("Function", kTraceName)
+                   .Append(host)
+                   .Append(StatusItems())
+                   .Add("AlartSent", alarm_sent_at_ > 0 ? "TRUE" : "FALSE")
+                   .str();
   Announce(status);
 
   if (alarm_due) {
@@ -206,8 +225,12 @@ void Alerts::TemperaturePass() {
     DebugStage(1700);
     Announcement cleared;
     cleared.log_code = 50700;
-    cleared.msg =
-        "[Msg=APC UPS High Temp condition cleared]" + host + StatusItems() + "[EmailSent=TRUE]";
+    cleared.msg = Items()
+                      .Add("Msg", "APC UPS High Temp condition cleared")
+                      .Append(host)
+                      .Append(StatusItems())
+                      .Add("EmailSent", "TRUE")
+                      .str();
     cleared.subject = "APC UPS: High Temp condition cleared";  // to the alarm's recipients
     // An undelivered clearing is tried again at the next pass while it still holds.
     if (Announce(cleared) == kMailSent) alarm_sent_at_ = 0;
@@ -222,8 +245,12 @@ void Alerts::VoltageReading() {
   if (v > 1.5 * p || v < 0.5 * p) {
     DebugStage(1900);
     DebugStage(1910);
-    Log(50300, "[Msg=UPS Online state change][Host=" + ctx_.settings.HostName + "]" + "[Sleep=" +
-                   std::to_string(config_.TempSleep) + "]" + "[InputVoltage=" + Num(v) + "]");
+    Log(50300, Items()
+                   .Add("Msg", "UPS Online state change")
+                   .Add("Host", ctx_.settings.HostName)
+                   .Add("Sleep", config_.TempSleep)
+                   .Add("InputVoltage", Num(v))
+                   .str());
     PhoneHome(ctx_, config_.PhoneHomeServer, ups_, config_.PhoneHomeCollector);
   }
   prev_input_voltage_ = v;

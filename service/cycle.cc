@@ -7,10 +7,12 @@
 #include "platform/system_log.h"
 #include "service/config_adapters.h"
 #include "service/srvc_main.h"
+#include "service/schedule.h"
 #include "service/status_line.h"
 #include "service/temperature_sample.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
+#include "toolbelt/items.h"
 #include "toolbelt/number_text.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
@@ -98,6 +100,7 @@ void MonitoringCycle::StartPhase() {
   log_rec_.Trace = 200;
   if (have_config) {
     config_ = ReadStartConfig(ctx_, start_site_);
+    pass_site_.Problem = start_site_.Problem;  // a file problem is named once, not again
     ctx_.settings.Log.DebugLevel = config_.DebugLevel;
   } else {
     // Nothing read: the intervals stay 0 until the first re-read (the voltage pass then runs
@@ -200,18 +203,28 @@ void MonitoringCycle::StartupReadings() {
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
 
   log_rec_.Trace = 680;
-  Log(50200, std::string("[Function=") + kTraceName + "][Host=" + ctx_.settings.HostName + "]" +
-                 "[UPSAttributes.HostName=" + ups_.HostName + "]" + "[PhoneHomeServer=" +
-                 config_.PhoneHomeServer + "]" + "[TempSleep=" + std::to_string(config_.TempSleep) +
-                 "]" + "[VoltageSleep=" + std::to_string(config_.VoltageSleep) + "]" +
-                 "[SMTPRelay=" + config_.SMTPRelay + "]" + "[EmailToAddr=" + config_.EmailToAddr +
-                 "]" + "[CCEmailAddr=" + config_.EmailCCAddr + "]" + "[UPSName=" + ups_.UPSName +
-                 "]" + "[UPSModel=" + ups_.UPSModel + "]" + "[UPSContact=" + ups_.UPSContact + "]" +
-                 "[UPSLocation=" + ups_.UPSLocation + "]" + "[UPSUser=" + ups_.UPSUser + "]" +
-                 "[UPSState=" + ups_.UPSState + "]" + "[UPSTemp=" + Num(ups_.InternalTemp) + "]" +
-                 "[UPSState=" + ups_.UPSState + "]" + "[UPSInputVoltage=" + Num(ups_.InputVoltage) +
-                 "]" + "[AlarmTemp=" + Num(config_.AlarmTemp) + "]" +
-                 "[StartupRetry=" + std::to_string(startup_retry_) + "]");
+  Log(50200, Items()
+                 .Add("Function", kTraceName)
+                 .Add("Host", ctx_.settings.HostName)
+                 .Add("UPSAttributes.HostName", ups_.HostName)
+                 .Add("PhoneHomeServer", config_.PhoneHomeServer)
+                 .Add("TempSleep", config_.TempSleep)
+                 .Add("VoltageSleep", config_.VoltageSleep)
+                 .Add("SMTPRelay", config_.SMTPRelay)
+                 .Add("EmailToAddr", config_.EmailToAddr)
+                 .Add("CCEmailAddr", config_.EmailCCAddr)
+                 .Add("UPSName", ups_.UPSName)
+                 .Add("UPSModel", ups_.UPSModel)
+                 .Add("UPSContact", ups_.UPSContact)
+                 .Add("UPSLocation", ups_.UPSLocation)
+                 .Add("UPSUser", ups_.UPSUser)
+                 .Add("UPSState", ups_.UPSState)
+                 .Add("UPSTemp", Num(ups_.InternalTemp))
+                 .Add("UPSState", ups_.UPSState)  // twice, as the entry always had it
+                 .Add("UPSInputVoltage", Num(ups_.InputVoltage))
+                 .Add("AlarmTemp", Num(config_.AlarmTemp))
+                 .Add("StartupRetry", startup_retry_)
+                 .str());
   log_rec_.Trace = 690;
 }
 
@@ -282,12 +295,19 @@ void MonitoringCycle::NoteClockStep() {
   last_monotonic_ms_ = monotonic;
   if (std::fabs(step_ms) <= kClockStepLimitMs) return;
   const int64_t seconds = static_cast<int64_t>(std::llround(step_ms / 1000.0));
-  Log(kClockStepCode, std::string("[Function=") + kTraceName + "][Msg=Clock step]" + "[Seconds=" +
-                          std::to_string(seconds) + "]" + "[Now=" + DateTimeText(wall) + "]");
+  Log(kClockStepCode, Items()
+                          .Add("Function", kTraceName)
+                          .Add("Msg", "Clock step")
+                          .Add("Seconds", seconds)
+                          .Add("Now", DateTimeText(wall))
+                          .str());
 }
 
 void MonitoringCycle::TemperaturePass() {
-  next_temp_due_ms_ += int64_t{config_.TempSleep} * 1000;
+  // Early in a slot of the day where the interval allows (service/schedule.h), so that a late
+  // pass still samples its point.
+  const int64_t elapsed_ms = static_cast<int64_t>(Monotonic() - due_base_ms_);
+  next_temp_due_ms_ = NextTempDueMs(next_temp_due_ms_, elapsed_ms, Now(), config_.TempSleep);
   DebugStage(1100, true);
   DebugStage(1110);
   ReReadPassConfig(ctx_, pass_site_, config_, log_rec_.Trace);

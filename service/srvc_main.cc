@@ -8,6 +8,7 @@
 #include "toolbelt/config.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/host_info.h"
+#include "toolbelt/items.h"
 #include "toolbelt/syslog.h"
 #include "toolbelt/text_time.h"
 #include "toolbelt/xml_param.h"
@@ -66,7 +67,7 @@ void TVOZIvazure::ServiceStart(bool& started) {
     PostSyslogMsg(ctx_, syslog, SyslogCollector(ctx_));
 
     log.Code = 50100;
-    log.Msg = std::string("[Function=") + kStartTraceName + "]";
+    log.Msg = Items().Add("Function", kStartTraceName).str();
     log.Trace = 200;
     std::string log_file;
     LogEntry(ctx_, log, log_file);

@@ -1,14 +1,17 @@
 #include "service/status_line.h"
 
+#include "toolbelt/items.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
 
 namespace tw {
 
 std::string ReadingStatusLine(const Context& ctx, const tUPSAttributes& ups) {
-  return "[UPSTemp=" + FloatToStr(ups.InternalTemp, ctx.fmt()) +
-         "][UPSInputVoltage=" + FloatToStr(ups.InputVoltage, ctx.fmt()) +
-         "][UPSState=" + ups.UPSState + "]";
+  return Items()
+      .Add("UPSTemp", FloatToStr(ups.InternalTemp, ctx.fmt()))
+      .Add("UPSInputVoltage", FloatToStr(ups.InputVoltage, ctx.fmt()))
+      .Add("UPSState", ups.UPSState)
+      .str();
 }
 
 std::string ServiceStatusLine(Context& ctx, const tUPSAttributes& ups,

@@ -4,6 +4,7 @@
 
 #include "snmp/exchange.h"
 #include "toolbelt/failure.h"
+#include "toolbelt/items.h"
 
 namespace tw {
 namespace {
@@ -139,10 +140,13 @@ tSNMPEngine SnmpSession::Engine(uint32_t tick) const {
 }
 
 std::string SnmpSession::EngineText(Context& ctx) const {
-  if (!engine_known_) return "[EngineID=]";
+  if (!engine_known_) return Items().Add("EngineID", "").str();
   const tSNMPEngine engine = Engine(ctx.env.clock->TickCount());
-  return "[EngineID=" + HexText(engine.ID) + "][EngineBoots=" + std::to_string(engine.Boots) +
-         "][EngineTime=" + std::to_string(engine.Time) + "]";
+  return Items()
+      .Add("EngineID", HexText(engine.ID))
+      .Add("EngineBoots", engine.Boots)
+      .Add("EngineTime", engine.Time)
+      .str();
 }
 
 int32_t SnmpSession::RandomId(Context& ctx) {

@@ -6,6 +6,7 @@
 #include "tests/v3_agent.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/fake_context.h"
+#include "toolbelt/field_text.h"
 
 namespace tw {
 namespace {
@@ -290,7 +291,7 @@ TEST_F(SessionTest, RefusalsAreClearFailures) {
         written.find("[Function=SNMPSend][ClassName=ESNMPError][Message=" + InLog(c.message) + "]"),
         std::string::npos)
         << written;
-    EXPECT_NE(written.find("<e.Message>" + std::string(c.message) + "</e.Message>"),
+    EXPECT_NE(written.find("<e.Message>" + XmlEscaped(c.message) + "</e.Message>"),
               std::string::npos)
         << written;
     for (const char* secret : {"sha password", "wrong password", "aes password"}) {

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include "platform/fake_env.h"
-#include "soak/locking_files.h"
 
 namespace tw {
 namespace {
@@ -139,19 +138,6 @@ TEST_F(ChecksTest, ExceptionReportsOfOneKindAtMostHourly) {
   EXPECT_TRUE(CheckExceptionReports(files_, last, 366, {restart}).passed);
   r = CheckExceptionReports(files_, Day(2029, 3, 5), 366, {restart});
   EXPECT_NE(r.detail.find("4 reports outside the window"), std::string::npos) << r.detail;
-}
-
-TEST(LockingFileSystemTest, RefusesWritesToTheLockedNameOnly) {
-  MemFileSystem disk;
-  LockingFileSystem files(disk);
-  files.Lock("APCUPSTempLog_20280301.csv");
-  EXPECT_FALSE(files.WriteFile("/apcupstemplog_20280301.CSV", "row\r\n", true));
-  EXPECT_FALSE(files.WriteFile("/APCUPSTempLog_20280301.csv", "row\r\n", false));
-  EXPECT_TRUE(files.WriteFile("/APCUPSTempLog_Today.csv", "row\r\n", true));
-  EXPECT_EQ(files.refused_writes(), 2u);
-  files.Lock("");
-  EXPECT_TRUE(files.WriteFile("/APCUPSTempLog_20280301.csv", "row\r\n", true));
-  EXPECT_EQ(disk.Get("/APCUPSTempLog_20280301.csv"), "row\r\n");
 }
 
 }  // namespace

@@ -6,7 +6,7 @@ namespace tw {
 
 bool LockingFileSystem::IsLocked(const std::string& path) const {
   if (locked_.empty()) return false;
-  const size_t cut = path.find_last_of(base_.PathDelimiters());
+  const size_t cut = path.find_last_of(inner().PathDelimiters());
   const std::string name = cut == std::string::npos ? path : path.substr(cut + 1);
   if (name.size() != locked_.size()) return false;
   for (size_t i = 0; i < name.size(); ++i) {
@@ -23,7 +23,7 @@ bool LockingFileSystem::WriteFile(const std::string& path, const std::string& da
     ++refused_;
     return false;
   }
-  return base_.WriteFile(path, data, append);
+  return ForwardingFileSystem::WriteFile(path, data, append);
 }
 
 bool LockingFileSystem::RemoveFile(const std::string& path) {
@@ -31,7 +31,7 @@ bool LockingFileSystem::RemoveFile(const std::string& path) {
     ++refused_;
     return false;
   }
-  return base_.RemoveFile(path);
+  return ForwardingFileSystem::RemoveFile(path);
 }
 
 }  // namespace tw

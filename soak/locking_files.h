@@ -6,15 +6,14 @@
 
 #include <cstdint>
 #include <string>
-#include <vector>
 
 #include "platform/file_system.h"
 
 namespace tw {
 
-class LockingFileSystem : public FileSystem {
+class LockingFileSystem : public ForwardingFileSystem {
  public:
-  explicit LockingFileSystem(FileSystem& base) : base_(base) {}
+  explicit LockingFileSystem(FileSystem& base) : ForwardingFileSystem(base) {}
 
   // Locks the file whose name (without directory, letter case ignored) is `name`; empty
   // unlocks.
@@ -23,26 +22,11 @@ class LockingFileSystem : public FileSystem {
   uint64_t refused_writes() const { return refused_; }
 
   bool WriteFile(const std::string& path, const std::string& data, bool append) override;
-  bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
-    return base_.ReadFile(path, data, error);
-  }
-  bool IsPlainFile(const std::string& path) override { return base_.IsPlainFile(path); }
-  std::vector<std::string> FindFiles(const std::string& pattern) override {
-    return base_.FindFiles(pattern);
-  }
   bool RemoveFile(const std::string& path) override;
-  bool SetWorkingDirectory(const std::string& dir) override {
-    return base_.SetWorkingDirectory(dir);
-  }
-  void MarkPrivate(const std::string& path) override { base_.MarkPrivate(path); }
-  std::string WhyNotWriteIn(const std::string& dir) override { return base_.WhyNotWriteIn(dir); }
-  const char* PathDelimiters() const override { return base_.PathDelimiters(); }
-  char PathSeparator() const override { return base_.PathSeparator(); }
 
  private:
   bool IsLocked(const std::string& path) const;
 
-  FileSystem& base_;
   std::string locked_;
   uint64_t refused_ = 0;
 };

@@ -122,4 +122,23 @@ void SoakClock::Advance(uint64_t milliseconds) {
   }
 }
 
+bool SoakClock::Wait(uint32_t milliseconds, WakeEvent* wake) {
+  if (wake == nullptr) {
+    Advance(milliseconds);
+    return false;
+  }
+  if (wake->Raised()) return true;
+  const uint64_t end = elapsed_ms_ + milliseconds;
+  while (elapsed_ms_ < end) {
+    // One timer time at a time: a timer may raise the event, which ends the wait there.
+    uint64_t next = end;
+    if (!timers_.empty() && timers_.begin()->first < next) {
+      next = std::max(timers_.begin()->first, elapsed_ms_);
+    }
+    Advance(next - elapsed_ms_);
+    if (wake->Raised()) return true;
+  }
+  return false;
+}
+
 }  // namespace tw

@@ -44,8 +44,10 @@ class SoakClock : public Clock {
   uint32_t TickCount() override { return static_cast<uint32_t>(elapsed_ms_); }
   bool LocalToUtc(const CalendarTime& local, CalendarTime* utc) override;
 
-  // Milliseconds since the start, never stepped.
-  uint64_t MonotonicMs() const { return elapsed_ms_; }
+  // Milliseconds since the start, never stepped, never wrapped.
+  uint64_t MonotonicMs() override { return elapsed_ms_; }
+  // Advances like Sleep, but stops at the timer that raises `wake`.
+  bool Wait(uint32_t milliseconds, WakeEvent* wake) override;
   int64_t WallUtcMs() const { return start_utc_ms_ + static_cast<int64_t>(elapsed_ms_) + step_ms_; }
   int64_t LocalMs() const;
 

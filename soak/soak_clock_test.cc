@@ -5,6 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake_env.h"
+#include "tests/clock_contract.h"
+
 namespace tw {
 namespace {
 
@@ -95,6 +98,23 @@ TEST(SoakClockTest, ReportsSummerTimeChangesAtTheirInstant) {
   EXPECT_EQ(fired, (std::vector<uint64_t>{30 * 60000u, 90 * 60000u}));
   EXPECT_EQ(clock.LocalMs(), Ms(2028, 10, 29, 3, 0));
 }
+
+// The simulated year's clock keeps the waits' contract, its timers playing the requests.
+class SimulatedYearClock {
+ public:
+  static constexpr bool kSimulated = true;
+  Clock& clock() { return clock_; }
+  WakeEvent& event() { return event_; }
+  void RaiseAfter(uint32_t milliseconds) {
+    clock_.At(clock_.MonotonicMs() + milliseconds, [this] { event_.Raise(); });
+  }
+
+ private:
+  SoakClock clock_{Ms(2028, 3, 1, 12, 0)};
+  FakeWakeEvent event_;
+};
+
+INSTANTIATE_TYPED_TEST_SUITE_P(SoakClockContract, ClockContract, SimulatedYearClock);
 
 }  // namespace
 }  // namespace tw

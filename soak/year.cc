@@ -43,6 +43,9 @@ constexpr int64_t kSilenceMargin = 30 * kSecond;
 constexpr int64_t kLongestVoltageGap = 2 * 30 * kSecond + 5 * kSecond;
 // How much the peak memory may still grow after the first tenth of the run.
 constexpr uint64_t kMemoryGrowthKb = 2048;
+// While passes are held up, every third temperature pass stands still this long after it has
+// sent its phone-home report (a name that resolves slowly, a busy machine), before it samples.
+constexpr int64_t kPassStall = 4 * kMinute;
 
 std::string LocalText(int64_t local_ms) {
   const CalendarTime t = MsToCalendar(local_ms);
@@ -91,6 +94,8 @@ enum class Fault {
   kHeat,
   kCool,
   kStep,
+  kSlowPasses,
+  kQuickPasses,
   kEnd
 };
 
@@ -114,6 +119,7 @@ class Year {
   void Reconsider(int64_t margin = 0);
   void OnLocalJump(int64_t before, int64_t after);
   bool Answer(const FakeNetwork::Datagram& request, FakeNetwork::Answer* answer);
+  void HoldUpPass(const FakeNetwork::Datagram& sent);
   void Harvest();
   void Analyse(SoakResult* result);
   void CheckMails(SoakResult* result);
@@ -147,6 +153,9 @@ class Year {
   bool silent_ = false;
   bool network_down_ = false;
   bool heat_ = false;
+  bool slow_passes_ = false;
+  int64_t slow_from_ = -1, slow_until_ = -1;  // local ms
+  uint64_t phone_home_reports_ = 0, held_up_passes_ = 0;
   int64_t heat_on_ = -1, heat_off_ = -1, relay_up_ = -1;  // local ms
 
   // Stretches of local time in which the service ran with an answering agent.
@@ -196,6 +205,7 @@ Year::Year(const SoakOptions& options, std::string directory,
     return Answer(request, answer);
   };
   control_.on_pass = [this] { Harvest(); };
+  network_.on_send = [this](const FakeNetwork::Datagram& sent) { HoldUpPass(sent); };
 
   UpsSimOptions normal;
   normal.outage_every_s = 7 * 86400 + 5 * 3600;  // a mains failure now and then
@@ -227,6 +237,9 @@ void Year::Plan() {
     p.push_back({at(0.30, hm(0, 3, 20)), Fault::kStart, 0, "service started"});
     p.push_back({at(0.40, hm(13, 20, 10)), Fault::kStop, 0, "service stopped"});
     p.push_back({at(0.40, hm(13, 47, 50)), Fault::kStart, 0, "service started"});
+    p.push_back({at(0.45, hm(0, 10, 0)), Fault::kSlowPasses, 0,
+                 "every third temperature pass held up 4 minutes"});
+    p.push_back({at(0.45, hm(12, 10, 0)), Fault::kQuickPasses, 0, "passes on time again"});
     p.push_back({at(0.50, hm(15, 0, 0)), Fault::kStep, -kHour, "clock stepped back an hour"});
     p.push_back({at(0.50, hm(20, 0, 0)), Fault::kStep, kHour, "clock stepped forward an hour"});
     p.push_back({at(0.60, hm(6, 0, 0)), Fault::kRelayDown, 0, "relay down"});
@@ -328,6 +341,14 @@ void Year::Apply(const Planned& p) {
       Snapshot();
       clock_.StepWall(p.step_ms);
       break;
+    case Fault::kSlowPasses:
+      slow_passes_ = true;
+      slow_from_ = clock_.LocalMs();
+      break;
+    case Fault::kQuickPasses:
+      slow_passes_ = false;
+      slow_until_ = clock_.LocalMs();
+      break;
     case Fault::kStart:
       break;
   }
@@ -380,6 +401,17 @@ bool Year::Answer(const FakeNetwork::Datagram& request, FakeNetwork::Answer* ans
   answer->from_ipv4 = request.to_ipv4;
   answer->from_port = 161;
   return true;
+}
+
+// The phone-home report is the first thing a temperature pass sends, before it samples.
+void Year::HoldUpPass(const FakeNetwork::Datagram& sent) {
+  if (!slow_passes_ || sent.to_ipv4 != "255.255.255.255" ||
+      sent.payload.find("PhoneHome:") == std::string::npos || ++phone_home_reports_ % 3 != 0) {
+    return;
+  }
+  ++held_up_passes_;
+  clock_.Advance(kPassStall);
+  voltage_queried_ = false;  // the voltage passes wait for this one: a stall made on purpose
 }
 
 // Keeps what the fakes recorded from growing over the year: mails are noted, the rest counted.
@@ -491,6 +523,17 @@ void Year::Analyse(SoakResult* r) {
 
   r->checks.push_back(CheckDayFiles(*disk_, daily));
   r->checks.push_back(CheckNoLostSamples(daily, takeable));
+  if (slow_from_ >= 0 && slow_until_ > slow_from_) {
+    std::set<int64_t> while_slow;
+    for (int64_t w : takeable) {
+      if (w * kWindow >= slow_from_ && (w + 1) * kWindow <= slow_until_) while_slow.insert(w);
+    }
+    CheckResult late = CheckNoLostSamples(daily, while_slow);
+    late.name = "every point sampled while passes run 4 minutes late";
+    late.detail = std::to_string(held_up_passes_) + " passes held up; " + late.detail;
+    if (held_up_passes_ == 0 || while_slow.empty()) late.passed = false;
+    r->checks.push_back(late);
+  }
   r->checks.push_back(CheckNoZeroReadings(daily));
   r->checks.push_back(CheckAnnualRows(*disk_, daily));
   r->checks.push_back(CheckSnapshots());

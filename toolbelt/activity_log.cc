@@ -10,6 +10,7 @@
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
+#include "toolbelt/items.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
 
@@ -37,11 +38,15 @@ std::string NewDayMessage(Context& ctx) {
   tMemoryStatusRec memory;
   GetMemoryStatus(ctx, memory);
   const FormatSettings& fmt = ctx.fmt();
-  return "[Function=toolbelt.LogEntry][Note=New day][Version=" + ctx.settings.Version + "]" +
-         "[MemoryLoad=" + std::to_string(memory.MemoryLoad) + "%]" +
-         "[AvailPhysical=" + FloatToStr(memory.AvailPhysicalPct, fmt) + "%]" +
-         "[TotalPhysical=" + FormatGrouped(static_cast<double>(memory.TotalPhysical), 0, fmt) +
-         "bytes]";
+  return Items()
+      .Add("Function", "toolbelt.LogEntry")
+      .Add("Note", "New day")
+      .Add("Version", ctx.settings.Version)
+      .Add("MemoryLoad", std::to_string(memory.MemoryLoad) + "%")
+      .Add("AvailPhysical", FloatToStr(memory.AvailPhysicalPct, fmt) + "%")
+      .Add("TotalPhysical",
+           FormatGrouped(static_cast<double>(memory.TotalPhysical), 0, fmt) + "bytes")
+      .str();
 }
 
 std::string LogLine(Context& ctx, TDateTime now, const std::string& code_text,

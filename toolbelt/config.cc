@@ -4,7 +4,9 @@
 #include <cctype>
 
 #include "toolbelt/activity_log.h"
+#include "toolbelt/config_text.h"
 #include "toolbelt/files.h"
+#include "toolbelt/items.h"
 #include "toolbelt/number_text.h"
 
 namespace tw {
@@ -130,10 +132,17 @@ const KeyRule kKeys[] = {
     {"SNMPContext", 0, 0, &C::SNMPContext, nullptr},
 };
 
-// Reads one key into its site entry and converts the entry's value, found now or earlier.
-void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceConfig& config) {
+// Looks one key up in the file's text (none: the file is missing) into its site entry and
+// converts the entry's value, found now or earlier.
+void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, const std::string* text,
+             tServiceConfig& config) {
   tXMLParam& param = site.Params[rule.key];
-  GetParamFromXMLFile(ctx, SettingsFilePath(ctx), rule.key, param);
+  param.Found = false;
+  std::string value;
+  if (text != nullptr && FindConfigValue(*text, rule.key, &value)) {
+    param.Value = std::move(value);
+    param.Found = true;
+  }
   if (rule.text != nullptr) {
     config.*rule.text = param.Value;
     return;
@@ -149,10 +158,68 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceC
   named = param.Value;
   tLogRec rec;
   rec.Code = kFallbackCode;
-  rec.Msg = std::string("[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=") + rule.key +
-            "][Value=" + param.Value + "][Used=" + used + "]";
+  rec.Msg = Items()
+                .Add("Function", "toolbelt.ReadConfig")
+                .Add("Msg", "Setting not usable")
+                .Add("Key", rule.key)
+                .Add("Value", param.Value)
+                .Add("Used", used)
+                .str();
   std::string file;
   LogEntry(ctx, rec, file);
+}
+
+// A file that gives nothing to use is named in the activity log, once for as long as the same
+// problem lasts at this site.
+void NoteFileProblem(Context& ctx, tConfigReadSite& site, const std::string& items) {
+  const std::string msg = "[Function=toolbelt.ReadConfig]" + items + "[File=" + kConfigFileName +
+                          "][Used=settings in force]";
+  if (site.Problem == msg) return;
+  site.Problem = msg;
+  tLogRec rec;
+  rec.Code = kFallbackCode;
+  rec.Msg = msg;
+  std::string file;
+  LogEntry(ctx, rec, file);
+}
+
+// The text to look the keys up in, after one read of the file: null when the file is missing,
+// or (with `*keep` set) when it cannot be used at all, which is named where it may be a
+// mistake of the user's: too large a file, or one without a single setting (saved in an
+// encoding that is not read, or not a settings file at all). A file that cannot be read is
+// reported only when `report_unreadable` (the start read; the passes keep quiet, as a file
+// locked by an editor for a moment is no fault).
+const std::string* UsableText(Context& ctx, tConfigReadSite& site, const tSettingsFile& file,
+                              bool report_unreadable, bool* keep) {
+  *keep = false;
+  switch (file.Read) {
+    case tSettingsFile::Result::kMissing:
+      return nullptr;
+    case tSettingsFile::Result::kUnreadable:
+      if (report_unreadable) ReportUnreadableSettings(ctx, file);
+      *keep = true;
+      return nullptr;
+    case tSettingsFile::Result::kTooLarge:
+      NoteFileProblem(
+          ctx, site,
+          "[Msg=Settings file too large][Limit=" + std::to_string(kConfigFileMaxBytes) + " bytes]");
+      *keep = true;
+      return nullptr;
+    case tSettingsFile::Result::kRead:
+      break;
+  }
+  std::string unused;
+  for (const KeyRule& rule : kKeys) {
+    if (FindConfigValue(file.Text.Text, rule.key, &unused)) {
+      site.Problem.clear();
+      return &file.Text.Text;
+    }
+  }
+  NoteFileProblem(ctx, site,
+                  "[Msg=No setting found][Bytes=" + std::to_string(file.Bytes) +
+                      "][Encoding=" + ConfigEncodingName(file.Text.Encoding) + "]");
+  *keep = true;
+  return nullptr;
 }
 
 }  // namespace
@@ -218,18 +285,23 @@ bool EnsureConfigFile(Context& ctx) {
 tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
   tServiceConfig config;
   config.DebugLevel = ctx.settings.Log.DebugLevel;
-  for (const KeyRule& rule : kKeys) ReadKey(ctx, site, rule, config);
+  const tSettingsFile file = ReadSettingsFile(ctx, SettingsFilePath(ctx));
+  bool keep = false;
+  // Unusable at start: every key counts as not found, so the values in force are the initial
+  // ones (and the debug level the start's).
+  const std::string* text = UsableText(ctx, site, file, true, &keep);
+  for (const KeyRule& rule : kKeys) ReadKey(ctx, site, rule, text, config);
   return config;
 }
 
 void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& config, int32_t& trace) {
-  // A file that is there but cannot be read (locked by an editor, no permission) leaves every
-  // value in force: each key would otherwise count as not found and fall back.
-  std::string text, error;
-  const std::string file = SettingsFilePath(ctx);
-  if (ctx.env.files->IsPlainFile(file) && !ctx.env.files->ReadFile(file, &text, &error)) {
-    return;
-  }
+  // One read for all keys. A file that is there but cannot be used (locked by an editor, no
+  // permission, too large, no setting in it) leaves every value in force: each key would
+  // otherwise count as not found and fall back.
+  const tSettingsFile file = ReadSettingsFile(ctx, SettingsFilePath(ctx));
+  bool keep = false;
+  const std::string* text = UsableText(ctx, site, file, false, &keep);
+  if (keep) return;
   std::vector<const KeyRule*> pass_keys;
   for (const KeyRule& rule : kKeys) {
     if (rule.pass_stage != 0) pass_keys.push_back(&rule);
@@ -238,7 +310,7 @@ void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& confi
             [](const KeyRule* a, const KeyRule* b) { return a->pass_stage < b->pass_stage; });
   for (const KeyRule* rule : pass_keys) {
     trace = rule->pass_stage;
-    ReadKey(ctx, site, *rule, config);
+    ReadKey(ctx, site, *rule, text, config);
     if (rule->stage_after != 0) trace = rule->stage_after;
   }
 }

@@ -93,6 +93,9 @@ struct tConfigReadSite {
   // Per key, the unusable text last named in the activity log (code 40200), so that a fallback
   // is named once and again only when the text changes.
   std::map<std::string, std::string> Fallbacks;
+  // The last problem of the whole file named in the activity log (40200: too large, no setting
+  // in it), so that it is named once for as long as it lasts; empty after a usable read.
+  std::string Problem;
 };
 
 // The 22 lines of the default file, each ending in CR LF.
@@ -103,8 +106,14 @@ std::vector<std::string> DefaultConfigLines();
 // when the file exists afterwards; false means the start read is to be skipped. Never throws.
 bool EnsureConfigFile(Context& ctx);
 
+// The file is read once per read (at most kConfigFileMaxBytes of it; UTF-8 with or without a
+// byte-order mark, UTF-16 with one, toolbelt/config_text.h) and every key looked up in that
+// text, with the five XML entities decoded. A file that is too large or yields not a single
+// setting is named once (40200, see tConfigReadSite::Problem) and counts as unusable.
+//
 // The start read: every key, in the order the cycle has always read them, into `site`, then
-// converted. Call it only when EnsureConfigFile returned true; otherwise the cycle keeps its
+// converted; an unusable or unreadable (reported as by FileToStr) file gives every key as not
+// found. Call it only when EnsureConfigFile returned true; otherwise the cycle keeps its
 // initial values (settings.Log.DebugLevel is not touched here). The reads report their own
 // failures; only an exhausted resource can escape, to the cycle's failure handler.
 tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site);
@@ -113,7 +122,7 @@ tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site);
 // site and text in an activity-log entry 40200 with the value used.
 //
 // The re-read at every temperature pass (skipped whole, every value kept, when the file is
-// there but cannot be read): "UPSHost", "PhoneHomeServer", "GUID", "Location",
+// there but cannot be read or used): "UPSHost", "PhoneHomeServer", "GUID", "Location",
 // "TestPagerNos", "TempSleep", "AlarmTemp", "EmailToAddr", "EmailCCAddr" into `site`, and
 // those fields of `config` renewed from the site's values; the start-only fields stay.
 // `trace` advances through the cycle's stages 1120 to 1220 as the keys are read, so that a

@@ -7,6 +7,7 @@
 
 #include "platform/speaker.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/numbers.h"
@@ -26,8 +27,10 @@ void ReplaceFirst(std::string& text, const std::string& what, const std::string&
   if (at != std::string::npos) text.replace(at, what.size(), with);
 }
 
+// Values are escaped: messages and notes quote agents, relays and files, and such a text must
+// not close its element or add one of its own.
 std::string Element(const std::string& tag, const std::string& value) {
-  return "<" + tag + ">" + value + "</" + tag + ">" + kCrLf;
+  return "<" + tag + ">" + XmlEscaped(value) + "</" + tag + ">" + kCrLf;
 }
 
 void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, int depth);
@@ -215,10 +218,6 @@ void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, 
 }
 
 }  // namespace
-
-std::string ExceptionReportName(const Context& ctx, const std::string& pattern, TDateTime now) {
-  return ReportName(ctx, pattern, now, 1);
-}
 
 void PurgeExceptionReports(Context& ctx, int32_t days) {
   int32_t trace = 100;

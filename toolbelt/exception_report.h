@@ -15,7 +15,8 @@ namespace tw {
 // thus leaves at most one extra report instead of recursing without end.
 constexpr int kMaxNestedReports = 1;
 
-// Writes the report for `rec` into ExePath, named after rec.FileName (or the default pattern
+// Writes the report for `rec` into ExePath, every value escaped ("&", "<", ">", '"', see
+// XmlEscaped) and line breaks kept, named after rec.FileName (or the default pattern
 // "E!{selfname}-{timestamp}.xml"); a second report in the same millisecond gets "-2" after its
 // time stamp (then "-3"...), up to "-99", which is replaced. Of the reports with the same
 // Function and Message only one an hour is written (measured on the clock's tick count): the
@@ -33,10 +34,6 @@ void SaveExceptionRecAsXML(Context& ctx, tExceptionRec rec, std::string& file_na
 // that do not carry such a name are not this service's and stay. Days below 0 deletes
 // nothing. Never throws; a failure is reported as "toolbelt.PurgeExceptionReports".
 void PurgeExceptionReports(Context& ctx, int32_t days);
-
-// The report file name for a pattern: the first "{selfname}" replaced by SelfName, then the
-// first "{timestamp}" by `now` as "yyyymmddhhnnsszzz"; an empty pattern means the default.
-std::string ExceptionReportName(const Context& ctx, const std::string& pattern, TDateTime now);
 
 }  // namespace tw
 

@@ -60,7 +60,7 @@ TEST_F(ExceptionReportTest, GoldenReportToneAndAnnouncement) {
   SaveExceptionRecAsXML(ctx_, LogEntryFailure(), name);
 
   EXPECT_EQ(name, "E!RAZIVED-20250314140307123.XML");
-  // Values go in unchanged: "<", "&" and CR LF are not escaped.
+  // Values are escaped ("<", "&", ">"); CR LF stays, so the message spans two lines.
   EXPECT_EQ(env_.files.Get(std::string(kReportDir) + name),
             "<xml>\r\n"
             "<Exception>\r\n"
@@ -74,9 +74,9 @@ TEST_F(ExceptionReportTest, GoldenReportToneAndAnnouncement) {
             "<CallingFunction></CallingFunction>\r\n"
             "<HostName>SRV1</HostName>\r\n"
             "<ClassName>EInOutError</ClassName>\r\n"
-            "<e.Message>I/O error <5> & more\r\nsecond line</e.Message>\r\n"
+            "<e.Message>I/O error &lt;5&gt; &amp; more\r\nsecond line</e.Message>\r\n"
             "<SQL></SQL>\r\n"
-            "<Notes>a&b<c></Notes>\r\n"
+            "<Notes>a&amp;b&lt;c&gt;</Notes>\r\n"
             "<Count>0</Count>\r\n"
             "</Exception>\r\n"
             "</xml>\r\n");
@@ -346,16 +346,16 @@ TEST_F(ExceptionReportTest, GuardedBodyLeavesReportWithItsStage) {
 }
 
 TEST_F(ExceptionReportTest, FailureSummaryGoesToTheActivityLog) {
-  int32_t trace = 100;
-  GuardedAndLogged(ctx_, "TVOZIvazure.ServiceExecute", trace, [&] {
-    trace = 310;
+  try {
     throw Fault("EIdSocketError", "Socket Error # 10065\r\nNo route to host.\r\nmore");
-  });
+  } catch (...) {
+    ReportAndLogCurrentException(ctx_, "TVOZIvazure.ServiceExecute", 310);
+  }
   EXPECT_EQ(Reports().size(), 1u);
   EXPECT_EQ(env_.files.Get("/opt/tempwarden/APC-20250314.CSV"),
             "14:03:07.123,\"[14:03:07.123]\",\"RAZ-IVED  \",30000,"
             "\"[Function=TVOZIvazure.ServiceExecute][ClassName=EIdSocketError]"
-            "[Message=Socket Error # 10065No route to host.\r\nmore][Trace=310]"
+            "[Message=Socket Error # 10065No route to host.  more][Trace=310]"
             "[FileName=E!RAZIVED-{timestamp}.XML][Notes=]\"\r\n");
 }
 
@@ -369,6 +369,12 @@ TEST(FailureSummaryTest, CommonForm) {
   rec.Notes = "n";
   EXPECT_EQ(FailureSummary(rec),
             "[Function=apc.PhoneHome][ClassName=EConvertError][Message=no line break][Trace=0]"
+            "[FileName=E!RAZIVED-{timestamp}.XML][Notes=n]");
+  // An answer quoted in the message can neither break the line nor forge an item.
+  rec.Message = "'27\r\n][Code=50200' is not a valid floating point value";
+  EXPECT_EQ(FailureSummary(rec),
+            "[Function=apc.PhoneHome][ClassName=EConvertError]"
+            "[Message='27)(Code=50200' is not a valid floating point value][Trace=0]"
             "[FileName=E!RAZIVED-{timestamp}.XML][Notes=n]");
 }
 

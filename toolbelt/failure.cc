@@ -8,6 +8,8 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/exception_report.h"
+#include "toolbelt/items.h"
+#include "toolbelt/field_text.h"
 
 namespace tw {
 
@@ -58,9 +60,14 @@ std::string FailureSummary(const tExceptionRec& rec) {
   std::string message = rec.Message;
   const size_t crlf = message.find("\r\n");
   if (crlf != std::string::npos) message.erase(crlf, 2);
-  return "[Function=" + rec.Function + "]" + "[ClassName=" + rec.ClassName + "]" +
-         "[Message=" + message + "]" + "[Trace=" + std::to_string(rec.Trace) + "]" +
-         "[FileName=" + rec.FileName + "]" + "[Notes=" + rec.Notes + "]";
+  return Items()
+      .Add("Function", rec.Function)
+      .Add("ClassName", rec.ClassName)
+      .Add("Message", LogFieldText(message))
+      .Add("Trace", rec.Trace)
+      .Add("FileName", rec.FileName)
+      .Add("Notes", rec.Notes)
+      .str();
 }
 
 tExceptionRec ReportAndLogCurrentException(Context& ctx, const std::string& function, int32_t trace,

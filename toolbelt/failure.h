@@ -26,15 +26,22 @@ struct tExceptionRec {
 };
 
 // A failure raised by the service's own code, carrying the class name its reports show
-// (for example "EConvertError" or "ESocketError").
+// (for example "EConvertError" or "ESocketError") and, for a socket failure, the Windows
+// socket error number, so that callers decide on the number and not on the message text
+// (which may quote a peer's words).
 class Fault : public std::runtime_error {
  public:
-  Fault(std::string class_name, const std::string& message)
-      : std::runtime_error(message), class_name_(std::move(class_name)) {}
+  Fault(std::string class_name, const std::string& message, int socket_error = 0)
+      : std::runtime_error(message),
+        class_name_(std::move(class_name)),
+        socket_error_(socket_error) {}
   const std::string& class_name() const { return class_name_; }
+  // 0 when the failure is no socket error.
+  int socket_error() const { return socket_error_; }
 
  private:
   std::string class_name_;
+  int socket_error_;
 };
 
 // The class name a report shows for `e`: a Fault's own, otherwise the demangled type name.
@@ -54,7 +61,7 @@ tExceptionRec ReportCurrentException(Context& ctx, const std::string& function, 
 
 // The one-line failure summary of the activity log: "[Function=...][ClassName=...]
 // [Message=...][Trace=...][FileName=...][Notes=...]" (without the line breaks), the message
-// with its first CR LF removed.
+// with its first CR LF removed and then cleaned as LogFieldText does (it may quote a peer).
 std::string FailureSummary(const tExceptionRec& rec);
 
 // The event code of failure summaries in the activity log.
@@ -75,19 +82,6 @@ bool Guarded(Context& ctx, const char* function, const int32_t& trace, Body&& bo
     return true;
   } catch (...) {
     ReportCurrentException(ctx, function, trace);
-    return false;
-  }
-}
-
-// As Guarded, and the failure is also summarised in the activity log (code 30000).
-template <typename Body>
-bool GuardedAndLogged(Context& ctx, const char* function, const int32_t& trace,
-                      Body&& body) noexcept {
-  try {
-    body();
-    return true;
-  } catch (...) {
-    ReportAndLogCurrentException(ctx, function, trace);
     return false;
   }
 }

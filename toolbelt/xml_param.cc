@@ -5,23 +5,44 @@
 
 namespace tw {
 
+tSettingsFile ReadSettingsFile(Context& ctx, const std::string& FileName) {
+  tSettingsFile file;
+  if (!FileExists(ctx, FileName) || !ctx.env.files->IsPlainFile(FileName)) return file;
+  std::string bytes;
+  bool larger = false;
+  if (!ctx.env.files->ReadFileHead(FileName, kConfigFileMaxBytes, &bytes, &larger, &file.Error)) {
+    file.Read = tSettingsFile::Result::kUnreadable;
+    return file;
+  }
+  if (larger) {
+    file.Read = tSettingsFile::Result::kTooLarge;
+    return file;
+  }
+  file.Read = tSettingsFile::Result::kRead;
+  file.Bytes = bytes.size();
+  file.Text = DecodeConfigBytes(bytes);
+  return file;
+}
+
+void ReportUnreadableSettings(Context& ctx, const tSettingsFile& file) {
+  const int32_t trace = 3000;
+  Guarded(ctx, "toolbelt.FileToStr()", trace, [&] {
+    // The seam's texts say which step failed: "Cannot open file ..." or "Read error. ...".
+    throw Fault(file.Error.rfind("Read error", 0) == 0 ? "EReadError" : "EFOpenError", file.Error);
+  });
+}
+
 void GetParamFromXMLFile(Context& ctx, const std::string& FileName, const std::string& Name,
                          tXMLParam& Param) {
   Param.Found = false;
   const int32_t trace = 0;
   Guarded(ctx, "toolbelt.GetParamFromXMLFile", trace, [&] {
-    if (!FileExists(ctx, FileName)) return;
-    std::string text;
-    FileToStr(ctx, FileName, text);
-    const std::string open = "<" + Name + ">";
-    const std::string close = "</" + Name + ">";
-    const size_t open_at = text.find(open);
-    if (open_at == std::string::npos || text.find(close) == std::string::npos) return;
-    const size_t start = open_at + open.size();
-    const size_t end = text.find(close, start);
+    const tSettingsFile file = ReadSettingsFile(ctx, FileName);
+    if (file.Read == tSettingsFile::Result::kUnreadable) ReportUnreadableSettings(ctx, file);
+    if (file.Read != tSettingsFile::Result::kRead) return;
     // Commit only once the value is complete, so a failure leaves Param as it came in.
-    std::string value =
-        end == std::string::npos ? text.substr(start) : text.substr(start, end - start);
+    std::string value;
+    if (!FindConfigValue(file.Text.Text, Name, &value)) return;
     Param.Value = std::move(value);
     Param.Found = true;
   });

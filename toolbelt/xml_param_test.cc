@@ -11,25 +11,13 @@ namespace tw {
 namespace {
 
 // A file system whose reads fail, as for a file another program holds locked.
-class LockedFiles : public FileSystem {
+class LockedFiles : public ForwardingFileSystem {
  public:
-  explicit LockedFiles(FileSystem* base) : base_(base) {}
-  bool WriteFile(const std::string& p, const std::string& d, bool a) override {
-    return base_->WriteFile(p, d, a);
-  }
+  explicit LockedFiles(FileSystem* base) : ForwardingFileSystem(*base) {}
   bool ReadFile(const std::string& path, std::string*, std::string* error) override {
     *error = "Cannot open file \"" + path + "\". Permission denied";
     return false;
   }
-  bool IsPlainFile(const std::string& p) override { return base_->IsPlainFile(p); }
-  std::vector<std::string> FindFiles(const std::string& p) override { return base_->FindFiles(p); }
-  bool RemoveFile(const std::string& p) override { return base_->RemoveFile(p); }
-  bool SetWorkingDirectory(const std::string& d) override { return base_->SetWorkingDirectory(d); }
-  const char* PathDelimiters() const override { return base_->PathDelimiters(); }
-  char PathSeparator() const override { return base_->PathSeparator(); }
-
- private:
-  FileSystem* base_;
 };
 
 TEST(FileToStrTest, WholeFileByteForByte) {

@@ -8,9 +8,10 @@
 #include "toolbelt/exception_report.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
+#include "toolbelt/items.h"
+#include "toolbelt/number_text.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
-#include "toolbelt/number_text.h"
 #include "ups/temp_log.h"
 
 namespace tw {
@@ -135,10 +136,15 @@ void ReportPageFailure(Context& ctx, int32_t trace, const std::string& notes) no
     tLogRec entry;
     entry.Code = kFailureSummaryCode;
     entry.Trace = trace;
-    entry.Msg = std::string("[Function=") + kChartFunction + "][Version=" +
-                ctx.settings.Version + "]" + "[Classname=" + rec.ClassName + "]" +
-                "[Message=" + message + "]" + "[Trace=" + std::to_string(trace) + "]" +
-                "[Filename=" + report_file + "]" + "[Notes=" + notes + "]";
+    entry.Msg = Items()
+                    .Add("Function", kChartFunction)
+                    .Add("Version", ctx.settings.Version)
+                    .Add("Classname", rec.ClassName)
+                    .Add("Message", message)
+                    .Add("Trace", trace)
+                    .Add("Filename", report_file)
+                    .Add("Notes", notes)
+                    .str();
     std::string log_file;
     LogEntry(ctx, entry, log_file);
   } catch (...) {
@@ -158,8 +164,10 @@ bool BuildChartPage(Context& ctx, const std::string& csv_file, const tGoogleChar
     tLogRec entry;
     entry.Code = 66065;
     entry.Trace = trace;
-    entry.Msg = std::string("[Function=") + kChartFunction + "][Period=" +
-                FloatToStr(chart.Period, ctx.fmt()) + "]";
+    entry.Msg = Items()
+                    .Add("Function", kChartFunction)
+                    .Add("Period", FloatToStr(chart.Period, ctx.fmt()))
+                    .str();
     std::string log_file;
     LogEntry(ctx, entry, log_file);
     trace = 500;

@@ -2,6 +2,7 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/files.h"
+#include "toolbelt/items.h"
 
 namespace tw {
 namespace {
@@ -38,9 +39,12 @@ void LogKept(Context& ctx, const std::string& file, uint32_t tick) {
   if (!ctx.faults.kept_rows_notices.Admit(file, tick, &held_back)) return;
   tLogRec entry;
   entry.Code = kKeptRowCode;
-  entry.Msg = "[Function=toolbelt.AppendRowKeeping][Note=File cannot be written, rows kept]"
-              "[File=" + file + "][Kept=" + std::to_string(ctx.faults.kept_rows[file].size()) +
-              "]";
+  entry.Msg = Items()
+                  .Add("Function", "toolbelt.AppendRowKeeping")
+                  .Add("Note", "File cannot be written, rows kept")
+                  .Add("File", file)
+                  .Add("Kept", ctx.faults.kept_rows[file].size())
+                  .str();
   std::string log_file;
   LogEntry(ctx, entry, log_file);
 }

@@ -2,8 +2,10 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/failure.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
+#include "toolbelt/items.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/syslog.h"
 
@@ -42,8 +44,13 @@ std::string PhoneHomeFailureMsg(const std::string& class_name, const std::string
   std::string text = message;
   const size_t crlf = text.find("\r\n");
   if (crlf != std::string::npos) text.erase(crlf, 2);
-  return "[Function=apc.PhoneHome][ClassName=" + class_name + "]" + "[Message=" + text + "]" +
-         "[Trace=" + std::to_string(trace) + "]" + "[" + notes + "]";
+  return Items()
+      .Add("Function", "apc.PhoneHome")
+      .Add("ClassName", class_name)
+      .Add("Message", LogFieldText(text))
+      .Add("Trace", trace)
+      .Append("[" + notes + "]")  // the notes carry their own key
+      .str();
 }
 
 void PhoneHome(Context& ctx, const std::string& phone_home_server, const tUPSAttributes& ups,

@@ -102,10 +102,10 @@ TEST_F(PhoneHomeTest, UnresolvableCollectorStillBroadcasts) {
   EXPECT_FALSE(Debug().empty());
 }
 
-TEST(PhoneHomeFailureTest, MessageLosesOnlyItsFirstLineBreak) {
+TEST(PhoneHomeFailureTest, MessageLosesItsFirstLineBreakAndBlanksTheOthers) {
   EXPECT_EQ(PhoneHomeFailureMsg("EOutOfMemory", "Out of memory\r\nat 1\r\nat 2", 130,
                                 "Host=h,sRequest=/p?HostName=SRV"),
-            "[Function=apc.PhoneHome][ClassName=EOutOfMemory][Message=Out of memoryat 1\r\nat 2]"
+            "[Function=apc.PhoneHome][ClassName=EOutOfMemory][Message=Out of memoryat 1  at 2]"
             "[Trace=130][Host=h,sRequest=/p?HostName=SRV]");
   EXPECT_EQ(PhoneHomeFailureMsg("E", "m", 120, ""),
             "[Function=apc.PhoneHome][ClassName=E][Message=m][Trace=120][]");
