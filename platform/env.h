@@ -11,12 +11,13 @@
 namespace tw {
 
 class Network;
-class Tls;       // platform/tls.h
-class Speaker;   // platform/speaker.h
-class Console;   // platform/console.h
-class Registry;  // platform/registry.h
-class Crypto;    // platform/crypto.h
+class Tls;        // platform/tls.h
+class Speaker;    // platform/speaker.h
+class Console;    // platform/console.h
+class Registry;   // platform/registry.h
+class Crypto;     // platform/crypto.h
 class SystemLog;  // platform/system_log.h
+class Heartbeat;  // platform/heartbeat.h
 
 // The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
 // may stay null only where the code that uses it is not reached.
@@ -32,6 +33,8 @@ struct Env {
   Tls* tls = nullptr;
   Crypto* crypto = nullptr;
   SystemLog* system_log = nullptr;
+  // The service manager's watchdog; null when none watches (tests, the tools, Windows).
+  Heartbeat* heartbeat = nullptr;
   // The service framework raises `requests` when a control request arrives and `stop` when the
   // service is to stop; the network seam already observes `stop`, the cycle's waits end on
   // `requests`. Null where no framework runs (the tools, most tests).

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/heartbeat.h"
 #include "platform/wake_event.h"
 
 namespace tw {
@@ -96,7 +97,11 @@ class Network {
 // `stop` (may be null) ends every wait of the network's sockets and connections as soon as it
 // is raised, and every later one at once: they fail with 10004 (interrupted), so that a stop of
 // the service is not held up by a query without answer or a mail relay that hangs.
-std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop = nullptr);
+// `heartbeat` (may be null): every wait for the network is cut into pieces no longer than its
+// interval, with a beat between them (POSIX; the Windows service control manager has no
+// watchdog).
+std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop = nullptr,
+                                          Heartbeat* heartbeat = nullptr);
 
 }  // namespace tw
 

@@ -6,11 +6,13 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 
 #include "platform/deadline.h"
+#include "platform/heartbeat.h"
 #include "platform/network.h"
 #include "platform/wake_event_posix.h"
 
@@ -102,19 +104,31 @@ int PollWithStop(int fd, short events, int stop_fd, int timeout_ms) {
 
 // Waits for `events` on `fd` until `deadline` or until `stop` is raised: 1 ready, 0 timed
 // out, -1 failed (errno set), -2 stopped (also when `stop` was raised before the call).
+// With a `heartbeat`, the wait is cut into pieces no longer than its interval, with a beat
+// between them: a slow relay or a silent agent is a healthy wait, not a hung service.
 int WaitFor(int fd, short events, const WakeEvent* stop,
-            std::chrono::steady_clock::time_point deadline) {
+            std::chrono::steady_clock::time_point deadline, Heartbeat* heartbeat) {
   const int stop_fd = WakeEventFd(stop);
   if (stop != nullptr && stop->Raised()) return -2;
+  const uint64_t interval = heartbeat != nullptr ? heartbeat->IntervalMs() : 0;
+  const int piece_ms = interval > 0 ? static_cast<int>(std::min<uint64_t>(interval, 1u << 30)) : -1;
   for (;;) {
-    const int ready = PollWithStop(fd, events, stop_fd, MillisecondsLeft(deadline));
+    const uint32_t left = MillisecondsLeft(deadline);
+    const bool piece = piece_ms >= 0 && left > static_cast<uint32_t>(piece_ms);
+    const int ready =
+        PollWithStop(fd, events, stop_fd, piece ? piece_ms : static_cast<int>(left));
+    if (ready == 0 && piece) {
+      heartbeat->Beat();
+      continue;
+    }
     if (ready >= 0 || ready == -2 || errno != EINTR) return ready;
   }
 }
 
 class PosixUdpSocket : public UdpSocket {
  public:
-  PosixUdpSocket(int fd, const WakeEvent* stop) : fd_(fd), stop_(stop) {}
+  PosixUdpSocket(int fd, const WakeEvent* stop, Heartbeat* heartbeat)
+      : fd_(fd), stop_(stop), heartbeat_(heartbeat) {}
   ~PosixUdpSocket() override { ::close(fd_); }
 
   bool Bind(const std::string& local_ipv4, uint16_t port, NetError* error) override {
@@ -155,7 +169,7 @@ class PosixUdpSocket : public UdpSocket {
 
   bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
                    std::string* from_ipv4, uint16_t* from_port, NetError* error) override {
-    const int ready = WaitFor(fd_, POLLIN, stop_, DeadlineAfter(timeout_ms));
+    const int ready = WaitFor(fd_, POLLIN, stop_, DeadlineAfter(timeout_ms), heartbeat_);
     if (ready == -2) return Fail(error, kWsaInterrupted);
     if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
     if (ready == 0) return Fail(error, kWsaTimedOut);
@@ -182,6 +196,7 @@ class PosixUdpSocket : public UdpSocket {
 
   int fd_;
   const WakeEvent* stop_;
+  Heartbeat* heartbeat_;
 };
 
 
@@ -190,7 +205,8 @@ class PosixUdpSocket : public UdpSocket {
 // the limit its caller gives.
 class PosixTcpConnection : public TcpConnection {
  public:
-  PosixTcpConnection(int fd, const WakeEvent* stop) : fd_(fd), stop_(stop) {}
+  PosixTcpConnection(int fd, const WakeEvent* stop, Heartbeat* heartbeat)
+      : fd_(fd), stop_(stop), heartbeat_(heartbeat) {}
   ~PosixTcpConnection() override { ::close(fd_); }
 
   bool Send(const std::string& data, uint32_t timeout_ms, NetError* error) override {
@@ -206,7 +222,7 @@ class PosixTcpConnection : public TcpConnection {
       if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
         return Fail(error, WsaCodeFromErrno(errno));
       }
-      const int ready = WaitFor(fd_, POLLOUT, stop_, deadline);
+      const int ready = WaitFor(fd_, POLLOUT, stop_, deadline, heartbeat_);
       if (ready == -2) return Fail(error, kWsaInterrupted);
       if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
       if (ready == 0) return Fail(error, kWsaTimedOut);
@@ -227,7 +243,7 @@ class PosixTcpConnection : public TcpConnection {
       }
       if (errno == EINTR) continue;
       if (errno != EAGAIN && errno != EWOULDBLOCK) return Fail(error, WsaCodeFromErrno(errno));
-      const int ready = WaitFor(fd_, POLLIN, stop_, deadline);
+      const int ready = WaitFor(fd_, POLLIN, stop_, deadline, heartbeat_);
       if (ready == -2) return Fail(error, kWsaInterrupted);
       if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
       if (ready == 0) return Fail(error, kWsaTimedOut);
@@ -245,11 +261,12 @@ class PosixTcpConnection : public TcpConnection {
  private:
   int fd_;
   const WakeEvent* stop_;
+  Heartbeat* heartbeat_;
 };
 
 class PosixNetwork : public Network {
  public:
-  explicit PosixNetwork(WakeEvent* stop) : stop_(stop) {}
+  PosixNetwork(WakeEvent* stop, Heartbeat* heartbeat) : stop_(stop), heartbeat_(heartbeat) {}
 
   std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override {
     const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
@@ -257,7 +274,7 @@ class PosixNetwork : public Network {
       Fail(error, WsaCodeFromErrno(errno));
       return nullptr;
     }
-    return std::make_unique<PosixUdpSocket>(fd, stop_);
+    return std::make_unique<PosixUdpSocket>(fd, stop_, heartbeat_);
   }
 
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
@@ -284,6 +301,7 @@ class PosixNetwork : public Network {
 
  private:
   WakeEvent* stop_;
+  Heartbeat* heartbeat_;
 };
 
 std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host, uint16_t port,
@@ -300,13 +318,13 @@ std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host,
     Fail(error, WsaCodeFromErrno(errno));
     return nullptr;
   }
-  auto connection = std::make_unique<PosixTcpConnection>(fd, stop_);
+  auto connection = std::make_unique<PosixTcpConnection>(fd, stop_, heartbeat_);
   if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return connection;
   if (errno != EINPROGRESS && errno != EINTR) {
     Fail(error, WsaCodeFromErrno(errno));
     return nullptr;
   }
-  const int ready = WaitFor(fd, POLLOUT, stop_, DeadlineAfter(timeout_ms));
+  const int ready = WaitFor(fd, POLLOUT, stop_, DeadlineAfter(timeout_ms), heartbeat_);
   if (ready == -2) {
     Fail(error, kWsaInterrupted);
     return nullptr;
@@ -327,8 +345,8 @@ std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host,
 
 }  // namespace
 
-std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop) {
-  return std::make_unique<PosixNetwork>(stop);
+std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop, Heartbeat* heartbeat) {
+  return std::make_unique<PosixNetwork>(stop, heartbeat);
 }
 
 }  // namespace tw

@@ -362,7 +362,7 @@ std::unique_ptr<TcpConnection> Win32Network::ConnectTcp(const std::string& host,
 
 }  // namespace
 
-std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop) {
+std::unique_ptr<Network> NewSystemNetwork(WakeEvent* stop, Heartbeat*) {
   return std::make_unique<Win32Network>(stop);
 }
 

@@ -3,6 +3,7 @@
 #ifndef TEMPWARDEN_PLATFORM_NOTIFY_SOCKET_H_
 #define TEMPWARDEN_PLATFORM_NOTIFY_SOCKET_H_
 
+#include <cstdint>
 #include <string>
 
 namespace tw {
@@ -13,6 +14,11 @@ namespace tw {
 // send failed (no service manager listens, which is not a fault). Never throws. On Windows there
 // is no such socket and it returns false.
 bool NotifyServiceManager(const std::string& message);
+
+// The watchdog period the service manager asks this process for, in microseconds
+// (WATCHDOG_USEC; when WATCHDOG_PID is set it must name this process). 0 when none is asked
+// for or the value is not a positive number; always 0 on Windows.
+uint64_t WatchdogPeriodUsec();
 
 }  // namespace tw
 

@@ -1,5 +1,3 @@
-#include "platform/notify_socket.h"
-
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -7,6 +5,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+
+#include "platform/notify_socket.h"
 
 namespace tw {
 
@@ -30,6 +30,23 @@ bool NotifyServiceManager(const std::string& message) {
                                 reinterpret_cast<const sockaddr*>(&addr), addr_length);
   ::close(fd);
   return sent == static_cast<ssize_t>(message.size());
+}
+
+uint64_t WatchdogPeriodUsec() {
+  const char* pid = std::getenv("WATCHDOG_PID");
+  if (pid != nullptr) {
+    char* end = nullptr;
+    const unsigned long long value = std::strtoull(pid, &end, 10);
+    if (end == pid || *end != '\0' || value != static_cast<unsigned long long>(::getpid())) {
+      return 0;  // meant for another process (the one that exec'd this one)
+    }
+  }
+  const char* usec = std::getenv("WATCHDOG_USEC");
+  if (usec == nullptr) return 0;
+  char* end = nullptr;
+  const unsigned long long value = std::strtoull(usec, &end, 10);
+  if (end == usec || *end != '\0') return 0;
+  return value;
 }
 
 }  // namespace tw

@@ -10,6 +10,7 @@
 #include "platform/crypto.h"
 #include "platform/env.h"
 #include "platform/file_system.h"
+#include "platform/heartbeat.h"
 #include "platform/host_facts.h"
 #include "platform/network.h"
 #include "platform/regional.h"
@@ -26,11 +27,12 @@ class SystemEnv {
   SystemEnv()
       : requests_(NewSystemWakeEvent()),
         stop_(NewSystemWakeEvent()),
+        heartbeat_(NewSystemHeartbeat()),
         clock_(NewSystemClock()),
         regional_(NewSystemRegional()),
         host_(NewSystemHostFacts()),
         files_(NewSystemFileSystem()),
-        network_(NewSystemNetwork(stop_.get())),
+        network_(NewSystemNetwork(stop_.get(), heartbeat_.get())),
         speaker_(NewSystemSpeaker()),
         console_(NewSystemConsole()),
         registry_(NewSystemRegistry()),
@@ -53,6 +55,7 @@ class SystemEnv {
     e.system_log = system_log_.get();
     e.requests = requests_.get();
     e.stop = stop_.get();
+    e.heartbeat = heartbeat_.get();
     return e;
   }
 
@@ -60,6 +63,7 @@ class SystemEnv {
   // First, so that they outlive the network that observes them.
   std::unique_ptr<WakeEvent> requests_;
   std::unique_ptr<WakeEvent> stop_;
+  std::unique_ptr<Heartbeat> heartbeat_;
   std::unique_ptr<Clock> clock_;
   std::unique_ptr<Regional> regional_;
   std::unique_ptr<HostFacts> host_;

@@ -82,6 +82,8 @@ class Alerts {
   // 0 while no alarm is outstanding, otherwise when its mail was delivered.
   TDateTime alarm_sent_at() const { return alarm_sent_at_; }
   bool contact_lost() const { return contact_lost_; }
+  // When the card last answered; 0 before its first answer.
+  TDateTime last_answer_at() const { return last_answer_at_; }
   double prev_input_voltage() const { return prev_input_voltage_; }
 
  private:

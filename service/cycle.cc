@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "platform/heartbeat.h"
+#include "platform/system_log.h"
 #include "service/config_adapters.h"
+#include "service/srvc_main.h"
 #include "service/schedule.h"
 #include "service/status_line.h"
 #include "service/temperature_sample.h"
@@ -61,16 +64,38 @@ void MonitoringCycle::Run() {
   try {
     StartPhase();
     if (control_.Terminated()) return;
+    UpdateStatus();
+    control_.StartPhaseDone();
     Loop();
   } catch (...) {
-    ReportAndLogCurrentException(ctx_, kTraceName, log_rec_.Trace, exception_.Notes);
+    const tExceptionRec rec =
+        ReportAndLogCurrentException(ctx_, kTraceName, log_rec_.Trace, exception_.Notes);
     control_.SetExitCode(kExitCycleFailed);
+    // One line for the system's log (the journal, at error priority), so that the cause of a
+    // non-zero exit is where the administrator looks first.
+    if (ctx_.env.system_log != nullptr) {
+      const std::string& report = ctx_.faults.last_report;
+      ctx_.env.system_log->Error(
+          ctx_.settings.SelfName.empty() ? kServiceName : ctx_.settings.SelfName,
+          "The monitoring stopped: " + rec.ClassName + ": " + rec.Message + " (stage " +
+              std::to_string(rec.Trace) + "; " +
+              (report.empty() ? std::string("no new exception report")
+                              : "exception report " + ctx_.settings.ExePath + report) +
+              ")");
+    }
   }
 }
 
 void MonitoringCycle::StartPhase() {
   log_rec_.Trace = 100;
   ctx_.settings.ExePath = SetPathToEXEPath(ctx_);
+  // A data directory named on the command line that cannot be used ends the start: the
+  // service manager's restart settings then act, and its journal says why.
+  if (!ctx_.layout.DataDir.empty() && ctx_.settings.ExePath.rfind("Error - ", 0) == 0) {
+    const std::string dir = ctx_.settings.ExePath.substr(8);
+    ctx_.settings.ExePath.clear();
+    throw Fault("EInOutError", "The data directory \"" + dir + "\" cannot be used");
+  }
   const bool have_config = EnsureConfigFile(ctx_);
   log_rec_.Trace = 200;
   if (have_config) {
@@ -124,13 +149,19 @@ bool MonitoringCycle::StartupWait() {
   // The UPS was on battery when last seen: give the mains ten minutes to settle. Requests are
   // handled as they come, so a stop ends the wait at once.
   log_rec_.Trace = 520;
-  const uint64_t end = Monotonic() + kStartupWaitMs;
+  const uint64_t start = Monotonic();
+  const uint64_t end = start + kStartupWaitMs;
   for (;;) {
     control_.ProcessRequests();
     if (control_.Terminated()) return false;
     const uint64_t now = Monotonic();
     if (now >= end) break;
-    WaitForRequest(end - now);
+    if (now > start) control_.KeepAlive();  // between two pieces of the wait
+    // The service manager waits for the start phase only so long: each piece of the wait
+    // asks for its own time and a minute for the readings that follow it.
+    const uint64_t piece = std::min(end - now, KeepAliveMs());
+    control_.ExtendStart(piece + 60000);
+    WaitForRequest(piece);
   }
   log_rec_.Trace = 530;
   startup_retry_ = 10;
@@ -167,6 +198,7 @@ void MonitoringCycle::StartupReadings() {
   }
   log_rec_.Trace = 670;
   alerts_.StartupVoltage();
+  if (answered || !volts.empty()) reading_at_ = Now();
   ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
 
@@ -233,11 +265,25 @@ bool MonitoringCycle::WaitForRequest(uint64_t milliseconds) {
   for (;;) {
     const uint64_t now = Monotonic();
     if (now >= end) return false;
-    const uint64_t chunk = std::min(end - now, kKeepAliveMs);
+    const uint64_t chunk = std::min(end - now, KeepAliveMs());
     if (clock.Wait(static_cast<uint32_t>(chunk), control_.RequestEvent())) return true;
     // The loop pass that follows the wait says it is alive anyway.
     if (Monotonic() < end) control_.KeepAlive();
   }
+}
+
+uint64_t MonitoringCycle::KeepAliveMs() const {
+  return KeepAliveIntervalMs(ctx_.env.heartbeat, kKeepAliveMs);
+}
+
+void MonitoringCycle::UpdateStatus() {
+  tServiceStatus status;
+  status.Configured = !ups_.HostName.empty();
+  status.Answering = !alerts_.contact_lost();
+  status.SilentSince =
+      alerts_.last_answer_at() != 0 ? alerts_.last_answer_at() : ctx_.settings.Started;
+  status.ReadingAt = reading_at_;
+  control_.SetStatusText(ServiceStatusLine(ctx_, ups_, status));
 }
 
 void MonitoringCycle::NoteClockStep() {
@@ -306,11 +352,12 @@ void MonitoringCycle::TemperaturePass() {
     if (answered) {
       temp_log_point_ = sampled;
       temp_log_day_ = day;
+      reading_at_ = Now();
     }
     alerts_.CardAnswer(answered);
   }
   DebugStage(1290);
-  control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
+  UpdateStatus();
   alerts_.TemperaturePass();
 }
 
@@ -321,12 +368,16 @@ void MonitoringCycle::VoltagePass() {
   snmp_.OID = kOidUpsInputVoltage;
   const std::string volts = SNMPSend(ctx_, snmp_);
   alerts_.CardAnswer(!volts.empty());
-  if (volts.empty()) return;
+  if (volts.empty()) {
+    UpdateStatus();
+    return;
+  }
   ups_.InputVoltage = SafeStrToFloat(ctx_, volts);
   ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
   WriteStringToFile(ctx_, volts, kVoltageFile, false);
   alerts_.VoltageReading();
-  control_.SetStatusText(ReadingStatusLine(ctx_, ups_));
+  reading_at_ = Now();
+  UpdateStatus();
 }
 
 }  // namespace tw

@@ -14,12 +14,12 @@
 #include "service/alerts.h"
 #include "service/debug_trace.h"
 #include "service/service_control.h"
+#include "snmp/session.h"
+#include "snmp/snmp.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/settings.h"
-#include "snmp/session.h"
-#include "snmp/snmp.h"
 #include "ups/apc.h"
 
 namespace tw {
@@ -50,8 +50,12 @@ class MonitoringCycle {
   void DrawDayPages();
   void Loop();
   // Waits up to `milliseconds` for the control's request event, telling the manager at least
-  // every 30 s that the thread is alive. True when a request ended the wait.
+  // every KeepAliveMs that the thread is alive. True when a request ended the wait.
   bool WaitForRequest(uint64_t milliseconds);
+  // 30 s, or half the service manager's watchdog period when that is shorter.
+  uint64_t KeepAliveMs() const;
+  // Tells the service manager the service's state: see ServiceStatusLine.
+  void UpdateStatus();
   // Logs a step of the wall clock against the monotonic clock since the last loop pass.
   void NoteClockStep();
   void TemperaturePass();
@@ -96,6 +100,7 @@ class MonitoringCycle {
   TDateTime last_wall_ = 0;
   uint64_t last_monotonic_ms_ = 0;
   int32_t startup_retry_ = 0;
+  TDateTime reading_at_ = 0;  // when the card last answered a query with a value
 };
 
 }  // namespace tw

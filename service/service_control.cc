@@ -65,6 +65,14 @@ void ControlQueue::SetStatusText(const std::string& text) {
   if (status_ != nullptr) status_->StatusText(text);
 }
 
+void ControlQueue::StartPhaseDone() {
+  if (status_ != nullptr) status_->Ready();
+}
+
+void ControlQueue::ExtendStart(uint64_t ms) {
+  if (status_ != nullptr) status_->ExtendStart(ms);
+}
+
 void ControlQueue::ProcessRequests() {
   std::unique_lock<std::mutex> lock(mu_);
   // Lowered before the queue is emptied: a request posted from here on raises it again.
@@ -101,12 +109,15 @@ void ControlQueue::Handle(ControlCode code, std::unique_lock<std::mutex>& lock) 
         lock.lock();
       }
       // The service thread stands still here until continue (or stop) is queued, telling
-      // the manager at once and then twice a minute that it is alive and only paused.
+      // the manager at once and then at every keep-alive interval that it is alive and only
+      // paused.
       lock.unlock();
       KeepAlive();
       lock.lock();
+      const std::chrono::milliseconds interval(status_ != nullptr ? status_->KeepAliveIntervalMs()
+                                                                  : 30000);
       for (;;) {
-        while (!wake_.wait_for(lock, std::chrono::seconds(30), [&] { return !queue_.empty(); })) {
+        while (!wake_.wait_for(lock, interval, [&] { return !queue_.empty(); })) {
           lock.unlock();
           KeepAlive();
           lock.lock();
@@ -154,8 +165,9 @@ void RunServiceThread(const ServiceDefinition& service, ControlQueue& queue,
     try {
       step();
     } catch (...) {
-      if (event_log) event_log(std::string("Service failed on ") + what + ": " +
-                               TextOf(std::current_exception()));
+      if (event_log)
+        event_log(std::string("Service failed on ") + what + ": " +
+                  TextOf(std::current_exception()));
     }
   };
   queue.SetState(ServiceState::kStartPending);

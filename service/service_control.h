@@ -5,6 +5,7 @@
 #define TEMPWARDEN_SERVICE_SERVICE_CONTROL_H_
 
 #include <condition_variable>
+#include <cstdint>
 #include <deque>
 #include <functional>
 #include <mutex>
@@ -34,6 +35,13 @@ class StatusSink {
   // The watchdog ping and the status line, for managers that take them (systemd).
   virtual void KeepAlive() {}
   virtual void StatusText(const std::string& /*text*/) {}
+  // The longest time between two pings: half the manager's watchdog period, at most 30 s.
+  virtual uint64_t KeepAliveIntervalMs() const { return 30000; }
+  // The start phase of the service is over: for managers that wait for it (systemd's
+  // READY=1), the service runs only now.
+  virtual void Ready() {}
+  // The start phase goes on longer than the manager would wait: `ms` more from now.
+  virtual void ExtendStart(uint64_t /*ms*/) {}
   // The last report: stopped, and whether the service ended in a failure (`exit_code` not 0)
   // that the manager's recovery settings should act on.
   virtual void ReportStopped(uint32_t exit_code) {
@@ -57,6 +65,10 @@ class ServiceControl {
   virtual void KeepAlive() {}
   // A one-line status text for the service manager to show (the latest reading).
   virtual void SetStatusText(const std::string& /*text*/) {}
+  // The cycle's start phase is over and the service works (StatusSink::Ready); and, during a
+  // long start phase, how much longer it goes on (StatusSink::ExtendStart).
+  virtual void StartPhaseDone() {}
+  virtual void ExtendStart(uint64_t /*ms*/) {}
 
   // Raised while a request waits to be handled, and for good once a stop or shutdown has been
   // asked for: the cycle's waits end on it. Null when requests only arrive at ProcessRequests.
@@ -88,6 +100,8 @@ class ControlQueue : public ServiceControl {
   void ProcessRequests() override;
   void KeepAlive() override;                             // passed on to the status sink
   void SetStatusText(const std::string& text) override;  // likewise
+  void StartPhaseDone() override;                        // likewise
+  void ExtendStart(uint64_t ms) override;                // likewise
   WakeEvent* RequestEvent() override { return requests_; }
   void SetExitCode(uint32_t code) override;
   uint32_t exit_code() const;

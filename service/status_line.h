@@ -13,6 +13,22 @@ namespace tw {
 // "[UPSTemp=27][UPSInputVoltage=230][UPSState=OnLine]", numbers in the general number form.
 std::string ReadingStatusLine(const Context& ctx, const tUPSAttributes& ups);
 
+// What the service knows of its UPS, for the status line.
+struct tServiceStatus {
+  bool Configured = false;    // a UPSHost is set
+  bool Answering = true;      // the card has not been counted as not answering
+  TDateTime SilentSince = 0;  // its last answer (or the start, when it never answered)
+  TDateTime ReadingAt = 0;    // when the last value came; 0: none yet
+};
+
+// The status line the service manager shows (systemctl status):
+//   "No UPS configured (UPSHost is empty)"
+//   "UPS not answering since <date-time>"
+//   "Waiting for the first reading"
+//   "[UPSTemp=27][UPSInputVoltage=230][UPSState=OnLine][At=<date-time>]"
+std::string ServiceStatusLine(Context& ctx, const tUPSAttributes& ups,
+                              const tServiceStatus& status);
+
 }  // namespace tw
 
 #endif  // TEMPWARDEN_SERVICE_STATUS_LINE_H_

@@ -16,6 +16,9 @@ void SystemdStatus::Report(ServiceState state) {
     std::lock_guard<std::mutex> lock(mu_);
     switch (state) {
       case ServiceState::kRunning:
+        // Running before the start phase is over is the framework's word, not the service's:
+        // systemd hears READY=1 from Ready(), and again here after a continue.
+        if (!ready_) break;
         message = "READY=1";
         if (!text_.empty()) message += "\nSTATUS=" + text_;
         break;
@@ -33,6 +36,27 @@ void SystemdStatus::Report(ServiceState state) {
 }
 
 void SystemdStatus::KeepAlive() { Send("WATCHDOG=1"); }
+
+uint64_t SystemdStatus::KeepAliveIntervalMs() const {
+  const uint64_t usec = WatchdogPeriodUsec();
+  if (usec == 0) return 30000;
+  const uint64_t half = usec / 2000 == 0 ? 1 : usec / 2000;
+  return half > 30000 ? 30000 : half;
+}
+
+void SystemdStatus::Ready() {
+  std::string message = "READY=1";
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    ready_ = true;
+    if (!text_.empty()) message += "\nSTATUS=" + text_;
+  }
+  Send(message);
+}
+
+void SystemdStatus::ExtendStart(uint64_t ms) {
+  Send("EXTEND_TIMEOUT_USEC=" + std::to_string(ms * 1000));
+}
 
 void SystemdStatus::StatusText(const std::string& text) {
   // One line: a line break would start another assignment.

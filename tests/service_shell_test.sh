@@ -55,6 +55,16 @@ set -e
 [ $rc -ne 0 ] && [ -n "$err" ] || fail "uninstall of a missing service"
 "$EXE" /install /silent /data "$WORK/data" >/dev/null || fail "reinstall"
 
+echo "-- a data directory that cannot be used: one line at error priority, exit status 1"
+mkdir -p "$WORK/cwd"
+set +e
+err=$(cd "$WORK/cwd" && JOURNAL_STREAM=8:1 "$EXE" -console -data "$WORK/missing" 2>&1 >/dev/null); rc=$?
+set -e
+[ $rc -eq 1 ] || fail "exit status $rc: $err"
+[ "$(grep -c . <<<"$err")" -eq 1 ] || fail "more than one line: $err"
+grep -qE '^<3>VOZIvazure: The monitoring stopped: EInOutError: The data directory "'"$WORK"'/missing/" cannot be used \(stage 100; exception report E!RAZIVED-[^ ]+\.XML\)$' <<<"$err" \
+  || fail "the failure line: $err"
+
 echo "-- CONSOLE against snmpd"
 start_snmpd "$WORK/agent" || fail "snmpd"
 write_settings "$WORK/svc/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \

@@ -2,7 +2,8 @@
 # The Linux service as systemd meets it: the unit that INSTALL writes (for program directories
 # with awkward names) through systemd-analyze verify and security, the service's own account
 # and directory, UNINSTALL leaving both, and the sd_notify messages of the real program
-# (READY, STATUS, WATCHDOG at every loop pass, STOPPING) on a notify socket of the test's own,
+# (READY after the start phase, STATUS with the reading's time, WATCHDOG at every loop pass,
+# STOPPING) on a notify socket of the test's own,
 # the program running under that account against Debian's snmpd.
 #
 # Runs in mount and network namespaces of its own: /etc is a private copy (the account is
@@ -54,6 +55,16 @@ IFS=: read -r _ _ uid gid _ home shell < <(getent passwd tempwarden)
 [ "$uid" -lt 1000 ] || fail "not a system account: uid $uid"
 [ "$(getent group tempwarden | cut -d: -f3)" = "$gid" ] || fail "no group of its own"
 [ "$home" = "$WORK/svc/data/ups" ] || fail "home $home"
+
+echo "-- INSTALL NAME: a named instance beside the unnamed one"
+out=$(TEMPWARDEN_UNIT_DIR="$WORK/units-3" "$WORK/svc/tempwarden" /install ups2 /silent \
+  /data "$WORK/svc/data/ups2" 2>&1) || fail "instance: $out"
+unit="$WORK/units-3/tempwarden@ups2.service"
+grep -qx "ExecStart=\"$WORK/svc/tempwarden\" -data \"$WORK/svc/data/ups2\" -instance \"ups2\"" "$unit" \
+  || fail "instance unit: $(cat "$unit")"
+grep -qx 'Description=Tempwarden (ups2)' "$unit" || fail "instance description"
+[ "$(stat -c %U "$WORK/units-3/VOZIvazure\$ups2.key")" = tempwarden ] || fail "instance key file"
+[ -f "$WORK/units-3/tempwarden.service" ] || fail "the unnamed unit went"
 
 echo "-- INSTALL refuses a program folder that others may write"
 for mode in 0777 0775; do
@@ -139,9 +150,17 @@ wait "$SERVICE" || fail "exit code $?: $(cat "$WORK/service.out")"
 program=""
 wait "$LISTENER" || true
 echo "messages: $(sort "$messages" | uniq -c | tr '\n' ';')"
-[ "$(head -1 "$messages")" = "READY=1" ] || fail "READY=1 does not come first: $(cat "$messages")"
+# READY=1 comes once the start phase is over, with the first reading and its time; before it
+# only that status line.
+ready_at=$(grep -m1 -n '^READY=1' "$messages" | cut -d: -f1)
+[ -n "$ready_at" ] || fail "no READY=1: $(cat "$messages")"
+sed -n "${ready_at}p" "$messages" |
+  grep -qx 'READY=1 | STATUS=\[UPSTemp=27\]\[UPSInputVoltage=230\]\[UPSState=OnLine\]\[At=.*\]' \
+  || fail "READY=1 without the first reading: $(cat "$messages")"
+! head -n $((ready_at - 1)) "$messages" | grep -qv '^STATUS=\[UPSTemp=27\]' \
+  || fail "something before READY=1: $(cat "$messages")"
 [ "$(grep -c '^WATCHDOG=1$' "$messages")" -ge 3 ] || fail "too few WATCHDOG=1: $(cat "$messages")"
-grep -qx 'STATUS=\[UPSTemp=27\]\[UPSInputVoltage=230\]\[UPSState=OnLine\]' "$messages" \
+grep -qx 'STATUS=\[UPSTemp=27\]\[UPSInputVoltage=230\]\[UPSState=OnLine\]\[At=.*\]' "$messages" \
   || fail "no reading as STATUS: $(cat "$messages")"
 [ "$(tail -1 "$messages")" = "STOPPING=1" ] || fail "STOPPING=1 is not the last: $(cat "$messages")"
 log="$svc/data/ups/APC-$(date +%Y%m%d).CSV"

@@ -49,6 +49,7 @@ tExceptionRec ReportCurrentException(Context& ctx, const std::string& function, 
     rec = ExceptionRecForCurrent(ctx, function, trace, notes);
     std::string file_name;
     SaveExceptionRecAsXML(ctx, rec, file_name);
+    ctx.faults.last_report = file_name;
   } catch (...) {
     // Out of memory while reporting: nothing more can be done without risking the caller.
   }

@@ -66,6 +66,9 @@ struct tFaultMemory {
   int32_t lost_log_entries = 0;            // activity-log entries lost since the last notice
   Throttle kept_rows_notices{kOneHourMs};  // by file
   std::map<std::string, std::deque<tKeptRow>> kept_rows;  // by file, oldest first
+  // The file name of the latest exception report ReportCurrentException wrote; empty when the
+  // last one was held back (the same failure within the hour) or could not be written.
+  std::string last_report;
 };
 
 // What every operation of the service is handed: the seams and the one settings record.
