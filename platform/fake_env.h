@@ -101,6 +101,7 @@ class FakeHostFacts : public HostFacts {
   std::string ComputerName(size_t capacity) override {
     return computer_name.substr(0, capacity);
   }
+  std::string FullyQualifiedName() override { return fqdn; }
   std::string ModulePath() override { return module_path; }
   bool FileVersion(const std::string& path, FileVersionNumbers* version) override;
   bool MemoryStatus(RawMemoryStatus* status) override {
@@ -111,6 +112,7 @@ class FakeHostFacts : public HostFacts {
   bool DebuggerPresent() override { return debugger; }
 
   std::string computer_name = "SRV1";
+  std::string fqdn;  // none: EHLO names the connection's address
   std::string module_path = "/opt/tempwarden/tempwarden";
   std::map<std::string, FileVersionNumbers> versions;  // by path
   RawMemoryStatus memory{42, 8ull << 30, 4ull << 30, 12ull << 30, 6ull << 30, 1ull << 47,

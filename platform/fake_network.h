@@ -32,6 +32,9 @@ class FakeNetwork : public Network {
 
   std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override;
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override;
+  // `tcp_hosts` first, then what ResolveIPv4 gives; an address with ":" gives itself.
+  bool ResolveTcp(const std::string& host, std::vector<std::string>* addresses,
+                  NetError* error) override;
   std::vector<std::string> LocalIPv4Addresses() override { return local_addresses; }
   // Resolves `host` like ResolveIPv4, then hands out what `tcp_peer` makes for the address;
   // without a peer (or when it makes none) the connection is refused (10061).
@@ -41,18 +44,20 @@ class FakeNetwork : public Network {
   // Test controls and records.
   std::vector<std::string> local_addresses = {"127.0.0.1"};
   std::map<std::string, std::string> hosts = {{"localhost", "127.0.0.1"}};
+  std::map<std::string, std::vector<std::string>> tcp_hosts;  // names with several addresses
   std::vector<Datagram> sent;
-  std::deque<Answer> answers;       // handed out by receives, in order; empty: timeout
+  std::deque<Answer> answers;  // handed out by receives, in order; empty: timeout
   // Consulted when `answers` is empty: answers the latest datagram sent (false: timeout), so a
   // test can play an agent whose values change over time.
   std::function<bool(const Datagram& request, Answer* answer)> responder;
   std::vector<uint32_t> receive_timeouts;  // the wait each receive asked for
-  int open_error = 0;               // non-zero: OpenUdp fails with it
-  int send_error = 0;               // non-zero: every send fails with it
-  int bind_error = 0;               // non-zero: every bind fails with it
-  int open_sockets = 0;             // sockets not yet destroyed
+  int open_error = 0;                      // non-zero: OpenUdp fails with it
+  int send_error = 0;                      // non-zero: every send fails with it
+  int bind_error = 0;                      // non-zero: every bind fails with it
+  int open_sockets = 0;                    // sockets not yet destroyed
   std::function<std::unique_ptr<TcpConnection>(const std::string& ipv4, uint16_t port)> tcp_peer;
-  std::vector<uint32_t> connect_timeouts;  // the limit each TCP connect was given
+  std::vector<uint32_t> connect_timeouts;      // the limit each TCP connect was given
+  std::vector<std::string> connect_addresses;  // the address each TCP connect went to
 };
 
 }  // namespace tw

@@ -14,9 +14,9 @@ namespace tw {
 // The SNMP settings of the configuration.
 tSNMPSettings SnmpSettingsOf(const tServiceConfig& config);
 
-// "SMTPUser", "SMTPPassword", "SMTPSecurity", "SMTPTLSVerify" and "SMTPCAFile" as SendMail
-// takes them; a relative "SMTPCAFile" is taken from `exe_path` (the program's directory, with
-// its trailing separator).
+// "SMTPUser", "SMTPPassword", "SMTPAuth", "SMTPSecurity", "SMTPTLSVerify" and "SMTPCAFile" as
+// SendMail takes them; a relative "SMTPCAFile" is taken from `exe_path` (the program's directory,
+// with its trailing separator).
 tSmtpAccount SmtpAccountFromConfig(const tServiceConfig& config, const std::string& exe_path);
 
 // `path` as it stands when absolute ("/etc/ca.pem", "C:\ca.pem", "\\server\ca.pem"),

@@ -70,15 +70,31 @@ std::string SMTPPort(Context&, const std::string& v, tServiceConfig& c) {
   c.SMTPPort = port >= 1 && port <= 65535 ? port : kDefaultSMTPPort;
   return v.empty() || c.SMTPPort == port ? std::string() : std::to_string(kDefaultSMTPPort);
 }
-// Letter case and surrounding blanks do not matter; an unknown word keeps the plain exchange.
+// Letter case and surrounding blanks do not matter. An unknown word fails closed: it is kept
+// as written, and the mail delivery refuses it (-623) rather than guess plain SMTP and send the
+// password in clear.
 std::string SMTPSecurity(Context&, const std::string& v, tServiceConfig& c) {
   std::string word;
   for (char ch : v) {
     if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') continue;
     word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   }
-  c.SMTPSecurity = word == "starttls" || word == "tls" ? word : "none";
-  return word.empty() || word == c.SMTPSecurity ? std::string() : c.SMTPSecurity;
+  if (word.empty()) word = "none";
+  const bool known = word == "none" || word == "starttls" || word == "tls";
+  c.SMTPSecurity = known ? word : v;
+  return known ? std::string() : "no mail is sent (-623)";
+}
+// "auto" (empty), "plain", "login" or "xoauth2"; anything else is named and means auto.
+std::string SMTPAuth(Context&, const std::string& v, tServiceConfig& c) {
+  std::string word;
+  for (char ch : v) {
+    if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') continue;
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  if (word.empty()) word = "auto";
+  const bool known = word == "auto" || word == "plain" || word == "login" || word == "xoauth2";
+  c.SMTPAuth = known ? word : "auto";
+  return known ? std::string() : "auto";
 }
 // Only an explicit 0 turns the check off: a typo must not silently weaken it.
 std::string SMTPTLSVerify(Context&, const std::string& v, tServiceConfig& c) {
@@ -116,6 +132,7 @@ const KeyRule kKeys[] = {
     {"SMTPUser", 0, 0, &C::SMTPUser, nullptr},
     {"SMTPPassword", 0, 0, &C::SMTPPassword, nullptr},
     {"SMTPSecurity", 0, 0, nullptr, SMTPSecurity},
+    {"SMTPAuth", 0, 0, nullptr, SMTPAuth},
     {"SMTPTLSVerify", 0, 0, nullptr, SMTPTLSVerify},
     {"SMTPCAFile", 0, 0, &C::SMTPCAFile, nullptr},
     {"SyslogCollector", 0, 0, nullptr, SyslogCollector},
@@ -129,6 +146,16 @@ const KeyRule kKeys[] = {
     {"SNMPPrivPassword", 0, 0, &C::SNMPPrivPassword, nullptr},
     {"SNMPContext", 0, 0, &C::SNMPContext, nullptr},
 };
+
+void NameUnusable(Context& ctx, const std::string& key, const std::string& value,
+                  const std::string& used) {
+  tLogRec rec;
+  rec.Code = kFallbackCode;
+  rec.Msg = "[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=" + key +
+            "][Value=" + value + "][Used=" + used + "]";
+  std::string file;
+  LogEntry(ctx, rec, file);
+}
 
 // Reads one key into its site entry and converts the entry's value, found now or earlier.
 void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceConfig& config) {
@@ -147,12 +174,7 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, tServiceC
   }
   if (named == param.Value) return;
   named = param.Value;
-  tLogRec rec;
-  rec.Code = kFallbackCode;
-  rec.Msg = std::string("[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=") + rule.key +
-            "][Value=" + param.Value + "][Used=" + used + "]";
-  std::string file;
-  LogEntry(ctx, rec, file);
+  NameUnusable(ctx, rule.key, param.Value, used);
 }
 
 }  // namespace
@@ -212,6 +234,11 @@ tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
   tServiceConfig config;
   config.DebugLevel = ctx.settings.Log.DebugLevel;
   for (const KeyRule& rule : kKeys) ReadKey(ctx, site, rule, config);
+  // A relay without a sender: the mail delivery refuses every mail, and the start says so
+  // rather than the first alarm.
+  if (!config.SMTPRelay.empty() && config.EmailFromAddr.empty()) {
+    NameUnusable(ctx, "EmailFromAddr", "", "no mail is sent (-640)");
+  }
   return config;
 }
 

@@ -64,9 +64,11 @@ struct tServiceConfig {
   std::string EmailFromAddr;
   std::string SMTPUser;
   std::string SMTPPassword;
-  std::string SMTPSecurity = "none";  // "none", "starttls" or "tls"; anything else means none
-  bool SMTPTLSVerify = true;          // "SMTPTLSVerify" 0 turns the certificate check off
-  std::string SMTPCAFile;             // as written: relative to the program's directory or absolute
+  // "none", "starttls" or "tls"; anything else is kept as written and refused by the delivery.
+  std::string SMTPSecurity = "none";
+  std::string SMTPAuth = "auto";  // "auto", "plain", "login" or "xoauth2"; anything else auto
+  bool SMTPTLSVerify = true;      // "SMTPTLSVerify" 0 turns the certificate check off
+  std::string SMTPCAFile;         // as written: relative to the program's directory or absolute
   // Where the start announcement and new-high messages go a second time; empty means the
   // default, because an empty host would turn the second send into another broadcast.
   std::string SyslogCollector = kDefaultSyslogCollector;
