@@ -1,8 +1,6 @@
 // The TCP client of the network seam against peers made of plain sockets on loopback.
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
-
-#include <algorithm>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <unistd.h>

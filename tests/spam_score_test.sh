@@ -84,7 +84,7 @@ for eml in "$WORK"/message-*.eml; do
   [ -n "$score" ] || fail "no score for \"$subject\": $(cat "$WORK/sa.err")"
   # The rules that hit, from the report's table ("pts rule name description").
   echo "== \"$subject\": score $score"
-  tr -d '\r' <"$WORK/scored" | sed -n '/^Content analysis details:/,/^$/p' |
+  tr -d '\r' <"$WORK/scored" | sed -n '/^Content analysis details:/,$p' |
     grep -E '^ *-?[0-9]+\.[0-9]+ +[A-Z0-9_]+' || echo "   (no rule hit)"
   awk -v s="$score" 'BEGIN { exit !(s < 1.0) }' ||
     fail "\"$subject\" scores $score, below 1.0 wanted"
