@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

@@ -8,9 +8,9 @@
 
 #include "mail/mime.h"
 #include "platform/fake_console.h"
-#include "toolbelt/fake_context.h"
 #include "tests/isolation.h"
 #include "tests/smtp_relay_process.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

@@ -140,8 +140,8 @@ TEST_F(SmtpTlsTest, ConsoleShowsProtocolCipherAndCertificateNeverThePassword) {
   std::vector<std::string> texts;
   for (const auto& line : console_.lines) texts.push_back(line.text.substr(24));
   ASSERT_GE(texts.size(), 6u);
-  EXPECT_EQ(texts[0], " Connecting to localhost [127.0.0.1] on TCP port " +
-                          std::to_string(relay.port()));
+  EXPECT_EQ(texts[0],
+            " Connecting to localhost [127.0.0.1] on TCP port " + std::to_string(relay.port()));
   EXPECT_EQ(texts[1], " Connected to localhost on TCP port " + std::to_string(relay.port()));
   EXPECT_EQ(texts[2].rfind(" SMTP.TLS=TLSv1.3 TLS_", 0), 0u) << texts[2];
   EXPECT_EQ(texts[3], " SMTP.TLSCertificate=CN=localhost");
