@@ -12,6 +12,7 @@ PACKAGES=(
   iproute2 util-linux
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
+  spamassassin  # mail: scores the test mail and the alarm (tests/spam_score_test.sh)
   libssl-dev openssl  # mail TLS and SNMPv3 crypto (OpenSSL); openssl makes the tests' certificates
   nlohmann-json3-dev  # mail: the OAuth token answers (JSON, header-only, also for the mingw build)
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests

@@ -42,6 +42,7 @@ class FakeSmtpConnection : public TcpConnection {
   }
 
   bool PeerOpen() override { return !closed_ || !out_.empty(); }
+  std::string LocalAddress() override { return peer_->local_address; }
 
  private:
   void Reply(const std::string& text) { out_ += text + "\r\n"; }
@@ -70,6 +71,11 @@ class FakeSmtpConnection : public TcpConnection {
     if (verb == "EHLO") {
       Reply(Canned("EHLO", "250-fake.relay\r\n250 AUTH LOGIN"));
       if (peer_->close_after_ehlo) closed_ = true;
+    } else if (verb == "AUTH" && line.find(' ', 5) != std::string::npos) {
+      // With an initial response (PLAIN, XOAUTH2) the verdict comes at once.
+      const std::string reply = Canned("AUTH", "235 2.7.0 Ok");
+      if (reply.rfind("334", 0) == 0) auth_step_ = 2;
+      Reply(reply);
     } else if (verb == "AUTH") {
       const std::string reply = Canned("AUTH", "334 VXNlcm5hbWU6");
       if (reply.rfind("334", 0) == 0) auth_step_ = 1;

@@ -18,11 +18,13 @@ class FakeSmtpPeer {
   explicit FakeSmtpPeer(FakeNetwork* network);
 
   // Replies by verb ("EHLO", "HELO", "AUTH", "USER" and "PASS" for the two AUTH LOGIN
-  // lines, "MAIL", "RCPT", "DATA", "EOD" for the end of the data, "QUIT"); CR LF inside a
-  // reply makes it a multi-line one.
+  // lines (after an AUTH with an initial response that got 334, "PASS" answers the next line),
+  // "MAIL", "RCPT", "DATA", "EOD" for the end of the data, "QUIT"); CR LF inside a reply makes it a
+  // multi-line one.
   std::map<std::string, std::string> replies;
   std::string greeting = "220 fake.relay ESMTP";
   bool close_after_ehlo = false;
+  std::string local_address = "192.0.2.1";  // the client's end as the connection tells it
 
   struct Line {
     std::string text;

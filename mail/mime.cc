@@ -1,6 +1,7 @@
 #include "mail/mime.h"
 
 #include "mail/base64.h"
+#include "platform/crypto.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/text_time.h"
 
@@ -14,8 +15,7 @@ namespace {
 const char kPlainContentType[] =
     "Content-Type: text/plain;\r\n"
     "\tformat=flowed;\r\n"
-    "\tcharset=\"iso-8859-1\";\r\n"
-    "\treply-type=original";
+    "\tcharset=\"iso-8859-1\"";
 
 // The whole attachment file, or empty when there is none. A file that exists but cannot be
 // read leaves an exception report and no attachment: the alert itself still goes out.
@@ -41,17 +41,66 @@ std::string AttachmentName(const std::string& path, const char* platform_delimit
   return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-MessageLines ComposeMessage(Context& ctx, const tEmail& mail) {
+std::vector<std::string> SplitAddresses(const std::string& list) {
+  std::vector<std::string> out;
+  size_t at = 0;
+  while (at <= list.size()) {
+    size_t end = list.find_first_of(",;\r\n", at);
+    if (end == std::string::npos) end = list.size();
+    const size_t first = list.find_first_not_of(" \t", at);
+    if (first != std::string::npos && first < end) {
+      const size_t last = list.find_last_not_of(" \t", end - 1);
+      out.push_back(list.substr(first, last - first + 1));
+    }
+    at = end + 1;
+  }
+  return out;
+}
+
+std::string NewMessageId(Context& ctx, const std::string& domain) {
+  static const char kHex[] = "0123456789abcdef";
+  const auto hex = [](uint64_t v) {
+    std::string text;
+    do {
+      text.insert(text.begin(), kHex[v & 15]);
+      v >>= 4;
+    } while (v != 0);
+    return text;
+  };
+  const TDateTime now = ctx.env.clock->Now();
+  const uint64_t ms = now > 0 ? static_cast<uint64_t>(now * 86400000.0) : 0;
+  std::string random;
+  uint64_t bits = 0;
+  if (ctx.env.crypto != nullptr && ctx.env.crypto->RandomBytes(8, &random) && random.size() == 8) {
+    for (char c : random) bits = bits << 8 | static_cast<unsigned char>(c);
+  } else {
+    // Without the platform's random numbers the tick count still keeps the IDs apart.
+    bits = ctx.env.clock->TickCount();
+  }
+  return "<" + hex(ms) + "." + hex(bits) + "@" + domain + ">";
+}
+
+MessageLines ComposeMessage(Context& ctx, const tEmail& mail, const std::string& message_id) {
   MessageLines m;
   std::vector<std::string>& out = m.lines;
+  const auto joined = [](const std::string& list) {
+    std::string text;
+    for (const std::string& address : SplitAddresses(list)) {
+      text += (text.empty() ? "" : ", ") + address;
+    }
+    return text;
+  };
+  const std::string to = joined(mail.ToAddr);
+  const std::string cc = joined(mail.CCAddr);
   if (!mail.FromAddr.empty()) out.push_back("From: " + mail.FromAddr);
-  if (!mail.ToAddr.empty()) out.push_back("To: " + mail.ToAddr);
-  if (!mail.CCAddr.empty()) out.push_back("Cc: " + mail.CCAddr);
+  if (!to.empty()) out.push_back("To: " + to);
+  if (!cc.empty()) out.push_back("Cc: " + cc);
   if (!mail.ReplyTo.empty()) out.push_back("Reply-To: " + mail.ReplyTo);
   out.push_back("Subject: " + mail.Subject);
   m.date_line = out.size();
   const TDateTime utc = LocalTimeToGMT(ctx, ctx.env.clock->Now());
   out.push_back("Date: " + DateTimeToRFC822(ctx, 0, utc));
+  if (!message_id.empty()) out.push_back("Message-ID: " + message_id);
   out.push_back("MIME-Version: 1.0");
 
   const std::string priority =

@@ -25,10 +25,19 @@ struct MessageLines {
   size_t date_line = 0;  // index of the "Date: " header, echoed on the console when sent
 };
 
-// Builds the message of `mail`, dated now (UTC, English names). Reads the attachment through
-// the file seam, relative to the working directory; a missing or empty file gives no
-// attachment part.
-MessageLines ComposeMessage(Context& ctx, const tEmail& mail);
+// Builds the message of `mail`, dated now (UTC, English names), with the header
+// "Message-ID: " + `message_id` after the Date (none when it is empty). To and Cc hold the
+// addresses of their lists joined with ", ". Reads the attachment through the file seam,
+// relative to the working directory; a missing or empty file gives no attachment part.
+MessageLines ComposeMessage(Context& ctx, const tEmail& mail, const std::string& message_id = "");
+
+// A new message ID "<time.random@domain>": the time now in milliseconds and 64 random bits,
+// both in hexadecimal, so that no two messages share one.
+std::string NewMessageId(Context& ctx, const std::string& domain);
+
+// The addresses of an address list: split at ",", ";" and line breaks, blanks and tabs
+// trimmed, empty pieces dropped.
+std::vector<std::string> SplitAddresses(const std::string& list);
 
 // The lines, each followed by CR LF: the message as written, before dot-stuffing.
 std::string MessageText(const MessageLines& message);

@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {
@@ -61,12 +61,18 @@ TEST_F(MimeTest, OnlyToSubjectAndBodyGivePlainLayout) {
             "MIME-Version: 1.0\r\n"
             "Content-Type: text/plain;\r\n"
             "\tformat=flowed;\r\n"
-            "\tcharset=\"iso-8859-1\";\r\n"
-            "\treply-type=original\r\n"
+            "\tcharset=\"iso-8859-1\"\r\n"
             "X-Priority: 3\r\n"
             "\r\n"
             "[Msg=New Low temp]\r\n[Host=SRV1]\r\n"
             "\r\n");
+}
+
+TEST_F(MimeTest, MessageIdFollowsTheDate) {
+  const MessageLines m = ComposeMessage(env_.ctx, Alert(), "<18d7.5a3c@srv1.corp.example>");
+  ASSERT_GE(m.lines.size(), m.date_line + 3);
+  EXPECT_EQ(m.lines[m.date_line + 1], "Message-ID: <18d7.5a3c@srv1.corp.example>");
+  EXPECT_EQ(m.lines[m.date_line + 2], "MIME-Version: 1.0");
 }
 
 TEST_F(MimeTest, EmptySubjectKeepsItsLineWithTheBlank) {
@@ -96,7 +102,7 @@ TEST_F(MimeTest, PriorityZeroStandsForThreeOthersAreWrittenAsTheyAre) {
   }
 }
 
-TEST_F(MimeTest, AllHeadersInOrderWithTheAddressListsAsGiven) {
+TEST_F(MimeTest, AllHeadersInOrderWithTheAddressesJoinedByCommas) {
   tEmail mail = Alert();
   mail.FromAddr = "ups@example.test";
   mail.ToAddr = "a@example.test,b@example.test, c@example.test";
@@ -106,8 +112,8 @@ TEST_F(MimeTest, AllHeadersInOrderWithTheAddressListsAsGiven) {
   const std::string text = Compose(mail);
   EXPECT_EQ(text.substr(0, text.find("Date: ")),
             "From: ups@example.test\r\n"
-            "To: a@example.test,b@example.test, c@example.test\r\n"
-            "Cc: boss@example.test; it@example.test\r\n"
+            "To: a@example.test, b@example.test, c@example.test\r\n"
+            "Cc: boss@example.test, it@example.test\r\n"
             "Reply-To: noc@example.test\r\n"
             "Subject: APC UPS: New Low temp\r\n");
   EXPECT_EQ(text.find("pager@"), std::string::npos);
@@ -215,8 +221,7 @@ TEST_F(MimeTest, PlainMailWithAttachmentBecomesMultipart) {
             "--=NextPart_Brindle_QWZ0000_MNPX0000\r\n"
             "Content-Type: text/plain;\r\n"
             "\tformat=flowed;\r\n"
-            "\tcharset=\"iso-8859-1\";\r\n"
-            "\treply-type=original\r\n"
+            "\tcharset=\"iso-8859-1\"\r\n"
             "\r\n"
             "[Msg=New Low temp]\r\n[Host=SRV1]\r\n" +
                 kReportPart);

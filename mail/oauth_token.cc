@@ -68,7 +68,6 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-TokenSource::~TokenSource() = default;
 
 TokenResult ReadTokenAnswer(int status, const std::string& body, uint64_t* expires_in_s) {
   *expires_in_s = 0;
@@ -170,6 +169,16 @@ TokenResult ClientCredentialsTokenSource::Get(Context& ctx, const tOAuthSettings
   } catch (...) {
     return Failure("answer", "Unknown failure");
   }
+}
+
+bool OAuthTokens::AccessToken(std::string* token, std::string* error) {
+  const TokenResult result = kept_.Get(ctx_, settings_, limits_);
+  if (!result.ok()) {
+    *error = TokenFailureText(result);
+    return false;
+  }
+  *token = result.access_token;
+  return true;
 }
 
 std::string TokenFailureText(const TokenResult& result) {

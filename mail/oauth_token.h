@@ -2,10 +2,10 @@
 // 4.4): the application's id and secret posted as a form to the provider's token endpoint
 // over HTTPS, the JSON answer read, the token kept until shortly before it expires.
 //
-// How SendMail uses it (the token source lives as long as the caller that sends the mails,
-// so that one token serves every mail of its lifetime): AuthXOAuth2 (mail/smtp_xoauth2.h)
-// takes the token, logs in, and drops the token when the relay refuses it; no token gives
-// kMailNoToken, with TokenFailureText for the console and TokenFailureItems for the log.
+// How SendMail uses it: the caller that sends the mails keeps a ClientCredentialsTokenSource
+// (so that one token serves every mail of its lifetime) and hands SendMail an OAuthTokens over
+// it as tSmtpAccount::Tokens; the relay's refusal of a token drops it; no token gives
+// kMailNoToken, with TokenFailureText as the reason.
 #ifndef TEMPWARDEN_MAIL_OAUTH_TOKEN_H_
 #define TEMPWARDEN_MAIL_OAUTH_TOKEN_H_
 
@@ -13,12 +13,10 @@
 #include <string>
 
 #include "mail/smtp_client.h"
+#include "mail/token_source.h"
 #include "toolbelt/settings.h"
 
 namespace tw {
-
-// SendMail's result when no access token could be had.
-constexpr int32_t kMailNoToken = -630;
 
 // The scope that grants SMTP AUTH on Microsoft 365 (Exchange Online).
 constexpr char kDefaultOAuthScope[] = "https://outlook.office365.com/.default";
@@ -49,31 +47,40 @@ struct TokenResult {
   bool ok() const { return !access_token.empty(); }
 };
 
-class TokenSource {
- public:
-  virtual ~TokenSource();
-
-  // A valid access token for `settings`: the one kept, or a new one from the endpoint.
-  // Uses ctx.env.network, ctx.env.tls and ctx.env.clock, within `limits` (connect, and the
-  // whole answer), ending at once when the network's stop event is raised. Never throws.
-  virtual TokenResult Get(Context& ctx, const tOAuthSettings& settings,
-                          const SmtpLimits& limits) = 0;
-
-  // Drops the token kept (the relay refused it).
-  virtual void Forget() = 0;
-};
 
 // The client credentials grant against the endpoint of the settings. Not thread-safe: one
 // caller (the service thread) uses it.
-class ClientCredentialsTokenSource : public TokenSource {
+class ClientCredentialsTokenSource {
  public:
-  TokenResult Get(Context& ctx, const tOAuthSettings& settings, const SmtpLimits& limits) override;
-  void Forget() override { token_.clear(); }
+  // A valid access token for `settings`: the one kept, or a new one from the endpoint.
+  // Uses ctx.env.network, ctx.env.tls and ctx.env.clock, within `limits` (connect, and the
+  // whole answer), ending at once when the network's stop event is raised. Never throws.
+  TokenResult Get(Context& ctx, const tOAuthSettings& settings, const SmtpLimits& limits);
+
+  // Drops the token kept (the relay refused it).
+  void Forget() { token_.clear(); }
 
  private:
   std::string token_;
   std::string kept_for_;      // the settings the token was had with
   uint64_t renew_at_ms_ = 0;  // on the clock's MonotonicMs
+};
+
+// The SMTP client's token source for one delivery: asks `kept` (which outlives it, so that one
+// token serves many mails) with the delivery's context, settings and limits.
+class OAuthTokens : public TokenSource {
+ public:
+  OAuthTokens(Context& ctx, ClientCredentialsTokenSource& kept, const tOAuthSettings& settings,
+              const SmtpLimits& limits)
+      : ctx_(ctx), kept_(kept), settings_(settings), limits_(limits) {}
+  bool AccessToken(std::string* token, std::string* error) override;
+  void Forget() override { kept_.Forget(); }
+
+ private:
+  Context& ctx_;
+  ClientCredentialsTokenSource& kept_;
+  const tOAuthSettings& settings_;
+  const SmtpLimits& limits_;
 };
 
 // The token endpoint's answer read: an access token and its life in seconds (0 when the

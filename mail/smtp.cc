@@ -13,9 +13,6 @@
 
 namespace tw {
 
-const char kBuiltInSmtpUser[] = "opsmail.brindle";
-const char kBuiltInSmtpPassword[] = "pq4tnvkxe";
-
 namespace {
 
 // A progress line: a blank, the local time stamp and the text. Only for a console that is
@@ -36,10 +33,55 @@ void Say(Context& ctx, const std::string& text, ConsoleColour colour) {
 // 0 otherwise.
 int32_t RejectionResult(int code, bool mail_from) {
   if (code == 501) return kMailSyntaxError;
-  if (mail_from && code == 530) return kMailAuthRequired;
+  if (code == 530) return kMailAuthRequired;
   if (mail_from && code == 535) return kMailAuthRejected;
   if (!mail_from && code == 550) return kMailNoMailbox;
   return 0;
+}
+
+bool ValidHostName(const std::string& name) {
+  if (name.empty() || name.size() > 253) return false;
+  size_t labels = 0, at = 0;
+  bool all_digits_last = false;
+  while (at <= name.size()) {
+    size_t end = name.find('.', at);
+    if (end == std::string::npos) end = name.size();
+    const std::string label = name.substr(at, end - at);
+    if (label.empty() || label.size() > 63 || label.front() == '-' || label.back() == '-') {
+      return false;
+    }
+    all_digits_last = true;
+    for (char c : label) {
+      const bool digit = c >= '0' && c <= '9';
+      const bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+      if (!digit && !letter && c != '-') return false;
+      all_digits_last = all_digits_last && digit;
+    }
+    ++labels;
+    at = end + 1;
+  }
+  return labels >= 2 && !all_digits_last;
+}
+
+const char* AuthTypeName(SmtpAuth auth) {
+  switch (auth) {
+    case SmtpAuth::kPlain:
+      return "atPlain";
+    case SmtpAuth::kXOAuth2:
+      return "atXOAuth2";
+    default:
+      return "atLogin";
+  }
+}
+
+// The mechanism to use: the one the settings name, or with kAuto PLAIN when offered, else
+// LOGIN.
+SmtpAuth Mechanism(SmtpAuth wanted, const std::vector<std::string>& offered) {
+  if (wanted != SmtpAuth::kAuto) return wanted;
+  for (const std::string& name : offered) {
+    if (name == "PLAIN") return SmtpAuth::kPlain;
+  }
+  return SmtpAuth::kLogin;
 }
 
 [[noreturn]] void ThrowReply(const SmtpReply& reply) {
@@ -50,9 +92,10 @@ int32_t RejectionResult(int code, bool mail_from) {
 // with STARTTLS, or only the greeting. Returns a result when TLS was required and did not
 // come about; nothing more is sent then. 0 when the exchange goes on.
 int32_t Secure(Context& ctx, const tEmail& mail, const tSmtpAccount& account,
-               const SmtpLimits& limits, SmtpClient& client, TlsFacts* facts) {
+               const SmtpLimits& limits, const std::string& ehlo, SmtpClient& client,
+               TlsFacts* facts) {
   if (account.Security == SmtpSecurity::kNone) {
-    client.Greet(ctx.settings.HostName);
+    client.Greet(ehlo);
     return 0;
   }
   TlsOptions options;
@@ -64,17 +107,17 @@ int32_t Secure(Context& ctx, const tEmail& mail, const tSmtpAccount& account,
     if (ctx.env.tls == nullptr) throw TlsFault(TlsFailure::kHandshake, "No TLS on this system");
     if (account.Security == SmtpSecurity::kTls) {
       client.Secure(*ctx.env.tls, options, facts);
-      client.Greet(ctx.settings.HostName);
+      client.Greet(ehlo);
       return 0;
     }
-    client.Greet(ctx.settings.HostName);
+    client.Greet(ehlo);
     if (!client.Connected()) return 0;  // reported as not connected
     if (!client.starttls_offered()) {
-      client.Close();
+      client.Quit();
       Say(ctx, " " + mail.SMTPRelay + " offers no STARTTLS", ConsoleColour::kBrightRed);
       return kMailNoStartTls;
     }
-    client.StartTls(*ctx.env.tls, options, ctx.settings.HostName, facts);
+    client.StartTls(*ctx.env.tls, options, ehlo, facts);
     return 0;
   } catch (const TlsFault& fault) {
     const bool untrusted = fault.kind() == TlsFailure::kUntrusted;
@@ -96,16 +139,33 @@ void LogUnverified(Context& ctx, const tEmail& mail, const TlsFacts& tls) {
   LogEntry(ctx, rec, file);
 }
 
-int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>& recipients,
-                const tSmtpAccount& account, const SmtpLimits& limits) {
-  const std::string port_text = std::to_string(mail.SMTPPort);
-  if (mail.SMTPPort < 0 || mail.SMTPPort > 65535) {
-    throw Fault("ESocketError", MakeNetError(10049).message, 10049);
+// What to change after a 530, fitting what the relay offered.
+std::string AuthAdvice(const SmtpClient& client, const tSmtpAccount& account) {
+  if (account.Security == SmtpSecurity::kNone && client.starttls_offered()) {
+    return "the relay wants encryption before a login: set SMTPSecurity starttls";
   }
-  SmtpClient client(*ctx.env.network, *ctx.env.clock, limits);
-  client.Connect(mail.SMTPRelay, static_cast<uint16_t>(mail.SMTPPort));
+  if (account.User.empty()) {
+    return client.auth_offered() ? "the relay wants a login: set SMTPUser and SMTPPassword"
+                                 : "the relay wants a login but offers no AUTH on this "
+                                   "connection: check SMTPPort and SMTPSecurity";
+  }
+  if (!client.auth_offered()) {
+    return "the relay offers no AUTH on this connection: check SMTPPort and SMTPSecurity";
+  }
+  return "the relay did not take the login: check SMTPUser, SMTPPassword and SMTPAuth";
+}
+
+// The exchange after the connection: the caller's guard sends QUIT on every way out.
+int32_t Exchange(Context& ctx, const tEmail& mail, const std::vector<std::string>& recipients,
+                 const tSmtpAccount& account, const SmtpLimits& limits, SmtpClient& client,
+                 tSmtpReport& report) {
+  const std::string port_text = std::to_string(mail.SMTPPort);
+  const std::string fqdn = ctx.env.host != nullptr ? ctx.env.host->FullyQualifiedName() : "";
+  const std::string ehlo = EhloName(fqdn, client.local_address(), ctx.settings.HostName);
   TlsFacts tls;
-  if (const int32_t refused = Secure(ctx, mail, account, limits, client, &tls)) return refused;
+  if (const int32_t refused = Secure(ctx, mail, account, limits, ehlo, client, &tls)) {
+    return refused;
+  }
   if (!client.Connected()) {
     Say(ctx, " Not connected to " + mail.SMTPRelay, ConsoleColour::kBrightRed);
     return kMailNotConnected;
@@ -118,17 +178,43 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
     Say(ctx, " SMTP.TLSCertificate=" + tls.peer_subject, ConsoleColour::kBrightGreen);
     if (!account.TLSVerify) LogUnverified(ctx, mail, tls);
   }
-  const bool own_account = !account.User.empty();
-  const bool authenticate = own_account || client.auth_offered();
+  // RFC 4954 4: no AUTH where the relay offers none; the relay says so when it wants one.
+  const bool authenticate = !account.User.empty() && client.auth_offered();
+  if (!account.User.empty() && !client.auth_offered()) {
+    Say(ctx, " SMTP.Authenticate: " + mail.SMTPRelay + " offers no AUTH, going on without",
+        ConsoleColour::kNormal);
+  }
   if (authenticate) {
-    const std::string user = own_account ? account.User : kBuiltInSmtpUser;
-    const std::string password = own_account ? account.Password : kBuiltInSmtpPassword;
-    Say(ctx, " SMTP.Authenticate SMTP.UserName=" + user, ConsoleColour::kBrightGreen);
+    const SmtpAuth mechanism = Mechanism(account.Auth, client.auth_mechanisms());
+    std::string secret = account.Password;
+    // A caller that keeps no token source gets one token for this mail.
+    ClientCredentialsTokenSource once;
+    OAuthTokens for_this_mail(ctx, once, account.OAuth, limits);
+    TokenSource* tokens = account.Tokens != nullptr ? account.Tokens : &for_this_mail;
+    if (mechanism == SmtpAuth::kXOAuth2) {
+      std::string why;
+      if (!tokens->AccessToken(&secret, &why)) {
+        Say(ctx, " SMTP.OAuth token: " + RefusalLine(why), ConsoleColour::kBrightRed);
+        report.Reply += (report.Reply.empty() ? "" : " / ") + RefusalLine(why);
+        return kMailNoToken;
+      }
+    }
+    Say(ctx, " SMTP.Authenticate SMTP.UserName=" + account.User, ConsoleColour::kBrightGreen);
     // Console output may end up in screenshots and tickets: the password stays masked.
     Say(ctx, " SMTP.Password=********", ConsoleColour::kBrightGreen);
-    Say(ctx, " SMTP.AuthenticationType=atLogin", ConsoleColour::kNormal);
+    Say(ctx, std::string(" SMTP.AuthenticationType=") + AuthTypeName(mechanism),
+        ConsoleColour::kNormal);
     Say(ctx, " SMTP.Authenticating", ConsoleColour::kNormal);
-    client.AuthLogin(user, password);
+    const SmtpReply reply = mechanism == SmtpAuth::kPlain ? client.AuthPlain(account.User, secret)
+                            : mechanism == SmtpAuth::kXOAuth2
+                                ? client.AuthXOAuth2(account.User, secret)
+                                : client.AuthLogin(account.User, secret);
+    if (reply.code == 534 || reply.code == 535 || reply.code == 538) {
+      if (mechanism == SmtpAuth::kXOAuth2) tokens->Forget();
+      return kMailAuthRejected;
+    }
+    if (reply.code == 530) return kMailAuthRequired;
+    if (reply.code != 235) ThrowReply(reply);
   }
   if (mail.Debug) {
     tSyslogRec rec;
@@ -162,8 +248,10 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
 
   Say(ctx, " <-DATA", ConsoleColour::kBrightGreen);
   const SmtpReply data = client.Command("DATA");
+  if (data.code == 530) return kMailAuthRequired;
   if (data.code != 354) ThrowReply(data);
-  const MessageLines message = ComposeMessage(ctx, mail);
+  // The EHLO name is this host's name for the relay, so the message ID's domain as well.
+  const MessageLines message = ComposeMessage(ctx, mail, NewMessageId(ctx, ehlo));
   for (size_t i = 0; i < message.lines.size(); ++i) {
     if (i == message.date_line) {
       Say(ctx, " <-" + message.lines[i], ConsoleColour::kBrightGreen);
@@ -172,27 +260,59 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
   }
   client.SendLine(".");
   const SmtpReply done = client.ReadReply();
-  client.Quit();
   if (done.code / 100 != 2) ThrowReply(done);
   return kMailSent;
 }
 
+int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>& recipients,
+                const tSmtpAccount& account, const SmtpLimits& limits, tSmtpReport& report) {
+  if (mail.SMTPPort < 0 || mail.SMTPPort > 65535) {
+    throw Fault("ESocketError", MakeNetError(10049).message, 10049);
+  }
+  SmtpClient client(*ctx.env.network, *ctx.env.clock, limits);
+  client.set_refusal_observer([&](const std::string& line) {
+    Say(ctx, " SMTP.Reply=" + line, ConsoleColour::kBrightRed);
+    report.Reply += (report.Reply.empty() ? "" : " / ") + line;
+  });
+  const std::string port_text = std::to_string(mail.SMTPPort);
+  client.Connect(
+      mail.SMTPRelay, static_cast<uint16_t>(mail.SMTPPort),
+      [&](const std::string& address, const NetError* error) {
+        if (error == nullptr) {
+          Say(ctx,
+              " Connecting to " + mail.SMTPRelay + " [" + address + "] on TCP port " + port_text,
+              ConsoleColour::kNormal);
+        } else {
+          std::string text = error->message;
+          for (char& c : text) {
+            if (c == '\r' || c == '\n') c = ' ';
+          }
+          Say(ctx, " Not connected to [" + address + "]: " + text, ConsoleColour::kBrightRed);
+        }
+      });
+  // QUIT on every way out once connected: a relay that refused something still hears the end.
+  struct QuitAtEnd {
+    SmtpClient& client;
+    ~QuitAtEnd() { client.Quit(); }
+  } quit{client};
+  int32_t result = Exchange(ctx, mail, recipients, account, limits, client, report);
+  if (result == kMailAuthRequired) {
+    report.Advice = AuthAdvice(client, account);
+    Say(ctx, " SMTP.Advice: " + report.Advice, ConsoleColour::kBrightRed);
+  }
+  return result;
+}
+
 }  // namespace
 
-std::vector<std::string> SplitAddresses(const std::string& list) {
-  std::vector<std::string> out;
-  size_t at = 0;
-  while (at <= list.size()) {
-    size_t end = list.find_first_of(",;\r\n", at);
-    if (end == std::string::npos) end = list.size();
-    const size_t first = list.find_first_not_of(" \t", at);
-    if (first != std::string::npos && first < end) {
-      const size_t last = list.find_last_not_of(" \t", end - 1);
-      out.push_back(list.substr(first, last - first + 1));
-    }
-    at = end + 1;
-  }
-  return out;
+std::string EhloName(const std::string& fqdn, const std::string& local_address,
+                     const std::string& fallback) {
+  std::string name = fqdn;
+  while (!name.empty() && name.back() == '.') name.pop_back();  // the root's dot
+  if (ValidHostName(name)) return name;
+  if (local_address.find(':') != std::string::npos) return "[IPv6:" + local_address + "]";
+  if (!local_address.empty()) return "[" + local_address + "]";
+  return fallback;
 }
 
 int32_t ResultFromFailure(int socket_error, const std::string& message) {
@@ -210,7 +330,11 @@ int32_t ResultFromFailure(int socket_error, const std::string& message) {
   return kMailOtherFailure;
 }
 
-int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const SmtpLimits& limits) {
+int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const SmtpLimits& limits,
+                 tSmtpReport* report) {
+  tSmtpReport ignored;
+  tSmtpReport& out = report != nullptr ? *report : ignored;
+  out = tSmtpReport();
   try {
     if (mail.SMTPRelay.empty()) return kMailNoRelay;
     if (mail.ToAddr.empty() && mail.CCAddr.empty() && mail.OtherAddr.empty()) {
@@ -223,7 +347,10 @@ int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const S
     for (std::string& cc : SplitAddresses(mail.CCAddr)) recipients.push_back(std::move(cc));
     // Without an address the relay would refuse DATA anyway; do not bother it.
     if (recipients.empty()) return kMailNoRecipient;
-    return Deliver(ctx, mail, recipients, account, limits);
+    if (account.Security == SmtpSecurity::kInvalid) return kMailBadSecurity;
+    // A message without a sender lands in spam or is bounced nowhere: not sent at all.
+    if (mail.FromAddr.empty()) return kMailNoSender;
+    return Deliver(ctx, mail, recipients, account, limits, out);
   } catch (const Fault& e) {
     return ResultFromFailure(e.socket_error(), e.what());
   } catch (const std::exception& e) {

@@ -8,7 +8,9 @@
 
 #include "mail/email.h"
 #include "mail/oauth_token.h"
+#include "mail/mime.h"
 #include "mail/smtp_client.h"
+#include "mail/token_source.h"
 #include "toolbelt/settings.h"
 
 namespace tw {
@@ -17,8 +19,8 @@ namespace tw {
 // (-10054 reset, -10060 timed out, -10061 refused, -11001 host not found, -11004 no address).
 constexpr int32_t kMailSent = 0;
 constexpr int32_t kMailSyntaxError = -501;   // 501 to MAIL FROM or to the recipients
-constexpr int32_t kMailAuthRequired = -530;  // 530 to MAIL FROM
-constexpr int32_t kMailAuthRejected = -535;  // 535 to MAIL FROM
+constexpr int32_t kMailAuthRequired = -530;  // 530 at any stage
+constexpr int32_t kMailAuthRejected = -535;  // 534, 535 or 538 to AUTH; 535 to MAIL FROM
 constexpr int32_t kMailNoMailbox = -550;     // 550 to the recipients
 constexpr int32_t kMailNoRelay = -600;       // SMTPRelay empty
 constexpr int32_t kMailNoRecipient = -601;   // no address to deliver to
@@ -28,11 +30,10 @@ constexpr int32_t kMailNotConnected = -607;  // the relay closed the connection 
 constexpr int32_t kMailNoStartTls = -620;    // STARTTLS required, the relay does not offer it
 constexpr int32_t kMailTlsFailed = -621;     // STARTTLS refused, or the TLS handshake failed
 constexpr int32_t kMailTlsUntrusted = -622;  // certificate not trusted, or not for the relay
+constexpr int32_t kMailBadSecurity = -623;   // "SMTPSecurity" is no known word: nothing is sent
+constexpr int32_t kMailNoToken = -630;       // XOAUTH2: no access token could be had
+constexpr int32_t kMailNoSender = -640;      // "EmailFromAddr" empty: nothing is sent
 constexpr int32_t kMailOtherFailure = -699;
-
-// The account used when the settings name none.
-extern const char kBuiltInSmtpUser[];
-extern const char kBuiltInSmtpPassword[];
 
 // The activity-log warning of a delivery over TLS without certificate verification.
 constexpr int32_t kLogTlsNotVerified = 40800;
@@ -41,31 +42,55 @@ enum class SmtpSecurity {
   kNone,      // plain SMTP
   kStartTls,  // STARTTLS required: without it nothing more is sent, above all no AUTH, no MAIL
   kTls,       // TLS from the first byte (port 465)
+  kInvalid,   // a word the settings do not know: refused with kMailBadSecurity, fail closed
 };
 
-// How to reach the relay beyond what the mail record says: an account for AUTH LOGIN, from
-// the settings "SMTPUser" and "SMTPPassword", and the transport security from "SMTPSecurity",
+// The AUTH mechanism ("SMTPAuth").
+enum class SmtpAuth {
+  kAuto,  // PLAIN when the relay offers it, else LOGIN
+  kPlain,
+  kLogin,
+  kXOAuth2,  // the password is not used: the token comes from tSmtpAccount::Tokens
+};
+
+// How to reach the relay beyond what the mail record says: an account from the settings
+// "SMTPUser", "SMTPPassword" and "SMTPAuth", and the transport security from "SMTPSecurity",
 // "SMTPTLSVerify" and "SMTPCAFile" (SmtpAccountFromConfig in service/config_adapters.h fills it).
-// With an empty User the built-in account is used, and only when the relay offers AUTH: a
-// relay inside the network that needs no login must still get the alert.
+// The client logs in only with a User and only when the relay offers AUTH (RFC 4954 4): a
+// relay inside the network that needs no login must still get the alert, and no account is
+// ever sent that the settings do not name.
 struct tSmtpAccount {
   std::string User;
   std::string Password;
+  SmtpAuth Auth = SmtpAuth::kAuto;
+  TokenSource* Tokens = nullptr;  // for kXOAuth2; not owned; null: a token for this mail only
   SmtpSecurity Security = SmtpSecurity::kNone;
   bool TLSVerify = true;  // false: encrypt without checking the certificate (logged as 40800)
   std::string CAFile;     // absolute path of a PEM file of further CAs; empty for none
   tOAuthSettings OAuth;   // the token endpoint for AUTH XOAUTH2
 };
 
+// What a delivery learned beyond its result, for the console of /testmail and the log.
+struct tSmtpReport {
+  // Every line of every 4xx or 5xx reply (RefusalLine), and the token endpoint's reason for
+  // kMailNoToken, joined with " / ".
+  std::string Reply;
+  // For kMailAuthRequired: what to change, fitting what the relay offered.
+  std::string Advice;
+};
+
 // Delivers `mail` through mail.SMTPRelay at mail.SMTPPort, sender mail.FromAddr; recipients
 // are the addresses of ToAddr and CCAddr. Writes progress lines to the console when one is
-// attached; with mail.Debug announces the connection by syslog. Never throws.
+// attached; with mail.Debug announces the connection by syslog. Once the relay's greeting is
+// read, every way out sends QUIT. `report` (may be null) gets the relay's refusals. Never
+// throws.
 int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account = tSmtpAccount(),
-                 const SmtpLimits& limits = SmtpLimits());
+                 const SmtpLimits& limits = SmtpLimits(), tSmtpReport* report = nullptr);
 
-// The addresses of an address list: split at ",", ";" and line breaks, blanks and tabs
-// trimmed, empty pieces dropped.
-std::vector<std::string> SplitAddresses(const std::string& list);
+// The name EHLO gives: `fqdn` when it is a valid fully qualified host name, else the address
+// literal of `local_address` ("[10.1.2.3]", "[IPv6:fd00::5]"), else `fallback`.
+std::string EhloName(const std::string& fqdn, const std::string& local_address,
+                     const std::string& fallback);
 
 // The result for a failure: its socket error number (0: none) first, then "4.3.2" in its
 // message text (a relay's reply).

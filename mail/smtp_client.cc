@@ -1,5 +1,6 @@
 #include "mail/smtp_client.h"
 
+#include <algorithm>
 #include <cctype>
 
 #include "mail/base64.h"
@@ -42,11 +43,38 @@ void SmtpClient::ThrowSocketError(const NetError& error) {
   throw Fault("ESocketError", error.message, error.code);
 }
 
-void SmtpClient::Connect(const std::string& host, uint16_t port) {
+std::string RefusalLine(const std::string& line) {
+  std::string out = line.substr(0, kRefusalLineLength);
+  for (char& c : out) {
+    const unsigned char u = static_cast<unsigned char>(c);
+    if (u < 0x20 || u == 0x7f) c = '?';
+    if (c == '[') c = '(';
+    if (c == ']') c = ')';
+  }
+  return out;
+}
+
+void SmtpClient::Connect(const std::string& host, uint16_t port, const AttemptObserver& observer) {
   Close();
   NetError error;
-  connection_ = network_.ConnectTcp(host, port, limits_.connect_ms, &error);
-  if (!connection_) ThrowSocketError(error);
+  std::vector<std::string> addresses;
+  if (!network_.ResolveTcp(host, &addresses, &error)) ThrowSocketError(error);
+  const uint32_t start = clock_.TickCount();
+  for (size_t i = 0; i < addresses.size(); ++i) {
+    const uint32_t spent = clock_.TickCount() - start;
+    if (i > 0 && spent >= limits_.connect_ms) break;
+    const uint32_t left = spent >= limits_.connect_ms ? 0 : limits_.connect_ms - spent;
+    const uint32_t share = left / static_cast<uint32_t>(addresses.size() - i);
+    if (observer) observer(addresses[i], nullptr);
+    connection_ = network_.ConnectTcp(addresses[i], port, share, &error);
+    if (connection_) {
+      local_address_ = connection_->LocalAddress();
+      return;
+    }
+    if (observer) observer(addresses[i], &error);
+    if (error.code == kWsaInterrupted) break;  // the service stops: no further attempt
+  }
+  ThrowSocketError(error);
 }
 
 bool SmtpClient::Connected() {
@@ -115,7 +143,7 @@ void SmtpClient::StartTls(Tls& tls, const TlsOptions& options, const std::string
                           TlsFacts* facts) {
   const SmtpReply reply = Command("STARTTLS");
   if (reply.code != 220) {
-    Close();
+    Quit();
     throw TlsFault(TlsFailure::kHandshake, "STARTTLS refused: " + reply.Text());
   }
   if (reader_.HasBuffered()) {
@@ -127,10 +155,25 @@ void SmtpClient::StartTls(Tls& tls, const TlsOptions& options, const std::string
   Greet(local_name, false);
 }
 
-void SmtpClient::AuthLogin(const std::string& user, const std::string& password) {
-  Expect(Command("AUTH LOGIN"), 334);
-  Expect(Command(Base64Encode(user)), 334);
-  Expect(Command(Base64Encode(password)), 235);
+SmtpReply SmtpClient::AuthLogin(const std::string& user, const std::string& password) {
+  SmtpReply reply = Command("AUTH LOGIN");
+  if (reply.code != 334) return reply;
+  reply = Command(Base64Encode(user));
+  if (reply.code != 334) return reply;
+  return Command(Base64Encode(password));
+}
+
+SmtpReply SmtpClient::AuthPlain(const std::string& user, const std::string& password) {
+  return Command("AUTH PLAIN " + Base64Encode(std::string(1, '\0') + user + '\0' + password));
+}
+
+SmtpReply SmtpClient::AuthXOAuth2(const std::string& user, const std::string& token) {
+  const SmtpReply reply = Command("AUTH XOAUTH2 " + Base64Encode("user=" + user +
+                                                                 "\x01"
+                                                                 "auth=Bearer " +
+                                                                 token + "\x01\x01"));
+  if (reply.code != 334) return reply;
+  return Command("");  // the challenge holds the error; an empty answer asks for the verdict
 }
 
 void SmtpClient::SendLine(const std::string& line) {
@@ -155,6 +198,9 @@ SmtpReply SmtpClient::ReadReply() {
   for (;;) {
     switch (reader_.Next(&reply)) {
       case SmtpReplyReader::Status::kReply:
+        if (reply.code >= 400 && refusal_observer_) {
+          for (const std::string& line : reply.lines) refusal_observer_(RefusalLine(line));
+        }
         return reply;
       case SmtpReplyReader::Status::kTooLong:
         throw Fault("ESMTPReplyError", "Reply from the relay is too long");
@@ -182,10 +228,28 @@ SmtpReply SmtpClient::Command(const std::string& line) {
   return ReadReply();
 }
 
-void SmtpClient::Quit() {
+void SmtpClient::Quit() noexcept {
   if (!connection_) return;
-  NetError error;
-  connection_->Send("QUIT\r\n", limits_.reply_ms, &error);
+  try {
+    if (Connected()) {
+      // Whatever the relay still owes (a reply to a command given up on) is not awaited.
+      reader_ = SmtpReplyReader();
+      NetError error;
+      const uint32_t wait = std::min(kSmtpQuitLimitMs, limits_.reply_ms);
+      if (connection_->Send("QUIT\r\n", wait, &error)) {
+        const uint32_t reply_ms = limits_.reply_ms;
+        limits_.reply_ms = wait;
+        try {
+          ReadReply();
+        } catch (...) {
+          // No 221 in time, or the relay closed at once: either way the exchange is over.
+        }
+        limits_.reply_ms = reply_ms;
+      }
+    }
+  } catch (...) {
+  }
+  Close();
 }
 
 void SmtpClient::Close() {

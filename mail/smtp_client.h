@@ -1,10 +1,12 @@
-// The service's own small SMTP client: one TCP connection to a relay, the greeting with
-// EHLO (HELO when the relay does not speak ESMTP), AUTH LOGIN, commands with their whole
-// replies, dot-stuffed message lines and QUIT.
+// The service's own small SMTP client: one TCP connection to a relay (each of its addresses
+// tried in turn), the greeting with EHLO (HELO when the relay does not speak ESMTP), AUTH
+// PLAIN, LOGIN and XOAUTH2, commands with their whole replies, dot-stuffed message lines and
+// QUIT.
 #ifndef TEMPWARDEN_MAIL_SMTP_CLIENT_H_
 #define TEMPWARDEN_MAIL_SMTP_CLIENT_H_
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +23,10 @@ namespace tw {
 // connection and then falls silent costs at most one reply limit, and fails with 10060.
 constexpr uint32_t kSmtpConnectLimitMs = 30000;
 constexpr uint32_t kSmtpReplyLimitMs = 60000;
+// How long QUIT waits for the relay's 221 before the connection is closed anyway.
+constexpr uint32_t kSmtpQuitLimitMs = 2000;
+// A refusal line as kept for people: at most this many characters.
+constexpr size_t kRefusalLineLength = 200;
 
 struct SmtpLimits {
   uint32_t connect_ms = kSmtpConnectLimitMs;  // the TCP connect, name lookup excluded
@@ -47,7 +53,23 @@ class SmtpClient {
   SmtpClient(Network& network, Clock& clock, const SmtpLimits& limits);
   ~SmtpClient();
 
-  void Connect(const std::string& host, uint16_t port);
+  // Called before each connection attempt with the address tried, and after a failed one
+  // with its error (null before the attempt).
+  using AttemptObserver = std::function<void(const std::string& address, const NetError* error)>;
+
+  // Resolves `host` to all its IPv4 and IPv6 addresses and tries each in the resolver's order
+  // until one connects. The connect limit holds for all attempts together; each attempt gets
+  // an equal share of what is left, so that one address that swallows packets leaves time
+  // for the next. Throws the last attempt's error.
+  void Connect(const std::string& host, uint16_t port,
+               const AttemptObserver& observer = AttemptObserver());
+  // The connection's local address ("10.1.2.3", "fd00::5"), "" when not known.
+  const std::string& local_address() const { return local_address_; }
+
+  // Called with every line of every 4xx or 5xx reply, as RefusalLine makes it.
+  void set_refusal_observer(std::function<void(const std::string&)> observer) {
+    refusal_observer_ = std::move(observer);
+  }
 
   // Reads the greeting (220), sends "EHLO " + `local_name` and, unless that gets 250,
   // "HELO " + `local_name` (250). On any failure sends "QUIT" without waiting, closes the
@@ -76,8 +98,15 @@ class SmtpClient {
   // Whether the EHLO reply listed "STARTTLS".
   bool starttls_offered() const { return starttls_offered_; }
 
+  // The AUTH exchanges. Each returns the relay's last reply (235 when it took the login);
+  // a reply that is not the one expected ends the exchange and is returned as well.
   // AUTH LOGIN: 334, the user name in base64, 334, the password in base64, 235.
-  void AuthLogin(const std::string& user, const std::string& password);
+  SmtpReply AuthLogin(const std::string& user, const std::string& password);
+  // AUTH PLAIN with the initial response: base64 of NUL, user, NUL, password (RFC 4616).
+  SmtpReply AuthPlain(const std::string& user, const std::string& password);
+  // AUTH XOAUTH2 with base64 of "user=" user ^A "auth=Bearer " token ^A ^A. A refused token
+  // gets a 334 with the error in JSON; an empty line then asks for the final reply.
+  SmtpReply AuthXOAuth2(const std::string& user, const std::string& token);
 
   // Sends `line` and CR LF. A command never carries a line break of its own: one in `line`
   // is refused (it would smuggle a second command past the relay's reply).
@@ -90,8 +119,10 @@ class SmtpClient {
   // every line that begins with "." sent with a second "." in front.
   void SendMessageLine(const std::string& text);
 
-  // Sends "QUIT" without waiting for the reply; a failure is ignored.
-  void Quit();
+  // Sends "QUIT" once per connection and waits at most kSmtpQuitLimitMs (and at most the
+  // reply limit) for the reply, then closes the connection. Never throws; a failure is
+  // ignored.
+  void Quit() noexcept;
   void Close();
 
  private:
@@ -111,7 +142,13 @@ class SmtpClient {
   bool extended_ = false;
   bool starttls_offered_ = false;
   std::vector<std::string> auth_mechanisms_;
+  std::string local_address_;
+  std::function<void(const std::string&)> refusal_observer_;
 };
+
+// A reply line as shown to people and logged: control characters (and the log's bracket
+// characters) replaced, cut to kRefusalLineLength characters.
+std::string RefusalLine(const std::string& line);
 
 // `text` with a second "." in front of every line that begins with ".", lines ending at LF.
 // `text` is taken to start at the beginning of a line.

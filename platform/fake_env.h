@@ -98,7 +98,10 @@ class FakeClock : public Clock {
 
 class FakeHostFacts : public HostFacts {
  public:
-  std::string ComputerName(size_t capacity) override { return computer_name.substr(0, capacity); }
+  std::string ComputerName(size_t capacity) override {
+    return computer_name.substr(0, capacity);
+  }
+  std::string FullyQualifiedName() override { return fqdn; }
   std::string ModulePath() override { return module_path; }
   bool FileVersion(const std::string& path, FileVersionNumbers* version) override;
   bool MemoryStatus(RawMemoryStatus* status) override {
@@ -109,6 +112,7 @@ class FakeHostFacts : public HostFacts {
   bool DebuggerPresent() override { return debugger; }
 
   std::string computer_name = "SRV1";
+  std::string fqdn;  // none: EHLO names the connection's address
   std::string module_path = "/opt/tempwarden/tempwarden";
   std::map<std::string, FileVersionNumbers> versions;  // by path
   RawMemoryStatus memory{42,

@@ -96,11 +96,29 @@ bool FakeNetwork::ResolveIPv4(const std::string& host, std::string* ipv4, NetErr
   return true;
 }
 
+bool FakeNetwork::ResolveTcp(const std::string& host, std::vector<std::string>* addresses,
+                             NetError* error) {
+  const auto it = tcp_hosts.find(host);
+  if (it != tcp_hosts.end()) {
+    *addresses = it->second;
+    return true;
+  }
+  if (host.find(':') != std::string::npos) {
+    *addresses = {host};
+    return true;
+  }
+  std::string ipv4;
+  if (!ResolveIPv4(host, &ipv4, error)) return false;
+  *addresses = {ipv4};
+  return true;
+}
+
 std::unique_ptr<TcpConnection> FakeNetwork::ConnectTcp(const std::string& host, uint16_t port,
                                                        uint32_t timeout_ms, NetError* error) {
   connect_timeouts.push_back(timeout_ms);
-  std::string ipv4;
-  if (!ResolveIPv4(host, &ipv4, error)) return nullptr;
+  std::string ipv4 = host;
+  if (host.find(':') == std::string::npos && !ResolveIPv4(host, &ipv4, error)) return nullptr;
+  connect_addresses.push_back(ipv4);
   std::unique_ptr<TcpConnection> connection;
   if (tcp_peer) connection = tcp_peer(ipv4, port);
   if (!connection) Fail(error, kWsaConnRefused);

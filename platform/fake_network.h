@@ -33,6 +33,9 @@ class FakeNetwork : public Network {
 
   std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override;
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override;
+  // `tcp_hosts` first, then what ResolveIPv4 gives; an address with ":" gives itself.
+  bool ResolveTcp(const std::string& host, std::vector<std::string>* addresses,
+                  NetError* error) override;
   std::vector<std::string> LocalIPv4Addresses() override { return local_addresses; }
   // Resolves `host` like ResolveIPv4, then hands out what `tcp_peer` makes for the address;
   // without a peer (or when it makes none) the connection is refused (10061).
@@ -42,6 +45,7 @@ class FakeNetwork : public Network {
   // Test controls and records.
   std::vector<std::string> local_addresses = {"127.0.0.1"};
   std::map<std::string, std::string> hosts = {{"localhost", "127.0.0.1"}};
+  std::map<std::string, std::vector<std::string>> tcp_hosts;  // names with several addresses
   std::vector<Datagram> sent;
   // Runs after each datagram is recorded: a test can make a send take time (a slow network).
   std::function<void(const Datagram& sent)> on_send;
@@ -58,7 +62,8 @@ class FakeNetwork : public Network {
   // 10054 after it sends there, as the platform reports the ICMP answer.
   std::set<uint16_t> closed_udp_ports;
   std::function<std::unique_ptr<TcpConnection>(const std::string& ipv4, uint16_t port)> tcp_peer;
-  std::vector<uint32_t> connect_timeouts;  // the limit each TCP connect was given
+  std::vector<uint32_t> connect_timeouts;      // the limit each TCP connect was given
+  std::vector<std::string> connect_addresses;  // the address each TCP connect went to
 };
 
 }  // namespace tw

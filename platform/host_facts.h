@@ -33,6 +33,10 @@ class HostFacts {
   // The computer's name; `capacity` is the most characters the caller accepts.
   virtual std::string ComputerName(size_t capacity) = 0;
 
+  // The computer's fully qualified domain name as the platform knows it ("srv1.corp.example");
+  // "" when it knows none. May ask the resolver.
+  virtual std::string FullyQualifiedName() { return ""; }
+
   // Full path of the running executable, as the platform reports it.
   virtual std::string ModulePath() = 0;
 

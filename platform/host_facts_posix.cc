@@ -1,3 +1,4 @@
+#include <netdb.h>
 #include <sys/resource.h>
 #include <sys/sysinfo.h>
 #include <unistd.h>
@@ -66,6 +67,21 @@ class PosixHostFacts : public HostFacts {
     return name;
   }
 
+  // The canonical name of the host name, as the resolver gives it (/etc/hosts or DNS).
+  std::string FullyQualifiedName() override {
+    char buffer[256] = {};
+    if (gethostname(buffer, sizeof buffer - 1) != 0) return std::string();
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_CANONNAME;
+    addrinfo* result = nullptr;
+    if (getaddrinfo(buffer, nullptr, &hints, &result) != 0 || result == nullptr) return buffer;
+    std::string name = result->ai_canonname != nullptr ? result->ai_canonname : buffer;
+    freeaddrinfo(result);
+    return name;
+  }
+
   std::string ModulePath() override {
     std::vector<char> buffer(4096);
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
@@ -102,11 +118,10 @@ class PosixHostFacts : public HostFacts {
     uint64_t available = ReadKilobytes("/proc/meminfo", "MemAvailable:");
     if (available == 0) available = (info.freeram + info.bufferram) * unit;
     status->avail_physical = available;
-    status->memory_load =
-        status->total_physical == 0
-            ? 0
-            : static_cast<uint32_t>((status->total_physical - available) * 100 /
-                                    status->total_physical);
+    status->memory_load = status->total_physical == 0
+                              ? 0
+                              : static_cast<uint32_t>((status->total_physical - available) * 100 /
+                                                      status->total_physical);
     status->total_page_file = status->total_physical + info.totalswap * unit;
     status->avail_page_file = available + info.freeswap * unit;
     // The user-mode address space: the process's limit when one is set, otherwise the

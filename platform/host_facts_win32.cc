@@ -17,6 +17,13 @@ class Win32HostFacts : public HostFacts {
     return std::string(buffer.data(), size);
   }
 
+  std::string FullyQualifiedName() override {
+    char buffer[256] = {};
+    DWORD size = sizeof buffer;
+    if (!GetComputerNameExA(ComputerNameDnsFullyQualified, buffer, &size)) return std::string();
+    return std::string(buffer, size);
+  }
+
   std::string ModulePath() override {
     char buffer[MAX_PATH] = {};
     const DWORD n = GetModuleFileNameA(nullptr, buffer, MAX_PATH);

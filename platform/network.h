@@ -73,6 +73,8 @@ class TcpConnection {
   // False once the peer has closed or reset the connection and no data is left to read.
   // Does not wait and consumes nothing.
   virtual bool PeerOpen() = 0;
+  // The local end's address as text ("10.1.2.3", "fd00::5"); "" when not known.
+  virtual std::string LocalAddress() { return ""; }
 };
 
 class Network {
@@ -81,14 +83,25 @@ class Network {
 
   virtual std::unique_ptr<UdpSocket> OpenUdp(NetError* error) = 0;
 
-  // Connects to `host` (a host name, resolved to its first IPv4 address, or a dotted IPv4
-  // address) at `port`, giving up after `timeout_ms`. Null on failure: 11001 / 11004 when the
-  // name does not resolve, 10061 refused, 10060 no answer within the limit.
+  // Connects to `host` (a host name, resolved to its first IPv4 address, a dotted IPv4
+  // address or an IPv6 address) at `port`, giving up after `timeout_ms`. Null on failure: 11001 /
+  // 11004 when the name does not resolve, 10061 refused, 10060 no answer within the limit.
   virtual std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, uint16_t port,
                                                     uint32_t timeout_ms, NetError* error) = 0;
 
   // A dotted IPv4 address for a host name or address text.
   virtual bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) = 0;
+
+  // Every IPv4 and IPv6 address of a host name for TCP, in the resolver's order (the order a
+  // client is to try them), without repeats; an address text gives itself. False with 11001 /
+  // 11004 as for ConnectTcp. The default gives what ResolveIPv4 gives.
+  virtual bool ResolveTcp(const std::string& host, std::vector<std::string>* addresses,
+                          NetError* error) {
+    std::string ipv4;
+    if (!ResolveIPv4(host, &ipv4, error)) return false;
+    *addresses = {ipv4};
+    return true;
+  }
 
   // The local host's IPv4 addresses, in the order the platform lists them.
   virtual std::vector<std::string> LocalIPv4Addresses() = 0;

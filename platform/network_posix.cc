@@ -60,36 +60,86 @@ bool ToAddress(const std::string& ipv4, uint16_t port, sockaddr_in* out) {
   return inet_pton(AF_INET, ipv4.c_str(), &out->sin_addr) == 1;
 }
 
+// getaddrinfo's failure as a Windows socket error number.
+int ResolveErrorCode(int rc) {
+  int code = kWsaHostNotFound;
+  if (rc == EAI_AGAIN) code = kWsaTryAgain;
+  if (rc == EAI_FAIL) code = kWsaNoRecovery;
+#ifdef EAI_NODATA
+  if (rc == EAI_NODATA) code = kWsaNoData;
+#endif
+#ifdef EAI_ADDRFAMILY
+  if (rc == EAI_ADDRFAMILY) code = kWsaNoData;
+#endif
+  if (rc == EAI_SYSTEM) code = WsaCodeFromErrno(errno);
+  return code;
+}
+
+std::string AddressText(const sockaddr* sa) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (sa->sa_family == AF_INET) {
+    inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, text, sizeof text);
+  } else if (sa->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr, text, sizeof text);
+  }
+  return text;
+}
+
+// An IPv4 or IPv6 address text as a socket address; false when `text` is neither.
+bool ToSocketAddress(const std::string& text, uint16_t port, sockaddr_storage* out,
+                     socklen_t* size) {
+  std::memset(out, 0, sizeof *out);
+  auto* v4 = reinterpret_cast<sockaddr_in*>(out);
+  if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    *size = sizeof *v4;
+    return true;
+  }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
+  if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    *size = sizeof *v6;
+    return true;
+  }
+  return false;
+}
+
+// The addresses of `host` of `family` (AF_INET or AF_UNSPEC), in the resolver's order.
+bool ResolveAddresses(const std::string& host, int family, std::vector<std::string>* out,
+                      NetError* error) {
+  addrinfo hints{};
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* result = nullptr;
+  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
+  if (rc != 0 || result == nullptr) {
+    if (result != nullptr) ::freeaddrinfo(result);
+    return Fail(error, rc == 0 ? kWsaNoData : ResolveErrorCode(rc));
+  }
+  out->clear();
+  for (addrinfo* a = result; a != nullptr; a = a->ai_next) {
+    const std::string text = AddressText(a->ai_addr);
+    if (text.empty()) continue;
+    bool seen = false;
+    for (const std::string& known : *out) seen = seen || known == text;
+    if (!seen) out->push_back(text);
+  }
+  ::freeaddrinfo(result);
+  if (out->empty()) return Fail(error, kWsaNoData);
+  return true;
+}
+
 bool ResolveName(const std::string& host, std::string* ipv4, NetError* error) {
   in_addr literal{};
   if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
     *ipv4 = host;
     return true;
   }
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* result = nullptr;
-  const int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &result);
-  if (rc != 0 || result == nullptr) {
-    int code = kWsaHostNotFound;
-    if (rc == EAI_AGAIN) code = kWsaTryAgain;
-    if (rc == EAI_FAIL) code = kWsaNoRecovery;
-#ifdef EAI_NODATA
-    if (rc == EAI_NODATA) code = kWsaNoData;
-#endif
-#ifdef EAI_ADDRFAMILY
-    if (rc == EAI_ADDRFAMILY) code = kWsaNoData;
-#endif
-    if (rc == EAI_SYSTEM) code = WsaCodeFromErrno(errno);
-    if (result != nullptr) ::freeaddrinfo(result);
-    return Fail(error, code);
-  }
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, text,
-            sizeof text);
-  ::freeaddrinfo(result);
-  *ipv4 = text;
+  std::vector<std::string> addresses;
+  if (!ResolveAddresses(host, AF_INET, &addresses, error)) return false;
+  *ipv4 = addresses.front();
   return true;
 }
 
@@ -258,6 +308,13 @@ class PosixTcpConnection : public TcpConnection {
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   }
 
+  std::string LocalAddress() override {
+    sockaddr_storage local{};
+    socklen_t size = sizeof local;
+    if (::getsockname(fd_, reinterpret_cast<sockaddr*>(&local), &size) != 0) return "";
+    return AddressText(reinterpret_cast<sockaddr*>(&local));
+  }
+
  private:
   int fd_;
   const WakeEvent* stop_;
@@ -279,6 +336,17 @@ class PosixNetwork : public Network {
 
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
     return ResolveName(host, ipv4, error);
+  }
+
+  bool ResolveTcp(const std::string& host, std::vector<std::string>* addresses,
+                  NetError* error) override {
+    sockaddr_storage literal;
+    socklen_t size;
+    if (ToSocketAddress(host, 0, &literal, &size)) {
+      *addresses = {host};
+      return true;
+    }
+    return ResolveAddresses(host, AF_UNSPEC, addresses, error);
   }
 
   std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, uint16_t port,
@@ -306,20 +374,23 @@ class PosixNetwork : public Network {
 
 std::unique_ptr<TcpConnection> PosixNetwork::ConnectTcp(const std::string& host, uint16_t port,
                                                         uint32_t timeout_ms, NetError* error) {
-  std::string ipv4;
-  if (!ResolveName(host, &ipv4, error)) return nullptr;
-  sockaddr_in addr;
-  if (!ToAddress(ipv4, port, &addr)) {
-    Fail(error, 10049);
-    return nullptr;
+  sockaddr_storage addr;
+  socklen_t addr_size = 0;
+  if (!ToSocketAddress(host, port, &addr, &addr_size)) {
+    std::string ipv4;
+    if (!ResolveName(host, &ipv4, error)) return nullptr;
+    if (!ToSocketAddress(ipv4, port, &addr, &addr_size)) {
+      Fail(error, 10049);
+      return nullptr;
+    }
   }
-  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  const int fd = ::socket(addr.ss_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) {
     Fail(error, WsaCodeFromErrno(errno));
     return nullptr;
   }
   auto connection = std::make_unique<PosixTcpConnection>(fd, stop_, heartbeat_);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return connection;
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), addr_size) == 0) return connection;
   if (errno != EINPROGRESS && errno != EINTR) {
     Fail(error, WsaCodeFromErrno(errno));
     return nullptr;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "platform/deadline.h"
@@ -29,27 +30,74 @@ bool ToAddress(const std::string& ipv4, uint16_t port, sockaddr_in* out) {
   return inet_pton(AF_INET, ipv4.c_str(), &out->sin_addr) == 1;
 }
 
-// getaddrinfo reports the Windows socket numbers itself (11001 host not found, 11004 no data).
-bool ResolveName(const std::string& host, std::string* ipv4, NetError* error) {
-  in_addr literal{};
-  if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
-    *ipv4 = host;
+std::string AddressText(const sockaddr* sa) {
+  char text[INET6_ADDRSTRLEN] = {};
+  if (sa->sa_family == AF_INET) {
+    inet_ntop(AF_INET, const_cast<in_addr*>(&reinterpret_cast<const sockaddr_in*>(sa)->sin_addr),
+              text, sizeof text);
+  } else if (sa->sa_family == AF_INET6) {
+    inet_ntop(AF_INET6,
+              const_cast<in6_addr*>(&reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr), text,
+              sizeof text);
+  }
+  return text;
+}
+
+// An IPv4 or IPv6 address text as a socket address; false when `text` is neither.
+bool ToSocketAddress(const std::string& text, uint16_t port, sockaddr_storage* out, int* size) {
+  std::memset(out, 0, sizeof *out);
+  auto* v4 = reinterpret_cast<sockaddr_in*>(out);
+  if (inet_pton(AF_INET, text.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    *size = sizeof *v4;
     return true;
   }
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
+  if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(port);
+    *size = sizeof *v6;
+    return true;
+  }
+  return false;
+}
+
+// The addresses of `host` of `family` (AF_INET or AF_UNSPEC), in the resolver's order.
+// getaddrinfo reports the Windows socket numbers itself (11001 host not found, 11004 no data).
+bool ResolveAddresses(const std::string& host, int family, std::vector<std::string>* out,
+                      NetError* error) {
   addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
+  hints.ai_family = family;
+  hints.ai_socktype = SOCK_STREAM;
   addrinfo* result = nullptr;
   const int rc = getaddrinfo(host.c_str(), nullptr, &hints, &result);
   if (rc != 0 || result == nullptr) {
     if (result != nullptr) freeaddrinfo(result);
     return Fail(error, rc == 0 ? WSANO_DATA : rc);
   }
-  char text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(result->ai_addr)->sin_addr, text,
-            sizeof text);
+  out->clear();
+  for (addrinfo* a = result; a != nullptr; a = a->ai_next) {
+    const std::string text = AddressText(a->ai_addr);
+    if (text.empty()) continue;
+    bool seen = false;
+    for (const std::string& known : *out) seen = seen || known == text;
+    if (!seen) out->push_back(text);
+  }
   freeaddrinfo(result);
-  *ipv4 = text;
+  if (out->empty()) return Fail(error, WSANO_DATA);
+  return true;
+}
+
+bool ResolveName(const std::string& host, std::string* ipv4, NetError* error) {
+  in_addr literal{};
+  if (inet_pton(AF_INET, host.c_str(), &literal) == 1) {
+    *ipv4 = host;
+    return true;
+  }
+  std::vector<std::string> addresses;
+  if (!ResolveAddresses(host, AF_INET, &addresses, error)) return false;
+  *ipv4 = addresses.front();
   return true;
 }
 
@@ -172,6 +220,13 @@ class Win32TcpConnection : public TcpConnection {
     return WSAGetLastError() == WSAEWOULDBLOCK;
   }
 
+  std::string LocalAddress() override {
+    sockaddr_storage local{};
+    int size = sizeof local;
+    if (getsockname(s_, reinterpret_cast<sockaddr*>(&local), &size) != 0) return "";
+    return AddressText(reinterpret_cast<sockaddr*>(&local));
+  }
+
  private:
   SOCKET s_;
   const WakeEvent* stop_;
@@ -275,6 +330,17 @@ class Win32Network : public Network {
     return ResolveName(host, ipv4, error);
   }
 
+  bool ResolveTcp(const std::string& host, std::vector<std::string>* addresses,
+                  NetError* error) override {
+    sockaddr_storage literal;
+    int size;
+    if (ToSocketAddress(host, 0, &literal, &size)) {
+      *addresses = {host};
+      return true;
+    }
+    return ResolveAddresses(host, AF_UNSPEC, addresses, error);
+  }
+
   std::unique_ptr<TcpConnection> ConnectTcp(const std::string& host, uint16_t port,
                                             uint32_t timeout_ms, NetError* error) override;
 
@@ -312,14 +378,17 @@ class Win32Network : public Network {
 
 std::unique_ptr<TcpConnection> Win32Network::ConnectTcp(const std::string& host, uint16_t port,
                                                         uint32_t timeout_ms, NetError* error) {
-  std::string ipv4;
-  if (!ResolveName(host, &ipv4, error)) return nullptr;
-  sockaddr_in addr;
-  if (!ToAddress(ipv4, port, &addr)) {
-    Fail(error, WSAEADDRNOTAVAIL);
-    return nullptr;
+  sockaddr_storage addr;
+  int addr_size = 0;
+  if (!ToSocketAddress(host, port, &addr, &addr_size)) {
+    std::string ipv4;
+    if (!ResolveName(host, &ipv4, error)) return nullptr;
+    if (!ToSocketAddress(ipv4, port, &addr, &addr_size)) {
+      Fail(error, WSAEADDRNOTAVAIL);
+      return nullptr;
+    }
   }
-  const SOCKET s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  const SOCKET s = socket(addr.ss_family, SOCK_STREAM, IPPROTO_TCP);
   if (s == INVALID_SOCKET) {
     Fail(error, WSAGetLastError());
     return nullptr;
@@ -330,7 +399,7 @@ std::unique_ptr<TcpConnection> Win32Network::ConnectTcp(const std::string& host,
     Fail(error, WSAGetLastError());
     return nullptr;
   }
-  if (connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return connection;
+  if (connect(s, reinterpret_cast<sockaddr*>(&addr), addr_size) == 0) return connection;
   const int code = WSAGetLastError();
   if (code != WSAEWOULDBLOCK) {
     Fail(error, code);

@@ -5,6 +5,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
+
 #include "platform/network.h"
 #include "tests/isolation.h"
 
@@ -98,7 +100,7 @@ TEST(TcpPosixTest, ConnectFailuresCarryTheWindowsNumbers) {
   } cases[] = {
       {"127.0.0.1", kWsaConnRefused},   // nothing listens
       {"bad..host", kWsaHostNotFound},  // a name that cannot exist
-      {"::1", kWsaNoData},              // a name without an IPv4 address
+      {"::1", kWsaConnRefused},         // an IPv6 address is connected to as well
   };
   for (const auto& c : cases) {
     NetError error;
@@ -106,6 +108,16 @@ TEST(TcpPosixTest, ConnectFailuresCarryTheWindowsNumbers) {
     EXPECT_EQ(error.code, c.code) << c.host;
     EXPECT_NE(error.message.find(std::to_string(c.code)), std::string::npos) << error.message;
   }
+  // A name's addresses for TCP: both families of "localhost" when it has both, an address
+  // text as it is.
+  std::vector<std::string> addresses;
+  NetError error;
+  ASSERT_TRUE(net->ResolveTcp("::1", &addresses, &error));
+  EXPECT_EQ(addresses, std::vector<std::string>{"::1"});
+  ASSERT_TRUE(net->ResolveTcp("localhost", &addresses, &error)) << error.message;
+  EXPECT_NE(std::find(addresses.begin(), addresses.end(), "127.0.0.1"), addresses.end());
+  EXPECT_FALSE(net->ResolveTcp("bad..host", &addresses, &error));
+  EXPECT_EQ(error.code, kWsaHostNotFound);
 }
 
 // A listener whose accept queue is full drops new SYNs, so the connect gets no answer.

@@ -76,6 +76,10 @@ class OpenSslConnection : public TcpConnection {
       if (err == SSL_ERROR_WANT_WRITE) continue;
       if (err != SSL_ERROR_WANT_READ) {
         const std::string reasons = OpenSslReasons(api_);
+        // The alert that says why (a refused certificate: bad_certificate, unknown_ca) sits in
+        // the outgoing buffer; sent, it puts the reason into the server's log as well.
+        NetError ignored;
+        Flush(deadline, &ignored);
         return Fail(reason, reasons.empty() ? "TLS handshake failed" : reasons);
       }
       bool closed = false;

@@ -92,24 +92,47 @@ int32_t Alerts::SendAlertMail(const std::string& subject, const std::string& bod
   email_.SMTPRelay = config_.SMTPRelay;
   email_.SMTPPort = config_.SMTPPort;
   email_.FromAddr = config_.EmailFromAddr;
-  const int32_t result =
-      SendMail(ctx_, email_, SmtpAccountFromConfig(config_, ctx_.settings.ExePath));
+  tSmtpReport report;
+  tSmtpAccount account = SmtpAccountFromConfig(config_, ctx_.settings.ExePath);
+  const SmtpLimits limits;
+  OAuthTokens tokens(ctx_, tokens_, account.OAuth, limits);  // one token for many mails
+  account.Tokens = &tokens;
+  const int32_t result = SendMail(ctx_, email_, account, limits, &report);
   if (result == kMailSent) return result;
+  if (result == kMailNoRelay) {
+    // Nothing to reach: said once, then once a day, so that the log is not a wall of it.
+    const TDateTime now = Now();
+    // A day less a millisecond: the day's sum of pass intervals need not come out exact.
+    const double kDayLessAMillisecond = 1.0 - 1.0 / 86400000.0;
+    if (no_relay_noted_at_ != 0 && now - no_relay_noted_at_ < kDayLessAMillisecond) return result;
+    no_relay_noted_at_ = now;
+  }
   // A service has no console: without these two the failure would leave no trace. The
   // syslog message does not depend on the relay that just failed, and goes to the collector
   // only.
-  Log(50800, Items()
-                 .Add("Msg", "Alert mail not delivered")
-                 .Add("Host", ctx_.settings.HostName)
-                 .Add("Subject", subject)
-                 .Add("Result", result)
-                 .Add("SMTPRelay", config_.SMTPRelay)
-                 .str());
+  Items items;
+  items.Add("Msg", "Alert mail not delivered")
+      .Add("Host", ctx_.settings.HostName)
+      .Add("Subject", subject)
+      .Add("Result", result)
+      .Add("SMTPRelay", config_.SMTPRelay);
+  if (!report.Reply.empty()) items.Add("Reply", report.Reply);
+  Log(50800, items.str());
   const tSyslogRec syslog = AlertSyslog(71002, "APC UPS: alert mail not delivered: " + subject +
                                                    " Result=" + std::to_string(result) +
                                                    " SMTPRelay=" + config_.SMTPRelay);
   PostSyslogMsg(ctx_, syslog, config_.SyslogCollector);
   return result;
+}
+
+void Alerts::RetryContactMail() {
+  if (contact_retry_subject_.empty()) return;
+  email_.ToAddr = config_.EmailToAddr;
+  email_.CCAddr = config_.EmailCCAddr;
+  if (SendAlertMail(contact_retry_subject_, contact_retry_body_) == kMailSent) {
+    contact_retry_subject_.clear();
+    contact_retry_body_.clear();
+  }
 }
 
 void Alerts::CardAnswer(bool answered) {
@@ -145,7 +168,10 @@ void Alerts::ContactAlert(bool lost) {
   a.syslog_msg = "APC UPS: " + what + " " + ups_.HostName;
   a.subject = "APC UPS: " + what;
   a.recipients = Announcement::Recipients::kToAndCc;
-  Announce(a);
+  // The newer news replaces an undelivered older one.
+  const bool delivered = Announce(a) == kMailSent;
+  contact_retry_subject_ = delivered ? "" : a.subject;
+  contact_retry_body_ = delivered ? "" : a.msg;
 }
 
 void Alerts::StartupTemperature(bool answered) {
@@ -162,6 +188,7 @@ void Alerts::StartupTemperature(bool answered) {
 void Alerts::SampledTemperature(bool answered) { temp_answered_ = answered; }
 
 void Alerts::TemperaturePass() {
+  RetryContactMail();
   const double t = ups_.InternalTemp;
   const std::string host = Items().Add("Host", ctx_.settings.HostName).str();
   // Without a reading there is nothing to judge: no extreme, no alarm and no clearing; the

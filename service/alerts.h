@@ -10,6 +10,7 @@
 #include <string>
 
 #include "mail/email.h"
+#include "mail/oauth_token.h"
 #include "snmp/snmp.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config.h"
@@ -35,7 +36,8 @@ class Alerts {
 
   // The card answered a query (true) or stayed silent (false). The kSilentQueries-th silent
   // query in a row announces "not answering", the first answer after that "answering again";
-  // both use ups.HostName and the status items.
+  // both use ups.HostName and the status items. Such a mail that is not delivered is tried
+  // again at every temperature pass, like the alarm, until it is or the next one replaces it.
   void CardAnswer(bool answered);
 
   // The start-up temperature query. With a reading (already in ups.InternalTemp) the extremes
@@ -75,8 +77,9 @@ class Alerts {
     Recipients recipients = Recipients::kUnchanged;
   };
   // Sends what `a` says in the order above. Returns SendMail's result, or kMailSent when there
-  // is no mail. A mail that is not delivered is logged (50800) and its failure sent to the
-  // syslog collector (71002).
+  // is no mail. A mail that is not delivered is logged (50800, with the relay's refusal as
+  // [Reply=]) and its failure sent to the syslog collector (71002). With no SMTPRelay set these
+  // two come once and then at most once a day, not at every pass.
   int32_t Announce(const Announcement& a);
 
   // 0 while no alarm is outstanding, otherwise when its mail was delivered.
@@ -87,9 +90,11 @@ class Alerts {
   double prev_input_voltage() const { return prev_input_voltage_; }
 
  private:
+  ClientCredentialsTokenSource tokens_;  // the XOAUTH2 token, kept until shortly before it ends
   // The status items of the temperature messages: settings, readings and extremes.
   std::string StatusItems();
   int32_t SendAlertMail(const std::string& subject, const std::string& body);
+  void RetryContactMail();
   void ContactAlert(bool lost);
   void DebugStage(int32_t stage);
   void Log(int32_t code, const std::string& msg);
@@ -111,6 +116,10 @@ class Alerts {
   int32_t unanswered_queries_ = 0;  // in a row, up to kSilentQueries
   bool contact_lost_ = false;
   TDateTime last_answer_at_ = 0;
+  // The "not answering" / "answering again" mail still to deliver (none when subject empty).
+  std::string contact_retry_subject_;
+  std::string contact_retry_body_;
+  TDateTime no_relay_noted_at_ = 0;  // when an alert without SMTPRelay was last logged
 };
 
 }  // namespace tw

@@ -209,6 +209,54 @@ TEST_F(AlertsTest, RelayDownWhenTheAlarmComesIsRetriedUntilDelivered) {
                                      "Alarm! Result=-10061 SMTPRelay=10.0.0.25"));
 }
 
+TEST_F(AlertsTest, TheRelaysRefusalIsCarriedInTheEntry) {
+  relay_.replies["RCPT"] = "550 5.1.1 <ops@example.org>: Recipient address rejected";
+  Startup(29);
+  Pass(31);
+  EXPECT_NE(LogFile().find("[Subject=APC UPS: High Temp Alarm!][Result=-550]"
+                           "[SMTPRelay=10.0.0.25][Reply=550 5.1.1 <ops@example.org>: Recipient "
+                           "address rejected / 550 5.1.1 <ops@example.org>: Recipient address "
+                           "rejected]\"\r\n"),
+            std::string::npos)
+      << LogFile();
+}
+
+TEST_F(AlertsTest, WithoutARelayAnOutstandingAlarmIsNamedOnceADay) {
+  config_.SMTPRelay.clear();
+  Startup(29);
+  for (int i = 0; i < 12 * 24 + 2; ++i) Pass(31);  // a day and two passes
+  EXPECT_EQ(Subjects(), std::vector<std::string>());
+  const std::string all = LogFile() + env_.files.Get("/opt/tempwarden/APC-20230316.CSV");
+  EXPECT_EQ(alerts_test::Entries(all, "50800"), 2);  // at the first pass and a day later
+  EXPECT_EQ(SyslogTo("71002"), (std::vector<std::string>{"10.0.0.99", "10.0.0.99"}));
+  EXPECT_NE(all.find("[Result=-600][SMTPRelay=]\""), std::string::npos);
+}
+
+TEST_F(AlertsTest, UndeliveredContactMailsAreRetriedAtEveryPass) {
+  Startup(29);
+  relay_up_ = false;
+  for (int i = 0; i < kSilentQueries; ++i) alerts_.CardAnswer(false);
+  EXPECT_EQ(Subjects(), std::vector<std::string>());
+  SilentPass();  // still down
+  relay_up_ = true;
+  SilentPass();  // delivered now, once
+  SilentPass();
+  EXPECT_EQ(Subjects(), (std::vector<std::string>{"APC UPS: not answering"}));
+  for (const Mail& m : Mails()) EXPECT_EQ(m.recipients, kBoth);
+  EXPECT_EQ(Entries("40900"), 1);  // the entry and the datagrams are not repeated
+  EXPECT_EQ(SyslogTo("71003"), kBothWays);
+  EXPECT_EQ(Entries("50800"), 2);
+
+  // A newer contact mail replaces an undelivered older one.
+  relay_up_ = false;
+  alerts_.CardAnswer(true);
+  for (int i = 0; i < kSilentQueries; ++i) alerts_.CardAnswer(false);
+  relay_up_ = true;
+  SilentPass();
+  EXPECT_EQ(Subjects(),
+            (std::vector<std::string>{"APC UPS: not answering", "APC UPS: not answering"}));
+}
+
 TEST_F(AlertsTest, WithoutAReadingOnlyTheStatusEntryIsWritten) {
   Startup(29);
   Pass(31);

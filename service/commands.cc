@@ -65,8 +65,9 @@ std::string MailResultMeaning(int32_t result) {
   } kMeanings[] = {
       {kMailSent, "delivered: the relay took the mail"},
       {kMailSyntaxError, "the relay refused the sender or a recipient address as malformed (501)"},
-      {kMailAuthRequired, "the relay wants a login (530): set SMTPUser and SMTPPassword"},
-      {kMailAuthRejected, "the relay refused the login (535): check SMTPUser and SMTPPassword"},
+      {kMailAuthRequired, "the relay wants a login or encryption first (530)"},
+      {kMailAuthRejected,
+       "the relay refused the login (534, 535 or 538): check SMTPUser, SMTPPassword and SMTPAuth"},
       {kMailNoMailbox, "the relay refused every recipient (550)"},
       {kMailNoRelay, "no SMTPRelay is set in TEMPWARDEN.XML"},
       {kMailNoRecipient, "no recipient: EmailToAddr and EmailCCAddr are empty"},
@@ -76,7 +77,10 @@ std::string MailResultMeaning(int32_t result) {
       {kMailNoStartTls, "STARTTLS is required but the relay does not offer it"},
       {kMailTlsFailed, "the TLS handshake with the relay failed"},
       {kMailTlsUntrusted, "the relay's certificate is not trusted or does not name SMTPRelay"},
-      {kMailOtherFailure, "the exchange failed (see the lines above)"},
+      {kMailBadSecurity, "SMTPSecurity is none of none, starttls, tls: nothing was sent"},
+      {kMailNoToken, "no OAuth access token could be had (see the reason above)"},
+      {kMailNoSender, "no EmailFromAddr is set in TEMPWARDEN.XML: nothing was sent"},
+      {kMailOtherFailure, "the exchange failed (see the relay's reply)"},
       {-10054, "the relay reset the connection"},
       {-10060, "the relay did not answer in time"},
       {-10061, "the connection was refused: nothing listens at SMTPRelay on SMTPPort"},
@@ -110,7 +114,7 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
       Item("TempSleep", std::to_string(config.TempSleep)) +
       Item("VoltageSleep", std::to_string(config.VoltageSleep)) +
       Item("PhoneHomeServer", config.PhoneHomeServer) + Item("SMTPSecurity", config.SMTPSecurity) +
-      Item("SMTPTLSVerify", config.SMTPTLSVerify ? "1" : "0") +
+      Item("SMTPAuth", config.SMTPAuth) + Item("SMTPTLSVerify", config.SMTPTLSVerify ? "1" : "0") +
       Item("SMTPCAFile", config.SMTPCAFile) + "[SyslogCollector=" + config.SyslogCollector + "]";
   out << "Sending \"" << mail.Subject << "\" to \"" << mail.ToAddr << "\", Cc \"" << mail.CCAddr
       << "\", from \"" << mail.FromAddr << "\" through " << mail.SMTPRelay << " on TCP port "
@@ -119,9 +123,12 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
   PromptConsole console(ctx.env.console, out);
   Context prompt = ctx;
   prompt.env.console = &console;
-  const int32_t result =
-      SendMail(prompt, mail, SmtpAccountFromConfig(config, ctx.settings.ExePath));
+  tSmtpReport report;
+  const int32_t result = SendMail(prompt, mail, SmtpAccountFromConfig(config, ctx.settings.ExePath),
+                                  SmtpLimits(), &report);
   out << "Result " << result << ": " << MailResultMeaning(result) << std::endl;
+  if (!report.Reply.empty()) out << "Relay's reply: " << report.Reply << std::endl;
+  if (!report.Advice.empty()) out << "Advice: " << report.Advice << std::endl;
   return result == kMailSent ? 0 : 1;
 }
 

@@ -24,9 +24,14 @@ tSmtpAccount SmtpAccountFromConfig(const tServiceConfig& config, const std::stri
   tSmtpAccount account;
   account.User = config.SMTPUser;
   account.Password = config.SMTPPassword;
-  account.Security = config.SMTPSecurity == "starttls" ? SmtpSecurity::kStartTls
-                     : config.SMTPSecurity == "tls"    ? SmtpSecurity::kTls
-                                                       : SmtpSecurity::kNone;
+  account.Security = config.SMTPSecurity == "none"       ? SmtpSecurity::kNone
+                     : config.SMTPSecurity == "starttls" ? SmtpSecurity::kStartTls
+                     : config.SMTPSecurity == "tls"      ? SmtpSecurity::kTls
+                                                         : SmtpSecurity::kInvalid;
+  account.Auth = config.SMTPAuth == "plain"     ? SmtpAuth::kPlain
+                 : config.SMTPAuth == "login"   ? SmtpAuth::kLogin
+                 : config.SMTPAuth == "xoauth2" ? SmtpAuth::kXOAuth2
+                                                : SmtpAuth::kAuto;
   account.TLSVerify = config.SMTPTLSVerify;
   account.CAFile = PathBesideProgram(config.SMTPCAFile, exe_path);
   account.OAuth.TokenURL = config.OAuthTokenURL;

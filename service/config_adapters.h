@@ -14,10 +14,11 @@ namespace tw {
 // The SNMP settings of the configuration.
 tSNMPSettings SnmpSettingsOf(const tServiceConfig& config);
 
-// "SMTPUser", "SMTPPassword", "SMTPSecurity", "SMTPTLSVerify" and "SMTPCAFile" as SendMail
-// takes them; a relative "SMTPCAFile" is taken from `exe_path` (the program's directory, with
-// its trailing separator). "OAuthTokenURL", "OAuthClientID", "OAuthClientSecret" and
-// "OAuthScope" (empty: kDefaultOAuthScope) go to OAuth, with the relay's certificate check.
+// "SMTPUser", "SMTPPassword", "SMTPAuth", "SMTPSecurity", "SMTPTLSVerify" and "SMTPCAFile" as
+// SendMail takes them; a relative "SMTPCAFile" is taken from `exe_path` (the program's
+// directory, with its trailing separator). "OAuthTokenURL", "OAuthClientID",
+// "OAuthClientSecret" and "OAuthScope" (empty: kDefaultOAuthScope) go to OAuth, with the
+// relay's certificate check.
 tSmtpAccount SmtpAccountFromConfig(const tServiceConfig& config, const std::string& exe_path);
 
 // `path` as it stands when absolute ("/etc/ca.pem", "C:\ca.pem", "\\server\ca.pem"),

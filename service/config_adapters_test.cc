@@ -20,7 +20,9 @@ TEST(SmtpConfigTest, SecuritySettingsFromTheFile) {
       {"<SMTPSecurity>starttls</SMTPSecurity>", SmtpSecurity::kStartTls, true, ""},
       {"<SMTPSecurity> STARTTLS\r\n</SMTPSecurity>", SmtpSecurity::kStartTls, true, ""},
       {"<SMTPSecurity>tls</SMTPSecurity>", SmtpSecurity::kTls, true, ""},
-      {"<SMTPSecurity>ssl</SMTPSecurity>", SmtpSecurity::kNone, true, ""},
+      // An unknown word fails closed: the delivery refuses it (-623).
+      {"<SMTPSecurity>ssl</SMTPSecurity>", SmtpSecurity::kInvalid, true, ""},
+      {"<SMTPSecurity>start-tls</SMTPSecurity>", SmtpSecurity::kInvalid, true, ""},
       {"<SMTPTLSVerify>0</SMTPTLSVerify>", SmtpSecurity::kNone, false, ""},
       {"<SMTPTLSVerify>1</SMTPTLSVerify>", SmtpSecurity::kNone, true, ""},
       // Only a clear 0 turns the check off.

@@ -81,7 +81,7 @@ RECORDER = Recorder()
 
 
 def authenticator(server, session, envelope, mechanism, auth_data):
-    ok = (mechanism == "LOGIN" and auth_data.login == ARGS.user.encode()
+    ok = (mechanism in ("LOGIN", "PLAIN") and auth_data.login == ARGS.user.encode()
           and auth_data.password == ARGS.password.encode())
     return AuthResult(success=ok, handled=False)
 

@@ -72,15 +72,31 @@ std::string SMTPPort(Context&, const std::string& v, tServiceConfig& c) {
   c.SMTPPort = port >= 1 && port <= 65535 ? port : kDefaultSMTPPort;
   return v.empty() || c.SMTPPort == port ? std::string() : std::to_string(kDefaultSMTPPort);
 }
-// Letter case and surrounding blanks do not matter; an unknown word keeps the plain exchange.
+// Letter case and surrounding blanks do not matter. An unknown word fails closed: it is kept
+// as written, and the mail delivery refuses it (-623) rather than guess plain SMTP and send the
+// password in clear.
 std::string SMTPSecurity(Context&, const std::string& v, tServiceConfig& c) {
   std::string word;
   for (char ch : v) {
     if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') continue;
     word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
   }
-  c.SMTPSecurity = word == "starttls" || word == "tls" ? word : "none";
-  return word.empty() || word == c.SMTPSecurity ? std::string() : c.SMTPSecurity;
+  if (word.empty()) word = "none";
+  const bool known = word == "none" || word == "starttls" || word == "tls";
+  c.SMTPSecurity = known ? word : v;
+  return known ? std::string() : "no mail is sent (-623)";
+}
+// "auto" (empty), "plain", "login" or "xoauth2"; anything else is named and means auto.
+std::string SMTPAuth(Context&, const std::string& v, tServiceConfig& c) {
+  std::string word;
+  for (char ch : v) {
+    if (ch == ' ' || ch == '\t' || ch == '\r' || ch == '\n') continue;
+    word += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+  }
+  if (word.empty()) word = "auto";
+  const bool known = word == "auto" || word == "plain" || word == "login" || word == "xoauth2";
+  c.SMTPAuth = known ? word : "auto";
+  return known ? std::string() : "auto";
 }
 // Only an explicit 0 turns the check off: a typo must not silently weaken it.
 std::string SMTPTLSVerify(Context&, const std::string& v, tServiceConfig& c) {
@@ -118,6 +134,7 @@ const KeyRule kKeys[] = {
     {"SMTPUser", 0, 0, &C::SMTPUser, nullptr},
     {"SMTPPassword", 0, 0, &C::SMTPPassword, nullptr},
     {"SMTPSecurity", 0, 0, nullptr, SMTPSecurity},
+    {"SMTPAuth", 0, 0, nullptr, SMTPAuth},
     {"SMTPTLSVerify", 0, 0, nullptr, SMTPTLSVerify},
     {"SMTPCAFile", 0, 0, &C::SMTPCAFile, nullptr},
     {"OAuthTokenURL", 0, 0, &C::OAuthTokenURL, nullptr},
@@ -135,6 +152,21 @@ const KeyRule kKeys[] = {
     {"SNMPPrivPassword", 0, 0, &C::SNMPPrivPassword, nullptr},
     {"SNMPContext", 0, 0, &C::SNMPContext, nullptr},
 };
+
+void NameUnusable(Context& ctx, const std::string& key, const std::string& value,
+                  const std::string& used) {
+  tLogRec rec;
+  rec.Code = kFallbackCode;
+  rec.Msg = Items()
+                .Add("Function", "toolbelt.ReadConfig")
+                .Add("Msg", "Setting not usable")
+                .Add("Key", key)
+                .Add("Value", value)
+                .Add("Used", used)
+                .str();
+  std::string file;
+  LogEntry(ctx, rec, file);
+}
 
 // Looks one key up in the file's text (none: the file is missing) into its site entry and
 // converts the entry's value, found now or earlier.
@@ -160,17 +192,7 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, const std
   }
   if (named == param.Value) return;
   named = param.Value;
-  tLogRec rec;
-  rec.Code = kFallbackCode;
-  rec.Msg = Items()
-                .Add("Function", "toolbelt.ReadConfig")
-                .Add("Msg", "Setting not usable")
-                .Add("Key", rule.key)
-                .Add("Value", param.Value)
-                .Add("Used", used)
-                .str();
-  std::string file;
-  LogEntry(ctx, rec, file);
+  NameUnusable(ctx, rule.key, param.Value, used);
 }
 
 // A file that gives nothing to use is named in the activity log, once for as long as the same
@@ -295,6 +317,11 @@ tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
   // ones (and the debug level the start's).
   const std::string* text = UsableText(ctx, site, file, true, &keep);
   for (const KeyRule& rule : kKeys) ReadKey(ctx, site, rule, text, config);
+  // A relay without a sender: the mail delivery refuses every mail, and the start says so
+  // rather than the first alarm.
+  if (!config.SMTPRelay.empty() && config.EmailFromAddr.empty()) {
+    NameUnusable(ctx, "EmailFromAddr", "", "no mail is sent (-640)");
+  }
   return config;
 }
 

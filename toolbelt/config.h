@@ -69,9 +69,11 @@ struct tServiceConfig {
   std::string EmailFromAddr;
   std::string SMTPUser;
   std::string SMTPPassword;
-  std::string SMTPSecurity = "none";  // "none", "starttls" or "tls"; anything else means none
-  bool SMTPTLSVerify = true;          // "SMTPTLSVerify" 0 turns the certificate check off
-  std::string SMTPCAFile;             // as written: relative to the program's directory or absolute
+  // "none", "starttls" or "tls"; anything else is kept as written and refused by the delivery.
+  std::string SMTPSecurity = "none";
+  std::string SMTPAuth = "auto";  // "auto", "plain", "login" or "xoauth2"; anything else auto
+  bool SMTPTLSVerify = true;      // "SMTPTLSVerify" 0 turns the certificate check off
+  std::string SMTPCAFile;         // as written: relative to the program's directory or absolute
   // OAuth 2.0 client credentials for AUTH XOAUTH2 (mail/oauth_token.h).
   std::string OAuthTokenURL;
   std::string OAuthClientID;

@@ -124,7 +124,8 @@ TEST(ConfigTest, DefaultFileReadBack) {
   EXPECT_EQ(c.SNMPAuthPassword, "");
   EXPECT_EQ(c.OAuthClientSecret, "");
   EXPECT_EQ(c.OAuthScope, "");  // the adapter puts in the Microsoft 365 scope
-  EXPECT_EQ(site.Params.size(), 33u);  // every key the start reads
+  EXPECT_EQ(c.SMTPAuth, "auto");
+  EXPECT_EQ(site.Params.size(), 34u);  // every key the start reads
 }
 
 TEST(ConfigTest, SnmpKeysAreReadAtStartAsTheyStand) {
