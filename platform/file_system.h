@@ -98,8 +98,6 @@ class ForwardingFileSystem : public FileSystem {
   bool SetWorkingDirectory(const std::string& dir) override {
     return inner_.SetWorkingDirectory(dir);
   }
-  void MarkPrivate(const std::string& path) override { inner_.MarkPrivate(path); }
-  std::string WhyNotWriteIn(const std::string& dir) override { return inner_.WhyNotWriteIn(dir); }
   const char* PathDelimiters() const override { return inner_.PathDelimiters(); }
   char PathSeparator() const override { return inner_.PathSeparator(); }
 

@@ -18,6 +18,10 @@ class LockedFiles : public ForwardingFileSystem {
     *error = "Cannot open file \"" + path + "\". Permission denied";
     return false;
   }
+  bool ReadFileHead(const std::string& path, size_t, std::string* data, bool*,
+                    std::string* error) override {
+    return ReadFile(path, data, error);
+  }
 };
 
 TEST(FileToStrTest, WholeFileByteForByte) {
