@@ -126,6 +126,14 @@ struct SilentCase {
   std::set<int> silent;
   int lost, back;
 };
+// The silent queries by index, so that the test's name stays the same from build to build.
+void PrintTo(const SilentCase& c, std::ostream* os) {
+  const char* sep = "";
+  for (int i : c.silent) {
+    *os << sep << i;
+    sep = ",";
+  }
+}
 
 class LostContactTest : public AlertTest, public ::testing::WithParamInterface<SilentCase> {};
 
