@@ -7,9 +7,11 @@
 #define TEMPWARDEN_SERVICE_ALERTS_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "mail/email.h"
+#include "service/ups_reading.h"
 #include "snmp/snmp.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config.h"
@@ -37,6 +39,14 @@ class Alerts {
   // query in a row announces "not answering", the first answer after that "answering again";
   // both use ups.HostName and the status items.
   void CardAnswer(bool answered);
+
+  // What a query of `object` came to, beyond answered or not (CardAnswer still hears of it).
+  // An answer that is no reading (kNotANumber) logs 40910 with the object, the type and the
+  // text (LogFieldText) when it is the run's first of that object or the first after a
+  // number. An object the card does not provide is announced once (log 40920, syslog 71005,
+  // mail "APC UPS: <object> not provided by the card") and again when it answers again (log
+  // 50920, syslog 71006, mail "APC UPS: <object> provided by the card again").
+  void ObjectReading(const tUpsObject& object, const tUpsReading& reading);
 
   // The start-up temperature query. With a reading (already in ups.InternalTemp) the extremes
   // start from it, stamped now; without one the first reading of a pass starts them.
@@ -109,6 +119,11 @@ class Alerts {
   int32_t unanswered_queries_ = 0;  // in a row, up to kSilentQueries
   bool contact_lost_ = false;
   TDateTime last_answer_at_ = 0;
+  struct ObjectState {
+    bool no_number_logged = false;  // since the last number
+    bool missing = false;           // announced as not provided
+  };
+  std::map<std::string, ObjectState> objects_;  // by tUpsObject::Name
 };
 
 }  // namespace tw

@@ -70,6 +70,11 @@ std::string SMTPPort(Context&, const std::string& v, tServiceConfig& c) {
   c.SMTPPort = port >= 1 && port <= 65535 ? port : kDefaultSMTPPort;
   return v.empty() || c.SMTPPort == port ? std::string() : std::to_string(kDefaultSMTPPort);
 }
+std::string UPSPort(Context&, const std::string& v, tServiceConfig& c) {
+  const int32_t port = StrToIntDef(v, 0);
+  c.UPSPort = port >= 1 && port <= 65535 ? port : kDefaultUPSPort;
+  return v.empty() || c.UPSPort == port ? std::string() : std::to_string(kDefaultUPSPort);
+}
 // Letter case and surrounding blanks do not matter; an unknown word keeps the plain exchange.
 std::string SMTPSecurity(Context&, const std::string& v, tServiceConfig& c) {
   std::string word;
@@ -128,6 +133,7 @@ const KeyRule kKeys[] = {
     {"SNMPPrivProtocol", 0, 0, &C::SNMPPrivProtocol, nullptr},
     {"SNMPPrivPassword", 0, 0, &C::SNMPPrivPassword, nullptr},
     {"SNMPContext", 0, 0, &C::SNMPContext, nullptr},
+    {"UPSPort", 0, 0, nullptr, UPSPort},
 };
 
 // Reads one key into its site entry and converts the entry's value, found now or earlier.

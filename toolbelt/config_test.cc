@@ -97,7 +97,7 @@ TEST(ConfigTest, DefaultFileReadBack) {
   EXPECT_EQ(c.PhoneHomeCollector, "localhost");
   EXPECT_EQ(c.SNMPVersion, "");  // version 1
   EXPECT_EQ(c.SNMPAuthPassword, "");
-  EXPECT_EQ(site.Params.size(), 29u);  // every key the start reads
+  EXPECT_EQ(site.Params.size(), 30u);  // every key the start reads
 }
 
 TEST(ConfigTest, SnmpKeysAreReadAtStartAsTheyStand) {
