@@ -406,7 +406,9 @@ SnmpSession::Verdict SnmpSession::Judge(Context& ctx, const std::string& datagra
 
   if (pdu.PDUType == kSnmpReport) {
     const std::string what = pdu.Bindings.empty() ? std::string() : pdu.Bindings[0].OID;
-    if (what == kUsmStatsUnknownEngineIDs) {
+    // Some agents (the npm net-snmp agent) answer the discovery with a report without a
+    // binding: any report to our discovery that names an engine is its answer.
+    if (what == kUsmStatsUnknownEngineIDs || (sent.discovery && what.empty())) {
       // Only the answer to our discovery may name the engine: an unauthenticated report at
       // any other time would re-target the queries.
       if (message.Usm.EngineID.empty()) return Verdict::kIgnore;
