@@ -45,6 +45,8 @@ fi
 # which the tests' private namespace cannot reach.
 echo "== browser test driver"
 (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
+# The foreign SNMP agent of tests/foreign_agents_test.sh (the npm package net-snmp), likewise.
+(cd tests/npm_agent && npm ci --no-audit --no-fund --loglevel=error)
 
 echo "== Linux build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -10,6 +10,12 @@ size_t DigestSize(HashKind kind) {
       return 20;
     case HashKind::kSha256:
       return 32;
+    case HashKind::kSha224:
+      return 28;
+    case HashKind::kSha384:
+      return 48;
+    case HashKind::kSha512:
+      return 64;
   }
   return 0;
 }

@@ -1,4 +1,6 @@
 // The crypto seam on OpenSSL's libcrypto, loaded at the first call (platform/openssl_posix.h).
+#include <mutex>
+
 #include "platform/crypto.h"
 #include "platform/openssl_posix.h"
 
@@ -13,6 +15,12 @@ const EVP_MD* Digest(const OpenSslApi& ssl, HashKind kind) {
       return ssl.EVP_sha1();
     case HashKind::kSha256:
       return ssl.EVP_sha256();
+    case HashKind::kSha224:
+      return ssl.EVP_sha224();
+    case HashKind::kSha384:
+      return ssl.EVP_sha384();
+    case HashKind::kSha512:
+      return ssl.EVP_sha512();
   }
   return nullptr;
 }
@@ -25,8 +33,12 @@ class OpenSslAes : public AesBlockCipher {
   ~OpenSslAes() override { ssl_.EVP_CIPHER_CTX_free(ctx_); }
 
   bool Init(const std::string& key) {
-    if (ctx_ == nullptr || key.size() != 16) return false;
-    if (ssl_.EVP_EncryptInit_ex(ctx_, ssl_.EVP_aes_128_ecb(), nullptr,
+    const EVP_CIPHER* cipher = key.size() == 16   ? ssl_.EVP_aes_128_ecb()
+                               : key.size() == 24 ? ssl_.EVP_aes_192_ecb()
+                               : key.size() == 32 ? ssl_.EVP_aes_256_ecb()
+                                                  : nullptr;
+    if (ctx_ == nullptr || cipher == nullptr) return false;
+    if (ssl_.EVP_EncryptInit_ex(ctx_, cipher, nullptr,
                                 reinterpret_cast<const unsigned char*>(key.data()), nullptr) != 1) {
       return false;
     }
@@ -47,6 +59,62 @@ class OpenSslAes : public AesBlockCipher {
  private:
   const OpenSslApi ssl_;
   EVP_CIPHER_CTX* ctx_;
+};
+
+// Single DES lives in OpenSSL 3's legacy provider. Loading any provider by hand stops the
+// default one from loading by itself, so both are loaded, once, and only when DES is asked for.
+const EVP_CIPHER* LegacyDes(const OpenSslApi& ssl) {
+  static std::once_flag once;
+  static EVP_CIPHER* des = nullptr;
+  std::call_once(once, [&ssl] {
+    if (ssl.OSSL_PROVIDER_load(nullptr, "default") == nullptr) return;
+    if (ssl.OSSL_PROVIDER_load(nullptr, "legacy") == nullptr) return;
+    des = ssl.EVP_CIPHER_fetch(nullptr, "DES-ECB", nullptr);
+  });
+  return des;
+}
+
+class OpenSslDes : public DesBlockCipher {
+ public:
+  explicit OpenSslDes(const OpenSslApi& ssl)
+      : ssl_(ssl), enc_(ssl_.EVP_CIPHER_CTX_new()), dec_(ssl_.EVP_CIPHER_CTX_new()) {}
+  ~OpenSslDes() override {
+    ssl_.EVP_CIPHER_CTX_free(enc_);
+    ssl_.EVP_CIPHER_CTX_free(dec_);
+  }
+
+  bool Init(const std::string& key) {
+    const EVP_CIPHER* des = LegacyDes(ssl_);
+    if (enc_ == nullptr || dec_ == nullptr || des == nullptr || key.size() != kDesBlockSize) {
+      return false;
+    }
+    const auto* k = reinterpret_cast<const unsigned char*>(key.data());
+    return ssl_.EVP_EncryptInit_ex(enc_, des, nullptr, k, nullptr) == 1 &&
+           ssl_.EVP_DecryptInit_ex(dec_, des, nullptr, k, nullptr) == 1 &&
+           ssl_.EVP_CIPHER_CTX_set_padding(enc_, 0) == 1 &&
+           ssl_.EVP_CIPHER_CTX_set_padding(dec_, 0) == 1;
+  }
+
+  bool EncryptBlock(const uint8_t* in, uint8_t* out) override { return Block(enc_, true, in, out); }
+  bool DecryptBlock(const uint8_t* in, uint8_t* out) override {
+    return Block(dec_, false, in, out);
+  }
+
+ private:
+  bool Block(EVP_CIPHER_CTX* ctx, bool encrypt, const uint8_t* in, uint8_t* out) {
+    uint8_t block[kDesBlockSize];
+    int written = 0;
+    const int n = static_cast<int>(kDesBlockSize);
+    const int ok = encrypt ? ssl_.EVP_EncryptUpdate(ctx, block, &written, in, n)
+                           : ssl_.EVP_DecryptUpdate(ctx, block, &written, in, n);
+    if (ok != 1 || written != n) return false;
+    for (size_t i = 0; i < kDesBlockSize; ++i) out[i] = block[i];
+    return true;
+  }
+
+  const OpenSslApi ssl_;
+  EVP_CIPHER_CTX* enc_;
+  EVP_CIPHER_CTX* dec_;
 };
 
 class OpenSslCrypto : public Crypto {
@@ -79,11 +147,24 @@ class OpenSslCrypto : public Crypto {
   }
 
   std::unique_ptr<AesBlockCipher> NewAes128(const std::string& key) override {
+    if (key.size() != 16) return nullptr;
+    return NewAes(key);
+  }
+
+  std::unique_ptr<AesBlockCipher> NewAes(const std::string& key) override {
     const OpenSslApi* ssl = Library();
     if (ssl == nullptr) return nullptr;
     auto aes = std::make_unique<OpenSslAes>(*ssl);
     if (!aes->Init(key)) return nullptr;
     return aes;
+  }
+
+  std::unique_ptr<DesBlockCipher> NewDes(const std::string& key) override {
+    const OpenSslApi* ssl = Library();
+    if (ssl == nullptr) return nullptr;
+    auto des = std::make_unique<OpenSslDes>(*ssl);
+    if (!des->Init(key)) return nullptr;
+    return des;
   }
 
   bool RandomBytes(size_t size, std::string* out) override {

@@ -23,12 +23,19 @@ const wchar_t* AlgorithmId(HashKind kind) {
       return BCRYPT_SHA1_ALGORITHM;
     case HashKind::kSha256:
       return BCRYPT_SHA256_ALGORITHM;
+    case HashKind::kSha384:
+      return BCRYPT_SHA384_ALGORITHM;
+    case HashKind::kSha512:
+      return BCRYPT_SHA512_ALGORITHM;
+    case HashKind::kSha224:
+      return nullptr;  // CNG has no SHA-224
   }
   return BCRYPT_SHA1_ALGORITHM;
 }
 
 // One digest or HMAC from start to end; the algorithm provider is opened for the call.
 bool Digest(HashKind kind, const std::string* key, const std::string& data, std::string* out) {
+  if (AlgorithmId(kind) == nullptr) return false;
   BCRYPT_ALG_HANDLE alg = nullptr;
   if (!Ok(BCryptOpenAlgorithmProvider(&alg, AlgorithmId(kind), nullptr,
                                       key != nullptr ? BCRYPT_ALG_HANDLE_HMAC_FLAG : 0))) {
@@ -58,16 +65,16 @@ bool Digest(HashKind kind, const std::string* key, const std::string& data, std:
   return ok;
 }
 
-class BCryptAes : public AesBlockCipher {
+// One key of a block cipher in ECB mode: the raw block function.
+class BCryptBlock {
  public:
-  ~BCryptAes() override {
+  ~BCryptBlock() {
     if (key_ != nullptr) BCryptDestroyKey(key_);
     if (alg_ != nullptr) BCryptCloseAlgorithmProvider(alg_, 0);
   }
 
-  bool Init(const std::string& key) {
-    if (key.size() != 16) return false;
-    if (!Ok(BCryptOpenAlgorithmProvider(&alg_, BCRYPT_AES_ALGORITHM, nullptr, 0))) return false;
+  bool Init(const wchar_t* algorithm, const std::string& key) {
+    if (!Ok(BCryptOpenAlgorithmProvider(&alg_, algorithm, nullptr, 0))) return false;
     if (!Ok(BCryptSetProperty(alg_, BCRYPT_CHAINING_MODE,
                               reinterpret_cast<PUCHAR>(const_cast<wchar_t*>(BCRYPT_CHAIN_MODE_ECB)),
                               sizeof(BCRYPT_CHAIN_MODE_ECB), 0))) {
@@ -78,23 +85,53 @@ class BCryptAes : public AesBlockCipher {
                                          static_cast<ULONG>(key.size()), 0));
   }
 
-  bool EncryptBlock(const uint8_t* in, uint8_t* out) override {
+  bool Block(bool encrypt, size_t size, const uint8_t* in, uint8_t* out) {
     UCHAR block_in[kAesBlockSize];
     UCHAR block_out[kAesBlockSize];
-    for (size_t i = 0; i < kAesBlockSize; ++i) block_in[i] = in[i];
+    for (size_t i = 0; i < size; ++i) block_in[i] = in[i];
     ULONG written = 0;
-    if (!Ok(BCryptEncrypt(key_, block_in, kAesBlockSize, nullptr, nullptr, 0, block_out,
-                          kAesBlockSize, &written, 0)) ||
-        written != kAesBlockSize) {
-      return false;
-    }
-    for (size_t i = 0; i < kAesBlockSize; ++i) out[i] = block_out[i];
+    const ULONG n = static_cast<ULONG>(size);
+    const NTSTATUS status =
+        encrypt ? BCryptEncrypt(key_, block_in, n, nullptr, nullptr, 0, block_out, n, &written, 0)
+                : BCryptDecrypt(key_, block_in, n, nullptr, nullptr, 0, block_out, n, &written, 0);
+    if (!Ok(status) || written != n) return false;
+    for (size_t i = 0; i < size; ++i) out[i] = block_out[i];
     return true;
   }
 
  private:
   BCRYPT_ALG_HANDLE alg_ = nullptr;
   BCRYPT_KEY_HANDLE key_ = nullptr;
+};
+
+class BCryptAes : public AesBlockCipher {
+ public:
+  bool Init(const std::string& key) {
+    if (key.size() != 16 && key.size() != 24 && key.size() != 32) return false;
+    return block_.Init(BCRYPT_AES_ALGORITHM, key);
+  }
+  bool EncryptBlock(const uint8_t* in, uint8_t* out) override {
+    return block_.Block(true, kAesBlockSize, in, out);
+  }
+
+ private:
+  BCryptBlock block_;
+};
+
+class BCryptDes : public DesBlockCipher {
+ public:
+  bool Init(const std::string& key) {
+    return key.size() == kDesBlockSize && block_.Init(BCRYPT_DES_ALGORITHM, key);
+  }
+  bool EncryptBlock(const uint8_t* in, uint8_t* out) override {
+    return block_.Block(true, kDesBlockSize, in, out);
+  }
+  bool DecryptBlock(const uint8_t* in, uint8_t* out) override {
+    return block_.Block(false, kDesBlockSize, in, out);
+  }
+
+ private:
+  BCryptBlock block_;
 };
 
 class BCryptCrypto : public Crypto {
@@ -109,9 +146,20 @@ class BCryptCrypto : public Crypto {
   }
 
   std::unique_ptr<AesBlockCipher> NewAes128(const std::string& key) override {
+    if (key.size() != 16) return nullptr;
+    return NewAes(key);
+  }
+
+  std::unique_ptr<AesBlockCipher> NewAes(const std::string& key) override {
     auto aes = std::make_unique<BCryptAes>();
     if (!aes->Init(key)) return nullptr;
     return aes;
+  }
+
+  std::unique_ptr<DesBlockCipher> NewDes(const std::string& key) override {
+    auto des = std::make_unique<BCryptDes>();
+    if (!des->Init(key)) return nullptr;
+    return des;
   }
 
   bool RandomBytes(size_t size, std::string* out) override {

@@ -47,6 +47,13 @@ class UdpSocket {
   virtual bool EnableBroadcast(NetError* error) = 0;
   // Fixes the peer, so that the platform reports an unreachable port on the next receive.
   virtual bool Connect(const std::string& ipv4, uint16_t port, NetError* error) = 0;
+  // Has the platform report an unreachable port on the next receive (10054) without fixing the
+  // peer, so that datagrams from every address and port still arrive. Winsock does so for
+  // every UDP socket; others need to be asked.
+  virtual bool ReportClosedPorts(NetError* error) {
+    (void)error;
+    return true;
+  }
   virtual bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
                       NetError* error) = 0;
   // Waits up to `timeout_ms` for one datagram and keeps at most `max_size` bytes of it.

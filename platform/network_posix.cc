@@ -207,6 +207,15 @@ class PosixUdpSocket : public UdpSocket {
     return true;
   }
 
+  bool ReportClosedPorts(NetError* error) override {
+    // Linux queues ICMP errors for an unconnected socket only when asked to.
+    const int on = 1;
+    if (::setsockopt(fd_, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0) {
+      return Fail(error, WsaCodeFromErrno(errno));
+    }
+    return true;
+  }
+
   bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
               NetError* error) override {
     sockaddr_in addr;

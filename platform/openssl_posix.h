@@ -13,6 +13,7 @@
 #include <openssl/err.h>
 #include <openssl/evp.h>
 #include <openssl/hmac.h>
+#include <openssl/provider.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
@@ -37,14 +38,23 @@ namespace tw {
   X(EVP_CIPHER_CTX_free)              \
   X(EVP_CIPHER_CTX_new)               \
   X(EVP_CIPHER_CTX_set_padding)       \
+  X(EVP_CIPHER_fetch)                 \
+  X(EVP_DecryptInit_ex)               \
+  X(EVP_DecryptUpdate)                \
   X(EVP_Digest)                       \
   X(EVP_EncryptInit_ex)               \
   X(EVP_EncryptUpdate)                \
   X(EVP_aes_128_ecb)                  \
+  X(EVP_aes_192_ecb)                  \
+  X(EVP_aes_256_ecb)                  \
   X(EVP_md5)                          \
   X(EVP_sha1)                         \
+  X(EVP_sha224)                       \
   X(EVP_sha256)                       \
+  X(EVP_sha384)                       \
+  X(EVP_sha512)                       \
   X(HMAC)                             \
+  X(OSSL_PROVIDER_load)               \
   X(RAND_bytes)                       \
   X(SSL_CIPHER_get_name)              \
   X(SSL_CTX_ctrl)                     \

@@ -174,6 +174,48 @@ void Alerts::ContactAlert(bool lost) {
   contact_retry_body_ = delivered ? "" : a.msg;
 }
 
+void Alerts::ObjectReading(const tUpsObject& object, const tUpsReading& reading) {
+  if (snmp_.Host.empty() || reading.Kind == tReadingKind::kSilent) return;
+  ObjectState& state = objects_[object.Name];
+  const std::string name = object.Name;
+  const std::string items = "[Host=" + ctx_.settings.HostName + "]" +
+                            "[UPSAttributes.HostName=" + ups_.HostName + "]" +
+                            "[OID=" + object.OID + "]";
+  if (reading.Kind == tReadingKind::kNotProvided) {
+    if (state.missing) return;
+    state.missing = true;
+    Announcement a;
+    a.log_code = 40920;
+    a.msg = "[Msg=APC UPS " + name + " not provided by the card]" + items +
+            "[Answer=" + reading.Type + "]";
+    a.syslog_code = 71005;
+    a.syslog_msg = "APC UPS: " + name + " not provided by the card " + ups_.HostName;
+    a.subject = "APC UPS: " + name + " not provided by the card";
+    a.recipients = Announcement::Recipients::kToAndCc;
+    Announce(a);
+    return;
+  }
+  if (state.missing) {
+    state.missing = false;
+    Announcement a;
+    a.log_code = 50920;
+    a.msg = "[Msg=APC UPS " + name + " provided by the card again]" + items;
+    a.syslog_code = 71006;
+    a.syslog_msg = "APC UPS: " + name + " provided by the card again " + ups_.HostName;
+    a.subject = "APC UPS: " + name + " provided by the card again";
+    a.recipients = Announcement::Recipients::kToAndCc;
+    Announce(a);
+  }
+  if (reading.Kind == tReadingKind::kNumber) {
+    state.no_number_logged = false;
+    return;
+  }
+  if (state.no_number_logged) return;
+  state.no_number_logged = true;
+  Log(40910, "[Msg=APC UPS answer is no " + name + " reading]" + items + "[Type=" + reading.Type +
+                 "][Text=" + LogFieldText(reading.Text) + "]");
+}
+
 void Alerts::StartupTemperature(bool answered) {
   temp_answered_ = answered;
   if (!answered) return;

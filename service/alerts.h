@@ -7,10 +7,12 @@
 #define TEMPWARDEN_SERVICE_ALERTS_H_
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 #include "mail/email.h"
 #include "mail/oauth_token.h"
+#include "service/ups_reading.h"
 #include "snmp/snmp.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config.h"
@@ -39,6 +41,14 @@ class Alerts {
   // both use ups.HostName and the status items. Such a mail that is not delivered is tried
   // again at every temperature pass, like the alarm, until it is or the next one replaces it.
   void CardAnswer(bool answered);
+
+  // What a query of `object` came to, beyond answered or not (CardAnswer still hears of it).
+  // An answer that is no reading (kNotANumber) logs 40910 with the object, the type and the
+  // text (LogFieldText) when it is the run's first of that object or the first after a
+  // number. An object the card does not provide is announced once (log 40920, syslog 71005,
+  // mail "APC UPS: <object> not provided by the card") and again when it answers again (log
+  // 50920, syslog 71006, mail "APC UPS: <object> provided by the card again").
+  void ObjectReading(const tUpsObject& object, const tUpsReading& reading);
 
   // The start-up temperature query. With a reading (already in ups.InternalTemp) the extremes
   // start from it, stamped now; without one the first reading of a pass starts them.
@@ -120,6 +130,11 @@ class Alerts {
   std::string contact_retry_subject_;
   std::string contact_retry_body_;
   TDateTime no_relay_noted_at_ = 0;  // when an alert without SMTPRelay was last logged
+  struct ObjectState {
+    bool no_number_logged = false;  // since the last number
+    bool missing = false;           // announced as not provided
+  };
+  std::map<std::string, ObjectState> objects_;  // by tUpsObject::Name
 };
 
 }  // namespace tw

@@ -344,6 +344,57 @@ TEST_F(AlertsTest, NotAnsweringAndAnsweringAgainAreAnnouncedEveryWay) {
   EXPECT_TRUE(alerts_test::SyslogHas(env_.network, "APC UPS: not answering 10.0.0.9"));
 }
 
+// A card without the probe: the missing object is announced once every way, and again when
+// it comes back; silence in between changes nothing.
+TEST_F(AlertsTest, AMissingObjectIsAnnouncedOnceAndWhenItIsBack) {
+  Startup(29);
+  tUpsReading missing;
+  missing.Kind = tReadingKind::kNotProvided;
+  missing.Type = "noSuchInstance";
+  tUpsReading number;
+  number.Kind = tReadingKind::kNumber;
+  number.Value = 28;
+  for (int i = 0; i < 3; ++i) alerts_.ObjectReading(kUpsTemperature, missing);
+  alerts_.ObjectReading(kUpsTemperature, tUpsReading());  // silence
+  alerts_.ObjectReading(kUpsInputVoltage, number);        // another object
+  alerts_.ObjectReading(kUpsTemperature, number);
+  alerts_.ObjectReading(kUpsTemperature, number);
+  EXPECT_EQ(Subjects(), (std::vector<std::string>{"APC UPS: temperature not provided by the card",
+                                                  "APC UPS: temperature provided by the card "
+                                                  "again"}));
+  for (const Mail& m : Mails()) EXPECT_EQ(m.recipients, kBoth) << m.subject;
+  EXPECT_EQ(Entries("40920"), 1);
+  EXPECT_EQ(Entries("50920"), 1);
+  EXPECT_NE(LogFile().find(",40920,\"[Msg=APC UPS temperature not provided by the card]"
+                           "[Host=SRV1][UPSAttributes.HostName=10.0.0.9]"
+                           "[OID=1.3.6.1.4.1.318.1.1.1.2.2.2.0][Answer=noSuchInstance]"),
+            std::string::npos)
+      << LogFile();
+  EXPECT_EQ(SyslogTo("71005"), kBothWays);
+  EXPECT_EQ(SyslogTo("71006"), kBothWays);
+  EXPECT_TRUE(alerts_test::SyslogHas(env_.network,
+                                     "APC UPS: temperature not provided by the card 10.0.0.9"));
+}
+
+// Answers that are no number: one entry for the first of a run and the first after a number,
+// with the text made safe for the log.
+TEST_F(AlertsTest, AnswersThatAreNoNumberAreLoggedOncePerRun) {
+  tUpsReading text;
+  text.Kind = tReadingKind::kNotANumber;
+  text.Type = "OctetString";
+  text.Text = "hot\r\n[Code=10000]" + std::string(300, 'x');
+  tUpsReading number;
+  number.Kind = tReadingKind::kNumber;
+  for (const tUpsReading* r : {&text, &text, &number, &text, &text}) {
+    alerts_.ObjectReading(kUpsTemperature, *r);
+  }
+  EXPECT_EQ(Entries("40910"), 2);
+  const std::string item =
+      "[Type=OctetString][Text=hot  (Code=10000)" + std::string(183, 'x') + "]";
+  EXPECT_NE(LogFile().find(item), std::string::npos) << LogFile();
+  EXPECT_TRUE(Subjects().empty());
+}
+
 TEST_F(AlertsTest, NoHostPolledNoCardToLose) {
   snmp_.Host.clear();
   for (int i = 0; i < 2 * kSilentQueries; ++i) alerts_.CardAnswer(false);

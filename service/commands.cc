@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "mail/smtp.h"
+#include "service/ups_reading.h"
 #include "platform/console.h"
 #include "service/config_adapters.h"
 #include "snmp/session.h"
@@ -139,18 +140,29 @@ void PrintQueryLine(std::ostream& out, const tQueryLine& line) {
     out << "no answer: " << line.Failure;
   } else {
     switch (r.Outcome) {
-      case tSNMPOutcome::kValue:
+      case tSNMPOutcome::kValue: {
+        const tUpsObject& object =
+            line.OID == kUpsInputVoltage.OID ? kUpsInputVoltage : kUpsTemperature;
+        const tUpsReading reading = ReadingOf(object, r);
         if (r.Text.empty()) {
           out << "no answer: the value has no text";
+        } else if (reading.Kind != tReadingKind::kNumber) {
+          out << "no reading: " << reading.Type << " \"" << LogFieldText(r.Text)
+              << "\" is no number from " << object.Min << " to " << object.Max;
         } else {
           out << r.Text;
         }
         break;
+      }
       case tSNMPOutcome::kNoSuchObject:
         out << "no answer: the agent's answer does not hold the object";
         break;
       case tSNMPOutcome::kErrorStatus:
         out << "no answer: the agent answered with error-status " << r.ErrorStatus;
+        break;
+      case tSNMPOutcome::kNotProvided:
+        out << "no answer: the card does not provide the object (noSuchName, noSuchObject or "
+               "noSuchInstance)";
         break;
       case tSNMPOutcome::kNoAnswer:
         out << "no answer within " << kSnmpAnswerWaitMs
@@ -171,7 +183,7 @@ int QueryCommand(Context& ctx, std::ostream& out) {
   tServiceConfig config;
   if (!ReadSettings(ctx, out, &config)) return 1;
   out << "Querying " << (config.UPSHost.empty() ? "(no UPSHost)" : config.UPSHost)
-      << " on UDP port " << kSnmpPort << std::endl;
+      << " on UDP port " << config.UPSPort << std::endl;
   static const struct {
     const char* name;
     const char* oid;
@@ -192,6 +204,7 @@ int QueryCommand(Context& ctx, std::ostream& out) {
     rec.Community = config.SNMPCommunity;
     rec.Host = config.UPSHost;
     rec.Session = &session;
+    rec.Port = static_cast<uint16_t>(config.UPSPort);
     tQueryLine line;
     line.Name = object.name;
     line.OID = object.oid;
@@ -206,8 +219,9 @@ int QueryCommand(Context& ctx, std::ostream& out) {
     PrintQueryLine(out, line);
     // What version 3 discovered: the engine ID, its boots and its time.
     if (session.version() == tSNMPVersion::kV3) out << "  " << session.EngineText(ctx) << std::endl;
-    all = all && line.Failure.empty() && line.Result.Outcome == tSNMPOutcome::kValue &&
-          !line.Result.Text.empty();
+    const tUpsObject& read = line.OID == kUpsInputVoltage.OID ? kUpsInputVoltage : kUpsTemperature;
+    all = all && line.Failure.empty() &&
+          ReadingOf(read, line.Result).Kind == tReadingKind::kNumber;
   }
   return all ? 0 : 1;
 }

@@ -22,7 +22,7 @@ int TestMailCommand(Context& ctx, std::ostream& out);
 
 // "/query": one query of the temperature and one of the input voltage, with the configured
 // "UPSHost" and "SNMPCommunity", each printed with its time. Returns 0 when both answered
-// with a value, 1 otherwise.
+// with a reading (a number in range, service/ups_reading.h), 1 otherwise.
 int QueryCommand(Context& ctx, std::ostream& out);
 
 // What a mail delivery result means, for a person reading it at a prompt.

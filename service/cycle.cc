@@ -125,6 +125,7 @@ void MonitoringCycle::StartPhase() {
     snmp_.Community = ups_.Community;
     log_rec_.Trace = 560;
     snmp_.Host = ups_.HostName;
+    snmp_.Port = static_cast<uint16_t>(config_.UPSPort);
     exception_.Notes = "UPSAttributes.HostName=" + ups_.HostName;
     StartupReadings();
     log_rec_.Trace = 710;
@@ -172,13 +173,14 @@ void MonitoringCycle::StartupReadings() {
   log_rec_.Trace = 570;
   snmp_.OID = kOidUpsTemperature;
   log_rec_.Trace = 580;
-  const std::string temp = SNMPSend(ctx_, snmp_);
+  const tUpsReading temp = ReadUpsObject(ctx_, snmp_, kUpsTemperature);
   log_rec_.Trace = 590;
-  // An empty answer is no reading: the temperature stays 0 and sets no minimum or maximum,
-  // which the first reading then does.
-  const bool answered = !temp.empty();
+  // No reading (silence, or an answer that is no number) leaves the temperature 0 and sets no
+  // minimum or maximum, which the first reading then does.
+  const bool answered = temp.Kind == tReadingKind::kNumber;
+  alerts_.ObjectReading(kUpsTemperature, temp);
   alerts_.CardAnswer(answered);
-  if (answered) ups_.InternalTemp = SafeStrToFloat(ctx_, temp);
+  if (answered) ups_.InternalTemp = temp.Value;
   log_rec_.Trace = 600;
   alerts_.StartupTemperature(answered);
   log_rec_.Trace = 630;
@@ -186,21 +188,19 @@ void MonitoringCycle::StartupReadings() {
   log_rec_.Trace = 640;
   snmp_.OID = kOidUpsInputVoltage;
   log_rec_.Trace = 650;
-  const std::string volts = SNMPSend(ctx_, snmp_);
-  alerts_.CardAnswer(!volts.empty());
+  const tUpsReading volts = ReadUpsObject(ctx_, snmp_, kUpsInputVoltage);
+  const bool volts_read = volts.Kind == tReadingKind::kNumber;
+  alerts_.ObjectReading(kUpsInputVoltage, volts);
+  alerts_.CardAnswer(volts_read);
   log_rec_.Trace = 660;
-  if (volts.empty()) {
-    ups_.InputVoltage = 0;
-  } else if (IsNumeric(ctx_, volts)) {
-    ups_.InputVoltage = SafeStrToFloat(ctx_, volts);
-  } else {
-    throw Fault("EConvertError", "'" + volts + "' is not a valid floating point value");
-  }
+  // No reading counts as 0 volts here, as silence always has; it no longer ends the service.
+  ups_.InputVoltage = volts_read ? volts.Value : 0;
   log_rec_.Trace = 670;
   alerts_.StartupVoltage();
-  if (answered || !volts.empty()) reading_at_ = Now();
+  if (answered || volts_read) reading_at_ = Now();
   ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
-  WriteStringToFile(ctx_, volts, kVoltageFile, false);
+  // Empty text writes nothing: the file keeps the last reading.
+  WriteStringToFile(ctx_, volts_read ? volts.Text : std::string(), kVoltageFile, false);
 
   log_rec_.Trace = 680;
   Log(50200, Items()
@@ -344,8 +344,10 @@ void MonitoringCycle::TemperaturePass() {
   }
   if (point != temp_log_point_ || day != temp_log_day_) {
     DebugStage(1275);
-    const int32_t sampled =
-        RecordTemperatureSample(ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); });
+    tUpsReading reading;
+    const int32_t sampled = RecordTemperatureSample(
+        ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); }, &reading);
+    alerts_.ObjectReading(kUpsTemperature, reading);
     // Without a reading the point stays unsampled, so the next pass in it tries again.
     const bool answered = sampled != kNoReading;
     alerts_.SampledTemperature(answered);
@@ -366,15 +368,16 @@ void MonitoringCycle::VoltagePass() {
   next_voltage_due_ms_ += int64_t{config_.VoltageSleep} * 1000;
   log_rec_.Trace = 1810;
   snmp_.OID = kOidUpsInputVoltage;
-  const std::string volts = SNMPSend(ctx_, snmp_);
-  alerts_.CardAnswer(!volts.empty());
-  if (volts.empty()) {
+  const tUpsReading volts = ReadUpsObject(ctx_, snmp_, kUpsInputVoltage);
+  alerts_.ObjectReading(kUpsInputVoltage, volts);
+  alerts_.CardAnswer(volts.Kind == tReadingKind::kNumber);
+  if (volts.Kind != tReadingKind::kNumber) {  // no reading changes nothing
     UpdateStatus();
     return;
   }
-  ups_.InputVoltage = SafeStrToFloat(ctx_, volts);
+  ups_.InputVoltage = volts.Value;
   ups_.UPSState = ups_.InputVoltage == 0 ? "On_Battery" : "OnLine";
-  WriteStringToFile(ctx_, volts, kVoltageFile, false);
+  WriteStringToFile(ctx_, volts.Text, kVoltageFile, false);
   alerts_.VoltageReading();
   reading_at_ = Now();
   UpdateStatus();

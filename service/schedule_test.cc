@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <set>
 #include <string>
 
@@ -241,17 +242,22 @@ TEST_F(ScheduleTest, KeepAliveAtEveryPassAndTwiceAMinuteInLongWaits) {
 }
 
 TEST_F(ScheduleTest, AFailureOfTheCycleSetsTheExitCode) {
+  // An exhausted resource is what reaches the cycle's own handler (an answer that is no number
+  // is no reading and no longer does).
   struct Case {
-    const char* voltage;
+    bool exhausted;
     uint32_t exit_code;
-  } cases[] = {{"230", 0}, {"abc", kExitCycleFailed}};
+  } cases[] = {{false, 0}, {true, kExitCycleFailed}};
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.voltage);
+    SCOPED_TRACE(c.exhausted);
     FakeWakeEvent requests;
     RecordingQueue queue(&env_.clock, &requests);
     Config({});
-    voltage = c.voltage;
-    env_.clock.on_wait = [&](uint32_t) { queue.Post(ControlCode::kStop); };
+    voltage = "abc";
+    env_.clock.on_wait = [&](uint32_t) {
+      if (c.exhausted) throw std::bad_alloc();
+      queue.Post(ControlCode::kStop);
+    };
     MonitoringCycle cycle(env_.ctx, queue);
     cycle.Run();
     EXPECT_EQ(queue.exit_code(), c.exit_code);

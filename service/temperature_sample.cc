@@ -1,17 +1,16 @@
 #include "service/temperature_sample.h"
 
-#include "toolbelt/number_text.h"
-
 namespace tw {
 
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
-                                tGoogleChart chart, const std::function<void()>& after_temp_file) {
-  snmp.OID = kOidUpsTemperature;
-  const std::string answer = SNMPSend(ctx, snmp);
-  // A silent card is not a room at 0 degrees: that row would spoil the history, the pages
-  // and the annual average.
-  if (answer.empty()) return kNoReading;
-  ups.InternalTemp = SafeStrToFloat(ctx, answer);
+                                tGoogleChart chart, const std::function<void()>& after_temp_file,
+                                tUpsReading* reading) {
+  const tUpsReading got = ReadUpsObject(ctx, snmp, kUpsTemperature);
+  if (reading != nullptr) *reading = got;
+  // A silent card, or one that answers text, is not a room at 0 degrees: that row would
+  // spoil the history, the pages and the annual average.
+  if (got.Kind != tReadingKind::kNumber) return kNoReading;
+  ups.InternalTemp = got.Value;
   return RecordTemperature(ctx, ups.InternalTemp, chart, after_temp_file);
 }
 

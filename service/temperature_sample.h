@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 
+#include "service/ups_reading.h"
 #include "snmp/snmp.h"
 #include "ups/apc.h"
 #include "ups/history.h"
@@ -15,13 +16,15 @@ namespace tw {
 // What RecordTemperatureSample returns when the card gave no reading.
 constexpr int32_t kNoReading = -2;
 
-// Queries the temperature (snmp carries Host and Community; its OID is set here), stores it in
-// ups.InternalTemp (0 when the answer is no number) and records it as RecordTemperature does.
-// Returns the five-minute point it recorded. An empty answer is no reading: nothing is
-// written, ups.InternalTemp keeps its value, `after_temp_file` is not called, and the result
-// is kNoReading.
+// Queries the temperature (snmp carries Host, Community, Port and Session; its OID is set
+// here), stores it in ups.InternalTemp and records it as RecordTemperature does. Returns the
+// five-minute point it recorded. An answer that is no reading (ReadingOf: silence, a missing
+// object, no number, out of range) writes nothing, ups.InternalTemp keeps its value,
+// `after_temp_file` is not called, and the result is kNoReading. `reading` (may be null)
+// receives what the query came to.
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
-                                tGoogleChart chart, const std::function<void()>& after_temp_file);
+                                tGoogleChart chart, const std::function<void()>& after_temp_file,
+                                tUpsReading* reading = nullptr);
 
 }  // namespace tw
 

@@ -92,7 +92,7 @@ TEST_F(AgentTest, OtherObjectsGetNoSuchNameAndUseUpNoValue) {
   EXPECT_EQ(m.ErrorIndex, 2);
   ASSERT_EQ(m.Bindings.size(), 2u);  // echoed
   EXPECT_EQ(m.Bindings[1].OID, "1.3.6.1.2.1.1.5.0");
-  EXPECT_EQ(AnswerResult(m, kOidUpsTemperature).Outcome, tSNMPOutcome::kErrorStatus);
+  EXPECT_EQ(AnswerResult(m, kOidUpsTemperature).Outcome, tSNMPOutcome::kNotProvided);
 
   // The refused request took no value from the script.
   answer = AnswerRequest(Request("public", Binding(TemperatureOid(), kEmpty)), "public", ups);

@@ -263,6 +263,7 @@ bool DecodePduItem(BerReader& reader, tSNMPMessage* message) {
       if (name.tag == kBerObjectId && !name.cut) out.OID = ObjectIdText(name.content, name.length);
       if (parts.Next(&value) && !value.cut) {
         out.Value = SnmpValueText(value.tag, value.content, value.length);
+        out.Tag = value.tag;
       }
     }
     message->Bindings.push_back(std::move(out));

@@ -71,6 +71,7 @@ std::string BerTlv(uint8_t tag, const std::string& content);
 struct tSNMPBinding {
   std::string OID;    // dotted decimal without a leading dot; empty when unreadable
   std::string Value;  // empty for types without text and for items cut short
+  uint8_t Tag = 0;    // the value's type; 0 when there is no value
 };
 
 // A decoded message. Fields after the last one decoded keep their initial values.

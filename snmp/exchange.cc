@@ -6,48 +6,86 @@
 namespace tw {
 namespace {
 
+constexpr size_t kResends = sizeof kSnmpResendAfterMs / sizeof kSnmpResendAfterMs[0];
+
 [[noreturn]] void ThrowSocketError(const NetError& error) {
   throw Fault("ESocketError", error.message);
 }
 
 }  // namespace
 
-AgentExchange::AgentExchange(Context& ctx, const std::string& host) : ctx_(ctx) {
+AgentExchange::AgentExchange(Context& ctx, const std::string& host, uint16_t port)
+    : ctx_(ctx), port_(port) {
   NetError error;
   if (!ctx.env.network->ResolveIPv4(host, &ipv4_, &error)) ThrowSocketError(error);
   socket_ = ctx.env.network->OpenUdp(&error);
   if (!socket_) ThrowSocketError(error);
-  // Connected, so that the stack reports an ICMP port-unreachable on the next receive (as a
-  // connection reset, 10054) on every platform, instead of letting the wait run out.
-  if (!socket_->Connect(ipv4_, kSnmpPort, &error)) ThrowSocketError(error);
+  // An ICMP port-unreachable comes back as a connection reset on the next receive (10054) on
+  // every platform, instead of letting the wait run out; the socket stays unconnected so that
+  // an agent answering from another port can be named.
+  if (!socket_->ReportClosedPorts(&error)) ThrowSocketError(error);
 }
 
-bool AgentExchange::Send(const std::string& payload) {
-  if (!started_) {
-    started_ = true;
-    sent_at_ = ctx_.env.clock->TickCount();
-  }
+std::string AgentExchange::OtherPortNote() const {
+  if (other_port_ == 0) return std::string();
+  return " (an answer came from port " + std::to_string(other_port_) + ")";
+}
+
+bool AgentExchange::Transmit() {
   NetError error;
-  if (socket_->SendTo(ipv4_, kSnmpPort, payload, &error)) return true;
+  if (socket_->SendTo(ipv4_, port_, round_payload_, &error)) return true;
   if (error.code != kWsaConnReset) ThrowSocketError(error);
   return false;
 }
 
+bool AgentExchange::Send(const std::string& payload) {
+  const uint32_t now = ctx_.env.clock->TickCount();
+  if (!started_) {
+    started_ = true;
+    sent_at_ = now;
+  }
+  round_at_ = now;
+  resends_ = 0;
+  round_payload_ = payload;
+  return Transmit();
+}
+
 AgentExchange::Got AgentExchange::Receive(std::string* payload) {
+  bool timed_out = false;
   for (;;) {
-    const uint32_t elapsed = ctx_.env.clock->TickCount() - sent_at_;  // wraps safely
+    const uint32_t now = ctx_.env.clock->TickCount();
+    const uint32_t elapsed = now - sent_at_;  // wraps safely
     if (elapsed >= kSnmpAnswerWaitMs) return Got::kTimeout;
+    uint32_t wait = kSnmpAnswerWaitMs - elapsed;
+    if (resends_ < kResends) {
+      const uint32_t in_round = now - round_at_;
+      const uint32_t due = kSnmpResendAfterMs[resends_];
+      // A receive that timed out before the clock shows the resend due (a clock of coarse
+      // ticks) resends all the same.
+      if (in_round >= due || timed_out) {
+        timed_out = false;
+        ++resends_;
+        ++retransmissions_;
+        if (!Transmit()) return Got::kReset;
+        continue;
+      }
+      if (due - in_round < wait) wait = due - in_round;
+    } else if (timed_out) {
+      return Got::kTimeout;
+    }
     std::string from;
     uint16_t from_port = 0;
     NetError error;
-    if (!socket_->ReceiveFrom(kSnmpAnswerBuffer, kSnmpAnswerWaitMs - elapsed, payload, &from,
-                              &from_port, &error)) {
+    if (!socket_->ReceiveFrom(kSnmpAnswerBuffer, wait, payload, &from, &from_port, &error)) {
       // A stop of the service ends the wait early: no answer, and nothing to report.
-      if (error.code == kWsaTimedOut || error.code == kWsaInterrupted) return Got::kTimeout;
+      if (error.code == kWsaInterrupted) return Got::kTimeout;
       if (error.code == kWsaConnReset) return Got::kReset;
-      ThrowSocketError(error);
+      if (error.code != kWsaTimedOut) ThrowSocketError(error);
+      timed_out = true;
+      continue;
     }
-    if (from == ipv4_ && from_port == kSnmpPort) return Got::kDatagram;
+    if (from == ipv4_ && from_port == port_) return Got::kDatagram;
+    if (from == ipv4_) other_port_ = from_port;
     ++ignored_;
   }
 }

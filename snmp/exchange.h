@@ -1,6 +1,12 @@
 // One exchange of datagrams with the card's agent, shared by every SNMP version: the socket,
-// connected to the agent's address and port 161, and the one answer wait of 5000 ms that
-// starts with the first send and holds however many datagrams go back and forth.
+// the agent's address and port, and the one answer wait of 5000 ms that starts with the first
+// send and holds however many rounds (request and answer) go back and forth.
+//
+// A round's datagram is sent again, the same octets, 1000 ms and 2500 ms after the round began
+// while nothing acceptable came, and never after the wait ended: one lost datagram costs a
+// second, not a sample. Each round (a version 3 discovery, synchronisation, request) gets the
+// same schedule from its own start, so a card that takes two seconds per datagram is still
+// read within the wait.
 #ifndef TEMPWARDEN_SNMP_EXCHANGE_H_
 #define TEMPWARDEN_SNMP_EXCHANGE_H_
 
@@ -13,35 +19,56 @@
 
 namespace tw {
 
+// When a round's datagram goes out again, counted from the round's first send.
+constexpr uint32_t kSnmpResendAfterMs[] = {1000, 2500};
+
 class AgentExchange {
  public:
-  // Resolves `host`, opens the socket and connects it. Throws Fault ("ESocketError") when the
-  // name does not resolve or the socket fails.
-  AgentExchange(Context& ctx, const std::string& host);
+  // Resolves `host` and opens the socket, unconnected (datagrams from another port of the
+  // agent's address are seen and named) but told to report a closed port. Throws Fault
+  // ("ESocketError") when the name does not resolve or the socket fails.
+  AgentExchange(Context& ctx, const std::string& host, uint16_t port);
 
   const std::string& ipv4() const { return ipv4_; }
 
-  // Sends one datagram to the agent; the first send starts the wait. False when the stack
-  // reports the agent's port closed (connection reset); throws Fault for other failures.
+  // Begins a round: sends `payload` to the agent and keeps it for the resends. The first send
+  // starts the wait. False when the stack reports the agent's port closed (connection reset);
+  // throws Fault for other failures.
   bool Send(const std::string& payload);
 
   enum class Got { kDatagram, kTimeout, kReset };
-  // The next datagram from the agent's address and port 161 within what is left of the wait.
-  // Datagrams from anywhere else are counted in ignored() and passed over. Throws Fault for
-  // socket failures other than timeout and connection reset.
+  // The next datagram from the agent's address and port within what is left of the wait,
+  // resending the round's datagram when it is due. Datagrams from anywhere else are counted in
+  // ignored() and passed over; one from another port of the agent's address is remembered in
+  // other_port(). Throws Fault for socket failures other than timeout and connection reset.
+  // Returns kTimeout at the latest after the round's last resend has had its wait, whatever
+  // the clock says, so a clock that does not move cannot hold it.
   Got Receive(std::string* payload);
 
   // Counts a datagram from the agent that the caller passed over.
   void Ignore() { ++ignored_; }
   int32_t ignored() const { return ignored_; }
+  int32_t retransmissions() const { return retransmissions_; }
+  // The last port other than the agent's from which its address sent something; 0 if none.
+  uint16_t other_port() const { return other_port_; }
+  // " (an answer came from port N)" when other_port() is set, else empty: for failure texts.
+  std::string OtherPortNote() const;
 
  private:
+  bool Transmit();
+
   Context& ctx_;
   std::string ipv4_;
+  uint16_t port_;
   std::unique_ptr<UdpSocket> socket_;
   bool started_ = false;
-  uint32_t sent_at_ = 0;
+  uint32_t sent_at_ = 0;   // the first send of the exchange
+  uint32_t round_at_ = 0;  // the first send of the current round
+  size_t resends_ = 0;     // of the current round
+  std::string round_payload_;
   int32_t ignored_ = 0;
+  int32_t retransmissions_ = 0;
+  uint16_t other_port_ = 0;
 };
 
 }  // namespace tw

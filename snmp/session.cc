@@ -3,17 +3,22 @@
 #include <cctype>
 
 #include "snmp/exchange.h"
+#include "toolbelt/activity_log.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/items.h"
 
 namespace tw {
 namespace {
 
-// Discovery, time synchronisation, the request, and one more for an engine that changed
-// under us; an agent that keeps sending us round after that gets no further request.
-constexpr int kMaxRounds = 4;
+// Discovery, time synchronisation, the request, and a discovery and request more for an
+// engine that changed under us; an agent that keeps sending us round after that gets no
+// further request.
+constexpr int kMaxRounds = 5;
 constexpr size_t kMinPasswordLength = 8;
 constexpr size_t kSaltSize = 8;
+// Authentic answers in a row dropped for their boots or time, after which the service says so.
+constexpr int32_t kOutOfWindowToLog = 3;
+constexpr int32_t kOutOfWindowCode = 40930;
 
 std::string Upper(const std::string& text) {
   std::string out = text;
@@ -40,6 +45,32 @@ const char* LevelName(tSecurityLevel level) {
     default:
       return "noAuthNoPriv";
   }
+}
+
+const char* PrivName(tPrivProtocol priv) {
+  switch (priv) {
+    case tPrivProtocol::kAes128:
+      return "AES";
+    case tPrivProtocol::kAes192:
+      return "AES192";
+    case tPrivProtocol::kAes256:
+      return "AES256";
+    case tPrivProtocol::kDes:
+      return "DES";
+    default:
+      return "none";
+  }
+}
+
+// A setting that works but is weak, said as the settings' own warnings are.
+void LogWeakSetting(Context& ctx, const std::string& key, const std::string& value,
+                    const std::string& why) {
+  tLogRec rec;
+  rec.Code = 40200;
+  rec.Msg = "[Function=SNMPSettings][Msg=Setting weak][Key=" + key + "][Value=" + value +
+            "][Used=" + value + "][Note=" + why + "]";
+  std::string file;
+  LogEntry(ctx, rec, file);
 }
 
 [[noreturn]] void ConfigError(const std::string& message) { throw Fault("EConfigError", message); }
@@ -80,22 +111,37 @@ void SnmpSession::Configure(Context& ctx, const tSNMPSettings& settings) {
   tAuthProtocol auth_protocol = tAuthProtocol::kSha1;
   if (auth.empty() || auth == "SHA" || auth == "SHA1" || auth == "SHA-1") {
     auth_protocol = tAuthProtocol::kSha1;
+  } else if (auth == "SHA224" || auth == "SHA-224") {
+    auth_protocol = tAuthProtocol::kSha224;
   } else if (auth == "SHA256" || auth == "SHA-256") {
     auth_protocol = tAuthProtocol::kSha256;
+  } else if (auth == "SHA384" || auth == "SHA-384") {
+    auth_protocol = tAuthProtocol::kSha384;
+  } else if (auth == "SHA512" || auth == "SHA-512") {
+    auth_protocol = tAuthProtocol::kSha512;
   } else if (auth == "MD5") {
     auth_protocol = tAuthProtocol::kMd5;
   } else {
-    ConfigError("SNMPAuthProtocol \"" + settings.AuthProtocol + "\" is none of SHA, SHA256, MD5");
+    ConfigError("SNMPAuthProtocol \"" + settings.AuthProtocol +
+                "\" is none of SHA, SHA224, SHA256, SHA384, SHA512, MD5");
   }
   const std::string priv = Upper(settings.PrivProtocol);
-  bool want_priv = true;
-  if (priv.empty() || priv == "AES" || priv == "AES128") {
-    want_priv = true;
+  tPrivProtocol priv_protocol = tPrivProtocol::kAes128;
+  if (priv.empty() || priv == "AES" || priv == "AES128" || priv == "AES-128") {
+    priv_protocol = tPrivProtocol::kAes128;
+  } else if (priv == "AES192" || priv == "AES-192") {
+    priv_protocol = tPrivProtocol::kAes192;
+  } else if (priv == "AES256" || priv == "AES-256") {
+    priv_protocol = tPrivProtocol::kAes256;
+  } else if (priv == "DES") {
+    priv_protocol = tPrivProtocol::kDes;
   } else if (priv == "NONE") {
-    want_priv = false;
+    priv_protocol = tPrivProtocol::kNone;
   } else {
-    ConfigError("SNMPPrivProtocol \"" + settings.PrivProtocol + "\" is neither AES nor none");
+    ConfigError("SNMPPrivProtocol \"" + settings.PrivProtocol +
+                "\" is none of AES, AES192, AES256, DES, none");
   }
+  const bool want_priv = priv_protocol != tPrivProtocol::kNone;
   if (settings.AuthPassword.empty()) {
     if (!settings.PrivPassword.empty() && want_priv) {
       ConfigError("SNMPPrivPassword is set without SNMPAuthPassword: privacy needs authentication");
@@ -107,7 +153,7 @@ void SnmpSession::Configure(Context& ctx, const tSNMPSettings& settings) {
     level_ = tSecurityLevel::kAuthNoPriv;
     if (want_priv && !settings.PrivPassword.empty()) {
       CheckPassword("SNMPPrivPassword", settings.PrivPassword);
-      priv_ = tPrivProtocol::kAes128;
+      priv_ = priv_protocol;
       level_ = tSecurityLevel::kAuthPriv;
     }
   }
@@ -119,6 +165,14 @@ void SnmpSession::Configure(Context& ctx, const tSNMPSettings& settings) {
          !PasswordToKey(*ctx.env.crypto, auth_, settings.PrivPassword, &priv_key_))) {
       ConfigError("the platform's cryptography failed to make the keys");
     }
+  }
+  if (priv_ == tPrivProtocol::kDes) {
+    // Checked now, so that a platform without DES says so at start and not at every query.
+    if (!ctx.env.crypto->NewDes(std::string(kDesBlockSize, '\x01'))) {
+      ConfigError("SNMPPrivProtocol DES is not available from this platform's cryptography");
+    }
+    LogWeakSetting(ctx, "SNMPPrivProtocol", settings.PrivProtocol,
+                   "DES keys of 56 bits can be broken: use AES where the card offers it");
   }
   user_ = settings.User;
   context_ = settings.Context;
@@ -183,9 +237,11 @@ void SnmpSession::AdoptEngine(Context& ctx, const tUsmParams& usm) {
   boots_ = usm.Boots;
   time_ = usm.Time;
   time_tick_ = ctx.env.clock->TickCount();
-  // Without authentication nothing checks the time; with it, only an authentic report may set
-  // it, and this one was not.
-  time_synced_ = level_ == tSecurityLevel::kNoAuthNoPriv;
+  // The first authenticated request carries the boots and time the discovery reported, as
+  // net-snmp's tools do (RFC 3414 4 allows it): agents that echo the request's values, or
+  // that never send notInTimeWindows, are read at once. An agent that disagrees answers with
+  // an authentic notInTimeWindows report, which then sets the clock.
+  time_synced_ = true;
   ++discoveries_;
   if (level_ == tSecurityLevel::kNoAuthNoPriv || localized_for_ == engine_id_) return;
   Crypto& crypto = *ctx.env.crypto;
@@ -197,10 +253,21 @@ void SnmpSession::AdoptEngine(Context& ctx, const tUsmParams& usm) {
     throw Fault("ESNMPError", "the platform's cryptography failed to localize the keys");
   }
   aes_.reset();
+  des_.reset();
   if (priv_ != tPrivProtocol::kNone) {
-    // AES-128 takes the first 16 octets of the localized key, whatever the hash's length.
-    aes_ = crypto.NewAes128(priv_localized.substr(0, 16));
-    if (!aes_) {
+    // AES takes the first 16, 24 or 32 octets of the (extended) localized key, DES the first
+    // 8 as its key and the next 8 as the pre-IV.
+    std::string key;
+    bool ok = PrivKey(crypto, auth_, priv_, priv_localized, &key);
+    if (ok && priv_ == tPrivProtocol::kDes) {
+      des_ = crypto.NewDes(key.substr(0, kDesBlockSize));
+      des_pre_iv_ = key.substr(kDesBlockSize, kDesBlockSize);
+      ok = des_ != nullptr;
+    } else if (ok) {
+      aes_ = crypto.NewAes(key);
+      ok = aes_ != nullptr;
+    }
+    if (!ok) {
       engine_known_ = false;
       throw Fault("ESNMPError", "the platform's cryptography refused the privacy key");
     }
@@ -252,7 +319,7 @@ bool SnmpSession::BuildRequest(Context& ctx, const tSNMPRec& rec, bool discovery
   if (level_ == tSecurityLevel::kAuthPriv) {
     message.Flags |= kMsgFlagPriv;
     usm.PrivParams = NextSalt(ctx);
-    if (!Cfb128Encrypt(*aes_, AesIv(usm.Boots, usm.Time, usm.PrivParams), scoped, &message.Data)) {
+    if (!Encrypt(usm, scoped, &message.Data)) {
       throw Fault("ESNMPError", "the platform's cryptography failed to encrypt the request");
     }
   } else {
@@ -266,6 +333,23 @@ bool SnmpSession::BuildRequest(Context& ctx, const tSNMPRec& rec, bool discovery
   }
   out->datagram.replace(auth_offset, params.size(), params);
   return true;
+}
+
+std::string SnmpSession::DesIv(const std::string& salt) const {
+  std::string iv = des_pre_iv_;
+  for (size_t i = 0; i < iv.size() && i < salt.size(); ++i)
+    iv[i] = static_cast<char>(iv[i] ^ salt[i]);
+  return iv;
+}
+
+bool SnmpSession::Encrypt(const tUsmParams& usm, const std::string& plain, std::string* out) {
+  if (des_) return DesCbcEncrypt(*des_, DesIv(usm.PrivParams), plain, out);
+  return aes_ && Cfb128Encrypt(*aes_, AesIv(usm.Boots, usm.Time, usm.PrivParams), plain, out);
+}
+
+bool SnmpSession::Decrypt(const tUsmParams& usm, const std::string& cipher, std::string* out) {
+  if (des_) return DesCbcDecrypt(*des_, DesIv(usm.PrivParams), cipher, out);
+  return aes_ && Cfb128Decrypt(*aes_, AesIv(usm.Boots, usm.Time, usm.PrivParams), cipher, out);
 }
 
 bool SnmpSession::Authentic(Context& ctx, const std::string& datagram, const tV3Message& message,
@@ -293,18 +377,30 @@ SnmpSession::Verdict SnmpSession::Judge(Context& ctx, const std::string& datagra
   bool authentic = false;
   if (auth_flag) {
     if (level_ == tSecurityLevel::kNoAuthNoPriv || !engine_known_ ||
-        message.Usm.EngineID != engine_id_ || message.Usm.User != user_ ||
-        !Authentic(ctx, datagram, message, auth_offset)) {
-      return Verdict::kIgnore;  // a forgery, or meant for someone else
+        message.Usm.EngineID != engine_id_ || message.Usm.User != user_) {
+      return Verdict::kIgnore;  // meant for someone else
+    }
+    if (!Authentic(ctx, datagram, message, auth_offset)) {
+      // Signed for our user by the card's engine, but not with our key: the card has another
+      // password or protocol for the user (pysnmp signs its wrongDigests report), or this is a
+      // forgery. A plaintext report says which; anything else is remembered for the timeout.
+      tScopedPdu report;
+      if (!priv_flag && DecodeScopedPdu(message.Data, &report) &&
+          report.Pdu.PDUType == kSnmpReport) {
+        throw Fault("ESNMPError", "the agent at " + sent_host_ + " sent a report for user \"" +
+                                      user_ +
+                                      "\" that does not verify with our key: wrong "
+                                      "SNMPAuthPassword or SNMPAuthProtocol");
+      }
+      unverified_ = true;
+      return Verdict::kIgnore;
     }
     authentic = true;
   }
   std::string plain = message.Data;
   if (priv_flag) {
     if (!authentic || level_ != tSecurityLevel::kAuthPriv ||
-        message.Usm.PrivParams.size() != kSaltSize ||
-        !Cfb128Decrypt(*aes_, AesIv(message.Usm.Boots, message.Usm.Time, message.Usm.PrivParams),
-                       message.Data, &plain)) {
+        message.Usm.PrivParams.size() != kSaltSize || !Decrypt(message.Usm, message.Data, &plain)) {
       return Verdict::kIgnore;
     }
   }
@@ -314,9 +410,20 @@ SnmpSession::Verdict SnmpSession::Judge(Context& ctx, const std::string& datagra
 
   if (pdu.PDUType == kSnmpReport) {
     const std::string what = pdu.Bindings.empty() ? std::string() : pdu.Bindings[0].OID;
-    if (what == kUsmStatsUnknownEngineIDs) {
+    // Some agents (the npm net-snmp agent) answer the discovery with a report without a
+    // binding: any report to our discovery that names an engine is its answer.
+    if (what == kUsmStatsUnknownEngineIDs || (sent.discovery && what.empty())) {
+      // Only the answer to our discovery may name the engine: an unauthenticated report at
+      // any other time would re-target the queries.
       if (message.Usm.EngineID.empty()) return Verdict::kIgnore;
+      if (!sent.discovery) {
+        // The card may have been replaced: find out with a discovery of our own, whose
+        // answer is tied to it by its msgID.
+        engine_known_ = false;
+        return Verdict::kRetry;
+      }
       AdoptEngine(ctx, message.Usm);
+      discovery_answered_ = true;
       return Verdict::kRetry;
     }
     if (what == kUsmStatsNotInTimeWindows) {
@@ -353,16 +460,26 @@ SnmpSession::Verdict SnmpSession::Judge(Context& ctx, const std::string& datagra
   if (pdu.PDUType != kSnmpGetResponse || sent.discovery || pdu.RequestID != sent.msg_id) {
     return Verdict::kIgnore;
   }
-  if (level_ != tSecurityLevel::kNoAuthNoPriv) {
+  // RFC 3412 7.2 step 12: the answer has the request's security level and context.
+  const bool want_auth = level_ != tSecurityLevel::kNoAuthNoPriv;
+  const bool want_priv = level_ == tSecurityLevel::kAuthPriv;
+  if (auth_flag != want_auth || priv_flag != want_priv || scoped.ContextEngineID != engine_id_ ||
+      scoped.ContextName != context_) {
+    return Verdict::kIgnore;
+  }
+  if (want_auth) {
     if (!authentic) return Verdict::kIgnore;
-    if (message.Usm.Boots != boots_) {
-      // The card restarted: the next request synchronises again.
-      time_synced_ = false;
-      return Verdict::kIgnore;
-    }
     const uint32_t tick = ctx.env.clock->TickCount();
     const int32_t now = EngineTimeNow(tick);
-    if (message.Usm.Time < now - kTimeWindowSeconds) return Verdict::kIgnore;  // a replay
+    if (message.Usm.Boots != boots_ || message.Usm.Time < now - kTimeWindowSeconds) {
+      // A restarted card, a replay, or a card whose clock we lost: the next query discovers
+      // the engine again (its keys stay localized while its ID stays).
+      window_card_ = message.Usm;
+      window_expected_ = now;
+      window_dropped_ = true;
+      engine_known_ = false;
+      return Verdict::kIgnore;
+    }
     if (message.Usm.Time > now) {
       time_ = message.Usm.Time;
       time_tick_ = tick;
@@ -379,49 +496,82 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
   if (!EncodeObjectId(rec.OID, &oid_content)) {
     throw Fault("EConvertError", "\"" + rec.OID + "\" is not a valid object identifier");
   }
-  AgentExchange exchange(ctx, rec.Host);
+  AgentExchange exchange(ctx, rec.Host, rec.Port);
   sent_host_ = exchange.ipv4();
-  const int32_t synchronised_before = synchronisations_;
+  sent_port_ = rec.Port;
+  unverified_ = false;
+  discovery_answered_ = false;
+  window_dropped_ = false;
+  const auto finish = [this, &ctx, &exchange, &result](tSNMPOutcome outcome) {
+    if (outcome == tSNMPOutcome::kValue || outcome == tSNMPOutcome::kNotProvided) {
+      out_of_window_ = 0;
+    } else if (window_dropped_) {
+      NoteOutOfWindow(ctx, window_card_, window_expected_);
+    }
+    result.Outcome = outcome;
+    result.Ignored = exchange.ignored();
+    result.Retransmissions = exchange.retransmissions();
+    return result;
+  };
   for (int round = 0; round < kMaxRounds; ++round) {
     Outgoing out;
     BuildRequest(ctx, rec, !engine_known_, &out);
-    if (!exchange.Send(out.datagram)) {
-      result.Outcome = tSNMPOutcome::kConnectionReset;
-      result.Ignored = exchange.ignored();
-      return result;
-    }
+    if (!exchange.Send(out.datagram)) return finish(tSNMPOutcome::kConnectionReset);
     Verdict verdict = Verdict::kIgnore;
     while (verdict == Verdict::kIgnore) {
       std::string payload;
       const AgentExchange::Got got = exchange.Receive(&payload);
-      if (got != AgentExchange::Got::kDatagram) {
-        // An agent that cannot decrypt an AES request sends no report (CFB decrypts anything,
-        // to garbage that it then drops). When it has just authenticated us (the
-        // synchronisation's report) but the encrypted request goes unanswered, the privacy
-        // password is what is wrong.
-        if (got == AgentExchange::Got::kTimeout && level_ == tSecurityLevel::kAuthPriv &&
-            !out.discovery && synchronisations_ > synchronised_before) {
-          throw Fault("ESNMPError", "the agent at " + sent_host_ + " authenticated user \"" +
-                                        user_ +
-                                        "\" but did not answer the encrypted request: wrong "
-                                        "SNMPPrivPassword (no answer)");
-        }
-        result.Outcome = got == AgentExchange::Got::kReset ? tSNMPOutcome::kConnectionReset
-                                                           : tSNMPOutcome::kNoAnswer;
-        result.Ignored = exchange.ignored();
-        return result;
+      if (got == AgentExchange::Got::kReset) return finish(tSNMPOutcome::kConnectionReset);
+      if (got == AgentExchange::Got::kTimeout) {
+        ThrowSilenceCause(exchange, out.discovery);
+        return finish(tSNMPOutcome::kNoAnswer);
       }
       verdict = Judge(ctx, payload, out, rec.OID, &result);
       if (verdict == Verdict::kIgnore) exchange.Ignore();
     }
-    if (verdict == Verdict::kAnswer) {
-      result.Ignored = exchange.ignored();
-      return result;
-    }
+    if (verdict == Verdict::kAnswer) return finish(result.Outcome);
   }
-  result.Outcome = tSNMPOutcome::kNoAnswer;
-  result.Ignored = exchange.ignored();
-  return result;
+  return finish(tSNMPOutcome::kNoAnswer);
+}
+
+void SnmpSession::ThrowSilenceCause(const AgentExchange& exchange, bool discovering) const {
+  if (window_dropped_) return;  // the answer came, but outside the window: logged by count
+  const std::string agent = "the agent at " + sent_host_;
+  const std::string user = "user \"" + user_ + "\"";
+  if (unverified_) {
+    throw Fault("ESNMPError", agent + " answered " + user +
+                                  " with a digest that does not verify with our key: wrong "
+                                  "SNMPAuthPassword or SNMPAuthProtocol" +
+                                  exchange.OtherPortNote());
+  }
+  if (discovery_answered_ && !discovering) {
+    // The card is there and named its engine, so host and port are right; what it did not
+    // answer is the request of this user. Agents drop, without a report, what they cannot
+    // decrypt or a context they do not serve.
+    throw Fault("ESNMPError", agent + " answered the discovery but not the request of " + user +
+                                  " (" + LevelName(level_) + ", privacy " + PrivName(priv_) +
+                                  ", context \"" + context_ +
+                                  "\"): check SNMPUser, SNMPPrivProtocol, SNMPPrivPassword and "
+                                  "SNMPContext" +
+                                  exchange.OtherPortNote());
+  }
+  if (exchange.other_port() != 0) {
+    throw Fault("ESNMPError", "no answer from " + sent_host_ + " port " +
+                                  std::to_string(sent_port_) + exchange.OtherPortNote());
+  }
+}
+
+void SnmpSession::NoteOutOfWindow(Context& ctx, const tUsmParams& usm, int32_t expected) {
+  if (++out_of_window_ != kOutOfWindowToLog) return;
+  tLogRec rec;
+  rec.Code = kOutOfWindowCode;
+  rec.Msg = "[Function=SNMPSend][Msg=SNMP answers outside the time window][Host=" + sent_host_ +
+            "][EngineBoots=" + std::to_string(usm.Boots) +
+            "][EngineTime=" + std::to_string(usm.Time) +
+            "][ExpectedBoots=" + std::to_string(boots_) +
+            "][ExpectedTime=" + std::to_string(expected) + "]";
+  std::string file;
+  LogEntry(ctx, rec, file);
 }
 
 bool ConfigureSnmpSession(Context& ctx, const tSNMPSettings& settings, SnmpSession* session) {

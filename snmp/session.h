@@ -59,6 +59,8 @@ constexpr char kSnmpUnknownContexts[] = "1.3.6.1.6.3.12.1.5.0";
 // know it is a replay.
 constexpr int32_t kTimeWindowSeconds = 150;
 
+class AgentExchange;  // snmp/exchange.h
+
 class SnmpSession {
  public:
   // Version 1 until configured.
@@ -75,18 +77,27 @@ class SnmpSession {
   tSecurityLevel level() const { return level_; }
   bool usable() const { return usable_; }
 
-  // One version 3 GET of rec.OID on rec.Host, inside one 5000 ms wait on one socket: engine
-  // discovery when the engine is not known (an empty request; the usmStatsUnknownEngineIDs
-  // report names the engine), at authNoPriv and authPriv time synchronisation from the
-  // authenticated usmStatsNotInTimeWindows report, then the request itself. Discovery and
-  // synchronisation start again after such reports and when an authentic answer shows other
-  // boots. Answers are matched by msgID; at authNoPriv and authPriv only an authentic answer
-  // (digest compared in constant time) inside the time window counts; anything else is passed
-  // over until the wait ends. A report that says what is wrong throws Fault ("ESNMPError")
-  // naming it: unknown user, wrong digest, decryption error, unsupported security level,
-  // unknown context; so does an authPriv request left unanswered right after the agent
-  // authenticated us in the same query (agents drop what they cannot decrypt: a wrong privacy
-  // password). Socket failures throw as in SNMPQuery.
+  // One version 3 GET of rec.OID on rec.Host and rec.Port, inside one 5000 ms wait on one
+  // socket, each datagram resent as AgentExchange says: engine discovery when the engine is
+  // not known (an empty request; only the usmStatsUnknownEngineIDs report that answers it
+  // names the engine), then the request, which carries the boots and time the discovery
+  // reported; at authNoPriv and authPriv an authenticated usmStatsNotInTimeWindows report
+  // synchronises the time and the request goes again. An unknownEngineIDs report to a request
+  // starts a discovery of our own. Answers are matched by msgID and request-id, and must have
+  // the request's security level, contextEngineID and contextName (RFC 3412 7.2 step 12); at
+  // authNoPriv and authPriv only an authentic answer (digest compared in constant time) inside
+  // the time window counts, and an authentic answer outside it (other boots, or older than
+  // the window) makes the next query discover the engine again; the third such answer in a
+  // row is logged (40930) with the card's and the expected boots and time. Anything else is
+  // passed over until the wait ends.
+  //
+  // Throws Fault ("ESNMPError") naming the cause: a report that says what is wrong (unknown
+  // user, wrong digest, decryption error, unsupported security level, unknown context); a
+  // report, or at the timeout an answer, signed for our user that does not verify with our
+  // key (wrong auth password or protocol); at the timeout after the card answered the
+  // discovery in this query, the user, level, privacy protocol and context to check; and a
+  // timeout when only another port of the card's address answered. Socket failures throw as
+  // in SNMPQuery.
   tSNMPResult Query(Context& ctx, const tSNMPRec& rec);
 
   // The engine now (its time advanced to the clock's tick count `tick`).
@@ -110,8 +121,14 @@ class SnmpSession {
   void AdoptEngine(Context& ctx, const tUsmParams& usm);
   void AdoptTime(Context& ctx, const tUsmParams& usm);
   int32_t EngineTimeNow(uint32_t tick) const;
+  // Throws the cause of a query that ran out of time, when there is one to name.
+  void ThrowSilenceCause(const AgentExchange& exchange, bool discovering) const;
+  void NoteOutOfWindow(Context& ctx, const tUsmParams& usm, int32_t expected);
   int32_t RandomId(Context& ctx);
   std::string NextSalt(Context& ctx);
+  std::string DesIv(const std::string& salt) const;
+  bool Encrypt(const tUsmParams& usm, const std::string& plain, std::string* out);
+  bool Decrypt(const tUsmParams& usm, const std::string& cipher, std::string* out);
   bool Authentic(Context& ctx, const std::string& datagram, const tV3Message& message,
                  size_t auth_offset);
 
@@ -135,11 +152,22 @@ class SnmpSession {
   std::string localized_for_;
   std::string auth_localized_;
   std::unique_ptr<AesBlockCipher> aes_;
+  std::unique_ptr<DesBlockCipher> des_;
+  std::string des_pre_iv_;
   uint64_t salt_ = 0;
   bool salt_ready_ = false;
   int32_t discoveries_ = 0;
   int32_t synchronisations_ = 0;
   std::string sent_host_;  // for the failure texts
+  uint16_t sent_port_ = 0;
+  // Of the query under way: an answer signed for us that did not verify; the discovery
+  // answered.
+  bool unverified_ = false;
+  bool discovery_answered_ = false;
+  bool window_dropped_ = false;  // an authentic answer dropped for its boots or time
+  tUsmParams window_card_;       // its boots and time
+  int32_t window_expected_ = 0;  // the engine time we expected then
+  int32_t out_of_window_ = 0;    // queries in a row that ended so
 };
 
 // Configures `session` from the settings under the failure convention: a setting it cannot

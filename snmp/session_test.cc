@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "tests/snmp_messages.h"
 #include "tests/v3_agent.h"
 #include "toolbelt/failure.h"
@@ -32,6 +34,12 @@ class CountingCrypto : public Crypto {
   }
   std::unique_ptr<AesBlockCipher> NewAes128(const std::string& key) override {
     return real_.NewAes128(key);
+  }
+  std::unique_ptr<AesBlockCipher> NewAes(const std::string& key) override {
+    return real_.NewAes(key);
+  }
+  std::unique_ptr<DesBlockCipher> NewDes(const std::string& key) override {
+    return real_.NewDes(key);
   }
   bool RandomBytes(size_t size, std::string* out) override { return real_.RandomBytes(size, out); }
   int stretches = 0;
@@ -100,8 +108,8 @@ tSNMPSettings V3(const char* user, const char* auth_protocol, const char* auth, 
   return {"3", user, auth_protocol, auth, "", priv, ""};
 }
 
-// Every security level reads the object: discovery, time synchronisation where the level
-// authenticates, then the request; the next query goes straight to the request.
+// Every security level reads the object: discovery, then the request with the boots and time
+// the discovery reported; the next query goes straight to the request.
 TEST_F(SessionTest, EachSecurityLevelReadsTheObject) {
   const struct {
     tSNMPSettings settings;
@@ -110,10 +118,10 @@ TEST_F(SessionTest, EachSecurityLevelReadsTheObject) {
     int synchronisations;
   } cases[] = {
       {V3("plain", "", "", ""), tSecurityLevel::kNoAuthNoPriv, 2, 0},
-      {V3("md5auth", "MD5", "md5 password", ""), tSecurityLevel::kAuthNoPriv, 3, 1},
-      {V3("shapriv", "SHA", "sha password", "aes password"), tSecurityLevel::kAuthPriv, 3, 1},
+      {V3("md5auth", "MD5", "md5 password", ""), tSecurityLevel::kAuthNoPriv, 2, 0},
+      {V3("shapriv", "SHA", "sha password", "aes password"), tSecurityLevel::kAuthPriv, 2, 0},
       {V3("sha256priv", "sha256", "sha256 password", "aes256 password"), tSecurityLevel::kAuthPriv,
-       3, 1},
+       2, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.settings.User);
@@ -183,7 +191,7 @@ TEST_F(SessionTest, RestartedCardIsSynchronisedWithinTheSameQuery) {
   answered_ = 0;
   EXPECT_EQ(Query().Text, "28");
   EXPECT_EQ(env_.network.sent.size(), 2u);
-  EXPECT_EQ(session_.synchronisations(), 2);
+  EXPECT_EQ(session_.synchronisations(), 1);
   EXPECT_EQ(counting_.localizations, localized);
   EXPECT_EQ(Written(), "");
 }
@@ -196,10 +204,10 @@ TEST_F(SessionTest, TimeAdvancesLocally) {
   env_.clock.Advance(3600000);
   agent_.time += 3600;
   ASSERT_EQ(Query().Text, "27");
-  EXPECT_EQ(session_.synchronisations(), 1);
+  EXPECT_EQ(session_.synchronisations(), 0);
   env_.clock.Advance(1000000);  // the card's clock did not move
   ASSERT_EQ(Query().Text, "27");
-  EXPECT_EQ(session_.synchronisations(), 2);
+  EXPECT_EQ(session_.synchronisations(), 1);
 }
 
 // The card's time is kept on the 32-bit tick count: its wrap (49.7 days of uptime) between
@@ -263,9 +271,13 @@ TEST_F(SessionTest, UnauthenticatedAnswersAreNotTaken) {
     env_.network.answers.push_back({real[0], kHost, 1161, 0});
     return true;
   };
-  const tSNMPResult r = Query();
-  EXPECT_EQ(r.Outcome, tSNMPOutcome::kNoAnswer);
-  EXPECT_EQ(r.Ignored, 2);
+  // Nothing is taken, and the answer from the other port is named.
+  try {
+    Query();
+    ADD_FAILURE() << "no failure";
+  } catch (const Fault& f) {
+    EXPECT_STREQ(f.what(), "no answer from 10.0.0.9 port 161 (an answer came from port 1161)");
+  }
 }
 
 // Reports that say what is wrong: each a failure of its own, in the exception report and the
@@ -315,21 +327,172 @@ TEST_F(SessionTest, RefusalsAreClearFailures) {
   }
 }
 
-// An agent that drops what it cannot decrypt: right after it authenticated us in the same
-// query, silence means the privacy password; later silence is just no answer.
-TEST_F(SessionTest, SilenceAfterAuthenticationMeansTheWrongPrivPassword) {
+// An agent that drops what it cannot decrypt (a wrong privacy password, a DES user, a context
+// it lacks) sends no report. After it answered our discovery, the timeout names what to check
+// instead of the host and community; once the engine is known, silence is just no answer.
+TEST_F(SessionTest, SilenceAfterTheDiscoveryNamesUserPrivacyAndContext) {
   agent_.drop_undecryptable = true;
-  Configure(V3("shapriv", "SHA", "sha password", "wrong password"));
+  Configure({"3", "shapriv", "SHA", "sha password", "AES", "wrong password", "ups"});
   EXPECT_EQ(Send(), "");
-  EXPECT_NE(Written().find("[Message=the agent at 10.0.0.9 authenticated user 'shapriv' but did "
-                           "not answer the encrypted request: wrong SNMPPrivPassword (no "
-                           "answer)]"),
+  EXPECT_NE(Written().find("[Message=the agent at 10.0.0.9 answered the discovery but not the "
+                           "request of user 'shapriv' (authPriv, privacy AES, context 'ups'): "
+                           "check SNMPUser, SNMPPrivProtocol, SNMPPrivPassword and "
+                           "SNMPContext]"),
             std::string::npos)
       << Written();
+  EXPECT_EQ(Written().find("wrong SNMPPrivPassword"), std::string::npos);
   env_.files.writes.clear();
   const tSNMPResult r = Query();
   EXPECT_EQ(r.Outcome, tSNMPOutcome::kNoAnswer);
+  EXPECT_EQ(r.Retransmissions, 2);
   EXPECT_EQ(Written(), "");
+}
+
+// The faults a foreign stack or a stranger shows, each with what the query makes of it.
+TEST_F(SessionTest, FaultsOfOtherStacks) {
+  struct Case {
+    const char* name;
+    std::function<void(V3Agent&)> setup;
+    const char* text;     // the reading, when there is one
+    const char* message;  // else the named cause, when there is one
+  };
+  const Case cases[] = {
+      {"an agent that echoes the request's boots and time", [](V3Agent& a) { a.echo_time = true; },
+       "27", ""},
+      {"a wrongDigests report signed with the card's key (pysnmp)",
+       [](V3Agent& a) { a.sign_wrong_digest_report = true; }, "",
+       "sent a report for user 'shapriv' that does not verify with our key: wrong "
+       "SNMPAuthPassword or SNMPAuthProtocol"},
+      {"an answer at a lower security level",
+       [](V3Agent& a) { a.answer_flags_mask = kMsgFlagAuth; }, "",
+       "answered the discovery but not the request"},
+      {"an answer for another context engine",
+       [](V3Agent& a) { a.answer_context_engine = "other"; }, "",
+       "answered the discovery but not the request"},
+      {"an answer for another context name", [](V3Agent& a) { a.context = "ups"; }, "",
+       "does not know the context"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    V3Agent agent(*env_.crypto, kEngine);
+    agent.AddUser("shapriv", tAuthProtocol::kSha1, "sha password", "aes password");
+    c.setup(agent);
+    std::swap(agent_, agent);
+    env_.files.writes.clear();
+    env_.clock.Advance(3601 * 1000);  // one report an hour per failure
+    const bool wrong_key = std::string(c.name).find("pysnmp") != std::string::npos;
+    Configure(V3("shapriv", "SHA", wrong_key ? "wrong password" : "sha password", "aes password"));
+    EXPECT_EQ(Send(), c.text);
+    if (*c.message != '\0') {
+      EXPECT_NE(Written().find(c.message), std::string::npos) << Written();
+    }
+  }
+}
+
+// An agent that echoes boots and time (the npm agent) is read long after the discovery: the
+// first request carries the discovered values, advanced on the clock.
+TEST_F(SessionTest, EchoingAgentIsReadPastTheWindow) {
+  agent_.echo_time = true;
+  Configure(V3("shapriv", "SHA", "sha password", "aes password"));
+  for (int i = 0; i < 10; ++i) {
+    ASSERT_EQ(Query().Text, "27") << i;
+    env_.clock.Advance(100000);
+    agent_.time += 100;
+  }
+  EXPECT_EQ(session_.discoveries(), 1);
+  EXPECT_EQ(Written(), "");
+}
+
+// An authentic answer outside the window is dropped, and the next query discovers the engine
+// again; the third in a row is logged with the card's and the expected engine time.
+TEST_F(SessionTest, AnswersOutsideTheWindowLeadToANewDiscovery) {
+  agent_.echo_time = true;
+  Configure(V3("md5auth", "MD5", "md5 password", ""));
+  ASSERT_EQ(Query().Text, "27");
+  // From now on the card answers with a time an hour behind what we sent.
+  env_.network.responder = [this](const FakeNetwork::Datagram& request,
+                                  FakeNetwork::Answer* answer) {
+    if (env_.network.sent.size() == answered_) return false;
+    answered_ = env_.network.sent.size();
+    std::vector<std::string> replies = agent_.Answer(request.payload);
+    if (replies.empty()) return false;
+    tV3Message m;
+    size_t offset = 0;
+    EXPECT_TRUE(DecodeV3Message(replies[0], &m, &offset));
+    if (m.Flags & kMsgFlagAuth) {
+      m.Usm.Time -= 3600;
+      std::string key, localized, digest;
+      PasswordToKey(*env_.crypto, tAuthProtocol::kMd5, "md5 password", &key);
+      LocalizeKey(*env_.crypto, tAuthProtocol::kMd5, key, kEngine, &localized);
+      m.Usm.AuthParams.assign(12, '\0');
+      std::string datagram = EncodeV3Message(m, &offset);
+      AuthParams(*env_.crypto, tAuthProtocol::kMd5, localized, datagram, &digest);
+      replies[0] = datagram.replace(offset, digest.size(), digest);
+    }
+    *answer = {replies[0], kHost, kSnmpPort, 0};
+    return true;
+  };
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(Query().Outcome, tSNMPOutcome::kNoAnswer);
+    EXPECT_EQ(session_.discoveries(), 1 + i);
+  }
+  const std::string written = Written();
+  EXPECT_NE(written.find("40930"), std::string::npos) << written;
+  EXPECT_NE(written.find("[Function=SNMPSend][Msg=SNMP answers outside the time window][Host="
+                         "10.0.0.9][EngineBoots=1][EngineTime=-2600][ExpectedBoots=1]"
+                         "[ExpectedTime=1000]"),
+            std::string::npos)
+      << written;
+}
+
+// An unknownEngineIDs report is taken only as the answer to our discovery: one that answers a
+// request starts a discovery of our own, and its engine ID is not adopted.
+TEST_F(SessionTest, UnknownEngineReportOnlyWhileDiscovering) {
+  Configure(V3("plain", "", "", ""));
+  ASSERT_EQ(Query().Text, "27");
+  int injected = 0;
+  env_.network.responder = [&](const FakeNetwork::Datagram& request, FakeNetwork::Answer* answer) {
+    if (env_.network.sent.size() == answered_) return false;
+    answered_ = env_.network.sent.size();
+    tV3Message m;
+    size_t offset = 0;
+    EXPECT_TRUE(DecodeV3Message(request.payload, &m, &offset));
+    if (injected++ == 0) {
+      // A stranger's report naming another engine, with the right msgID.
+      V3Agent stranger(*env_.crypto, "stranger");
+      m.Usm.EngineID = "x";
+      *answer = {stranger.Answer(EncodeV3Message(m, nullptr))[0], kHost, kSnmpPort, 0};
+      return true;
+    }
+    *answer = {agent_.Answer(request.payload)[0], kHost, kSnmpPort, 0};
+    return true;
+  };
+  EXPECT_EQ(Query().Text, "27");
+  EXPECT_EQ(session_.discoveries(), 2);
+  EXPECT_EQ(session_.Engine(0).ID, kEngine);
+}
+
+// One datagram lost each way costs nothing: the same request goes again after 1 s.
+TEST_F(SessionTest, LostDatagramsAreSentAgain) {
+  Configure(V3("shapriv", "SHA", "sha password", "aes password"));
+  size_t drops = 0;
+  auto inner = env_.network.responder;
+  env_.network.responder = [&](const FakeNetwork::Datagram& request, FakeNetwork::Answer* answer) {
+    if (env_.network.sent.size() == answered_) return false;
+    // The first datagram of every round is lost.
+    if (drops < 2 && (env_.network.sent.size() == 1 || env_.network.sent.size() == 3)) {
+      ++drops;
+      answered_ = env_.network.sent.size();
+      return false;
+    }
+    return inner(request, answer);
+  };
+  const tSNMPResult r = Query();
+  EXPECT_EQ(r.Text, "27");
+  EXPECT_EQ(r.Retransmissions, 2);
+  ASSERT_EQ(env_.network.sent.size(), 4u);
+  EXPECT_EQ(env_.network.sent[0].payload, env_.network.sent[1].payload);
+  EXPECT_EQ(env_.network.sent[2].payload, env_.network.sent[3].payload);
 }
 
 // Settings that cannot work are refused at start, by name, and the queries then send nothing.
@@ -340,10 +503,10 @@ TEST_F(SessionTest, SettingsRefusedAtStart) {
   } cases[] = {
       {{"4", "", "", "", "", "", ""}, "SNMPVersion \"4\" is none of 1, 2c, 3"},
       {V3("", "", "", ""), "SNMPVersion 3 needs a user name in SNMPUser"},
-      {V3("u", "SHA512", "long enough", ""),
-       "SNMPAuthProtocol \"SHA512\" is none of SHA, SHA256, MD5"},
-      {{"3", "u", "", "long enough", "DES", "", ""},
-       "SNMPPrivProtocol \"DES\" is neither AES nor none"},
+      {V3("u", "SHA3", "long enough", ""),
+       "SNMPAuthProtocol \"SHA3\" is none of SHA, SHA224, SHA256, SHA384, SHA512, MD5"},
+      {{"3", "u", "", "long enough", "3DES", "", ""},
+       "SNMPPrivProtocol \"3DES\" is none of AES, AES192, AES256, DES, none"},
       {V3("u", "", "seven77", ""), "SNMPAuthPassword is shorter than 8 characters"},
       {V3("u", "", "long enough", "short"), "SNMPPrivPassword is shorter than 8 characters"},
       {V3("u", "", "", "long enough"),
@@ -380,35 +543,45 @@ TEST_F(SessionTest, SettingsRefusedAtStart) {
   }
 }
 
-// Version 2c: the version 1 request with version number 1; its exceptions give empty text.
+// Version 2c: the version 1 request with version number 1 and a request-id of its own; its
+// exceptions give empty text, noSuchObject and noSuchInstance as a missing object.
 TEST_F(SessionTest, Version2c) {
   Configure({"2c", "", "", "", "", "", ""});
   EXPECT_EQ(session_.version(), tSNMPVersion::kV2c);
-  env_.network.responder = nullptr;
-  std::string request;
-  ASSERT_TRUE(EncodeCommunityGetRequest(1, "public", 0, kOidUpsTemperature, &request));
   const struct {
     uint8_t tag;
     std::string content;
+    tSNMPOutcome outcome;
     const char* text;
   } cases[] = {
-      {kSnmpGauge, "\x1b", "27"},
-      {kSnmpNoSuchObject, "", ""},
-      {kSnmpNoSuchInstance, "", ""},
-      {kSnmpEndOfMibView, "", ""},
+      {kSnmpGauge, "\x1b", tSNMPOutcome::kValue, "27"},
+      {kSnmpNoSuchObject, "", tSNMPOutcome::kNotProvided, ""},
+      {kSnmpNoSuchInstance, "", tSNMPOutcome::kNotProvided, ""},
+      {kSnmpEndOfMibView, "", tSNMPOutcome::kValue, ""},
   };
   for (const auto& c : cases) {
     env_.network.sent.clear();
-    std::string answer;
-    ASSERT_TRUE(
-        EncodeGetResponse("public", 0, 0, 0, {{kOidUpsTemperature, c.tag, c.content}}, &answer));
-    answer[4] = 1;  // version 2c
-    env_.network.answers.push_back({answer, kHost, kSnmpPort, 0});
+    int32_t id = 0;
+    env_.network.responder = [&](const FakeNetwork::Datagram& request, FakeNetwork::Answer* a) {
+      tSNMPMessage m;
+      EXPECT_TRUE(DecodeSnmpMessage(request.payload, &m));
+      EXPECT_EQ(m.Version, 1);
+      id = m.RequestID;
+      std::string answer;
+      EXPECT_TRUE(EncodeGetResponse("public", id, 0, 0, {{kOidUpsTemperature, c.tag, c.content}},
+                                    &answer));
+      answer[4] = 1;  // version 2c
+      *a = {answer, kHost, kSnmpPort, 0};
+      return true;
+    };
     tSNMPRec rec{kOidUpsTemperature, "public", kHost, &session_};
     const tSNMPResult r = SNMPQuery(env_.ctx, rec);
-    EXPECT_EQ(r.Outcome, tSNMPOutcome::kValue);
+    EXPECT_EQ(r.Outcome, c.outcome);
     EXPECT_EQ(r.Text, c.text);
+    EXPECT_NE(id, 0);
     ASSERT_EQ(env_.network.sent.size(), 1u);
+    std::string request;
+    ASSERT_TRUE(EncodeCommunityGetRequest(1, "public", id, kOidUpsTemperature, &request));
     EXPECT_EQ(env_.network.sent[0].payload, request);
   }
 }

@@ -30,6 +30,7 @@ struct tSNMPRec {
   // The version and, for version 3, the security and the engine learnt so far; owned by the
   // caller for as long as it polls. Null: version 1.
   SnmpSession* Session = nullptr;
+  uint16_t Port = kSnmpPort;  // the agent's UDP port ("UPSPort")
 };
 
 // Reads rec.OID from rec.Host and returns its value text (SnmpValueText), or empty text when
@@ -47,6 +48,8 @@ std::string SNMPSend(Context& ctx, tSNMPRec SNMPRec);
 enum class tSNMPOutcome {
   kValue,            // the answer held the object; Text is its value text (maybe empty)
   kNoSuchObject,     // error-status 0 but no binding for the object
+  kNotProvided,      // the agent does not have the object: noSuchName (version 1),
+                     // noSuchObject or noSuchInstance (versions 2c and 3)
   kErrorStatus,      // the agent answered with a non-zero error-status
   kNoAnswer,         // nothing acceptable within the wait
   kConnectionReset,  // the card's port is closed (ICMP port unreachable)
@@ -58,23 +61,36 @@ struct tSNMPResult {
   tSNMPOutcome Outcome = tSNMPOutcome::kNoAnswer;
   std::string Text;
   int32_t ErrorStatus = 0;
-  int32_t Ignored = 0;  // datagrams that were not the answer and were passed over
+  int32_t Ignored = 0;          // datagrams that were not the answer and were passed over
+  uint8_t Tag = 0;              // the value's type (kValue); 0 when none
+  int32_t Retransmissions = 0;  // datagrams sent again within the wait
 };
+
+// SNMPSend with the whole result: the same reports, and a failure gives kNoAnswer.
+tSNMPResult SNMPRead(Context& ctx, const tSNMPRec& rec);
 
 // The query behind SNMPSend, without the report: throws Fault for the failures SNMPSend
 // reports. The socket is released on every path.
 //
-// Only a GetResponse from the polled address and port 161 carrying request-id 0 and a binding
-// that names rec.OID counts as the answer; any other datagram is passed over and the wait goes
-// on until 5000 ms after the send, measured on the clock's tick count. Version 3: see
-// SnmpSession::Query.
+// Only a GetResponse from the polled address and rec.Port that carries the request's version,
+// community and request-id (always 0 in version 1, whose request octets stay as they were;
+// random per request in version 2c) and a binding that names rec.OID counts as the answer;
+// any other datagram is passed over and the wait goes on until 5000 ms after the send,
+// measured on the clock's tick count, with the request sent again as AgentExchange says.
+// When nothing came but a datagram from another port of the card's address, throws Fault
+// ("ESNMPError") naming that port. Version 3: see SnmpSession::Query.
 tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec);
+
+// A request-id for versions 2c and 3: random, positive and not 0. Throws Fault ("ESNMPError")
+// when the platform has no random numbers.
+int32_t RandomRequestId(Context& ctx);
 
 // Whether `message` has a binding that names `oid`.
 bool NamesObject(const tSNMPMessage& message, const std::string& oid);
 
 // The value text `message` gives for `oid` when it is the answer: empty unless error-status is
-// 0, then the value of the first binding naming `oid`.
+// 0, then the value of the first binding naming `oid`. noSuchName (error-status 2) and the
+// exceptions noSuchObject and noSuchInstance come out as kNotProvided.
 tSNMPResult AnswerResult(const tSNMPMessage& message, const std::string& oid);
 
 }  // namespace tw

@@ -6,6 +6,7 @@
 
 #include "toolbelt/fake_context.h"
 #include "tests/snmp_messages.h"
+#include "snmp/session.h"
 #include "toolbelt/failure.h"
 
 namespace tw {
@@ -59,7 +60,8 @@ TEST(SnmpTest, OneRequestOneAnswer) {
   ASSERT_TRUE(EncodeGetRequest("public", kOidUpsTemperature, &request));
   EXPECT_EQ(d.payload, request);
   EXPECT_EQ(d.payload.size(), 46u);
-  EXPECT_EQ(env.network.receive_timeouts, std::vector<uint32_t>{5000});
+  // The first wait lasts until the request is due again.
+  EXPECT_EQ(env.network.receive_timeouts, std::vector<uint32_t>{1000});
   EXPECT_EQ(env.network.open_sockets, 0);
 }
 
@@ -89,6 +91,10 @@ TEST(SnmpTest, AnswersAndTheirOutcomes) {
       {"connection reset", {Error(kWsaConnReset)}, tSNMPOutcome::kConnectionReset, ""},
       {"noSuchName",
        {From(Message("public", Binding(temp, Tlv(0x05, "")), 0, 2))},
+       tSNMPOutcome::kNotProvided,
+       ""},
+      {"genErr",
+       {From(Message("public", Binding(temp, Tlv(0x05, "")), 0, 5))},
        tSNMPOutcome::kErrorStatus,
        ""},
       {"NULL binding",
@@ -123,10 +129,11 @@ TEST(SnmpTest, AnswersAndTheirOutcomes) {
        {From(WithoutLastOctet(GaugeAnswer("public", 27)))},
        tSNMPOutcome::kValue,
        ""},
-      {"another community is not checked",
+      {"another community is not the answer",
        {From(GaugeAnswer("private", 27))},
-       tSNMPOutcome::kValue,
-       "27"},
+       tSNMPOutcome::kNoAnswer,
+       "",
+       1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -142,6 +149,106 @@ TEST(SnmpTest, AnswersAndTheirOutcomes) {
   }
 }
 
+// Versions 1 and 2c: only an answer with the request's version, community and request-id is
+// the answer. Version 1 keeps its octets (request-id 0); version 2c draws a request-id per
+// request.
+TEST(SnmpTest, AnswersAreBoundToTheRequest) {
+  for (const bool v2c : {false, true}) {
+    SCOPED_TRACE(v2c ? "2c" : "1");
+    FakeEnv env;
+    SnmpSession session;
+    ASSERT_TRUE(
+        ConfigureSnmpSession(env.ctx, {v2c ? "2c" : "1", "", "", "", "", "", ""}, &session));
+    tSNMPRec rec = Temperature();
+    rec.Session = &session;
+    int32_t id = 0;
+    const auto answer = [&](int version, const std::string& community, int32_t request_id) {
+      std::string a =
+          Message(community, Binding(TemperatureOid(), Tlv(0x42, Bytes({27}))), request_id);
+      a[4] = static_cast<char>(version);
+      return From(a);
+    };
+    env.network.responder = [&](const FakeNetwork::Datagram& request, FakeNetwork::Answer* a) {
+      tSNMPMessage m;
+      EXPECT_TRUE(DecodeSnmpMessage(request.payload, &m));
+      id = m.RequestID;
+      const int version = v2c ? 1 : 0;
+      env.network.answers = {answer(1 - version, "public", id), answer(version, "private", id),
+                             answer(version, "public", id + 1), answer(version, "public", id)};
+      *a = env.network.answers.front();
+      env.network.answers.pop_front();
+      return true;
+    };
+    const tSNMPResult r = SNMPQuery(env.ctx, rec);
+    EXPECT_EQ(r.Text, "27");
+    EXPECT_EQ(r.Ignored, 3);
+    if (!v2c) {
+      EXPECT_EQ(id, 0);
+      std::string request;
+      ASSERT_TRUE(EncodeGetRequest("public", kOidUpsTemperature, &request));
+      EXPECT_EQ(env.network.sent[0].payload, request);
+    } else {
+      EXPECT_NE(id, 0);
+      const int32_t first = id;
+      SNMPQuery(env.ctx, rec);
+      EXPECT_NE(id, first);
+    }
+  }
+}
+
+// A lost datagram is sent again, the same octets, after 1 s and 2.5 s; the wait stays 5 s.
+TEST(SnmpTest, RetransmissionWithinTheWait) {
+  struct Case {
+    const char* name;
+    size_t lost;  // datagrams the network loses
+    const char* text;
+    size_t sent;
+    std::vector<uint32_t> waits;
+  };
+  const Case cases[] = {
+      {"none lost", 0, "27", 1, {1000}},
+      {"one lost", 1, "27", 2, {1000, 1500}},
+      {"two lost", 2, "27", 3, {1000, 1500, 2500}},
+      {"all lost", 3, "", 3, {1000, 1500, 2500}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv env;
+    bool answered = false;
+    env.network.responder = [&](const FakeNetwork::Datagram&, FakeNetwork::Answer* a) {
+      // Each receive that times out takes its whole wait.
+      if (env.network.sent.size() <= c.lost || answered) {
+        env.clock.Advance(env.network.receive_timeouts.back());
+        return false;
+      }
+      *a = From(GaugeAnswer("public", 27));
+      answered = true;
+      return true;
+    };
+    const tSNMPResult r = SNMPQuery(env.ctx, Temperature());
+    EXPECT_EQ(r.Text, c.text);
+    EXPECT_EQ(env.network.sent.size(), c.sent);
+    EXPECT_EQ(r.Retransmissions, static_cast<int32_t>(c.sent - 1));
+    EXPECT_EQ(env.network.receive_timeouts, c.waits);
+    for (const auto& d : env.network.sent) EXPECT_EQ(d.payload, env.network.sent[0].payload);
+  }
+}
+
+// An answer from another port of the card's address is refused, and named.
+TEST(SnmpTest, AnswerFromAnotherPortIsNamed) {
+  FakeEnv env;
+  env.network.answers = {From(GaugeAnswer("public", 27), "10.0.0.9", 1161)};
+  std::string message;
+  EXPECT_EQ(ClassOf(env.ctx, Temperature(), &message), "ESNMPError");
+  EXPECT_EQ(message, "no answer from 10.0.0.9 port 161 (an answer came from port 1161)");
+  // The port setting moves the request, and the answer from it counts.
+  tSNMPRec rec = Temperature();
+  rec.Port = 1161;
+  env.network.answers = {From(GaugeAnswer("public", 27), "10.0.0.9", 1161)};
+  EXPECT_EQ(SNMPQuery(env.ctx, rec).Text, "27");
+  EXPECT_EQ(env.network.sent.back().to_port, 1161);
+}
+
 TEST(SnmpTest, OnlyTheCardsGetResponseWithRequestIdZeroIsTheAnswer) {
   FakeEnv env;
   const std::string answer = GaugeAnswer("public", 27);
@@ -155,11 +262,22 @@ TEST(SnmpTest, OnlyTheCardsGetResponseWithRequestIdZeroIsTheAnswer) {
       From(Bytes({0x00, 0x01, 0x02})),  // not SNMP at all
       From(answer),
   };
+  std::string message;
+  EXPECT_EQ(ClassOf(env.ctx, Temperature(), &message), "");
+  env.network.answers = {
+      From(GaugeAnswer("public", 1), "10.0.0.66"),  // another address
+      From(Message("public", Binding(TemperatureOid(), Tlv(0x42, Bytes({3}))), 7)),  // id 7
+      From(Message("public", Binding(TemperatureOid(), Tlv(0x42, Bytes({4}))), 0, 0,
+                   0xA0)),              // a GetRequest
+      From(answer.substr(0, 20)),       // cut inside the header
+      From(Bytes({0x00, 0x01, 0x02})),  // not SNMP at all
+      From(answer),
+  };
   const tSNMPResult r = SNMPQuery(env.ctx, Temperature());
   EXPECT_EQ(r.Outcome, tSNMPOutcome::kValue);
   EXPECT_EQ(r.Text, "27");
-  EXPECT_EQ(r.Ignored, 6);
-  EXPECT_EQ(env.network.receive_timeouts.size(), 7u);
+  EXPECT_EQ(r.Ignored, 5);
+  EXPECT_EQ(env.network.receive_timeouts.size(), 13u);
   EXPECT_TRUE(env.network.answers.empty());
 
   // The same strays without the answer: nothing acceptable came.
@@ -233,7 +351,8 @@ TEST(SnmpTest, StrayDatagramsDoNotExtendTheWait) {
   const tSNMPResult r = SNMPQuery(env.ctx, Temperature());
   EXPECT_EQ(r.Outcome, tSNMPOutcome::kNoAnswer);
   EXPECT_EQ(r.Ignored, 4);
-  EXPECT_EQ(env.network.receive_timeouts, (std::vector<uint32_t>{5000, 3500, 2000, 500}));
+  // Until the first resend, the second, then the end of the wait.
+  EXPECT_EQ(env.network.receive_timeouts, (std::vector<uint32_t>{1000, 1500, 2500, 1000}));
   EXPECT_EQ(env.network.answers.size(), 1u);
 }
 

@@ -35,17 +35,96 @@ HashKind AuthHash(tAuthProtocol auth) {
       return HashKind::kMd5;
     case tAuthProtocol::kSha256:
       return HashKind::kSha256;
+    case tAuthProtocol::kSha224:
+      return HashKind::kSha224;
+    case tAuthProtocol::kSha384:
+      return HashKind::kSha384;
+    case tAuthProtocol::kSha512:
+      return HashKind::kSha512;
     default:
       return HashKind::kSha1;
   }
+}
+
+size_t PrivKeySize(tPrivProtocol priv) {
+  switch (priv) {
+    case tPrivProtocol::kAes192:
+      return 24;
+    case tPrivProtocol::kAes256:
+      return 32;
+    case tPrivProtocol::kNone:
+      return 0;
+    default:
+      return 16;
+  }
+}
+
+bool PrivKey(Crypto& crypto, tAuthProtocol auth, tPrivProtocol priv, const std::string& localized,
+             std::string* key) {
+  const size_t size = PrivKeySize(priv);
+  std::string extended = localized;
+  while (!extended.empty() && extended.size() < size) {
+    std::string more;
+    if (!crypto.Hash(AuthHash(auth), extended, &more)) return false;
+    extended += more;
+  }
+  if (extended.size() < size) return false;
+  *key = extended.substr(0, size);
+  return true;
+}
+
+bool DesCbcEncrypt(DesBlockCipher& cipher, const std::string& iv, const std::string& in,
+                   std::string* out) {
+  if (iv.size() != kDesBlockSize) return false;
+  std::string padded = in;
+  padded.resize((in.size() + kDesBlockSize - 1) / kDesBlockSize * kDesBlockSize, '\0');
+  uint8_t chain[kDesBlockSize];
+  for (size_t i = 0; i < kDesBlockSize; ++i) chain[i] = static_cast<uint8_t>(iv[i]);
+  std::string result(padded.size(), '\0');
+  for (size_t at = 0; at < padded.size(); at += kDesBlockSize) {
+    uint8_t block[kDesBlockSize];
+    for (size_t i = 0; i < kDesBlockSize; ++i) {
+      block[i] = static_cast<uint8_t>(static_cast<uint8_t>(padded[at + i]) ^ chain[i]);
+    }
+    if (!cipher.EncryptBlock(block, chain)) return false;
+    for (size_t i = 0; i < kDesBlockSize; ++i) result[at + i] = static_cast<char>(chain[i]);
+  }
+  *out = std::move(result);
+  return true;
+}
+
+bool DesCbcDecrypt(DesBlockCipher& cipher, const std::string& iv, const std::string& in,
+                   std::string* out) {
+  if (iv.size() != kDesBlockSize || in.size() % kDesBlockSize != 0) return false;
+  uint8_t chain[kDesBlockSize];
+  for (size_t i = 0; i < kDesBlockSize; ++i) chain[i] = static_cast<uint8_t>(iv[i]);
+  std::string result(in.size(), '\0');
+  for (size_t at = 0; at < in.size(); at += kDesBlockSize) {
+    uint8_t block[kDesBlockSize];
+    uint8_t plain[kDesBlockSize];
+    for (size_t i = 0; i < kDesBlockSize; ++i) block[i] = static_cast<uint8_t>(in[at + i]);
+    if (!cipher.DecryptBlock(block, plain)) return false;
+    for (size_t i = 0; i < kDesBlockSize; ++i) {
+      result[at + i] = static_cast<char>(plain[i] ^ chain[i]);
+      chain[i] = block[i];
+    }
+  }
+  *out = std::move(result);
+  return true;
 }
 
 size_t AuthParamsSize(tAuthProtocol auth) {
   switch (auth) {
     case tAuthProtocol::kNone:
       return 0;
+    case tAuthProtocol::kSha224:
+      return 16;
     case tAuthProtocol::kSha256:
       return 24;
+    case tAuthProtocol::kSha384:
+      return 32;
+    case tAuthProtocol::kSha512:
+      return 48;
     default:
       return 12;
   }

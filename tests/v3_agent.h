@@ -56,6 +56,19 @@ class V3Agent {
   bool forge_first = false;
   // What agents do with AES: drop a request that decrypts to garbage, without a report.
   bool drop_undecryptable = false;
+  // Answers carry the request's boots and time instead of the engine's (as the npm net-snmp
+  // agent does).
+  bool echo_time = false;
+  // The wrongDigests report is signed with the user's key and the auth flag set (as pysnmp
+  // does).
+  bool sign_wrong_digest_report = false;
+  // Every request but the discovery goes unanswered.
+  bool drop_requests = false;
+  // Answers: the value's type, the flags kept from the request, the context engine ID (empty:
+  // the engine's own).
+  uint8_t value_tag = kBerOctetString;
+  uint8_t answer_flags_mask = kMsgFlagAuth | kMsgFlagPriv;
+  std::string answer_context_engine;
   // Records.
   std::vector<std::string> reports;  // the OIDs of the reports sent, in order
   int answers = 0;
@@ -66,6 +79,7 @@ class V3Agent {
     size_t auth_offset = 0;
     if (!DecodeV3Message(request, &m, &auth_offset)) return {};
     if (m.Usm.EngineID != engine_id_) return {Report(m, kUsmStatsUnknownEngineIDs, nullptr)};
+    if (drop_requests) return {};
     auto user_it = users_.find(m.Usm.User);
     if (user_it == users_.end()) return {Report(m, kUsmStatsUnknownUserNames, nullptr)};
     const User& user = user_it->second;
@@ -80,7 +94,9 @@ class V3Agent {
       zeroed.replace(auth_offset, m.Usm.AuthParams.size(),
                      std::string(m.Usm.AuthParams.size(), '\0'));
       AuthParams(*crypto_, user.auth, user.auth_key, zeroed, &digest);
-      if (digest != m.Usm.AuthParams) return {Report(m, kUsmStatsWrongDigests, nullptr)};
+      if (digest != m.Usm.AuthParams) {
+        return {Report(m, kUsmStatsWrongDigests, sign_wrong_digest_report ? &user : nullptr)};
+      }
       if (m.Usm.Boots != boots || m.Usm.Time < time - 150 || m.Usm.Time > time + 150) {
         return {Report(m, kUsmStatsNotInTimeWindows, &user)};
       }
@@ -98,7 +114,7 @@ class V3Agent {
     if (scoped.ContextName != context) return {Report(m, kSnmpUnknownContexts, nullptr)};
     std::vector<tSNMPVarBind> bindings;
     for (const tSNMPBinding& b : scoped.Pdu.Bindings) {
-      bindings.push_back({b.OID, kBerOctetString, value});
+      bindings.push_back({b.OID, value_tag, value});
     }
     std::vector<std::string> out;
     if (forge_first) {
@@ -142,20 +158,21 @@ class V3Agent {
     const std::string pdu =
         BerTlv(kSnmpGetResponse, BerTlv(kBerInteger, IntegerContent(request_id)) + zero + zero +
                                      BerTlv(kBerSequence, list));
-    const std::string scoped = EncodeScopedPdu(engine_id_, context, pdu);
+    const std::string scoped = EncodeScopedPdu(
+        answer_context_engine.empty() ? engine_id_ : answer_context_engine, context, pdu);
     tV3Message m;
     m.MsgID = request.MsgID;
     m.MaxSize = 65507;
-    m.Flags = request.Flags & (kMsgFlagAuth | kMsgFlagPriv);
+    m.Flags = request.Flags & answer_flags_mask;
     m.Usm.EngineID = engine_id_;
-    m.Usm.Boots = boots;
-    m.Usm.Time = time;
+    m.Usm.Boots = echo_time ? request.Usm.Boots : boots;
+    m.Usm.Time = echo_time ? request.Usm.Time : time;
     m.Usm.User = request.Usm.User;
     m.Data = scoped;
     if ((m.Flags & kMsgFlagPriv) != 0) {
       m.Usm.PrivParams = std::string("\0\0\0\0\0\0\0", 7) + static_cast<char>(answers + 1);
       std::unique_ptr<AesBlockCipher> aes = crypto_->NewAes128(user.priv_key.substr(0, 16));
-      Cfb128Encrypt(*aes, AesIv(boots, time, m.Usm.PrivParams), scoped, &m.Data);
+      Cfb128Encrypt(*aes, AesIv(m.Usm.Boots, m.Usm.Time, m.Usm.PrivParams), scoped, &m.Data);
     }
     if ((m.Flags & kMsgFlagAuth) == 0) return EncodeV3Message(m, nullptr);
     return Sign(&m, user);

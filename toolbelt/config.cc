@@ -72,6 +72,11 @@ std::string SMTPPort(Context&, const std::string& v, tServiceConfig& c) {
   c.SMTPPort = port >= 1 && port <= 65535 ? port : kDefaultSMTPPort;
   return v.empty() || c.SMTPPort == port ? std::string() : std::to_string(kDefaultSMTPPort);
 }
+std::string UPSPort(Context&, const std::string& v, tServiceConfig& c) {
+  const int32_t port = StrToIntDef(v, 0);
+  c.UPSPort = port >= 1 && port <= 65535 ? port : kDefaultUPSPort;
+  return v.empty() || c.UPSPort == port ? std::string() : std::to_string(kDefaultUPSPort);
+}
 // Letter case and surrounding blanks do not matter. An unknown word fails closed: it is kept
 // as written, and the mail delivery refuses it (-623) rather than guess plain SMTP and send the
 // password in clear.
@@ -151,6 +156,7 @@ const KeyRule kKeys[] = {
     {"SNMPPrivProtocol", 0, 0, &C::SNMPPrivProtocol, nullptr},
     {"SNMPPrivPassword", 0, 0, &C::SNMPPrivPassword, nullptr},
     {"SNMPContext", 0, 0, &C::SNMPContext, nullptr},
+    {"UPSPort", 0, 0, nullptr, UPSPort},
 };
 
 void NameUnusable(Context& ctx, const std::string& key, const std::string& value,

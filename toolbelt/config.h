@@ -43,6 +43,7 @@ constexpr char kDefaultPhoneHomeCollector[] = "localhost";
 constexpr int32_t kDefaultTempSleep = 300;
 constexpr int32_t kDefaultVoltageSleep = 30;
 constexpr int32_t kDefaultSMTPPort = 25;
+constexpr int32_t kDefaultUPSPort = 161;
 
 // The settings, converted, with the fallbacks applied. The initial values are what a file
 // without any of the keys gives.
@@ -92,6 +93,7 @@ struct tServiceConfig {
   std::string SNMPPrivProtocol;  // "AES" (empty) or "none"
   std::string SNMPPrivPassword;  // empty: authNoPriv
   std::string SNMPContext;
+  int32_t UPSPort = kDefaultUPSPort;  // the card's SNMP port; 1 to 65535, otherwise 161
 };
 
 // One read site: per key, the result of its last read (a key not yet read has no entry).
