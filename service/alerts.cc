@@ -8,6 +8,7 @@
 #include "toolbelt/syslog.h"
 #include "toolbelt/text_time.h"
 #include "ups/phone_home.h"
+#include "toolbelt/field_text.h"
 
 namespace tw {
 namespace {

@@ -12,6 +12,7 @@
 #include "toolbelt/host_info.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
+#include "toolbelt/field_text.h"
 
 namespace tw {
 namespace {

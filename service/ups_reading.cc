@@ -104,17 +104,6 @@ tUpsReading ReadingOf(const tUpsObject& object, const tSNMPResult& result) {
   return reading;
 }
 
-std::string LogFieldText(const std::string& text) {
-  constexpr size_t kMaxField = 200;
-  std::string out;
-  for (const char c : text) {
-    if (out.size() == kMaxField) break;
-    const auto u = static_cast<unsigned char>(c);
-    out.push_back(u < 0x20 || u == 0x7F ? ' ' : c == '[' ? '(' : c == ']' ? ')' : c);
-  }
-  return out;
-}
-
 tUpsReading ReadUpsObject(Context& ctx, tSNMPRec snmp, const tUpsObject& object) {
   snmp.OID = object.OID;
   return ReadingOf(object, SNMPRead(ctx, snmp));

@@ -49,11 +49,6 @@ bool DecimalNumber(const std::string& text, double* value);
 // lie inside the object's range.
 tUpsReading ReadingOf(const tUpsObject& object, const tSNMPResult& result);
 
-// Text from the network for a log field: control characters (they would forge lines) become
-// blanks, "[" and "]" (they would forge items) become "(" and ")", and at most 200 characters
-// are kept.
-std::string LogFieldText(const std::string& text);
-
 // Queries `object` (snmp's OID is set here) with SNMPRead's failure handling, then ReadingOf.
 // Never throws.
 tUpsReading ReadUpsObject(Context& ctx, tSNMPRec snmp, const tUpsObject& object);

@@ -1,4 +1,5 @@
 #include "service/ups_reading.h"
+#include "toolbelt/field_text.h"
 
 #include <gtest/gtest.h>
 
