@@ -24,6 +24,7 @@ PACKAGES=(
   nsis  # install: makensis builds the Windows installer
   passwd  # install: useradd, the service's account
   strace  # install: what the service does, held against its systemd sandbox
+  clang-format  # the C++ layout check below
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
@@ -47,6 +48,10 @@ echo "== browser test driver"
 (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 # The foreign SNMP agent of tests/foreign_agents_test.sh (the npm package net-snmp), likewise.
 (cd tests/npm_agent && npm ci --no-audit --no-fund --loglevel=error)
+
+echo "== C++ layout (.clang-format)"
+find . \( -path './build*' -o -path './dist' -o -path '*/node_modules' -o -path './.git' \) -prune \
+  -o \( -name '*.cc' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run --Werror
 
 echo "== Linux build"
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -68,7 +68,6 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
-
 TokenResult ReadTokenAnswer(int status, const std::string& body, uint64_t* expires_in_s) {
   *expires_in_s = 0;
   const bool success = status >= 200 && status <= 299;

@@ -47,7 +47,6 @@ struct TokenResult {
   bool ok() const { return !access_token.empty(); }
 };
 
-
 // The client credentials grant against the endpoint of the settings. Not thread-safe: one
 // caller (the service thread) uses it.
 class ClientCredentialsTokenSource {

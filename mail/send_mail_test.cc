@@ -192,26 +192,54 @@ TEST_F(SendMailTest, StartTlsDialogue) {
   const char* const kOffer = "250-fake.relay\r\n250-STARTTLS\r\n250 AUTH LOGIN";
   const struct {
     const char* name;
-    const char* ehlo;       // the relay's EHLO reply
-    const char* starttls;   // its reply to STARTTLS
+    const char* ehlo;      // the relay's EHLO reply
+    const char* starttls;  // its reply to STARTTLS
     TlsFailure fail;
     int32_t result;
     std::vector<std::string> sent;  // what the relay received up to DATA, first words
   } cases[] = {
-      {"offered and done", kOffer, "220 go ahead", TlsFailure::kNone, kMailSent,
-       {"EHLO", "STARTTLS", "EHLO", "AUTH", "b3BzbWFpbC5icmluZGxl", "cHE0dG52a3hl", "MAIL",
-        "RCPT", "DATA"}},
-      {"not offered", "250-fake.relay\r\n250 AUTH LOGIN", "220 go ahead", TlsFailure::kNone,
-       kMailNoStartTls, {"EHLO", "QUIT"}},
-      {"only HELO", "500 what?", "220 go ahead", TlsFailure::kNone, kMailNoStartTls,
+      {"offered and done",
+       kOffer,
+       "220 go ahead",
+       TlsFailure::kNone,
+       kMailSent,
+       {"EHLO", "STARTTLS", "EHLO", "AUTH", "b3BzbWFpbC5icmluZGxl", "cHE0dG52a3hl", "MAIL", "RCPT",
+        "DATA"}},
+      {"not offered",
+       "250-fake.relay\r\n250 AUTH LOGIN",
+       "220 go ahead",
+       TlsFailure::kNone,
+       kMailNoStartTls,
+       {"EHLO", "QUIT"}},
+      {"only HELO",
+       "500 what?",
+       "220 go ahead",
+       TlsFailure::kNone,
+       kMailNoStartTls,
        {"EHLO", "HELO", "QUIT"}},
-      {"refused", kOffer, "454 4.7.0 TLS not available", TlsFailure::kNone, kMailTlsFailed,
+      {"refused",
+       kOffer,
+       "454 4.7.0 TLS not available",
+       TlsFailure::kNone,
+       kMailTlsFailed,
        {"EHLO", "STARTTLS", "QUIT"}},
-      {"bytes after the 220", kOffer, "220 go ahead\r\n250-fake.relay\r\n250 AUTH PLAIN",
-       TlsFailure::kNone, kMailTlsFailed, {"EHLO", "STARTTLS"}},
-      {"handshake failed", kOffer, "220 go ahead", TlsFailure::kHandshake, kMailTlsFailed,
+      {"bytes after the 220",
+       kOffer,
+       "220 go ahead\r\n250-fake.relay\r\n250 AUTH PLAIN",
+       TlsFailure::kNone,
+       kMailTlsFailed,
        {"EHLO", "STARTTLS"}},
-      {"untrusted", kOffer, "220 go ahead", TlsFailure::kUntrusted, kMailTlsUntrusted,
+      {"handshake failed",
+       kOffer,
+       "220 go ahead",
+       TlsFailure::kHandshake,
+       kMailTlsFailed,
+       {"EHLO", "STARTTLS"}},
+      {"untrusted",
+       kOffer,
+       "220 go ahead",
+       TlsFailure::kUntrusted,
+       kMailTlsUntrusted,
        {"EHLO", "STARTTLS"}},
   };
   for (const auto& c : cases) {

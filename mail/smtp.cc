@@ -131,10 +131,11 @@ int32_t Secure(Context& ctx, const tEmail& mail, const tSmtpAccount& account,
 void LogUnverified(Context& ctx, const tEmail& mail, const TlsFacts& tls) {
   tLogRec rec;
   rec.Code = kLogTlsNotVerified;
-  rec.Msg = "[Function=smtp.SendMail()][Msg=TLS certificate of the relay not verified"
-            " (SMTPTLSVerify=0)][SMTPRelay=" + mail.SMTPRelay + "][TLS=" + tls.version + " " +
-            tls.cipher + "][Certificate=" +
-            LogFieldText(tls.peer_subject) + "]";
+  rec.Msg =
+      "[Function=smtp.SendMail()][Msg=TLS certificate of the relay not verified"
+      " (SMTPTLSVerify=0)][SMTPRelay=" +
+      mail.SMTPRelay + "][TLS=" + tls.version + " " + tls.cipher +
+      "][Certificate=" + LogFieldText(tls.peer_subject) + "]";
   std::string file;
   LogEntry(ctx, rec, file);
 }

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "mail/email.h"
-#include "mail/oauth_token.h"
 #include "mail/mime.h"
+#include "mail/oauth_token.h"
 #include "mail/smtp_client.h"
 #include "mail/token_source.h"
 #include "toolbelt/settings.h"

@@ -81,8 +81,8 @@ bool DecodeDateTime(TDateTime value, CalendarTime* out) {
 }
 
 int DayOfWeek(const CalendarTime& t) {
-  const int64_t unix_days = UnixDaysFromCivil(t.year, static_cast<unsigned>(t.month),
-                                              static_cast<unsigned>(t.day));
+  const int64_t unix_days =
+      UnixDaysFromCivil(t.year, static_cast<unsigned>(t.month), static_cast<unsigned>(t.day));
   // 1970-01-01 was a Thursday.
   return static_cast<int>(((unix_days % 7) + 7 + 4) % 7);
 }

@@ -39,7 +39,7 @@ TEST(CalendarTest, KnownDaysAndTimes) {
 TEST(CalendarTest, DecodeRoundsToTheMillisecondAcrossMidnight) {
   CalendarTime t;
   ASSERT_TRUE(DecodeDateTime(45000.0 + 0.9999999999, &t));  // 8.6 microseconds before midnight
-  EXPECT_EQ(t.day, 16);  // 45001 is 16 March 2023
+  EXPECT_EQ(t.day, 16);                                     // 45001 is 16 March 2023
   EXPECT_EQ(t.hour, 0);
   ASSERT_TRUE(DecodeDateTime(45000.0 + 1234.0 / 86400000.0, &t));
   EXPECT_EQ(t.second, 1);
@@ -53,9 +53,10 @@ TEST(CalendarTest, RejectsWhatIsNoDate) {
     EXPECT_FALSE(DecodeDateTime(bad, &t)) << bad;
   }
   TDateTime v = 0;
-  for (CalendarTime bad : {CalendarTime{2023, 2, 29, 0, 0, 0, 0}, CalendarTime{2024, 13, 1, 0, 0, 0, 0},
-                           CalendarTime{2024, 1, 1, 24, 0, 0, 0}, CalendarTime{0, 1, 1, 0, 0, 0, 0},
-                           CalendarTime{2024, 1, 0, 0, 0, 0, 0}, CalendarTime{2024, 1, 1, 0, 0, 0, 1000}}) {
+  for (CalendarTime bad :
+       {CalendarTime{2023, 2, 29, 0, 0, 0, 0}, CalendarTime{2024, 13, 1, 0, 0, 0, 0},
+        CalendarTime{2024, 1, 1, 24, 0, 0, 0}, CalendarTime{0, 1, 1, 0, 0, 0, 0},
+        CalendarTime{2024, 1, 0, 0, 0, 0, 0}, CalendarTime{2024, 1, 1, 0, 0, 0, 1000}}) {
     EXPECT_FALSE(EncodeDateTime(bad, &v));
   }
 }

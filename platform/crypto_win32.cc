@@ -4,9 +4,8 @@
 // and Wine does not implement the block-length property, so the protocol builds its own
 // CFB128 on top of the block function.
 // <windows.h> first: <bcrypt.h> takes its types from it.
-#include <windows.h>
-
 #include <bcrypt.h>
+#include <windows.h>
 
 #include "platform/crypto.h"
 

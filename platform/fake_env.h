@@ -98,9 +98,7 @@ class FakeClock : public Clock {
 
 class FakeHostFacts : public HostFacts {
  public:
-  std::string ComputerName(size_t capacity) override {
-    return computer_name.substr(0, capacity);
-  }
+  std::string ComputerName(size_t capacity) override { return computer_name.substr(0, capacity); }
   std::string FullyQualifiedName() override { return fqdn; }
   std::string ModulePath() override { return module_path; }
   bool FileVersion(const std::string& path, FileVersionNumbers* version) override;

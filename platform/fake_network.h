@@ -49,15 +49,15 @@ class FakeNetwork : public Network {
   std::vector<Datagram> sent;
   // Runs after each datagram is recorded: a test can make a send take time (a slow network).
   std::function<void(const Datagram& sent)> on_send;
-  std::deque<Answer> answers;       // handed out by receives, in order; empty: timeout
+  std::deque<Answer> answers;  // handed out by receives, in order; empty: timeout
   // Consulted when `answers` is empty: answers the latest datagram sent (false: timeout), so a
   // test can play an agent whose values change over time.
   std::function<bool(const Datagram& request, Answer* answer)> responder;
   std::vector<uint32_t> receive_timeouts;  // the wait each receive asked for
-  int open_error = 0;               // non-zero: OpenUdp fails with it
-  int send_error = 0;               // non-zero: every send fails with it
-  int bind_error = 0;               // non-zero: every bind fails with it
-  int open_sockets = 0;             // sockets not yet destroyed
+  int open_error = 0;                      // non-zero: OpenUdp fails with it
+  int send_error = 0;                      // non-zero: every send fails with it
+  int bind_error = 0;                      // non-zero: every bind fails with it
+  int open_sockets = 0;                    // sockets not yet destroyed
   // UDP ports where nothing listens: a socket connected to one fails its next receive with
   // 10054 after it sends there, as the platform reports the ICMP answer.
   std::set<uint16_t> closed_udp_ports;

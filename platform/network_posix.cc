@@ -22,25 +22,49 @@ namespace {
 // errno to the Windows socket error numbers, in this one place.
 int WsaCodeFromErrno(int err) {
   switch (err) {
-    case EINTR: return 10004;
-    case EACCES: case EPERM: return 10013;
-    case EINVAL: return 10022;
-    case EMFILE: case ENFILE: return 10024;
-    case EMSGSIZE: return 10040;
-    case EAFNOSUPPORT: return 10047;
-    case EADDRINUSE: return 10048;
-    case EADDRNOTAVAIL: return 10049;
-    case ENETDOWN: return 10050;
-    case ENETUNREACH: return kWsaNetUnreachable;
-    case ECONNABORTED: return 10053;
-    case ECONNRESET: case EPIPE: return kWsaConnReset;
-    case ENOBUFS: case ENOMEM: return 10055;
-    case ENOTCONN: return 10057;
-    case ETIMEDOUT: case EAGAIN: return kWsaTimedOut;
-    case ECONNREFUSED: return kWsaConnRefused;
-    case EHOSTDOWN: return 10064;
-    case EHOSTUNREACH: return 10065;
-    default: return 10000 + err;
+    case EINTR:
+      return 10004;
+    case EACCES:
+    case EPERM:
+      return 10013;
+    case EINVAL:
+      return 10022;
+    case EMFILE:
+    case ENFILE:
+      return 10024;
+    case EMSGSIZE:
+      return 10040;
+    case EAFNOSUPPORT:
+      return 10047;
+    case EADDRINUSE:
+      return 10048;
+    case EADDRNOTAVAIL:
+      return 10049;
+    case ENETDOWN:
+      return 10050;
+    case ENETUNREACH:
+      return kWsaNetUnreachable;
+    case ECONNABORTED:
+      return 10053;
+    case ECONNRESET:
+    case EPIPE:
+      return kWsaConnReset;
+    case ENOBUFS:
+    case ENOMEM:
+      return 10055;
+    case ENOTCONN:
+      return 10057;
+    case ETIMEDOUT:
+    case EAGAIN:
+      return kWsaTimedOut;
+    case ECONNREFUSED:
+      return kWsaConnRefused;
+    case EHOSTDOWN:
+      return 10064;
+    case EHOSTUNREACH:
+      return 10065;
+    default:
+      return 10000 + err;
   }
 }
 
@@ -165,8 +189,7 @@ int WaitFor(int fd, short events, const WakeEvent* stop,
   for (;;) {
     const uint32_t left = MillisecondsLeft(deadline);
     const bool piece = piece_ms >= 0 && left > static_cast<uint32_t>(piece_ms);
-    const int ready =
-        PollWithStop(fd, events, stop_fd, piece ? piece_ms : static_cast<int>(left));
+    const int ready = PollWithStop(fd, events, stop_fd, piece ? piece_ms : static_cast<int>(left));
     if (ready == 0 && piece) {
       heartbeat->Beat();
       continue;
@@ -258,8 +281,6 @@ class PosixUdpSocket : public UdpSocket {
   Heartbeat* heartbeat_;
 };
 
-
-
 // The socket stays non-blocking for its whole life, so that no call can wait longer than
 // the limit its caller gives.
 class PosixTcpConnection : public TcpConnection {
@@ -289,8 +310,7 @@ class PosixTcpConnection : public TcpConnection {
     return true;
   }
 
-  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data,
-               NetError* error) override {
+  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data, NetError* error) override {
     const auto deadline = DeadlineAfter(timeout_ms);
     std::string buffer(max_size == 0 ? 1 : max_size, '\0');
     for (;;) {
@@ -368,8 +388,7 @@ class PosixNetwork : public Network {
     for (ifaddrs* i = list; i != nullptr; i = i->ifa_next) {
       if (i->ifa_addr == nullptr || i->ifa_addr->sa_family != AF_INET) continue;
       char text[INET_ADDRSTRLEN] = {};
-      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text,
-                sizeof text);
+      inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(i->ifa_addr)->sin_addr, text, sizeof text);
       out.push_back(text);
     }
     ::freeifaddrs(list);

@@ -1,7 +1,6 @@
-#include "platform/network.h"
-
 #include <gtest/gtest.h>
 
+#include "platform/network.h"
 #include "tests/isolation.h"
 
 namespace tw {

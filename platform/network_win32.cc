@@ -1,7 +1,7 @@
-#include <winsock2.h>
-#include <ws2tcpip.h>
 #include <iphlpapi.h>
 #include <windows.h>
+#include <winsock2.h>
+#include <ws2tcpip.h>
 
 #include <chrono>
 #include <cstring>
@@ -141,8 +141,8 @@ int WaitFor(SOCKET s, bool for_write, const WakeEvent* stop,
       result = SelectFor(s, for_write, 0, failed);
       if (result != 0) break;
       const HANDLE handles[2] = {network_event, stop_event};
-      const DWORD woke = WaitForMultipleObjects(2, handles, FALSE,
-                                                static_cast<DWORD>(MillisecondsLeft(deadline)));
+      const DWORD woke =
+          WaitForMultipleObjects(2, handles, FALSE, static_cast<DWORD>(MillisecondsLeft(deadline)));
       if (woke == WAIT_OBJECT_0 + 1) {
         result = kStopped;
         break;
@@ -192,8 +192,7 @@ class Win32TcpConnection : public TcpConnection {
     return true;
   }
 
-  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data,
-               NetError* error) override {
+  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data, NetError* error) override {
     const auto deadline = DeadlineAfter(timeout_ms);
     std::string buffer(max_size == 0 ? 1 : max_size, '\0');
     for (;;) {
@@ -349,8 +348,8 @@ class Win32Network : public Network {
     ULONG size = 16 * 1024;
     std::vector<unsigned char> buffer(size);
     auto* list = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
-    ULONG rc = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST, nullptr,
-                                    list, &size);
+    ULONG rc = GetAdaptersAddresses(AF_INET, GAA_FLAG_SKIP_ANYCAST | GAA_FLAG_SKIP_MULTICAST,
+                                    nullptr, list, &size);
     if (rc == ERROR_BUFFER_OVERFLOW) {
       buffer.resize(size);
       list = reinterpret_cast<IP_ADAPTER_ADDRESSES*>(buffer.data());
@@ -361,7 +360,8 @@ class Win32Network : public Network {
     for (auto* a = list; a != nullptr; a = a->Next) {
       if (a->OperStatus != IfOperStatusUp) continue;
       for (auto* u = a->FirstUnicastAddress; u != nullptr; u = u->Next) {
-        if (u->Address.lpSockaddr == nullptr || u->Address.lpSockaddr->sa_family != AF_INET) continue;
+        if (u->Address.lpSockaddr == nullptr || u->Address.lpSockaddr->sa_family != AF_INET)
+          continue;
         char text[INET_ADDRSTRLEN] = {};
         inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(u->Address.lpSockaddr)->sin_addr, text,
                   sizeof text);

@@ -1,5 +1,3 @@
-#include "platform/notify_socket.h"
-
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -8,6 +6,8 @@
 #include <cstddef>
 #include <cstdlib>
 #include <string>
+
+#include "platform/notify_socket.h"
 
 namespace tw {
 namespace {

@@ -21,8 +21,8 @@ struct FormatSettings {
   std::string long_time_format = "h:nn:ss ampm";
   std::string time_am = "AM";
   std::string time_pm = "PM";
-  std::array<std::string, 7> short_day_names;    // Sunday first
-  std::array<std::string, 7> long_day_names;     // Sunday first
+  std::array<std::string, 7> short_day_names;     // Sunday first
+  std::array<std::string, 7> long_day_names;      // Sunday first
   std::array<std::string, 12> short_month_names;  // January first
   std::array<std::string, 12> long_month_names;   // January first
 

@@ -13,33 +13,59 @@ namespace {
 
 const char* Directive(char c, const std::string& ampm_format, std::string* scratch) {
   switch (c) {
-    case 'd': return "dd";
-    case 'e': return "d";
-    case 'm': return "mm";
-    case 'Y': return "yyyy";
-    case 'y': return "yy";
-    case 'b': case 'h': return "mmm";
-    case 'B': return "mmmm";
-    case 'a': return "ddd";
-    case 'A': return "dddd";
-    case 'H': case 'I': return "hh";
-    case 'k': case 'l': return "h";
-    case 'M': return "nn";
-    case 'S': return "ss";
-    case 'p': case 'P': return "ampm";
-    case 'T': return "hh:nn:ss";
-    case 'R': return "hh:nn";
-    case 'D': return "mm/dd/yy";
-    case 'F': return "yyyy-mm-dd";
-    case 'n': case 't': return " ";
-    case '%': return "%";
+    case 'd':
+      return "dd";
+    case 'e':
+      return "d";
+    case 'm':
+      return "mm";
+    case 'Y':
+      return "yyyy";
+    case 'y':
+      return "yy";
+    case 'b':
+    case 'h':
+      return "mmm";
+    case 'B':
+      return "mmmm";
+    case 'a':
+      return "ddd";
+    case 'A':
+      return "dddd";
+    case 'H':
+    case 'I':
+      return "hh";
+    case 'k':
+    case 'l':
+      return "h";
+    case 'M':
+      return "nn";
+    case 'S':
+      return "ss";
+    case 'p':
+    case 'P':
+      return "ampm";
+    case 'T':
+      return "hh:nn:ss";
+    case 'R':
+      return "hh:nn";
+    case 'D':
+      return "mm/dd/yy";
+    case 'F':
+      return "yyyy-mm-dd";
+    case 'n':
+    case 't':
+      return " ";
+    case '%':
+      return "%";
     case 'r': {
       char unused = 0;
-      *scratch = StrftimeToPattern(ampm_format.empty() ? "%I:%M:%S %p" : ampm_format, "", ':',
-                                   &unused);
+      *scratch =
+          StrftimeToPattern(ampm_format.empty() ? "%I:%M:%S %p" : ampm_format, "", ':', &unused);
       return scratch->c_str();
     }
-    default: return "";
+    default:
+      return "";
   }
 }
 

@@ -13,9 +13,9 @@ class Win32RegistryKey : public RegistryKey {
 
   bool WriteString(const std::string& name, const std::string& value,
                    std::string* error_text) override {
-    const LONG rc = RegSetValueExA(key_, name.c_str(), 0, REG_SZ,
-                                   reinterpret_cast<const BYTE*>(value.c_str()),
-                                   static_cast<DWORD>(value.size() + 1));
+    const LONG rc =
+        RegSetValueExA(key_, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                       static_cast<DWORD>(value.size() + 1));
     if (rc != ERROR_SUCCESS) {
       *error_text = Win32ErrorText(static_cast<unsigned long>(rc));
       return false;

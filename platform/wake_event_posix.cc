@@ -1,11 +1,11 @@
+#include "platform/wake_event_posix.h"
+
 #include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
-
-#include "platform/wake_event_posix.h"
 
 namespace tw {
 namespace {

@@ -1,6 +1,6 @@
-#include <windows.h>
-
 #include "platform/wake_event_win32.h"
+
+#include <windows.h>
 
 namespace tw {
 namespace {

@@ -3,12 +3,12 @@
 #include "mail/smtp.h"
 #include "service/config_adapters.h"
 #include "service/debug_trace.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/items.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/syslog.h"
 #include "toolbelt/text_time.h"
 #include "ups/phone_home.h"
-#include "toolbelt/field_text.h"
 
 namespace tw {
 namespace {

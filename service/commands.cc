@@ -3,16 +3,16 @@
 #include <exception>
 
 #include "mail/smtp.h"
-#include "service/ups_reading.h"
 #include "platform/console.h"
 #include "service/config_adapters.h"
+#include "service/ups_reading.h"
 #include "snmp/session.h"
 #include "toolbelt/config.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
-#include "toolbelt/field_text.h"
 
 namespace tw {
 namespace {
@@ -221,8 +221,7 @@ int QueryCommand(Context& ctx, std::ostream& out) {
     // What version 3 discovered: the engine ID, its boots and its time.
     if (session.version() == tSNMPVersion::kV3) out << "  " << session.EngineText(ctx) << std::endl;
     const tUpsObject& read = line.OID == kUpsInputVoltage.OID ? kUpsInputVoltage : kUpsTemperature;
-    all = all && line.Failure.empty() &&
-          ReadingOf(read, line.Result).Kind == tReadingKind::kNumber;
+    all = all && line.Failure.empty() && ReadingOf(read, line.Result).Kind == tReadingKind::kNumber;
   }
   return all ? 0 : 1;
 }

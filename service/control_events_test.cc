@@ -15,8 +15,8 @@ namespace {
 TEST(ControlEventsTest, RequestsRaiseTheEventsUntilHandled) {
   struct Case {
     ControlCode code;
-    bool stop_raised;         // at once, at Post
-    bool requests_after;      // still raised once ProcessRequests has handled it
+    bool stop_raised;     // at once, at Post
+    bool requests_after;  // still raised once ProcessRequests has handled it
   } cases[] = {
       {ControlCode::kInterrogate, false, false},
       {ControlCode::kContinue, false, false},

@@ -74,8 +74,8 @@ TEST_F(AlertTest, ARestartAboveTheLevelSendsTheAlarmAgain) {
   control_.terminated_ = false;
   control_.stop_at = env_.clock.Now() + 2 / 86400.0;
   Run();  // a new cycle: nothing of the outstanding alarm survives
-  EXPECT_EQ(Subjects(), (std::vector<std::string>{"APC UPS: High Temp Alarm!",
-                                                  "APC UPS: High Temp Alarm!"}));
+  EXPECT_EQ(Subjects(),
+            (std::vector<std::string>{"APC UPS: High Temp Alarm!", "APC UPS: High Temp Alarm!"}));
 }
 
 TEST_F(AlertTest, ASilentCardDuringAnOutstandingAlarmIsReportedAndRecordsNothing) {
@@ -142,8 +142,7 @@ TEST_P(LostContactTest, NotAnsweringAfterThreeQueriesInARow) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Silences, LostContactTest,
-                         ::testing::Values(SilentCase{{2, 3}, 0, 0},
-                                           SilentCase{{2, 3, 4}, 1, 1},
+                         ::testing::Values(SilentCase{{2, 3}, 0, 0}, SilentCase{{2, 3, 4}, 1, 1},
                                            SilentCase{{0, 1, 2}, 1, 1},  // start-up counts
                                            SilentCase{{2, 3, 4, 5, 6, 7}, 1, 1},
                                            SilentCase{{2, 3, 4, 6, 7, 8}, 2, 2},

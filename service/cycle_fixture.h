@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "toolbelt/fake_context.h"
 #include "service/cycle.h"
-#include "tests/snmp_messages.h"
 #include "snmp/ber.h"
+#include "tests/snmp_messages.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 
@@ -54,8 +54,8 @@ class CycleTest : public ::testing::Test {
       // The client sends a query again when no answer comes within a second or so: the same
       // bytes within the five seconds of one query are that query, not a new one.
       const double at = Seconds();
-      const bool resent =
-          !queries.empty() && request.payload == last_request_ && std::fabs(at - queries.back().at) < 5;
+      const bool resent = !queries.empty() && request.payload == last_request_ &&
+                          std::fabs(at - queries.back().at) < 5;
       last_request_ = request.payload;
       if (!resent) queries.push_back({temp, at});
       if (!agent_up || silent_.count(static_cast<int>(queries.size()) - 1) > 0) return false;
@@ -83,7 +83,8 @@ class CycleTest : public ::testing::Test {
     values.emplace("SNMPCommunity", "public");
     values.emplace("SysLogTrap", "7");
     std::string xml = "<XML>\r\n";
-    for (const auto& kv : values) xml += "<" + kv.first + ">" + kv.second + "</" + kv.first + ">\r\n";
+    for (const auto& kv : values)
+      xml += "<" + kv.first + ">" + kv.second + "</" + kv.first + ">\r\n";
     env_.files.Put("/opt/tempwarden/TEMPWARDEN.XML", xml + "</XML>\r\n");
   }
 
@@ -129,7 +130,7 @@ class CycleTest : public ::testing::Test {
   std::deque<std::string> temperatures;  // one per temperature query; the last one stays
   std::string voltage = "230";
   bool agent_up = true;
-  std::set<int> silent_;       // indexes of the queries the card drops (0: the run's first)
+  std::set<int> silent_;      // indexes of the queries the card drops (0: the run's first)
   std::string last_request_;  // the latest query's bytes, to tell a resend
   int32_t retry_ = -1;
   int32_t trace_ = 0;

@@ -143,9 +143,8 @@ TEST_F(CycleTest, DebugTraceOfAPassWithoutSample) {
   const std::string p = "15/03/2023 12:01:01 Function=TVOZIvazure.ServiceExecute";
   EXPECT_EQ(trace.substr(0, trace.find("\r\n", trace.find("LogRec.Trace=1290")) + 2),
             p + " LogRec.Trace=1100\r\n" + p + " LogRec.Trace=1110\r\n" + p +
-                " LogRec.Trace=1230\r\n" + p +
-                "sPhoneHomeServer not set. LogRec.Trace=1250\r\n" + p +
-                " iTempLogPoint=144 Trunc(Frac(now)*288)=144. LogRec.Trace=1270\r\n" + p +
+                " LogRec.Trace=1230\r\n" + p + "sPhoneHomeServer not set. LogRec.Trace=1250\r\n" +
+                p + " iTempLogPoint=144 Trunc(Frac(now)*288)=144. LogRec.Trace=1270\r\n" + p +
                 " LogRec.Trace=1290\r\n");
 }
 

@@ -85,8 +85,8 @@ class ScheduleTest : public CycleTest {
 TEST_F(ScheduleTest, StepsOfTheWallClockNeitherStallNorSkipPasses) {
   struct Case {
     const char* name;
-    int64_t step_s;       // wall clock step at 600 s of monotonic time
-    const char* logged;   // the clock step entry, "" for none
+    int64_t step_s;      // wall clock step at 600 s of monotonic time
+    const char* logged;  // the clock step entry, "" for none
     size_t passes;
   } cases[] = {
       {"back an hour", -3600, "[Msg=Clock step][Seconds=-3600]", 12},
@@ -121,7 +121,7 @@ TEST_F(ScheduleTest, StepsOfTheWallClockNeitherStallNorSkipPasses) {
     cycle.Run();
     EXPECT_EQ(Passes(), c.passes);  // at 1, 301, ... 3301 s when the step kept the points
     EXPECT_EQ(Count(true), static_cast<int>(1 + c.passes));  // every one took its sample
-    EXPECT_EQ(Count(false), 1 + 120);   // voltage passes every 30 s
+    EXPECT_EQ(Count(false), 1 + 120);                        // voltage passes every 30 s
     EXPECT_EQ(LogCount("[Msg=Clock step]"), c.logged[0] ? 1u : 0u);
     if (c.logged[0]) {
       EXPECT_EQ(LogCount(c.logged), 1u);

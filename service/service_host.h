@@ -26,8 +26,8 @@ class ServiceHost {
   // installer would hang on a box that nobody clicks. A failure also goes to standard error
   // and, when `silent`, to the event log, so that its reason is never lost. On Linux standard
   // output (success) or standard error (failure).
-  virtual void ShowMessage(const ServiceDefinition& service, const std::string& text,
-                           bool is_error, bool silent) = 0;
+  virtual void ShowMessage(const ServiceDefinition& service, const std::string& text, bool is_error,
+                           bool silent) = 0;
 
   // The process exit status that the last Dispatch or RunInConsole asks for: 0 after a stop,
   // non-zero after the service ended in a failure, so that the manager's restart settings act.

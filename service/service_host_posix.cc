@@ -52,9 +52,8 @@ class PosixServiceHost : public ServiceHost {
     std::atomic<bool> done{false};
     const pthread_t dispatcher = pthread_self();
     std::thread worker([&] {
-      RunServiceThread(service, queue, [&](const std::string& text) {
-        WriteEventLog(service.name, text);
-      });
+      RunServiceThread(service, queue,
+                       [&](const std::string& text) { WriteEventLog(service.name, text); });
       done = true;
       pthread_kill(dispatcher, done_signal);
     });
@@ -82,8 +81,6 @@ class PosixServiceHost : public ServiceHost {
 
 }  // namespace
 
-std::unique_ptr<ServiceHost> NewSystemServiceHost() {
-  return std::make_unique<PosixServiceHost>();
-}
+std::unique_ptr<ServiceHost> NewSystemServiceHost() { return std::make_unique<PosixServiceHost>(); }
 
 }  // namespace tw

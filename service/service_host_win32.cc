@@ -5,8 +5,8 @@
 #include <thread>
 
 #include "install/install.h"
-#include "service/service_host.h"
 #include "platform/win32_error.h"
+#include "service/service_host.h"
 #include "tempwarden_messages.h"
 
 namespace tw {
@@ -37,10 +37,9 @@ class ScmStatus : public StatusSink {
     status.dwWin32ExitCode = exit_code == 0 ? NO_ERROR : ERROR_SERVICE_SPECIFIC_ERROR;
     status.dwServiceSpecificExitCode = exit_code;
     status.dwWaitHint = 5000;
-    const bool pending = state == ServiceState::kStartPending ||
-                         state == ServiceState::kStopPending ||
-                         state == ServiceState::kPausePending ||
-                         state == ServiceState::kContinuePending;
+    const bool pending =
+        state == ServiceState::kStartPending || state == ServiceState::kStopPending ||
+        state == ServiceState::kPausePending || state == ServiceState::kContinuePending;
     check_point_ = pending && state == last_ ? check_point_ + 1 : 0;
     status.dwCheckPoint = check_point_;
     last_ = state;
@@ -49,13 +48,20 @@ class ScmStatus : public StatusSink {
 
   static DWORD ToWin32(ServiceState s) {
     switch (s) {
-      case ServiceState::kStopped: return SERVICE_STOPPED;
-      case ServiceState::kStartPending: return SERVICE_START_PENDING;
-      case ServiceState::kStopPending: return SERVICE_STOP_PENDING;
-      case ServiceState::kRunning: return SERVICE_RUNNING;
-      case ServiceState::kContinuePending: return SERVICE_CONTINUE_PENDING;
-      case ServiceState::kPausePending: return SERVICE_PAUSE_PENDING;
-      case ServiceState::kPaused: return SERVICE_PAUSED;
+      case ServiceState::kStopped:
+        return SERVICE_STOPPED;
+      case ServiceState::kStartPending:
+        return SERVICE_START_PENDING;
+      case ServiceState::kStopPending:
+        return SERVICE_STOP_PENDING;
+      case ServiceState::kRunning:
+        return SERVICE_RUNNING;
+      case ServiceState::kContinuePending:
+        return SERVICE_CONTINUE_PENDING;
+      case ServiceState::kPausePending:
+        return SERVICE_PAUSE_PENDING;
+      case ServiceState::kPaused:
+        return SERVICE_PAUSED;
     }
     return SERVICE_STOPPED;
   }
@@ -152,12 +158,23 @@ class Win32ServiceHost : public ServiceHost {
     ControlQueue* queue = self == nullptr ? nullptr : self->scm_queue_.load();
     if (queue == nullptr) return;
     switch (control) {
-      case SERVICE_CONTROL_STOP: queue->Post(ControlCode::kStop); break;
-      case SERVICE_CONTROL_SHUTDOWN: queue->Post(ControlCode::kShutdown); break;
-      case SERVICE_CONTROL_PAUSE: queue->Post(ControlCode::kPause); break;
-      case SERVICE_CONTROL_CONTINUE: queue->Post(ControlCode::kContinue); break;
-      case SERVICE_CONTROL_INTERROGATE: queue->Post(ControlCode::kInterrogate); break;
-      default: break;
+      case SERVICE_CONTROL_STOP:
+        queue->Post(ControlCode::kStop);
+        break;
+      case SERVICE_CONTROL_SHUTDOWN:
+        queue->Post(ControlCode::kShutdown);
+        break;
+      case SERVICE_CONTROL_PAUSE:
+        queue->Post(ControlCode::kPause);
+        break;
+      case SERVICE_CONTROL_CONTINUE:
+        queue->Post(ControlCode::kContinue);
+        break;
+      case SERVICE_CONTROL_INTERROGATE:
+        queue->Post(ControlCode::kInterrogate);
+        break;
+      default:
+        break;
     }
   }
 

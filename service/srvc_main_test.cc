@@ -4,9 +4,9 @@
 
 #include <map>
 
-#include "toolbelt/fake_context.h"
 #include "platform/registry.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 #include "toolbelt/text_time.h"
 
 namespace tw {
@@ -123,8 +123,9 @@ TEST_F(ServiceStartTest, RefusedDescriptionIsReportedAtStage200AndTheServiceRuns
                      "[Trace=200][FileName=E!RAZIVED-{timestamp}.XML][Notes=]\""),
             std::string::npos)
       << log;
-  EXPECT_EQ(env_.files.Get("/opt/tempwarden/E!RAZIVED-20250314140307123.XML").find(
-                "<Function>TMonitorUPSService.ServiceStart:200</Function>") == std::string::npos,
+  EXPECT_EQ(env_.files.Get("/opt/tempwarden/E!RAZIVED-20250314140307123.XML")
+                    .find("<Function>TMonitorUPSService.ServiceStart:200</Function>") ==
+                std::string::npos,
             false);
 }
 

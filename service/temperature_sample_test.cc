@@ -24,8 +24,7 @@ TEST(TemperatureSampleTest, EmptyAnswerRecordsNothing) {
   env.files.Put(std::string(kDir) + "UPS-Temp.txt", "31");
   env.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 13, 6, 10, 0));
   bool called = false;
-  const int32_t point =
-      RecordTemperatureSample(env.ctx, snmp, ups, chart, [&] { called = true; });
+  const int32_t point = RecordTemperatureSample(env.ctx, snmp, ups, chart, [&] { called = true; });
   EXPECT_EQ(point, kNoReading);
   EXPECT_EQ(ups.InternalTemp, 31);  // the last reading stays
   EXPECT_FALSE(called);

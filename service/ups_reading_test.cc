@@ -1,7 +1,8 @@
 #include "service/ups_reading.h"
-#include "toolbelt/field_text.h"
 
 #include <gtest/gtest.h>
+
+#include "toolbelt/field_text.h"
 
 namespace tw {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
-#include "tests/snmp_messages.h"
 #include "snmp/ber.h"
 #include "snmp/snmp.h"
+#include "tests/snmp_messages.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

@@ -15,11 +15,11 @@
 #include <thread>
 #include <vector>
 
-#include "toolbelt/fake_context.h"
 #include "platform/network.h"
+#include "snmp/snmp.h"
 #include "tests/isolation.h"
 #include "tests/temp_dir.h"
-#include "snmp/snmp.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

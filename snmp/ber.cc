@@ -122,8 +122,8 @@ bool EncodeCommunityGetRequest(int32_t version, const std::string& community, in
                                const std::string& oid, std::string* datagram) {
   std::string pdu;
   if (oid.empty() || !EncodeGetPdu(request_id, oid, &pdu)) return false;
-  *datagram = Tlv(kBerSequence,
-                  Tlv(kBerInteger, IntegerContent(version)) + Tlv(kBerOctetString, community) + pdu);
+  *datagram = Tlv(kBerSequence, Tlv(kBerInteger, IntegerContent(version)) +
+                                    Tlv(kBerOctetString, community) + pdu);
   return true;
 }
 

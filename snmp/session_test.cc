@@ -568,8 +568,8 @@ TEST_F(SessionTest, Version2c) {
       EXPECT_EQ(m.Version, 1);
       id = m.RequestID;
       std::string answer;
-      EXPECT_TRUE(EncodeGetResponse("public", id, 0, 0, {{kOidUpsTemperature, c.tag, c.content}},
-                                    &answer));
+      EXPECT_TRUE(
+          EncodeGetResponse("public", id, 0, 0, {{kOidUpsTemperature, c.tag, c.content}}, &answer));
       answer[4] = 1;  // version 2c
       *a = {answer, kHost, kSnmpPort, 0};
       return true;

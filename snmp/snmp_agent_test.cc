@@ -3,11 +3,11 @@
 
 #include <thread>
 
-#include "toolbelt/fake_context.h"
 #include "platform/network.h"
+#include "snmp/snmp.h"
 #include "tests/isolation.h"
 #include "tests/snmp_messages.h"
-#include "snmp/snmp.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <string>
 
-#include "toolbelt/fake_context.h"
 #include "snmp/ber.h"
 #include "snmp/snmp.h"
+#include "toolbelt/fake_context.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tw::tSNMPMessage message;

@@ -4,10 +4,10 @@
 
 #include <functional>
 
-#include "toolbelt/fake_context.h"
-#include "tests/snmp_messages.h"
 #include "snmp/session.h"
+#include "tests/snmp_messages.h"
 #include "toolbelt/failure.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

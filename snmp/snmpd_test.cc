@@ -14,12 +14,12 @@
 #include <sstream>
 #include <thread>
 
-#include "toolbelt/fake_context.h"
 #include "platform/network.h"
+#include "snmp/snmp.h"
 #include "tests/isolation.h"
 #include "tests/snmpd_process.h"
 #include "tests/temp_dir.h"
-#include "snmp/snmp.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

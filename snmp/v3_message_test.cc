@@ -11,29 +11,29 @@ using snmp_test::Bytes;
 
 // A discovery probe as it goes on the wire, annotated.
 const std::string kDiscovery = Bytes({
-    0x30, 0x3D,                                      // SEQUENCE, 61 octets
-    0x02, 0x01, 0x03,                                // msgVersion 3
-    0x30, 0x10,                                      // msgGlobalData, 16 octets
-    0x02, 0x04, 0x12, 0x34, 0x56, 0x78,              //   msgID 0x12345678
-    0x02, 0x02, 0x20, 0x00,                          //   msgMaxSize 8192
-    0x04, 0x01, 0x04,                                //   msgFlags: reportable
-    0x02, 0x01, 0x03,                                //   msgSecurityModel USM
-    0x04, 0x10,                                      // msgSecurityParameters, 16 octets
-    0x30, 0x0E,                                      //   SEQUENCE, 14 octets
-    0x04, 0x00,                                      //     engine ID ""
-    0x02, 0x01, 0x00,                                //     boots 0
-    0x02, 0x01, 0x00,                                //     time 0
-    0x04, 0x00,                                      //     user ""
-    0x04, 0x00,                                      //     auth params ""
-    0x04, 0x00,                                      //     priv params ""
-    0x30, 0x14,                                      // scoped PDU, 20 octets
-    0x04, 0x00,                                      //   context engine ID ""
-    0x04, 0x00,                                      //   context name ""
-    0xA0, 0x0E,                                      //   GetRequest-PDU, 14 octets
-    0x02, 0x04, 0x12, 0x34, 0x56, 0x78,              //     request-id
-    0x02, 0x01, 0x00,                                //     error-status
-    0x02, 0x01, 0x00,                                //     error-index
-    0x30, 0x00,                                      //     no bindings
+    0x30, 0x3D,                          // SEQUENCE, 61 octets
+    0x02, 0x01, 0x03,                    // msgVersion 3
+    0x30, 0x10,                          // msgGlobalData, 16 octets
+    0x02, 0x04, 0x12, 0x34, 0x56, 0x78,  //   msgID 0x12345678
+    0x02, 0x02, 0x20, 0x00,              //   msgMaxSize 8192
+    0x04, 0x01, 0x04,                    //   msgFlags: reportable
+    0x02, 0x01, 0x03,                    //   msgSecurityModel USM
+    0x04, 0x10,                          // msgSecurityParameters, 16 octets
+    0x30, 0x0E,                          //   SEQUENCE, 14 octets
+    0x04, 0x00,                          //     engine ID ""
+    0x02, 0x01, 0x00,                    //     boots 0
+    0x02, 0x01, 0x00,                    //     time 0
+    0x04, 0x00,                          //     user ""
+    0x04, 0x00,                          //     auth params ""
+    0x04, 0x00,                          //     priv params ""
+    0x30, 0x14,                          // scoped PDU, 20 octets
+    0x04, 0x00,                          //   context engine ID ""
+    0x04, 0x00,                          //   context name ""
+    0xA0, 0x0E,                          //   GetRequest-PDU, 14 octets
+    0x02, 0x04, 0x12, 0x34, 0x56, 0x78,  //     request-id
+    0x02, 0x01, 0x00,                    //     error-status
+    0x02, 0x01, 0x00,                    //     error-index
+    0x30, 0x00,                          //     no bindings
 });
 
 TEST(V3MessageTest, DiscoveryProbeGoldenBytes) {
@@ -68,8 +68,8 @@ TEST(V3MessageTest, RoundTripAndAuthOffset) {
     m.MsgID = 77;
     m.MaxSize = 65507;
     m.Flags = kMsgFlagAuth | kMsgFlagPriv | kMsgFlagReportable;
-    m.Usm = {"\x80\x00\x1f\x88\x04", 3, 123456, std::string(user_size, 'u'),
-             std::string(12, 'A'), "saltsalt"};
+    m.Usm = {"\x80\x00\x1f\x88\x04", 3,         123456, std::string(user_size, 'u'),
+             std::string(12, 'A'),   "saltsalt"};
     m.Data = std::string(150, 'c');  // ciphertext
     size_t offset = 0;
     const std::string wire = EncodeV3Message(m, &offset);

@@ -29,8 +29,8 @@ inline bool InPrivateNetwork() {
 
 }  // namespace tw
 
-#define TW_REQUIRE_PRIVATE_NETWORK()                                              \
-  do {                                                                            \
+#define TW_REQUIRE_PRIVATE_NETWORK()                                                    \
+  do {                                                                                  \
     if (!::tw::InPrivateNetwork()) GTEST_SKIP() << "needs a private network namespace"; \
   } while (0)
 

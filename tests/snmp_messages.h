@@ -31,12 +31,12 @@ inline std::string Tlv(int tag, const std::string& content) {
 
 // The encoded identifiers of the two objects the service reads.
 inline std::string TemperatureOid() {
-  return Bytes({0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x3E, 0x01, 0x01, 0x01, 0x02, 0x02, 0x02,
-                0x00});
+  return Bytes(
+      {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x3E, 0x01, 0x01, 0x01, 0x02, 0x02, 0x02, 0x00});
 }
 inline std::string VoltageOid() {
-  return Bytes({0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x3E, 0x01, 0x01, 0x01, 0x03, 0x02, 0x01,
-                0x00});
+  return Bytes(
+      {0x2B, 0x06, 0x01, 0x04, 0x01, 0x82, 0x3E, 0x01, 0x01, 0x01, 0x03, 0x02, 0x01, 0x00});
 }
 
 inline std::string Integer(int32_t v) {
@@ -51,11 +51,10 @@ inline std::string Binding(const std::string& oid_content, const std::string& va
 
 // A whole message: version 0, community, PDU of `pdu_tag` with the given bindings.
 inline std::string Message(const std::string& community, const std::string& bindings,
-                           int32_t request_id = 0, int32_t error_status = 0,
-                           int pdu_tag = 0xA2) {
-  const std::string pdu = Tlv(pdu_tag, Integer(request_id) + Integer(error_status) +
-                                           Integer(error_status != 0 ? 1 : 0) +
-                                           Tlv(0x30, bindings));
+                           int32_t request_id = 0, int32_t error_status = 0, int pdu_tag = 0xA2) {
+  const std::string pdu =
+      Tlv(pdu_tag, Integer(request_id) + Integer(error_status) +
+                       Integer(error_status != 0 ? 1 : 0) + Tlv(0x30, bindings));
   return Tlv(0x30, Tlv(0x02, Bytes({0})) + Tlv(0x04, community) + pdu);
 }
 

@@ -16,13 +16,13 @@
 #include <memory>
 #include <string>
 
-#include "platform/system_env.h"
 #include "platform/clock.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/network.h"
 #include "platform/regional.h"
 #include "platform/speaker.h"
+#include "platform/system_env.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/settings.h"
 #include "toolbelt/syslog.h"

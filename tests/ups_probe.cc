@@ -16,12 +16,12 @@
 #include <memory>
 #include <string>
 
-#include "toolbelt/fake_context.h"
 #include "platform/file_system.h"
 #include "platform/host_facts.h"
 #include "platform/network.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 #include "toolbelt/host_info.h"
 #include "ups/chart.h"
 #include "ups/history.h"

@@ -44,7 +44,8 @@ constexpr uint32_t kLogLockPollMs = 100;
 // The day change purges the exception reports of the same window too.
 // The entry is on disk when this returns unless it was filtered, the file could not be
 // written or the lock stayed busy. An entry that cannot be written is told to the system log
-// (ctx.env.system_log, when set) at most once an hour, with the count of those lost. Never throws; a failure is reported as "toolbelt.LogEntry".
+// (ctx.env.system_log, when set) at most once an hour, with the count of those lost. Never throws;
+// a failure is reported as "toolbelt.LogEntry".
 void LogEntry(Context& ctx, tLogRec rec, std::string& file_name);
 
 // Deletes, in the working directory, every file named prefix + "yyyymmdd" + "." + extension

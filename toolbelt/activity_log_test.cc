@@ -10,10 +10,10 @@
 #include <limits>
 #include <regex>
 
-#include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
 #include "tests/unprivileged.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {
@@ -226,12 +226,14 @@ TEST_F(ActivityLogTest, PurgeWindow) {
     int32_t count;
     std::vector<std::string> left;
   } cases[] = {
-      {-1, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv",
-               "Report-1.xls"}},
+      {-1,
+       0,
+       {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
       {0, 2, {"APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
       {1, 1, {"APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
-      {2, 0, {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv",
-              "Report-1.xls"}},
+      {2,
+       0,
+       {"APC-20250313.CSV", "APC-20250314.CSV", "APC-20251399.csv", "APC-x.csv", "Report-1.xls"}},
   };
   for (const auto& c : cases) {
     FakeEnv env;

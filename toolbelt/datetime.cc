@@ -76,8 +76,8 @@ class Formatter {
           } else if (count <= 2) {
             AppendNumber(&out_, t_.month, static_cast<int>(count));
           } else {
-            out_ += count == 3 ? s_.short_month_names[t_.month - 1]
-                               : s_.long_month_names[t_.month - 1];
+            out_ +=
+                count == 3 ? s_.short_month_names[t_.month - 1] : s_.long_month_names[t_.month - 1];
           }
           break;
         case 'd':

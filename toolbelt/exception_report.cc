@@ -38,8 +38,7 @@ void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, 
 constexpr char kTimestampField[] = "{timestamp}";
 constexpr size_t kTimestampDigits = 17;  // "yyyymmddhhnnsszzz"
 // A report's name, the time stamp followed by "-" and `serial` from the second on.
-std::string ReportName(const Context& ctx, const std::string& pattern, TDateTime now,
-                       int serial) {
+std::string ReportName(const Context& ctx, const std::string& pattern, TDateTime now, int serial) {
   std::string name = pattern.empty() ? std::string(kDefaultPattern) : pattern;
   ReplaceFirst(name, "{selfname}", ctx.settings.SelfName);
   if (name.find(kTimestampField) != std::string::npos) {
@@ -90,7 +89,8 @@ bool ReportDay(const std::string& name, const std::string& head, const std::stri
   const std::string middle = name.substr(head.size(), name.size() - head.size() - tail.size());
   const std::string stamp = middle.substr(0, kTimestampDigits);
   const std::string serial = middle.substr(kTimestampDigits);
-  if (!AllDigits(stamp) || (!serial.empty() && (serial[0] != '-' || !AllDigits(serial.substr(1))))) {
+  if (!AllDigits(stamp) ||
+      (!serial.empty() && (serial[0] != '-' || !AllDigits(serial.substr(1))))) {
     return false;
   }
   CalendarTime t;
@@ -143,8 +143,8 @@ void SaveReport(Context& ctx, const tExceptionRec& rec, std::string& file_name, 
     // A fault met on every pass (an unresolvable host) would leave a report every time:
     // one an hour per function and message, the next one counting those held back.
     int32_t held_back = 0;
-    if (!ctx.faults.reports.Admit(rec.Function + "\n" + rec.Message,
-                                  ctx.env.clock->TickCount(), &held_back)) {
+    if (!ctx.faults.reports.Admit(rec.Function + "\n" + rec.Message, ctx.env.clock->TickCount(),
+                                  &held_back)) {
       file_name.clear();
       return;
     }

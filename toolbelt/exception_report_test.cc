@@ -5,10 +5,10 @@
 
 #include <regex>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/activity_log.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 #include "toolbelt/host_info.h"
 
 namespace tw {
@@ -234,7 +234,7 @@ TEST_F(ExceptionReportTest, RepeatsAreHeldBackForAnHourAndCounted) {
   } steps[] = {
       {0, "snmp.SNMPSend", "Host not found", true, "0"},
       {30000, "snmp.SNMPSend", "Host not found", false, nullptr},
-      {30000, "snmp.SNMPSend", "Timeout", true, "0"},     // another message
+      {30000, "snmp.SNMPSend", "Timeout", true, "0"},               // another message
       {30000, "APC.GoogleChartTemp", "Host not found", true, "0"},  // another function
       {30000, "snmp.SNMPSend", "Host not found", false, nullptr},
       {kOneHourMs - 120000, "snmp.SNMPSend", "Host not found", true, "2"},

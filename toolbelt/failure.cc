@@ -8,8 +8,8 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/exception_report.h"
-#include "toolbelt/items.h"
 #include "toolbelt/field_text.h"
+#include "toolbelt/items.h"
 
 namespace tw {
 

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

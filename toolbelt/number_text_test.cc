@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

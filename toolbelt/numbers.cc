@@ -54,8 +54,8 @@ std::string FormatGrouped(double value, int decimals, const FormatSettings& sett
   // Only the digits up to the deciding one are needed from here on.
   const char* end = result.ptr;
   const char* dot_at = std::find(static_cast<const char*>(buffer), end, '.');
-  const size_t keep = std::min<size_t>(static_cast<size_t>(end - dot_at),
-                                       static_cast<size_t>(decimals) + 2);
+  const size_t keep =
+      std::min<size_t>(static_cast<size_t>(end - dot_at), static_cast<size_t>(decimals) + 2);
   std::string digits(static_cast<const char*>(buffer), dot_at + keep);
   const size_t dot = digits.find('.');
   std::string whole = digits.substr(0, dot);
@@ -89,9 +89,11 @@ std::string FormatGrouped(double value, int decimals, const FormatSettings& sett
 std::string ZeroPadded(int64_t value, int digits) {
   const bool negative = value < 0;
   // Work on the unsigned magnitude so the lowest int64 does not overflow.
-  const uint64_t magnitude = negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
+  const uint64_t magnitude =
+      negative ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
   std::string text = std::to_string(magnitude);
-  if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
+  if (static_cast<int>(text.size()) < digits)
+    text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
   return negative ? "-" + text : text;
 }
 

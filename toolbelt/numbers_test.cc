@@ -62,11 +62,11 @@ TEST(FormatGroupedTest, ThousandsFormats) {
       {26.04996, 1, "26.0", "26,0"},
       {12.344996, 2, "12.34", "12,34"},
       {0.0499999, 1, "0.0", "0,0"},
-      {26.05, 1, "26.1", "26,1"},    // the double lies just above 26.05
-      {1.005, 2, "1.00", "1,00"},    // the double lies just below 1.005
-      {2.675, 2, "2.67", "2,67"},    // likewise
+      {26.05, 1, "26.1", "26,1"},  // the double lies just above 26.05
+      {1.005, 2, "1.00", "1,00"},  // the double lies just below 1.005
+      {2.675, 2, "2.67", "2,67"},  // likewise
       {1234.4999999999, 0, "1,234", "1.234"},
-      {5e-324, 2, "0.00", "0,00"},   // the smallest double: the longest exact expansion
+      {5e-324, 2, "0.00", "0,00"},  // the smallest double: the longest exact expansion
       {1e21, 0, "1,000,000,000,000,000,000,000", "1.000.000.000.000.000.000.000"},
   };
   for (const auto& c : cases) {

@@ -6,9 +6,9 @@
 //   unshare -n sh -c 'ip link set lo up; build/tw_bench --benchmark_filter=Syslog'
 #include <benchmark/benchmark.h>
 
-#include "toolbelt/fake_context.h"
 #include "platform/network.h"
 #include "tests/isolation.h"
+#include "toolbelt/fake_context.h"
 #include "toolbelt/syslog.h"
 
 namespace tw {

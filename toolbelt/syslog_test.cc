@@ -3,8 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
 #include "tests/isolation.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

@@ -7,9 +7,9 @@
 #include <ctime>
 #include <limits>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

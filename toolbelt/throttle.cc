@@ -18,7 +18,7 @@ bool Throttle::Admit(const std::string& key, uint32_t tick, int32_t* held_back) 
   if (seen_.size() >= kMaxKeys) {
     for (auto old = seen_.begin(); old != seen_.end();) {
       old = static_cast<uint32_t>(tick - old->second.tick) >= interval_ms_ ? seen_.erase(old)
-                                                                            : std::next(old);
+                                                                           : std::next(old);
     }
     if (seen_.size() >= kMaxKeys) seen_.clear();
   }

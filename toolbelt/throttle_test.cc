@@ -15,14 +15,14 @@ TEST(ThrottleTest, OncePerIntervalWithTheCountHeldBack) {
     int32_t held_back;
   } steps[] = {
       {"a", 1000, true, 0},
-      {"a", 1000, false, 0},                      // the same millisecond
-      {"b", 2000, true, 0},                       // another key is told at once
+      {"a", 1000, false, 0},  // the same millisecond
+      {"b", 2000, true, 0},   // another key is told at once
       {"a", 1000 + kOneHourMs - 1, false, 0},
-      {"a", 1000 + kOneHourMs, true, 2},          // an hour on: with the two held back
+      {"a", 1000 + kOneHourMs, true, 2},  // an hour on: with the two held back
       {"a", 1000 + kOneHourMs + 5, false, 0},
       {"a", 1000 + 3 * kOneHourMs, true, 1},
       {"w", 0xFFFFFF00u, true, 0},
-      {"w", 0x00000100u, false, 0},               // 512 ms later, across the wrap
+      {"w", 0x00000100u, false, 0},  // 512 ms later, across the wrap
       {"w", 0xFFFFFF00u + kOneHourMs, true, 1},
   };
   Throttle throttle(kOneHourMs);

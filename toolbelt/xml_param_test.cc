@@ -4,8 +4,8 @@
 
 #include <filesystem>
 
-#include "toolbelt/fake_context.h"
 #include "tests/temp_dir.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {

@@ -42,8 +42,8 @@ void AppendPageHead(Context& ctx, const tGoogleChart& chart, std::string* page) 
   };
   for (const std::string& line : lines) *page += line + kCrLf;
   if (chart.Refresh != 0) {
-    *page += "    <meta http-equiv=\"refresh\" content=\"" + std::to_string(chart.Refresh) +
-             "\">" + kCrLf;
+    *page += "    <meta http-equiv=\"refresh\" content=\"" + std::to_string(chart.Refresh) + "\">" +
+             kCrLf;
   }
   const char* const script[] = {
       "    <script type=\"text/javascript\">",
@@ -253,8 +253,8 @@ void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set) {
     SetDayChart(ctx, chart);
     const FormatSettings& fmt = ctx.fmt();
     // The pages differ in name only: the day's file is read once for all of them.
-    const CsvSource csv = ReadCsvSource(
-        ctx, TempLogFileName(fmt, TempLog::kDated, ctx.env.clock->Now(), ".csv"));
+    const CsvSource csv =
+        ReadCsvSource(ctx, TempLogFileName(fmt, TempLog::kDated, ctx.env.clock->Now(), ".csv"));
     std::vector<TempLog> pages = {TempLog::kDated, TempLog::kWeekday};
     if (set == DayPageSet::kAfterSample) pages.insert(pages.begin() + 1, TempLog::kToday);
     for (const TempLog page : pages) {

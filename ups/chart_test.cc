@@ -5,9 +5,9 @@
 
 #include <functional>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 #include "toolbelt/files.h"
 
 namespace tw {
@@ -131,11 +131,16 @@ TEST_F(ChartTest, RowsOfEveryKindOfFile) {
   } cases[] = {
       {"missing file", false, "", {}},
       {"without header", false, "157,13:10,27\r\n", {"          ['13:10',27],"}},
-      {"annual", false, "\"#\",\"DATE\",\"AVG TEMP\"\r\n45,14/2,26.9\r\n46,15/2,27.0\r\n",
+      {"annual",
+       false,
+       "\"#\",\"DATE\",\"AVG TEMP\"\r\n45,14/2,26.9\r\n46,15/2,27.0\r\n",
        {"          ['14/2',26.9],", "          ['15/2',27.0],"}},
-      {"comma decimal", true, "\"#\",\"TIME\",\"TEMP\"\r\n157,13:10,27,5\r\n158,13:15,-1\r\n",
+      {"comma decimal",
+       true,
+       "\"#\",\"TIME\",\"TEMP\"\r\n157,13:10,27,5\r\n158,13:15,-1\r\n",
        {"          ['13:10',27.5],", "          ['13:15',-1],"}},
-      {"no rows to draw", false,
+      {"no rows to draw",
+       false,
        "\r\n157,13:10\r\n158,13:15,27,5\r\n159,13:20,');alert(1);//\r\n"
        "160,');alert(1);//,27\r\n161,</script>,27\r\n162,a\\,27\r\n",
        {}},
@@ -183,10 +188,10 @@ TEST_F(ChartTest, PageSetsOfTheCycle) {
   for (const auto& w : env_.files.writes) {
     if (w.path.find(".html") != std::string::npos) pages.push_back(w.path.substr(16));
   }
-  EXPECT_THAT(pages, ::testing::ElementsAre(
-                         "APCUPSTempLog_20250314.html", "APCUPSTempLog_Fri.html",
-                         "APCUPSTempLog_20250314.html", "APCUPSTempLog_Today.html",
-                         "APCUPSTempLog_Fri.html", "APCUPSTempLog_2025.html"));
+  EXPECT_THAT(pages,
+              ::testing::ElementsAre("APCUPSTempLog_20250314.html", "APCUPSTempLog_Fri.html",
+                                     "APCUPSTempLog_20250314.html", "APCUPSTempLog_Today.html",
+                                     "APCUPSTempLog_Fri.html", "APCUPSTempLog_2025.html"));
   const std::string day = ExpectedPage({"          ['13:10',27],"}, true);
   EXPECT_EQ(File("APCUPSTempLog_Today.html"), day);
   EXPECT_EQ(File("APCUPSTempLog_Fri.html"), day);
@@ -216,10 +221,10 @@ TEST_F(ChartTest, AnUnreadableFileLeavesEveryPageAsItWas) {
     std::function<void()> draw;
     std::vector<std::string> pages;
   } cases[] = {
-      {"day pages", [&] { WriteDayChartPages(env_.ctx, chart_, DayPageSet::kAfterSample); },
+      {"day pages",
+       [&] { WriteDayChartPages(env_.ctx, chart_, DayPageSet::kAfterSample); },
        {"APCUPSTempLog_20250314.html", "APCUPSTempLog_Today.html", "APCUPSTempLog_Fri.html"}},
-      {"annual page", [&] { WriteAnnualChartPage(env_.ctx, chart_); },
-       {"APCUPSTempLog_2025.html"}},
+      {"annual page", [&] { WriteAnnualChartPage(env_.ctx, chart_); }, {"APCUPSTempLog_2025.html"}},
   };
   for (const auto& c : cases) {
     for (const auto& page : c.pages) Put(page, "complete old page");

@@ -5,11 +5,11 @@
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
 #include "toolbelt/files.h"
-#include "ups/kept_rows.h"
 #include "toolbelt/number_text.h"
 #include "toolbelt/numbers.h"
 #include "toolbelt/text_time.h"
 #include "ups/chart.h"
+#include "ups/kept_rows.h"
 #include "ups/temp_log.h"
 
 namespace tw {
@@ -18,8 +18,8 @@ namespace {
 constexpr char kAnnualFunction[] = "APC.AppendToAnnualFile";
 
 int32_t DayOfTheYear(const CalendarTime& t) {
-  return static_cast<int32_t>(DaysFromCivil(t.year, t.month, t.day) -
-                              DaysFromCivil(t.year, 1, 1) + 1);
+  return static_cast<int32_t>(DaysFromCivil(t.year, t.month, t.day) - DaysFromCivil(t.year, 1, 1) +
+                              1);
 }
 
 // Collects the diagnostic lines of one annual append; each is written as it happens, so the
@@ -118,8 +118,7 @@ void AppendToAnnualFile(Context& ctx, TDateTime day) {
     });
     trace = 600;
     diag.Add(" Trace=600 rInput=" + FloatToStr(sum, fmt));
-    const std::string annual =
-        TempLogFileName(fmt, TempLog::kAnnual, ctx.env.clock->Now(), ".csv");
+    const std::string annual = TempLogFileName(fmt, TempLog::kAnnual, ctx.env.clock->Now(), ".csv");
     if (!FileExists(ctx, annual)) {
       diag.Add(" Trace=600 Year=" + year);
       WriteStringToFile(ctx, kAnnualHeader, annual, false);
@@ -163,8 +162,8 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
     if (DayNotStarted(ctx, clock.Now())) {
       trace = 400;
       AppendToAnnualFile(ctx, clock.Now() - 1);
-      WriteStringToFile(ctx, kDayHeader,
-                        TempLogFileName(fmt, TempLog::kDated, clock.Now(), ".csv"), false);
+      WriteStringToFile(ctx, kDayHeader, TempLogFileName(fmt, TempLog::kDated, clock.Now(), ".csv"),
+                        false);
       WriteStringToFile(ctx, kDayHeader,
                         TempLogFileName(fmt, TempLog::kWeekday, clock.Now(), ".csv"), false);
       WriteAnnualChartPage(ctx, chart);

@@ -7,11 +7,11 @@
 #include <filesystem>
 #include <memory>
 
-#include "toolbelt/fake_context.h"
 #include "platform/file_system.h"
 #include "tests/temp_dir.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 #include "ups/history.h"
 #include "ups/temp_log.h"
 

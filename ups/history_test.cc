@@ -3,9 +3,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 
 namespace tw {
 namespace {
@@ -72,17 +72,16 @@ TEST_F(HistoryTest, MidnightAndNewYearRollOver) {
   EXPECT_FALSE(Has("APCUPSTempLog_2024.csv"));
   const std::string t = "01/01/2025 00:00:10 Function=APC.AppendToAnnualFile";
   EXPECT_EQ(File("AppendToAnnualFile.TXT"),
-            t + " Version=1.0.0.1 LogRec.Trace=100 sDailyFile=APCUPSTempLog_20241231.csv\r\n" +
-                t + " Trace=300 sYear=2024\r\n" +
-                t + " Trace=400 sDailyFile=APCUPSTempLog_20241231.csv\r\n" +
-                t + " Trace=600 rInput=82.5\r\n" +
-                t + " Trace=600 Year=2024\r\n" +
-                t + " Trace=900 IntToStr(DateUtils.DayOfTheYear(Date))=366"
-                    " Outputfile=APCUPSTempLog_2025.csv\r\n");
+            t + " Version=1.0.0.1 LogRec.Trace=100 sDailyFile=APCUPSTempLog_20241231.csv\r\n" + t +
+                " Trace=300 sYear=2024\r\n" + t +
+                " Trace=400 sDailyFile=APCUPSTempLog_20241231.csv\r\n" + t +
+                " Trace=600 rInput=82.5\r\n" + t + " Trace=600 Year=2024\r\n" + t +
+                " Trace=900 IntToStr(DateUtils.DayOfTheYear(Date))=366"
+                " Outputfile=APCUPSTempLog_2025.csv\r\n");
   EXPECT_EQ(File("UPS-Temp.txt"), "25");
-  for (const char* page : {"APCUPSTempLog_2025.html", "APCUPSTempLog_20250101.html",
-                           "APCUPSTempLog_Today.html", "APCUPSTempLog_Wed.html",
-                           "APCUPSTempLog_20241231.html", "APCUPSTempLog_Tue.html"}) {
+  for (const char* page :
+       {"APCUPSTempLog_2025.html", "APCUPSTempLog_20250101.html", "APCUPSTempLog_Today.html",
+        "APCUPSTempLog_Wed.html", "APCUPSTempLog_20241231.html", "APCUPSTempLog_Tue.html"}) {
     EXPECT_THAT(File(page), HasSubstr("</html>\r\n")) << page;
   }
   EXPECT_THAT(File("APCUPSTempLog_2025.html"), HasSubstr("          ['31/12',27.5],\r\n"));
@@ -97,8 +96,7 @@ TEST_F(HistoryTest, RestartInTheFirstFiveMinutesKeepsTheDayStarted) {
   EXPECT_EQ(SampleAt(2025, 1, 1, 0, 8, 0, 25), 1);
 
   // No second annual row, and the 00:00 row stays.
-  const std::string new_day =
-      std::string(kHeader) + "0,00:00,26\r\n0,00:05,24\r\n1,00:10,25\r\n";
+  const std::string new_day = std::string(kHeader) + "0,00:00,26\r\n0,00:05,24\r\n1,00:10,25\r\n";
   EXPECT_EQ(File("APCUPSTempLog_20250101.csv"), new_day);
   EXPECT_EQ(File("APCUPSTempLog_Wed.csv"), new_day);
   EXPECT_EQ(File("APCUPSTempLog_2025.csv"),
@@ -155,8 +153,7 @@ struct AverageCase {
 
 void PrintTo(const AverageCase& c, std::ostream* os) { *os << c.name; }
 
-class AnnualAverageTest : public HistoryTest,
-                          public ::testing::WithParamInterface<AverageCase> {};
+class AnnualAverageTest : public HistoryTest, public ::testing::WithParamInterface<AverageCase> {};
 
 std::string FullDay(const char* temp) {
   std::string text = kHeader;
@@ -191,8 +188,8 @@ TEST_F(HistoryTest, MissingDailyFileLeavesOnlyTheDiagnostics) {
   AppendToAnnualFile(env_.ctx, env_.clock.Now() - 1);
   const std::string t = "14/02/2025 00:00:05 Function=APC.AppendToAnnualFile";
   EXPECT_EQ(File("AppendToAnnualFile.TXT"),
-            t + " Version=1.0.0.1 LogRec.Trace=100 sDailyFile=APCUPSTempLog_20250213.csv\r\n" +
-                t + " Trace=100 APCUPSTempLog_20250213.csv doesnt exist.\r\n");
+            t + " Version=1.0.0.1 LogRec.Trace=100 sDailyFile=APCUPSTempLog_20250213.csv\r\n" + t +
+                " Trace=100 APCUPSTempLog_20250213.csv doesnt exist.\r\n");
   EXPECT_FALSE(Has("APCUPSTempLog_2025.csv"));
   EXPECT_THAT(Reports(), IsEmpty());
 }
@@ -210,7 +207,8 @@ TEST_F(HistoryTest, DailyFileWithoutSamplesIsReportedWithoutRow) {
 }
 
 TEST_F(HistoryTest, SumBeyondTheDoubleRangeIsReportedWithoutRow) {
-  env_.files.Put(std::string(kDir) + "APCUPSTempLog_20250213.csv", "0,00:00,1e308\r\n1,00:05,1e308\r\n");
+  env_.files.Put(std::string(kDir) + "APCUPSTempLog_20250213.csv",
+                 "0,00:00,1e308\r\n1,00:05,1e308\r\n");
   env_.clock.Set(EncodeDateTimeOrThrow(2025, 2, 14, 0, 0, 5, 0));
   AppendToAnnualFile(env_.ctx, env_.clock.Now() - 1);
   EXPECT_EQ(File("APCUPSTempLog_2025.csv"), "\"#\",\"DATE\",\"AVG TEMP\"\r\n");
@@ -246,17 +244,16 @@ TEST_F(HistoryTest, SamplesOfAHeldFileArriveWhenItIsFree) {
     env_.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 13 + n / 12, (n % 12) * 5, 10, 0));
     RecordTemperature(env_.ctx, 20 + n, chart_, nullptr);
     const int32_t point = 156 + n;
-    expected += std::to_string(point) + "," + FormatDateTime("hh:nn", env_.clock.Now(),
-                                                             env_.ctx.fmt()) +
-                "," + std::to_string(20 + n) + "\r\n";
+    expected += std::to_string(point) + "," +
+                FormatDateTime("hh:nn", env_.clock.Now(), env_.ctx.fmt()) + "," +
+                std::to_string(20 + n) + "\r\n";
     if (held) {
       EXPECT_EQ(File("APCUPSTempLog_Fri.csv"), std::string(kHeader) + "156,13:00,20\r\n") << n;
     }
   }
   EXPECT_EQ(File("APCUPSTempLog_Fri.csv"), expected);
   EXPECT_EQ(File("APCUPSTempLog_20250314.csv"), expected);
-  EXPECT_THAT(File("APC-20250314.CSV"),
-              HasSubstr("[File=APCUPSTempLog_Fri.csv][Kept=1]"));
+  EXPECT_THAT(File("APC-20250314.CSV"), HasSubstr("[File=APCUPSTempLog_Fri.csv][Kept=1]"));
   EXPECT_THAT(Reports(), IsEmpty());
 }
 

@@ -29,7 +29,8 @@ class KeptRowsTest : public ::testing::Test {
   size_t KeptNotices() const {
     const std::string log = File("APC-20250314.CSV");
     size_t n = 0;
-    for (size_t at = log.find(",40300,"); at != std::string::npos; at = log.find(",40300,", at + 1)) {
+    for (size_t at = log.find(",40300,"); at != std::string::npos;
+         at = log.find(",40300,", at + 1)) {
       ++n;
     }
     return n;
@@ -55,11 +56,19 @@ TEST_F(KeptRowsTest, RowsOfAHeldFileArriveWithTheNextWrite) {
       {kFiveMinutes, {"APCUPSTempLog_Fri.csv"}, "APCUPSTempLog_Fri.csv", "3\r\n", kWriteFailed, 1},
       {kOneHourMs, {"APCUPSTempLog_Fri.csv"}, "APCUPSTempLog_Fri.csv", "4\r\n", kWriteFailed, 2},
       {kFiveMinutes, {}, "APCUPSTempLog_Fri.csv", "5\r\n", kWriteOk, 2},
-      {kFiveMinutes, {"APCUPSTempLog_20250314.csv"}, "APCUPSTempLog_20250314.csv", "a\r\n",
-       kWriteFailed, 3},
+      {kFiveMinutes,
+       {"APCUPSTempLog_20250314.csv"},
+       "APCUPSTempLog_20250314.csv",
+       "a\r\n",
+       kWriteFailed,
+       3},
       // The next day's file: the held one of yesterday gets its row as soon as it is free.
-      {kFiveMinutes, {"APCUPSTempLog_20250314.csv"}, "APCUPSTempLog_20250315.csv", "b\r\n",
-       kWriteOk, 3},
+      {kFiveMinutes,
+       {"APCUPSTempLog_20250314.csv"},
+       "APCUPSTempLog_20250315.csv",
+       "b\r\n",
+       kWriteOk,
+       3},
       {kFiveMinutes, {}, "APCUPSTempLog_20250315.csv", "c\r\n", kWriteOk, 3},
   };
   for (const auto& s : steps) {

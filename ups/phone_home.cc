@@ -20,8 +20,7 @@ void ReplaceSpaces(std::string* text) {
 
 }  // namespace
 
-tPhoneHomeTexts PhoneHomeTexts(Context& ctx, const std::string& server,
-                               const tUPSAttributes& ups) {
+tPhoneHomeTexts PhoneHomeTexts(Context& ctx, const std::string& server, const tUPSAttributes& ups) {
   const FormatSettings& fmt = ctx.fmt();
   tPhoneHomeTexts texts;
   const size_t slash = server.find('/');

@@ -22,8 +22,7 @@ struct tPhoneHomeTexts {
   std::string Request;  // path + "?HostName=..." with every space written "%20"
   std::string Summary;  // "PhoneHome: HOST=\"...\", STATE=\"...\", TEMP=..., ..."
 };
-tPhoneHomeTexts PhoneHomeTexts(Context& ctx, const std::string& server,
-                               const tUPSAttributes& ups);
+tPhoneHomeTexts PhoneHomeTexts(Context& ctx, const std::string& server, const tUPSAttributes& ups);
 
 // Writes the debug file (host part + request), then posts the summary twice: broadcast, then
 // to `collector_host` (the "PhoneHomeCollector" setting). A failure leaves the activity-log

@@ -40,8 +40,7 @@ std::string SampleTimeText(const FormatSettings& fmt, TDateTime now) {
   return FormatDateTime("hh:nn", mark, fmt);
 }
 
-std::string SampleRow(const FormatSettings& fmt, int32_t point, TDateTime now,
-                      double temperature) {
+std::string SampleRow(const FormatSettings& fmt, int32_t point, TDateTime now, double temperature) {
   return std::to_string(point) + "," + SampleTimeText(fmt, now) + "," +
          FloatToStr(temperature, fmt) + "\r\n";
 }

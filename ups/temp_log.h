@@ -41,8 +41,7 @@ int32_t TempLogPoint(TDateTime when);
 std::string SampleTimeText(const FormatSettings& fmt, TDateTime now);
 
 // point + "," + SampleTimeText + "," + the temperature in the general number form + CR LF.
-std::string SampleRow(const FormatSettings& fmt, int32_t point, TDateTime now,
-                      double temperature);
+std::string SampleRow(const FormatSettings& fmt, int32_t point, TDateTime now, double temperature);
 
 // Calls `line` for every line of `text` without its line end; a line ends at CR LF, LF or
 // CR, and a final line without an end counts too.

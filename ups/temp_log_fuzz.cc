@@ -7,9 +7,9 @@
 #include <regex>
 #include <string>
 
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
 #include "ups/chart.h"
 #include "ups/history.h"
 #include "ups/temp_log.h"
@@ -43,7 +43,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const size_t to = page.find("        ]);\r\n");
   Check(from != std::string::npos && to != std::string::npos && from < to);
   Check(page.size() >= 9 && page.compare(page.size() - 9, 9, "</html>\r\n") == 0);
-  static const std::regex kRow("          \\['[^'\\\\<>\\x00-\\x1f]*', *[-+]?[0-9.]*([eE][-+]?[0-9]+)? *\\],");
+  static const std::regex kRow(
+      "          \\['[^'\\\\<>\\x00-\\x1f]*', *[-+]?[0-9.]*([eE][-+]?[0-9]+)? *\\],");
   tw::ForEachLine(page.substr(from + head_end.size(), to - from - head_end.size()),
                   [](const std::string& row) { Check(std::regex_match(row, kRow)); });
   return 0;

@@ -3,11 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "toolbelt/number_text.h"
-
-#include "toolbelt/fake_context.h"
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
+#include "toolbelt/fake_context.h"
+#include "toolbelt/number_text.h"
 
 namespace tw {
 namespace {
@@ -104,10 +103,10 @@ TEST(ReadNumberTest, RegionalFormOnly) {
     bool ok;
     double value;
   } cases[] = {
-      {false, "27", true, 27},      {false, " 27.5 ", true, 27.5}, {false, "-0", true, 0},
-      {false, "2.7e1", true, 27},   {false, "27,5", false, 0},     {false, "\"TEMP\"", false, 0},
-      {false, "", false, 0},        {false, ".", false, 0},        {false, "1,234.5", false, 0},
-      {false, "1e999", false, 0},   {false, "27\r", false, 0},     {true, "27,5", true, 27.5},
+      {false, "27", true, 27},    {false, " 27.5 ", true, 27.5}, {false, "-0", true, 0},
+      {false, "2.7e1", true, 27}, {false, "27,5", false, 0},     {false, "\"TEMP\"", false, 0},
+      {false, "", false, 0},      {false, ".", false, 0},        {false, "1,234.5", false, 0},
+      {false, "1e999", false, 0}, {false, "27\r", false, 0},     {true, "27,5", true, 27.5},
       {true, "27.5", false, 0},
   };
   for (const Case& c : cases) {
