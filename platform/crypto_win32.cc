@@ -4,8 +4,10 @@
 // and Wine does not implement the block-length property, so the protocol builds its own
 // CFB128 on top of the block function.
 // <windows.h> first: <bcrypt.h> takes its types from it.
-#include <bcrypt.h>
+// clang-format off
 #include <windows.h>
+#include <bcrypt.h>
+// clang-format on
 
 #include "platform/crypto.h"
 

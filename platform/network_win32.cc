@@ -1,7 +1,10 @@
-#include <iphlpapi.h>
-#include <windows.h>
+// <winsock2.h> before <windows.h>, which would otherwise bring the old <winsock.h>.
+// clang-format off
 #include <winsock2.h>
 #include <ws2tcpip.h>
+#include <iphlpapi.h>
+#include <windows.h>
+// clang-format on
 
 #include <chrono>
 #include <cstring>
