@@ -53,7 +53,8 @@ bool DecimalNumber(const std::string& text, double* value) {
     whole = whole * 10 + (text[i] - '0');
   }
   if (digits == 0) return false;
-  if (i < text.size() && text[i] == '.') {
+  // A card set up for a language that writes a decimal comma sends "27,5".
+  if (i < text.size() && (text[i] == '.' || text[i] == ',')) {
     ++i;
     double scale = 0.1;
     size_t fraction = 0;

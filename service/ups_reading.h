@@ -40,8 +40,8 @@ struct tUpsReading {
 // The name of an SNMP value type for messages ("tag 0x.." for types without one).
 std::string SnmpTypeName(uint8_t tag);
 
-// Whether `text` is wholly a decimal number: an optional sign, digits, and optionally "." and
-// digits; nothing else, no blanks. Sets `value` when it is.
+// Whether `text` is wholly a decimal number: an optional sign, digits, and optionally a decimal
+// mark ("." or ",") and digits; nothing else, no blanks. Sets `value` when it is.
 bool DecimalNumber(const std::string& text, double* value);
 
 // What `result` (a query of `object`) comes to. INTEGER, Gauge32 and Counter32 are numbers
