@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <limits>
 #include <set>
 
 #include "platform/file_system.h"
@@ -141,26 +142,10 @@ class PosixFileSystem : public FileSystem {
   }
 
   bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      *error = std::string("Cannot open file \"") + path + "\". " + std::strerror(errno);
-      return false;
-    }
-    data->clear();
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        *error = std::string("Read error. ") + std::strerror(errno);
-        ::close(fd);
-        return false;
-      }
-      if (n == 0) break;
-      data->append(buffer, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return true;
+    // The whole file is its head with no limit below the largest size (the head read asks for one
+    // byte beyond its limit).
+    bool larger = false;
+    return ReadFileHead(path, std::numeric_limits<size_t>::max() - 1, data, &larger, error);
   }
 
   bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,

@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/file_system.h"
 #include "platform/win32_error.h"
@@ -72,28 +73,10 @@ class Win32FileSystem : public FileSystem {
   }
 
   bool ReadFile(const std::string& path, std::string* data, std::string* error) override {
-    // FILE_SHARE_DELETE: a page that is being read may still be replaced.
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) {
-      *error = LastErrorText(("Cannot open file \"" + path + "\".").c_str());
-      return false;
-    }
-    data->clear();
-    char buffer[65536];
-    for (;;) {
-      DWORD n = 0;
-      if (!::ReadFile(h, buffer, sizeof buffer, &n, nullptr)) {
-        *error = LastErrorText("Read error.");
-        CloseHandle(h);
-        return false;
-      }
-      if (n == 0) break;
-      data->append(buffer, n);
-    }
-    CloseHandle(h);
-    return true;
+    // The whole file is its head with no limit below the largest size (the head read asks for one
+    // byte beyond its limit).
+    bool larger = false;
+    return ReadFileHead(path, std::numeric_limits<size_t>::max() - 1, data, &larger, error);
   }
 
   bool ReadFileHead(const std::string& path, size_t limit, std::string* data, bool* larger,
