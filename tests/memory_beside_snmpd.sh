@@ -1,10 +1,13 @@
 #!/bin/bash
 # Measures the resident and anonymous memory (VmRSS, RssAnon of /proc/PID/status) of the running
 # service with neither TLS nor SNMPv3 configured, beside Debian's snmpd on the same machine.
-# A measurement, not a test: run it by hand inside a private network namespace:
-#   unshare -n -- bash -c 'ip link set lo up; tests/memory_beside_snmpd.sh build/tempwarden'
+# A measurement, not a test, run by hand: tests/memory_beside_snmpd.sh build/tempwarden
+# It runs itself inside a network namespace of its own: the service broadcasts.
 set -u
 program=$(readlink -f "${1:-build/tempwarden}")
+# shellcheck source=tests/lib.sh
+. "$(dirname "$0")/lib.sh"
+own_network_namespace "$0" "$program"
 run=$(mktemp -d)
 cd "$run" || exit 1
 # The service writes beside its executable: a copy in the scratch folder keeps the build clean.
