@@ -35,7 +35,9 @@ Page instfiles
 UninstPage uninstConfirm
 UninstPage instfiles
 
-; Stops the service and waits (at most 30 s) until its program can be replaced or deleted.
+; Stops the service and waits until its program can be replaced or deleted. A program still
+; busy after 30 s (a service that does not stop, or another process of it) is ended, and
+; waited for 10 s more: an upgrade must not fail on a service that hangs.
 !macro StopService un
 Function ${un}StopService
   nsExec::Exec '"$SYSDIR\net.exe" stop ${SERVICE}'
@@ -46,11 +48,17 @@ Function ${un}StopService
     FileOpen $2 "$INSTDIR\tempwarden.exe" a
     IfErrors 0 free
     IntOp $1 $1 + 1
-    IntCmp $1 60 free
+    IntCmp $1 60 0 wait wait
+      DetailPrint "The service did not stop within 30 s: its processes are ended"
+      nsExec::Exec '"$SYSDIR\taskkill.exe" /F /IM tempwarden.exe'
+      Pop $0
+    wait:
+    IntCmp $1 80 busy
     Sleep 500
     Goto loop
   free:
   FileClose $2
+  busy:
 FunctionEnd
 !macroend
 !insertmacro StopService ""

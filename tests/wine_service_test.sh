@@ -589,7 +589,17 @@ $want"
   # An upgrade: the running service is stopped and taken back before its program is replaced,
   # then registered and started again.
   before=$(count_entries 50100)
-  timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || fail "installer again: $(cat "$WORK/setup.out")"
+  local t0 rc=0
+  t0=$(ms_now)
+  timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || rc=$?
+  # A service that does not stop within 30 s is ended by the installer: the upgrade goes on,
+  # but such a service is a fault of its own, so its state is shown here.
+  if [ "$rc" != 0 ] || [ $(($(ms_now) - t0)) -gt 25000 ]; then
+    echo "   the installer took $(($(ms_now) - t0)) ms, exit code $rc; state $(state)"
+    echo "   processes: $(service_processes | xargs -r cat 2>/dev/null | tr '\0' ' ')"
+    echo "   the activity log ends: $(tail -n 3 "$(activity_log)" 2>/dev/null)"
+  fi
+  [ "$rc" = 0 ] || fail "installer again: $(cat "$WORK/setup.out")"
   wait_state 4 20 || fail "not running after the second installer: state $(state)"
   wait_until 20 '[ "$(count_entries 50100)" -gt "$before" ]' || fail "no new start entry"
   check_failure_actions 3
