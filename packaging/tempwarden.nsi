@@ -105,9 +105,18 @@ Section "Tempwarden"
   File "/oname=tempwarden.exe" "${EXE}"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
-  nsExec::ExecToLog '"$INSTDIR\tempwarden.exe" /install /silent'
-  Pop $0
-  StrCmp $0 "0" registered
+  ; The service taken back a moment ago may still be on its way out of the service manager
+  ; (marked for deletion): the registration is tried for 10 s.
+  StrCpy $1 0
+  register:
+    nsExec::ExecToLog '"$INSTDIR\tempwarden.exe" /install /silent'
+    Pop $0
+    StrCmp $0 "0" registered
+    IntOp $1 $1 + 1
+    IntCmp $1 10 refused 0 refused
+      Sleep 1000
+      Goto register
+  refused:
     DetailPrint "tempwarden.exe /install /silent: exit code $0"
     MessageBox MB_OK|MB_ICONSTOP "The service could not be registered (exit code $0); the event log has the reason." /SD IDOK
     Abort
