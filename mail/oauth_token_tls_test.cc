@@ -4,12 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 
 #include "mail/oauth_token.h"
 #include "platform/tls.h"
 #include "tests/isolation.h"
 #include "tests/smtp_relay_process.h"
+#include "tests/test_certs.h"
 #include "toolbelt/fake_context.h"
 
 namespace tw {
@@ -17,12 +17,7 @@ namespace {
 
 class TokenEndpointTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    certs_ = new TempDir;
-    const std::string command = "bash " + std::string(TW_SOURCE_DIR) +
-                                "/tests/make_test_certs.sh " + certs_->path() + " >/dev/null 2>&1";
-    certs_made_ = std::system(command.c_str()) == 0;
-  }
+  static void SetUpTestSuite() { certs_ = new TestCerts; }
   static void TearDownTestSuite() {
     delete certs_;
     certs_ = nullptr;
@@ -30,7 +25,7 @@ class TokenEndpointTest : public ::testing::Test {
 
   void SetUp() override {
     TW_REQUIRE_PRIVATE_NETWORK();
-    if (!certs_made_) GTEST_SKIP() << "openssl could not make the test certificates";
+    if (!certs_->made()) GTEST_SKIP() << "openssl could not make the test certificates";
     network_ = NewSystemNetwork(stop_.get());
     clock_ = NewSystemClock();
     env_.ctx.env.network = network_.get();
@@ -40,13 +35,13 @@ class TokenEndpointTest : public ::testing::Test {
     limits_.reply_ms = 5000;
     settings_.ClientID = "app-1";
     settings_.ClientSecret = "Qx8~s3cret+/=";
-    settings_.CAFile = certs_->path() + "ca.pem";
+    settings_.CAFile = certs_->File("ca.pem");
   }
 
   // Starts the endpoint with `switches` and points the settings at it.
   bool Start(SmtpRelayProcess& endpoint, std::vector<std::string> switches) {
     switches.insert(switches.begin(),
-                    {"--tls", certs_->path() + "localhost.pem", certs_->path() + "localhost.key"});
+                    {"--tls", certs_->File("localhost.pem"), certs_->File("localhost.key")});
     if (!endpoint.Start(switches, "token_endpoint.py")) return false;
     settings_.TokenURL =
         "https://localhost:" + std::to_string(endpoint.port()) + "/tenant-1/oauth2/v2.0/token";
@@ -55,8 +50,7 @@ class TokenEndpointTest : public ::testing::Test {
 
   TokenResult Get() { return source_.Get(env_.ctx, settings_, limits_); }
 
-  static TempDir* certs_;
-  static bool certs_made_;
+  static TestCerts* certs_;
   FakeEnv env_;
   std::unique_ptr<WakeEvent> stop_ = NewSystemWakeEvent();
   std::unique_ptr<Network> network_;
@@ -67,8 +61,7 @@ class TokenEndpointTest : public ::testing::Test {
   ClientCredentialsTokenSource source_;
 };
 
-TempDir* TokenEndpointTest::certs_ = nullptr;
-bool TokenEndpointTest::certs_made_ = false;
+TestCerts* TokenEndpointTest::certs_ = nullptr;
 
 TEST_F(TokenEndpointTest, TokenFetchedOnceAndKept) {
   for (const bool chunked : {false, true}) {
@@ -129,7 +122,7 @@ TEST_F(TokenEndpointTest, Refusals) {
     SmtpRelayProcess endpoint;
     ASSERT_TRUE(Start(endpoint, c.switches)) << endpoint.Errors();
     settings_.ClientSecret = c.secret != nullptr ? c.secret : "Qx8~s3cret+/=";
-    settings_.CAFile = certs_->path() + (c.ca != nullptr ? c.ca : "ca.pem");
+    settings_.CAFile = certs_->File(c.ca != nullptr ? c.ca : "ca.pem");
     limits_.reply_ms = 1500;
     const TokenResult result = Get();
     EXPECT_FALSE(result.ok());

@@ -5,13 +5,13 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdlib>
 
 #include "mail/smtp.h"
 #include "platform/fake_console.h"
 #include "platform/tls.h"
 #include "tests/isolation.h"
 #include "tests/smtp_relay_process.h"
+#include "tests/test_certs.h"
 #include "toolbelt/fake_context.h"
 
 namespace tw {
@@ -19,12 +19,7 @@ namespace {
 
 class SmtpTlsTest : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    certs_ = new TempDir;
-    const std::string command = "bash " + std::string(TW_SOURCE_DIR) +
-                                "/tests/make_test_certs.sh " + certs_->path() + " >/dev/null 2>&1";
-    certs_made_ = std::system(command.c_str()) == 0;
-  }
+  static void SetUpTestSuite() { certs_ = new TestCerts; }
   static void TearDownTestSuite() {
     delete certs_;
     certs_ = nullptr;
@@ -32,7 +27,7 @@ class SmtpTlsTest : public ::testing::Test {
 
   void SetUp() override {
     TW_REQUIRE_PRIVATE_NETWORK();
-    if (!certs_made_) GTEST_SKIP() << "openssl could not make the test certificates";
+    if (!certs_->made()) GTEST_SKIP() << "openssl could not make the test certificates";
     env_.ctx.env.network = network_.get();
     env_.ctx.env.tls = tls_.get();
     env_.ctx.env.console = &console_;
@@ -40,7 +35,7 @@ class SmtpTlsTest : public ::testing::Test {
     limits_.reply_ms = 5000;
   }
 
-  static std::string Cert(const char* name) { return certs_->path() + name; }
+  static std::string Cert(const char* name) { return certs_->File(name); }
   // The relay with the certificate `name`.pem (the chain it shows) and its key.
   static std::vector<std::string> Serve(const char* mode, const std::string& name = "localhost") {
     return {mode,
@@ -83,8 +78,7 @@ class SmtpTlsTest : public ::testing::Test {
 
   std::string ActivityLog() const { return env_.files.Get("/opt/tempwarden/APC-20230315.CSV"); }
 
-  static TempDir* certs_;
-  static bool certs_made_;
+  static TestCerts* certs_;
   FakeEnv env_;
   std::unique_ptr<Network> network_ = NewSystemNetwork();
   std::unique_ptr<Tls> tls_ = NewSystemTls();
@@ -92,8 +86,7 @@ class SmtpTlsTest : public ::testing::Test {
   SmtpLimits limits_;
 };
 
-TempDir* SmtpTlsTest::certs_ = nullptr;
-bool SmtpTlsTest::certs_made_ = false;
+TestCerts* SmtpTlsTest::certs_ = nullptr;
 
 TEST_F(SmtpTlsTest, StartTlsGreetsAgainAndAuthenticatesOnlyInside) {
   SmtpRelayProcess relay;
