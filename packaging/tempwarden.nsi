@@ -1,10 +1,10 @@
 ; The Windows installer (makensis): installs the program into "C:\Program Files\Tempwarden",
 ; registers the service with the program's own /install /silent (which gives it the virtual
 ; account "NT SERVICE\VOZIvazure" and the data folder "C:\ProgramData\Tempwarden" with its
-; access list) and starts it, and leaves an uninstaller that stops the service, removes it with
-; /uninstall /silent and deletes the program, keeping what the service wrote (TEMPWARDEN.XML,
-; the history, the logs). An installation of the old layout, with its data beside the
-; program, has that data moved into the data folder first.
+; access list) and starts it, and leaves an uninstaller that stops the service and its named
+; instances, removes them with /uninstall /silent and deletes the program, keeping what the
+; services wrote (TEMPWARDEN.XML, the history, the logs). An installation of the old layout,
+; with its data beside the program, has that data moved into the data folder first.
 ; /S installs and uninstalls without a window.
 ;
 ; makensis -DEXE=path\to\tempwarden.exe -DVERSION=1.0.0.1 -DOUTFILE=tempwarden-setup.exe
@@ -64,6 +64,47 @@ FunctionEnd
 !insertmacro StopService ""
 !insertmacro StopService "un."
 
+; The named instances ("VOZIvazure$NAME", from "/install NAME") run the same program: their
+; service names, each followed by "|", into $R9.
+!macro ListInstances un
+Function ${un}ListInstances
+  StrCpy $R9 ""
+  StrCpy $R8 0
+  next:
+    EnumRegKey $R7 HKLM "SYSTEM\CurrentControlSet\Services" $R8
+    StrCmp $R7 "" done
+    IntOp $R8 $R8 + 1
+    StrCpy $R6 $R7 11
+    StrCmp $R6 "${SERVICE}$$" 0 next
+    StrCpy $R9 "$R9$R7|"
+    Goto next
+  done:
+FunctionEnd
+!macroend
+!insertmacro ListInstances ""
+!insertmacro ListInstances "un."
+
+; Takes the first service name off the list in $R9 into $R7 ("" once the list is empty).
+!macro PopInstance un
+Function ${un}PopInstance
+  StrCpy $R7 ""
+  StrCmp $R9 "" done
+  StrCpy $R8 0
+  find:
+    StrCpy $R6 $R9 1 $R8
+    StrCmp $R6 "|" found
+    IntOp $R8 $R8 + 1
+    Goto find
+  found:
+  StrCpy $R7 $R9 $R8
+  IntOp $R8 $R8 + 1
+  StrCpy $R9 $R9 "" $R8
+  done:
+FunctionEnd
+!macroend
+!insertmacro PopInstance ""
+!insertmacro PopInstance "un."
+
 ; The old layout kept the settings and everything the service wrote beside the program: all of
 ; it but the program and the uninstaller moves into the data folder, unless that folder has
 ; settings of its own already.
@@ -95,8 +136,21 @@ FunctionEnd
 
 Section "Tempwarden"
   SetOutPath "$INSTDIR"
-  ; An earlier installation: its service stops and goes before its program is replaced.
+  StrCpy $R5 ""
+  ; An earlier installation: its service stops and goes before its program is replaced. Its
+  ; named instances stay registered; those that run are stopped now and started again with
+  ; the new program ($R5 lists them).
   IfFileExists "$INSTDIR\tempwarden.exe" 0 fresh
+    Call ListInstances
+    stop_instance:
+      Call PopInstance
+      StrCmp $R7 "" instances_stopped
+      nsExec::Exec '"$SYSDIR\net.exe" stop "$R7"'
+      Pop $0
+      StrCmp $0 "0" 0 stop_instance
+      StrCpy $R5 "$R5$R7|"
+      Goto stop_instance
+    instances_stopped:
     Call StopService
     nsExec::Exec '"$INSTDIR\tempwarden.exe" /uninstall /silent'
     Pop $0
@@ -123,6 +177,14 @@ Section "Tempwarden"
   registered:
   nsExec::ExecToLog '"$SYSDIR\net.exe" start ${SERVICE}'
   Pop $0
+  StrCpy $R9 $R5
+  start_instance:
+    Call PopInstance
+    StrCmp $R7 "" instances_started
+    nsExec::ExecToLog '"$SYSDIR\net.exe" start "$R7"'
+    Pop $0
+    Goto start_instance
+  instances_started:
 
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "Tempwarden"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
@@ -136,6 +198,18 @@ Section "Tempwarden"
 SectionEnd
 
 Section "Uninstall"
+  ; The named instances go too: without the program their registrations would start nothing.
+  Call un.ListInstances
+  remove_instance:
+    Call un.PopInstance
+    StrCmp $R7 "" instances_removed
+    nsExec::Exec '"$SYSDIR\net.exe" stop "$R7"'
+    Pop $0
+    StrCpy $R6 $R7 "" 11
+    nsExec::ExecToLog '"$INSTDIR\tempwarden.exe" /uninstall $R6 /silent'
+    Pop $0
+    Goto remove_instance
+  instances_removed:
   Call un.StopService
   nsExec::ExecToLog '"$INSTDIR\tempwarden.exe" /uninstall /silent'
   Pop $0

@@ -28,7 +28,7 @@ source "$HERE/lib.sh"
 # shellcheck source=tests/wine_lib.sh
 source "$HERE/wine_lib.sh"
 [ -n "${TW_WINE_TEST_INNER:-}" ] || [ -x /usr/sbin/snmpd ] || skip "Debian's snmpd is not installed"
-wine_isolate "$WIN_BUILD" "tempwarden.exe tw_wine_probe.exe" "$0" "$@"
+wine_isolate "$WIN_BUILD" "tempwarden.exe tw_wine_probe.exe tempwarden-setup.exe" "$0" "$@"
 ip link set lo up
 # shellcheck source=tests/snmpd_agent.sh
 source "$HERE/snmpd_agent.sh"
@@ -58,7 +58,10 @@ wineserver -p
 timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || fail "Wine did not start"
 mkdir -p "$PROGRAM_DIR" "$WINEPREFIX/drive_c/tw"
 cp "$TW_WIN_BUILD_DIR/tempwarden.exe" "$PROGRAM_DIR/"
-cp "$TW_WIN_BUILD_DIR/tw_wine_probe.exe" "$WINEPREFIX/drive_c/tw/"
+# An earlier program, for the installer to replace: one byte more at its end runs the same.
+printf x >>"$PROGRAM_DIR/tempwarden.exe"
+cp "$TW_WIN_BUILD_DIR/tw_wine_probe.exe" "$TW_WIN_BUILD_DIR/tempwarden-setup.exe" \
+  "$WINEPREFIX/drive_c/tw/"
 start_snmpd "$WORK/agent" || fail "snmpd"
 
 # INSTANCE ("" for the unnamed one): its service name, display name and data folder.
@@ -136,6 +139,18 @@ for instance in "" north; do
   case "$out" in "Brindle v"*" started at "*) ;; *) fail "description of $instance: $out" ;; esac
 done
 
+echo "-- the installer over both: each stopped, the program replaced, each started again"
+starts() { grep -s -c ",50100," "$(data_dir_of "$1")/APC-$today.CSV" || true; }
+before_unnamed=$(starts "") before_north=$(starts north)
+t0=$(date +%s)
+timeout 120 wine 'C:\tw\tempwarden-setup.exe' /S </dev/null >/dev/null 2>&1 || fail "the installer"
+# Within 25 s: both stopped when asked, none had to be ended.
+[ $(($(date +%s) - t0)) -le 25 ] || fail "the installer took $(($(date +%s) - t0)) s"
+cmp -s "$PROGRAM_DIR/tempwarden.exe" "$TW_WIN_BUILD_DIR/tempwarden.exe" || fail "not replaced"
+wait_until 30 '[ "$(state VOZIvazure)" = 4 ] && [ "$(state "VOZIvazure\$north")" = 4 ] &&
+  [ "$(starts "")" -gt "$before_unnamed" ] && [ "$(starts north)" -gt "$before_north" ]' ||
+  fail "after the installer: states $(state VOZIvazure) $(state 'VOZIvazure$north'), starts $(starts "") $(starts north)"
+
 echo "-- stop both, remove the named one, then the unnamed one"
 for instance in "" north; do
   w net stop "$(service_of "$instance")" >/dev/null 2>&1 || true
@@ -154,6 +169,14 @@ done
 w "$EXE" /uninstall /silent >/dev/null 2>&1 || fail "/uninstall"
 [ -f "$DATA_ROOT/north/APC-$today.CSV" ] && [ -f "$DATA_ROOT/APC-$today.CSV" ] ||
   fail "the histories did not stay"
+
+echo "-- the uninstaller takes a named instance with it"
+w "$EXE" /install north /silent >/dev/null 2>&1 || fail "/install north again"
+timeout 60 wine 'C:\Program Files\Tempwarden\uninstall.exe' /S </dev/null >/dev/null 2>&1 ||
+  fail "the uninstaller"
+wait_until 30 '[ "$(state "VOZIvazure\$north")" = none ] && [ ! -e "$PROGRAM_DIR/tempwarden.exe" ]' ||
+  fail "after the uninstaller: north $(state 'VOZIvazure$north'), files $(ls "$PROGRAM_DIR")"
+[ -f "$DATA_ROOT/north/APC-$today.CSV" ] || fail "north's history did not stay"
 wineserver -k
 [ -z "$NOT_READ_BACK" ] || echo "   (the access lists could not be read back under Wine)"
 echo "PASS"
