@@ -13,6 +13,7 @@ PACKAGES=(
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
   spamassassin  # mail: scores the test mail and the alarm (tests/spam_score_test.sh)
+  postfix dovecot-core  # mail: the company relay and its SASL (tests/postfix_relay_test.sh)
   libssl-dev openssl  # mail TLS and SNMPv3 crypto (OpenSSL); openssl makes the tests' certificates
   nlohmann-json3-dev  # mail: the OAuth token answers (JSON, header-only, also for the mingw build)
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
