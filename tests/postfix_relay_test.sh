@@ -15,6 +15,8 @@
 # Each case of the table below runs /testmail once and checks its result, the lines it prints
 # (the relay's reason where it refuses), what the relay kept, and from Postfix's own log that
 # the session ended with QUIT ("quit=1" in the disconnect line), or that no session was opened.
+# The Windows program (build-win) takes the STARTTLS case under Wine (Schannel) when Wine and
+# the cross build are there; otherwise that case says it was left out.
 #
 # Runs in a network namespace of its own; every process started here is stopped by its PID.
 #
@@ -193,9 +195,32 @@ wait_until 10 'listens 25 && listens 587 && listens 465' ||
 SVC=$WORK/svc
 mkdir "$SVC"
 cp "$BUILD/tempwarden" "$SVC/"
+cp "$WORK/certs/ca.pem" "$SVC/relay-ca.pem"
+
+WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
+# The Windows program's /testmail under Wine, with the settings and CA file of $SVC beside
+# it. Wine and whatever it starts live in a pid namespace of their own that ends with it.
+wine_testmail() {
+  unshare -p -m --fork --mount-proc --kill-child=SIGTERM -- \
+    env -u DISPLAY -u WAYLAND_DISPLAY -u LC_ALL WINEPREFIX="$WORK/wine" WINEARCH=win64 \
+    WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+    TMPDIR="$WORK/wine-tmp" XDG_CACHE_HOME="$WORK/wine-tmp" XDG_CONFIG_HOME="$WORK/wine-tmp" \
+    XDG_DATA_HOME="$WORK/wine-tmp" LANG=C.UTF-8 bash -c '
+      set -o pipefail
+      mkdir -p "$TMPDIR"
+      timeout 120 wine cmd /c exit </dev/null >/dev/null 2>&1 || { echo "no Wine"; exit 2; }
+      dir=$WINEPREFIX/drive_c/tw
+      mkdir -p "$dir" && cp "$0"/tempwarden.exe "$1"/TEMPWARDEN.XML "$1"/relay-ca.pem "$dir"/
+      status=0
+      timeout 90 wine "C:\tw\tempwarden.exe" /testmail </dev/null 2>/dev/null | tr -d "\r" ||
+        status=$?
+      wineserver -k 2>/dev/null
+      exit "$status"' "$WIN_BUILD" "$SVC"
+}
 
 # The cases. host: the host name the program runs under ("-": the machine's; SRV_01 is a
-# Windows name, no valid host name, so EHLO must name the address literal). user / secret:
+# Windows name, no valid host name, so EHLO must name the address literal; "wine": the
+# Windows program under Wine on the machine's name). user / secret:
 # "SMTPUser" and "SMTPPassword" ("OAuthClientSecret" with xoauth2; the endpoint's is
 # Qx8~s3cret+/=); "-" empty. relay: "held" the relay took the message (it is read back),
 # "refused" a session without a message, "none" no session at all. log: what Postfix's log of
@@ -206,6 +231,7 @@ name                 |host  |port|security|auth   |user         |secret         
 lan relay, no login  |-     |25  |none    |auto   |-            |-              |tempwarden@example.test|0     |held   |ehlo=1 mail=1 rcpt=2 data=1 quit=1      |^Result 0: 
 windows host name    |SRV_01|25  |none    |auto   |-            |-              |tempwarden@example.test|0     |held   |helo=<\[127\.0\.0\.1\]>                 |^Result 0: 
 starttls, PLAIN only |-     |587 |starttls|auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=PLAIN, sasl_username=ups\.sender|^Result 0: 
+the same, Schannel   |wine  |587 |starttls|auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=PLAIN, sasl_username=ups\.sender|^Result 0: 
 wrong password       |-     |587 |starttls|auto   |ups.sender   |wrong          |tempwarden@example.test|-535  |refused|auth=0/1                                |^Relay's reply: 535 5\.7\.8 .*authentication failed
 no starttls on 587   |-     |587 |none    |auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|-530  |refused|mail=0/1                                |^Relay's reply: 530 5\.7\.0 Must issue a STARTTLS command first
 sender login mismatch|-     |587 |starttls|auto   |ups.sender   |Pa55-w0rd      |boss@example.test      |-699  |refused|Sender address rejected: not owned by user ups\.sender|^Relay's reply: 553 5\.7\.1 <boss@example\.test>: Sender address rejected: not owned by user ups\.sender
@@ -219,7 +245,7 @@ EOF
 )
 
 trim() { local s=$1; s=${s#"${s%%[! ]*}"}; printf '%s' "${s%"${s##*[! ]}"}"; }
-dash() { [ "$1" = - ] && printf '' || printf '%s' "$1"; }
+dash() { if [ "$1" = - ]; then printf ''; else printf '%s' "$1"; fi; }
 log_lines() { wc -l <"$PF/maillog"; }
 # The relay's log since the case began; the disconnect line comes when the client has gone.
 session() { tail -n +"$((before + 1))" "$PF/maillog"; }
@@ -234,27 +260,34 @@ while IFS='|' read -r name host port security auth user secret from result relay
   from=$(dash "$(trim "$from")") result=$(trim "$result") relay=$(trim "$relay")
   log=$(trim "$log") out=$(trim "$out")
   echo "== $name (port $port, $security, $auth)"
+  if [ "$host" = wine ] &&
+    { ! command -v wine >/dev/null || [ ! -f "$WIN_BUILD/tempwarden.exe" ]; }; then
+    echo "   left out: no Wine, or no Windows build in $WIN_BUILD"
+    continue
+  fi
 
   password=$secret oauth_secret=''
   if [ "$auth" = xoauth2 ]; then password='' oauth_secret=$secret; fi
   write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SysLogTrap=7 \
     EmailToAddr="ops@example.test; facilities@example.test" SMTPRelay=localhost \
     SMTPPort="$port" EmailFromAddr="$from" SMTPSecurity="$security" SMTPAuth="$auth" \
-    SMTPUser="$user" SMTPPassword="$password" SMTPCAFile="$WORK/certs/ca.pem" \
+    SMTPUser="$user" SMTPPassword="$password" SMTPCAFile=relay-ca.pem \
     OAuthTokenURL="https://localhost:$TOKEN_PORT/token" OAuthClientID=app-1 \
     OAuthClientSecret="$oauth_secret"
 
   before=$(log_lines)
   held_before=$(hold_ids)
   run=(timeout 90 env LC_ALL=C "$SVC/tempwarden" /testmail)
-  if [ "$host" != - ]; then
+  if [ "$host" = wine ]; then
+    run=(wine_testmail)
+  elif [ "$host" != - ]; then
     # sethostname takes what hostname(1) refuses (a Windows name with "_").
     run=(unshare -u -- sh -c 'echo "$0" >/proc/sys/kernel/hostname && exec "$@"' "$host"
       "${run[@]}")
   fi
   STATUS=0
   OUT=$(cd / && "${run[@]}" 2>&1) || STATUS=$?
-  echo "$OUT" | grep -E '^(Result|Relay|Advice|OAuth)|EHLO|AUTH' | sed 's/^/   /' || true
+  echo "$OUT" | grep -E '^(Result|Relay|Advice)|SMTP\.TLS=|AUTH' | sed 's/^/   /' || true
   grep -qE "^Result $result: " <<<"$OUT" || fail "$name: result $result wanted"
   grep -qE -- "$out" <<<"$OUT" || fail "$name: no line /$out/ in the output"
   if [ "$result" = 0 ]; then want_status=0; else want_status=1; fi
@@ -274,7 +307,9 @@ while IFS='|' read -r name host port security auth user secret from result relay
     [ "$log" = - ] || session | grep -qE -- "$log" || fail "$name: no /$log/ in Postfix's log"
     new=$(comm -13 <(echo "$held_before") <(hold_ids))
     if [ "$relay" = held ]; then
-      [ -n "$new" ] && [ "$(wc -l <<<"$new")" -eq 1 ] || fail "$name: not one message held"
+      if [ -z "$new" ] || [ "$(wc -l <<<"$new")" -ne 1 ]; then
+        fail "$name: not one message held"
+      fi
       msg=$(postcat -c "$PF/etc" -q "$new" 2>&1)
       for re in "^sender: $from\$" '^recipient: ops@example\.test$' \
         '^recipient: facilities@example\.test$' "^From: .*<?$from>?\$" \
