@@ -15,7 +15,9 @@
 # Each case of the table below runs /testmail once and checks its result, the lines it prints
 # (the relay's reason where it refuses), what the relay kept, and from Postfix's own log that
 # the session ended with QUIT ("quit=1" in the disconnect line), or that no session was opened.
-# The Windows program (build-win) takes the STARTTLS case under Wine (Schannel) when Wine and
+# Two names of the private /etc/hosts (tests/private_etc.sh) show the relay's addresses tried in
+# order: relay6 has only ::1, relay46 has ::1 (where nothing listens on its port) and then
+# 127.0.0.1. The Windows program (build-win) takes the STARTTLS case under Wine (Schannel) when Wine and
 # the cross build are there; otherwise that case says it was left out.
 #
 # Runs in a network namespace of its own; every process started here is stopped by its PID.
@@ -28,6 +30,9 @@ SOURCE=$(cd "$(dirname "$0")/.." && pwd)
 
 # shellcheck source=tests/lib.sh
 source "$(dirname "$0")/lib.sh"
+# shellcheck source=tests/private_etc.sh
+source "$(dirname "$0")/private_etc.sh"
+own_etc "$0" "$@"
 own_network_namespace "$0" "$@"
 
 [ -x "$BUILD/tempwarden" ] || fail "missing $BUILD/tempwarden"
@@ -132,9 +137,9 @@ mydomain = example.test
 mydestination =
 alias_maps =
 alias_database =
-inet_interfaces = 127.0.0.1
-inet_protocols = ipv4
-mynetworks = 127.0.0.0/8
+inet_interfaces = 127.0.0.1, [::1]
+inet_protocols = all
+mynetworks = 127.0.0.0/8, [::1]/128
 smtpd_helo_required = yes
 smtpd_helo_restrictions = reject_invalid_helo_hostname, reject_non_fqdn_helo_hostname
 strict_rfc821_envelopes = yes
@@ -158,6 +163,7 @@ submission='-o smtpd_relay_restrictions=permit_sasl_authenticated,reject
 cat >"$PF/etc/master.cf" <<EOF
 25 inet n - n - - smtpd
   -o smtpd_tls_auth_only=no
+127.0.0.1:2525 inet n - n - - smtpd
 587 inet n - n - - smtpd
   -o smtpd_tls_security_level=encrypt
   -o smtpd_tls_auth_only=yes
@@ -189,8 +195,10 @@ script -qec "postfix -c '$PF/etc' check" /dev/null >"$WORK/pf-check.out" 2>&1 ||
   fail "postfix check: $(cat "$WORK/pf-check.out")"
 start_bg /usr/lib/postfix/sbin/master -c "$PF/etc" -d >"$WORK/pf-master.out" 2>&1
 listens() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-wait_until 10 'listens 25 && listens 587 && listens 465' ||
+wait_until 10 'listens 25 && listens 587 && listens 465 && listens 2525' ||
   fail "Postfix did not start: $(cat "$WORK/pf-master.out" "$PF/maillog" 2>/dev/null)"
+
+printf '%s\n' '::1 relay6' '::1 relay46' '127.0.0.1 relay46' >>/etc/hosts
 
 SVC=$WORK/svc
 mkdir "$SVC"
@@ -220,27 +228,30 @@ wine_testmail() {
 
 # The cases. host: the host name the program runs under ("-": the machine's; SRV_01 is a
 # Windows name, no valid host name, so EHLO must name the address literal; "wine": the
-# Windows program under Wine on the machine's name). user / secret:
+# Windows program under Wine on the machine's name). relay: "SMTPRelay" and "SMTPPort", the
+# name localhost when only the port is given. user / secret:
 # "SMTPUser" and "SMTPPassword" ("OAuthClientSecret" with xoauth2; the endpoint's is
-# Qx8~s3cret+/=); "-" empty. relay: "held" the relay took the message (it is read back),
+# Qx8~s3cret+/=); "-" empty. kept: "held" the relay took the message (it is read back),
 # "refused" a session without a message, "none" no session at all. log: what Postfix's log of
 # the session must show (an extended regex, "-" nothing more). out: a line /testmail prints.
 CASES=$(
   cat <<'EOF'
-name                 |host  |port|security|auth   |user         |secret         |from                   |result|relay  |log                                     |out
-lan relay, no login  |-     |25  |none    |auto   |-            |-              |tempwarden@example.test|0     |held   |ehlo=1 mail=1 rcpt=2 data=1 quit=1      |^Result 0: 
-windows host name    |SRV_01|25  |none    |auto   |-            |-              |tempwarden@example.test|0     |held   |helo=<\[127\.0\.0\.1\]>                 |^Result 0: 
-starttls, PLAIN only |-     |587 |starttls|auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=PLAIN, sasl_username=ups\.sender|^Result 0: 
-the same, Schannel   |wine  |587 |starttls|auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=PLAIN, sasl_username=ups\.sender|^Result 0: 
-wrong password       |-     |587 |starttls|auto   |ups.sender   |wrong          |tempwarden@example.test|-535  |refused|auth=0/1                                |^Relay's reply: 535 5\.7\.8 .*authentication failed
-no starttls on 587   |-     |587 |none    |auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|-530  |refused|mail=0/1                                |^Relay's reply: 530 5\.7\.0 Must issue a STARTTLS command first
-sender login mismatch|-     |587 |starttls|auto   |ups.sender   |Pa55-w0rd      |boss@example.test      |-699  |refused|Sender address rejected: not owned by user ups\.sender|^Relay's reply: 553 5\.7\.1 <boss@example\.test>: Sender address rejected: not owned by user ups\.sender
-tls, LOGIN asked for |-     |465 |tls     |login  |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=LOGIN                       |^Result 0: 
-xoauth2, good token  |-     |465 |tls     |xoauth2|ups.sender   |Qx8~s3cret+/=  |tempwarden@example.test|0     |held   |sasl_method=XOAUTH2, sasl_username=ups\.sender|^Result 0: 
-xoauth2, other user  |-     |465 |tls     |xoauth2|boss         |Qx8~s3cret+/=  |boss@example.test      |-535  |refused|auth=0/1                                |^Relay's reply: 535 
-token endpoint error |-     |465 |tls     |xoauth2|ups.sender   |wrong-secret   |tempwarden@example.test|-630  |refused|ehlo=1 quit=1 commands=2                |invalid_client.*AADSTS7000215
-unknown security word|-     |587 |SSL     |auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|-623  |none   |-                                       |^Result -623: 
-no sender address    |-     |25  |none    |auto   |-            |-              |-                      |-640  |none   |-                                       |^Result -640: 
+name                 |host  |relay       |security|auth   |user         |secret         |from                   |result|kept   |log                                     |out
+lan relay, no login  |-     |25          |none    |auto   |-            |-              |tempwarden@example.test|0     |held   |ehlo=1 mail=1 rcpt=2 data=1 quit=1      |^Result 0: 
+windows host name    |SRV_01|25          |none    |auto   |-            |-              |tempwarden@example.test|0     |held   |helo=<\[(IPv6:::1)?(127\.0\.0\.1)?\]>   |^Result 0: 
+starttls, PLAIN only |-     |587         |starttls|auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=PLAIN, sasl_username=ups\.sender|^Result 0: 
+the same, Schannel   |wine  |587         |starttls|auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=PLAIN, sasl_username=ups\.sender|^Result 0: 
+wrong password       |-     |587         |starttls|auto   |ups.sender   |wrong          |tempwarden@example.test|-535  |refused|auth=0/1                                |^Relay's reply: 535 5\.7\.8 .*authentication failed
+no starttls on 587   |-     |587         |none    |auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|-530  |refused|mail=0/1                                |^Relay's reply: 530 5\.7\.0 Must issue a STARTTLS command first
+sender login mismatch|-     |587         |starttls|auto   |ups.sender   |Pa55-w0rd      |boss@example.test      |-699  |refused|Sender address rejected: not owned by user ups\.sender|^Relay's reply: 553 5\.7\.1 <boss@example\.test>: Sender address rejected: not owned by user ups\.sender
+tls, LOGIN asked for |-     |465         |tls     |login  |ups.sender   |Pa55-w0rd      |tempwarden@example.test|0     |held   |sasl_method=LOGIN                       |^Result 0: 
+xoauth2, good token  |-     |465         |tls     |xoauth2|ups.sender   |Qx8~s3cret+/=  |tempwarden@example.test|0     |held   |sasl_method=XOAUTH2, sasl_username=ups\.sender|^Result 0: 
+xoauth2, other user  |-     |465         |tls     |xoauth2|boss         |Qx8~s3cret+/=  |boss@example.test      |-535  |refused|auth=0/1                                |^Relay's reply: 535 
+token endpoint error |-     |465         |tls     |xoauth2|ups.sender   |wrong-secret   |tempwarden@example.test|-630  |refused|ehlo=1 quit=1 commands=2                |invalid_client.*AADSTS7000215
+unknown security word|-     |587         |SSL     |auto   |ups.sender   |Pa55-w0rd      |tempwarden@example.test|-623  |none   |-                                       |^Result -623: 
+no sender address    |-     |25          |none    |auto   |-            |-              |-                      |-640  |none   |-                                       |^Result -640: 
+ipv6 only            |-     |relay6:25   |none    |auto   |-            |-              |tempwarden@example.test|0     |held   |helo=<\[IPv6:::1\]>                     |^Result 0: 
+first address dead   |-     |relay46:2525|none    |auto   |-            |-              |tempwarden@example.test|0     |held   |connect from localhost\[127\.0\.0\.1\]    | Not connected to .*::1
 EOF
 )
 
@@ -252,14 +263,16 @@ session() { tail -n +"$((before + 1))" "$PF/maillog"; }
 hold_ids() { find "$PF/queue/hold" -type f -printf '%f\n' 2>/dev/null | sort; }
 
 checked=0
-while IFS='|' read -r name host port security auth user secret from result relay log out; do
+while IFS='|' read -r name host relay security auth user secret from result kept log out; do
   name=$(trim "$name")
   [ "$name" != name ] || continue
-  host=$(trim "$host") port=$(trim "$port") security=$(trim "$security") auth=$(trim "$auth")
+  host=$(trim "$host") relay=$(trim "$relay") security=$(trim "$security") auth=$(trim "$auth")
   user=$(dash "$(trim "$user")") secret=$(dash "$(trim "$secret")")
-  from=$(dash "$(trim "$from")") result=$(trim "$result") relay=$(trim "$relay")
+  from=$(dash "$(trim "$from")") result=$(trim "$result") kept=$(trim "$kept")
   log=$(trim "$log") out=$(trim "$out")
-  echo "== $name (port $port, $security, $auth)"
+  port=${relay##*:} server=${relay%:*}
+  [ "$server" != "$relay" ] || server=localhost
+  echo "== $name ($server:$port, $security, $auth)"
   if [ "$host" = wine ] &&
     { ! command -v wine >/dev/null || [ ! -f "$WIN_BUILD/tempwarden.exe" ]; }; then
     echo "   left out: no Wine, or no Windows build in $WIN_BUILD"
@@ -269,7 +282,7 @@ while IFS='|' read -r name host port security auth user secret from result relay
   password=$secret oauth_secret=''
   if [ "$auth" = xoauth2 ]; then password='' oauth_secret=$secret; fi
   write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SysLogTrap=7 \
-    EmailToAddr="ops@example.test; facilities@example.test" SMTPRelay=localhost \
+    EmailToAddr="ops@example.test; facilities@example.test" SMTPRelay="$server" \
     SMTPPort="$port" EmailFromAddr="$from" SMTPSecurity="$security" SMTPAuth="$auth" \
     SMTPUser="$user" SMTPPassword="$password" SMTPCAFile=relay-ca.pem \
     OAuthTokenURL="https://localhost:$TOKEN_PORT/token" OAuthClientID=app-1 \
@@ -287,7 +300,7 @@ while IFS='|' read -r name host port security auth user secret from result relay
   fi
   STATUS=0
   OUT=$(cd / && "${run[@]}" 2>&1) || STATUS=$?
-  echo "$OUT" | grep -E '^(Result|Relay|Advice)|SMTP\.TLS=|AUTH' | sed 's/^/   /' || true
+  echo "$OUT" | grep -E '^(Result|Relay|Advice)|SMTP\.TLS=|AUTH|Not connected' | sed 's/^/   /' || true
   grep -qE "^Result $result: " <<<"$OUT" || fail "$name: result $result wanted"
   grep -qE -- "$out" <<<"$OUT" || fail "$name: no line /$out/ in the output"
   if [ "$result" = 0 ]; then want_status=0; else want_status=1; fi
@@ -296,7 +309,7 @@ while IFS='|' read -r name host port security auth user secret from result relay
     fail "$name: the secret is shown"
   fi
 
-  if [ "$relay" = none ]; then
+  if [ "$kept" = none ]; then
     sleep 0.3  # a connection would be logged at once; none may come
     ! session | grep -q ' connect from ' || fail "$name: the relay was contacted"
   else
@@ -306,7 +319,7 @@ while IFS='|' read -r name host port security auth user secret from result relay
     grep -q ' quit=1 ' <<<"$disconnect" || fail "$name: the session did not end with QUIT"
     [ "$log" = - ] || session | grep -qE -- "$log" || fail "$name: no /$log/ in Postfix's log"
     new=$(comm -13 <(echo "$held_before") <(hold_ids))
-    if [ "$relay" = held ]; then
+    if [ "$kept" = held ]; then
       if [ -z "$new" ] || [ "$(wc -l <<<"$new")" -ne 1 ]; then
         fail "$name: not one message held"
       fi
