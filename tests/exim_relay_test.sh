@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
-# "tempwarden /testmail" against Debian's Exim as a LAN relay on port 25, with the checks its
-# Debian configuration makes: the EHLO argument must be a valid name or address literal (a
-# Windows name with "_" gets 501), every recipient is verified ("550 Unrouteable address"),
-# and the DATA ACL refuses a message whose headers fail "verify = header_syntax" (a To of
-# addresses separated by ";"). Each case of the table below checks the result, the lines
+# "tempwarden /testmail" against Debian's Exim as a LAN relay on port 25 and as submission on
+# 587 (STARTTLS through Exim's GnuTLS, AUTH PLAIN and LOGIN offered only inside TLS), with the
+# checks its Debian configuration makes: the EHLO argument must be a valid name or address
+# literal (a Windows name with "_" gets 501), every recipient is verified ("550 Unrouteable
+# address"), and the DATA ACL refuses a message whose headers fail "verify = header_syntax"
+# (a To of addresses separated by ";"). Each case of the table below checks the result, the lines
 # /testmail prints (the relay's reason where it refuses), the message Exim queued, and from
 # Exim's log that the session ended with QUIT.
 #
@@ -41,6 +42,9 @@ WORK=$(mktemp -d)
 at_exit 'rm -rf "$WORK"'
 chmod 755 "$WORK"
 mkdir "$WORK/spool" "$WORK/log"
+bash "$(dirname "$0")/make_test_certs.sh" "$WORK/certs"
+chmod 755 "$WORK/certs"
+chmod 644 "$WORK"/certs/*
 chown Debian-exim:Debian-exim "$WORK/spool" "$WORK/log"
 
 on_fail() {
@@ -58,9 +62,12 @@ log_file_path = $WORK/log/%slog
 log_selector = +smtp_connection +smtp_protocol_error +smtp_syntax_error
 keep_environment = LD_LIBRARY_PATH
 local_interfaces = 127.0.0.1
-daemon_smtp_ports = 25
+daemon_smtp_ports = 25 : 587
 queue_only = true
-tls_advertise_hosts =
+tls_advertise_hosts = *
+tls_certificate = $WORK/certs/localhost.pem
+tls_privatekey = $WORK/certs/localhost.key
+auth_advertise_hosts = \${if eq{\$tls_in_cipher}{}{}{*}}
 domainlist local_domains = example.test
 hostlist relay_from_hosts = 127.0.0.1
 acl_smtp_rcpt = acl_check_rcpt
@@ -69,6 +76,9 @@ acl_smtp_data = acl_check_data
 begin acl
 acl_check_rcpt:
   require verify = recipient
+  deny condition = \${if eq{\$received_port}{587}}
+       !authenticated = *
+       message = authentication required
   accept hosts = +relay_from_hosts
   deny message = relay not permitted
 
@@ -89,12 +99,25 @@ begin transports
 nowhere:
   driver = appendfile
   file = /dev/null
+
+begin authenticators
+plain_server:
+  driver = plaintext
+  public_name = PLAIN
+  server_condition = \${if and {{eq{\$auth2}{ups.sender}}{eq{\$auth3}{Pa55-w0rd}}}}
+  server_set_id = \$auth2
+login_server:
+  driver = plaintext
+  public_name = LOGIN
+  server_prompts = Username:: : Password::
+  server_condition = \${if and {{eq{\$auth1}{ups.sender}}{eq{\$auth2}{Pa55-w0rd}}}}
+  server_set_id = \$auth1
 EOF
 "$EXIM" -C "$WORK/exim.conf" -bV >"$WORK/exim-bV.out" 2>&1 ||
   skip "the unpacked Exim does not run here: $(head -3 "$WORK/exim-bV.out")"
-start_bg "$EXIM" -C "$WORK/exim.conf" -bdf -oX 25 >"$WORK/exim.out" 2>&1
+start_bg "$EXIM" -C "$WORK/exim.conf" -bdf >"$WORK/exim.out" 2>&1
 listens() { (exec 3<>"/dev/tcp/127.0.0.1/$1") 2>/dev/null; }
-wait_until 10 'listens 25' || fail "Exim did not start: $(cat "$WORK/exim.out")"
+wait_until 10 'listens 25 && listens 587' || fail "Exim did not start: $(cat "$WORK/exim.out")"
 
 # The checks the cases rely on are live: a Windows name in EHLO and the To of the addresses
 # as typed are refused.
@@ -121,17 +144,24 @@ sed 's/^/   /' "$WORK/control.out"
 SVC=$WORK/svc
 mkdir "$SVC"
 cp "$BUILD/tempwarden" "$SVC/"
+cp "$WORK/certs/ca.pem" "$SVC/relay-ca.pem"
 
 # The cases. host: the host name the program runs under ("-": the machine's; SRV_01 is a
-# Windows name, no valid host name). to / cc: "EmailToAddr" / "EmailCCAddr" as a user types
-# them ("-" empty). queued: the To and Cc headers of the message Exim queued, or "-" none.
-# out: a line /testmail prints.
+# Windows name, no valid host name). port / security: "SMTPPort" / "SMTPSecurity"; password:
+# "SMTPPassword" of the account ups.sender ("-" no account); auth: "SMTPAuth". to / cc:
+# "EmailToAddr" / "EmailCCAddr" as a user types them ("-" empty). queued: the To and Cc
+# headers of the message Exim queued, or "-" none. log: what Exim's log of the session must
+# show ("-" nothing more). out: a line /testmail prints.
 CASES=$(
   cat <<'EOF'
-name                 |host  |to                                    |cc                |result|queued                                                                  |out
-two recipients, ";"  |-     |ops@example.test; facilities@example.test|-              |0     |To: ops@example.test, facilities@example.test                           |^Result 0: 
-to and cc            |SRV_01|ops@example.test                      |facilities@example.test|0|To: ops@example.test;Cc: facilities@example.test                       |^Result 0: 
-unknown recipient    |-     |nobody@example.test                   |-                 |-550  |-                                                                       |^Relay's reply: 550 Unrouteable address$
+name               |host  |port|security|password |auth |to                                       |cc                     |result|queued                                          |log                           |out
+two recipients, ";"|-     |25  |none    |-        |auto |ops@example.test; facilities@example.test|-                      |0     |To: ops@example.test, facilities@example.test   |-                             |^Result 0:
+to and cc          |SRV_01|25  |none    |-        |auto |ops@example.test                         |facilities@example.test|0     |To: ops@example.test;Cc: facilities@example.test|-                             |^Result 0:
+unknown recipient  |-     |25  |none    |-        |auto |nobody@example.test                      |-                      |-550  |-                                               |rejected RCPT <nobody@        |^Relay's reply: 550 Unrouteable address$
+starttls, PLAIN    |-     |587 |starttls|Pa55-w0rd|auto |ops@example.test                         |-                      |0     |To: ops@example.test                            |A=plain_server:ups\.sender    |^Result 0:
+starttls, LOGIN    |-     |587 |starttls|Pa55-w0rd|login|ops@example.test                         |-                      |0     |To: ops@example.test                            |A=login_server:ups\.sender    |^Result 0:
+wrong password     |-     |587 |starttls|wrong    |auto |ops@example.test                         |-                      |-535  |-                                               |authenticator failed          |^Relay's reply: 535 Incorrect authentication data$
+no login on 587    |-     |587 |starttls|-        |auto |ops@example.test                         |-                      |-550  |-                                               |authentication required       |^Relay's reply: 550 authentication required$
 EOF
 )
 
@@ -141,14 +171,20 @@ session() { tail -n +"$((before + 1))" "$WORK/log/mainlog"; }
 queued() { { find "$WORK/spool/input" -name '*-H' -printf '%f\n' 2>/dev/null || true; } | sort; }
 
 checked=0
-while IFS='|' read -r name host to cc result want out; do
+while IFS='|' read -r name host port security password auth to cc result want log out; do
   name=$(trim "$name")
   [ "$name" != name ] || continue
-  host=$(trim "$host") to=$(dash "$(trim "$to")") cc=$(dash "$(trim "$cc")")
-  result=$(trim "$result") want=$(trim "$want") out=$(trim "$out")
-  echo "== $name"
+  host=$(trim "$host") port=$(trim "$port") security=$(trim "$security")
+  password=$(dash "$(trim "$password")") auth=$(trim "$auth")
+  to=$(dash "$(trim "$to")") cc=$(dash "$(trim "$cc")")
+  result=$(trim "$result") want=$(trim "$want") log=$(trim "$log") out=$(trim "$out")
+  user=''
+  [ -z "$password" ] || user=ups.sender
+  echo "== $name (port $port, $security, $auth)"
   write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SysLogTrap=7 EmailToAddr="$to" \
-    EmailCCAddr="$cc" SMTPRelay=127.0.0.1 SMTPPort=25 EmailFromAddr=tempwarden@example.test
+    EmailCCAddr="$cc" SMTPRelay=localhost SMTPPort="$port" SMTPSecurity="$security" \
+    SMTPAuth="$auth" SMTPUser="$user" SMTPPassword="$password" SMTPCAFile=relay-ca.pem \
+    EmailFromAddr=tempwarden@example.test
 
   before=$(wc -l <"$WORK/log/mainlog")
   queued_before=$(queued)
@@ -159,7 +195,7 @@ while IFS='|' read -r name host to cc result want out; do
       "${run[@]}")
   fi
   OUT=$(cd / && "${run[@]}" 2>&1) || true
-  echo "$OUT" | grep -E '^(Result|Relay|Advice)' | sed 's/^/   /' || true
+  echo "$OUT" | grep -E '^(Result|Relay|Advice)|SMTP\.TLS=' | sed 's/^/   /' || true
   grep -qE "^Result $result: " <<<"$OUT" || fail "$name: result $result wanted"
   grep -qE -- "$out" <<<"$OUT" || fail "$name: no line /$out/ in the output"
 
@@ -167,7 +203,8 @@ while IFS='|' read -r name host to cc result want out; do
     fail "$name: no session end in Exim's log"
   session | grep -q 'SMTP connection from .* closed by QUIT' ||
     fail "$name: the session did not end with QUIT"
-  session | grep -E ' rejected |<= ' | sed 's/^/   exim: /' || true
+  session | grep -E ' rejected |<= |authenticator failed' | sed 's/^/   exim: /' || true
+  [ "$log" = - ] || session | grep -qE -- "$log" || fail "$name: no /$log/ in Exim's log"
   new=$(comm -13 <(echo "$queued_before") <(queued))
   if [ "$want" = - ]; then
     [ -z "$new" ] || fail "$name: Exim queued a message"
