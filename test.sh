@@ -13,6 +13,8 @@ PACKAGES=(
   rsyslog  # diagnostics: real syslog receiver of tests/syslog_test.sh
   python3-aiosmtpd  # mail: the SMTP relay of the mail tests
   spamassassin  # mail: scores the test mail and the alarm (tests/spam_score_test.sh)
+  postfix dovecot-core  # mail: the company relay and its SASL (tests/postfix_relay_test.sh)
+  libidn12 libgnutls-dane0 libnsl2 libdb5.3  # mail: the libraries of the unpacked Exim (below)
   libssl-dev openssl  # mail TLS and SNMPv3 crypto (OpenSSL); openssl makes the tests' certificates
   nlohmann-json3-dev  # mail: the OAuth token answers (JSON, header-only, also for the mingw build)
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
@@ -48,6 +50,14 @@ echo "== browser test driver"
 (cd tests/browser && npm ci --no-audit --no-fund --loglevel=error)
 # The foreign SNMP agent of tests/foreign_agents_test.sh (the npm package net-snmp), likewise.
 (cd tests/npm_agent && npm ci --no-audit --no-fund --loglevel=error)
+# Debian's Exim for tests/exim_relay_test.sh: its package conflicts with postfix (each is the
+# machine's MTA), so it is unpacked under build/exim, not installed.
+if [ ! -x build/exim/usr/sbin/exim4 ]; then
+  echo "== Exim, unpacked for the relay test"
+  rm -rf build/exim-debs && mkdir -p build/exim-debs
+  (cd build/exim-debs && apt-get download exim4-daemon-light exim4-base)
+  for deb in build/exim-debs/*.deb; do dpkg-deb -x "$deb" build/exim; done
+fi
 
 echo "== C++ layout (.clang-format)"
 find . \( -path './build*' -o -path './dist' -o -path '*/node_modules' -o -path './.git' \) -prune \

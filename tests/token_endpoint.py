@@ -2,6 +2,11 @@
 """The tests' OAuth 2.0 token endpoint: the client credentials grant (RFC 6749 4.4) over HTTPS
 on 127.0.0.1, on a port the system chooses, printed as "READY <port>" once it listens.
 
+It is also the provider a mail server asks whether a token is good: a POST of "token=..." to
+/introspect (RFC 7662, as Dovecot's oauth2 passdb sends it with introspection_mode = post) is
+answered {"active": true, "username": <--token-user>} for the token it hands out and
+{"active": false} for any other.
+
 An access token for the right client id, secret and scope; otherwise the error answer a
 provider gives ("invalid_client" with its description, "invalid_scope", ...). Every request's
 line, content type and form fields go to the transcript, one per line. --chunked sends the
@@ -25,6 +30,8 @@ def parse_args():
     p.add_argument("--secret", default="Qx8~s3cret+/=")
     p.add_argument("--scope", default="https://outlook.office365.com/.default")
     p.add_argument("--token", default="eyJ0eXAiOiJKV1QiLCJhbGciOiJSUzI1NiJ9.test.sig")
+    p.add_argument("--token-user", default="ups.sender",
+                   help="the account the token is for, as the introspection names it")
     p.add_argument("--expires-in", type=int, default=3599)
     p.add_argument("--chunked", action="store_true")
     p.add_argument("--silent", action="store_true")
@@ -74,6 +81,11 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for name in sorted(form):
             record("%s=%s" % (name, form[name][0]))
         one = {k: v[0] for k, v in form.items()}
+        if self.path == "/introspect":
+            if one.get("token") != ARGS.token:
+                return self.answer(200, {"active": False})
+            return self.answer(200, {"active": True, "username": ARGS.token_user,
+                                     "client_id": ARGS.client_id, "scope": ARGS.scope})
         if one.get("grant_type") != "client_credentials":
             return self.answer(400, {"error": "unsupported_grant_type"})
         if one.get("client_id") != ARGS.client_id or one.get("client_secret") != ARGS.secret:
