@@ -152,13 +152,17 @@ void ReportPageFailure(Context& ctx, int32_t trace, const std::string& notes) no
   }
 }
 
-// A temperature file as a page finds it: read once for all the pages drawn from it.
+// A temperature file as a page finds it: read once for all the pages drawn from it, and its
+// rows turned into the script's rows once too (the day's three pages differ in name only).
 struct CsvSource {
   std::string name;
   bool exists = false;
   bool read = false;
   std::string text;   // when read
   std::string error;  // when not
+  // The script's rows of `text`, once the first page has made them all.
+  mutable std::string rows;
+  mutable bool rows_made = false;
 };
 
 CsvSource ReadCsvSource(Context& ctx, const std::string& csv_file) {
@@ -195,10 +199,19 @@ bool BuildChartPage(Context& ctx, const CsvSource& csv, const tGoogleChart& char
     if (csv.exists) {
       trace = 630;
       if (!csv.read) throw Fault("EInOutError", csv.error);
-      ForEachLine(csv.text, [&](const std::string& line) {
-        std::string row;
-        if (line.find('#') == std::string::npos && ChartRow(ctx, line, &row)) page += row;
-      });
+      if (csv.rows_made) {
+        page += csv.rows;
+      } else {
+        csv.rows.clear();  // what a page that failed half-way left
+        ForEachLine(csv.text, [&](const std::string& line) {
+          std::string row;
+          if (line.find('#') == std::string::npos && ChartRow(ctx, line, &row)) {
+            page += row;
+            csv.rows += row;
+          }
+        });
+        csv.rows_made = true;
+      }
       trace = 700;
     }
     trace = 800;
