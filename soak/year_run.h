@@ -148,6 +148,8 @@ class Year {
   FakeSpeaker speaker_;
   FakeSmtpPeer relay_{&network_};
   std::function<std::unique_ptr<TcpConnection>(const std::string&, uint16_t)> relay_plug_;
+  const std::string temperature_oid_;  // encoded, as found in a request
+  const std::string voltage_oid_;
   std::unique_ptr<SimulatedUps> ups_;
   std::unique_ptr<SimulatedUps> hot_ups_;
   SoakControl control_;
