@@ -419,6 +419,7 @@ SoakResult Year::Run() {
   cpu_start_ = at_start.cpu_seconds;
   user_start_ = at_start.user_seconds;
   system_start_ = at_start.system_seconds;
+  figures_.start_open_handles = at_start.open_handles;
   for (size_t i = 0; i < session_starts_.size() && !ended_; ++i) {
     clock_.AdvanceTo(session_starts_[i]);
     if (ended_) break;
@@ -437,6 +438,7 @@ SoakResult Year::Run() {
   figures_.last_tenth_cpu_seconds = stats.cpu_seconds - cpu_at_nine_tenths_;
   figures_.peak_memory_kb = stats.peak_memory_kb;
   figures_.open_handles = stats.open_handles;
+  figures_.handle_names = OpenHandleNames();
   figures_.refused_writes = files_->refused_writes();
   if (!stalled_.empty()) {
     // The files of a service that stopped working would only fail every check again.
