@@ -87,8 +87,10 @@ int main(int argc, char** argv) {
       static_cast<long long>(f.anon_memory_kb), static_cast<long long>(f.file_memory_kb),
       static_cast<long long>(f.early_anon_memory_kb),
       static_cast<long long>(f.early_file_memory_kb));
-  std::printf("  open handles    %lld (%lld after the first tenth)\n",
-              static_cast<long long>(f.open_handles), static_cast<long long>(f.early_open_handles));
+  std::printf("  open handles    %lld (%lld after the first tenth, %lld before the service ran)\n",
+              static_cast<long long>(f.open_handles), static_cast<long long>(f.early_open_handles),
+              static_cast<long long>(f.start_open_handles));
+  for (const std::string& h : f.handle_names) std::printf("    %s\n", h.c_str());
   std::printf("  temp. passes    %llu\n", static_cast<unsigned long long>(f.temperature_passes));
   std::printf("  daily rows      %llu\n", static_cast<unsigned long long>(f.daily_rows));
   std::printf("  annual rows     %llu\n", static_cast<unsigned long long>(f.annual_rows));

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace tw {
 
@@ -24,6 +25,11 @@ struct ProcessStats {
 };
 
 ProcessStats ReadProcessStats();
+
+// The open handles by number and what they lead to ("3 -> /tmp/x.log"), where the platform
+// tells (Linux); empty where it does not. A handle the process was started with counts as
+// much as its own: the list says which is which.
+std::vector<std::string> OpenHandleNames();
 
 // Creates a new empty directory under the system's temporary directory and returns its path
 // (without a trailing separator); empty when it cannot.

@@ -3,7 +3,9 @@
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <vector>
@@ -41,6 +43,25 @@ ProcessStats ReadProcessStats() {
     stats.open_handles = count - 1;  // the listing's own descriptor
   }
   return stats;
+}
+
+std::vector<std::string> OpenHandleNames() {
+  std::vector<std::string> names;
+  DIR* fds = opendir("/proc/self/fd");
+  if (fds == nullptr) return names;
+  const std::string own = std::to_string(dirfd(fds));
+  while (dirent* entry = readdir(fds)) {
+    const std::string fd = entry->d_name;
+    if (fd[0] == '.' || fd == own) continue;
+    char target[4096];
+    const ssize_t n = readlink(("/proc/self/fd/" + fd).c_str(), target, sizeof target - 1);
+    names.push_back(fd + " -> " + (n > 0 ? std::string(target, static_cast<size_t>(n)) : "?"));
+  }
+  closedir(fds);
+  std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+    return std::atoi(a.c_str()) < std::atoi(b.c_str());
+  });
+  return names;
 }
 
 std::string MakeTempDirectory(const std::string& prefix) {

@@ -35,6 +35,8 @@ ProcessStats ReadProcessStats() {
   return stats;
 }
 
+std::vector<std::string> OpenHandleNames() { return {}; }
+
 std::string MakeTempDirectory(const std::string& prefix) {
   char base[MAX_PATH + 1];
   const DWORD length = GetTempPathA(sizeof base, base);

@@ -6,54 +6,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <map>
-#include <memory>
-#include <set>
 
-#include "mail/fake_smtp_peer.h"
-#include "platform/fake_env.h"
-#include "platform/fake_network.h"
-#include "platform/fake_speaker.h"
 #include "service/debug_trace.h"
-#include "service/srvc_main.h"
 #include "sim/agent.h"
-#include "sim/ups_model.h"
 #include "snmp/ber.h"
 #include "snmp/snmp.h"
-#include "soak/locking_files.h"
 #include "soak/process_stats.h"
-#include "soak/soak_clock.h"
+#include "soak/year_run.h"
 
 namespace tw {
-namespace {
-
-constexpr int64_t kSecond = 1000;
-constexpr int64_t kMinute = 60 * kSecond;
-constexpr int64_t kHour = 60 * kMinute;
-constexpr int64_t kWindow = 5 * kMinute;  // one five-minute point
-constexpr int kPurgeDays = 366;           // the activity log's window at start-up
-constexpr char kUpsAddress[] = "10.0.0.9";
-constexpr char kRelayAddress[] = "10.0.0.25";
-constexpr double kAlarmTemp = 35;
-constexpr int64_t kTempSleep = 300 * kSecond;
-// Every run starts an hour before the 32-bit tick count wraps, so every run crosses the wrap
-// (GetTickCount's after 49.7 days of uptime) and its week of fault injection sees it.
-constexpr uint64_t kUptimeAtStart = (uint64_t{1} << 32) - kHour;
-// A service that went this long without a temperature pass has stopped working: the run ends
-// there instead of simulating the rest of the year for nothing.
-constexpr int64_t kStallLimit = 3 * kTempSleep;
-// The first pass runs a moment after the start phase; a start that waits for the mains
-// (the voltage file held "0") begins sampling ten minutes later.
-constexpr int64_t kStartMargin = 5 * kSecond;
-constexpr int64_t kMainsWaitMargin = 10 * kMinute + kStartMargin;
-// After the agent answers again, passes that fell behind during its silence catch up.
-constexpr int64_t kSilenceMargin = 30 * kSecond;
-// Longest wait between two voltage queries a running service may leave: two intervals and
-// the five-second wait of a query without answer.
-constexpr int64_t kLongestVoltageGap = 2 * 30 * kSecond + 5 * kSecond;
-// While passes are held up, every third temperature pass stands still this long after it has
-// sent its phone-home report (a name that resolves slowly, a busy machine), before it samples.
-constexpr int64_t kPassStall = 4 * kMinute;
+namespace soak {
 
 std::string LocalText(int64_t local_ms) {
   const CalendarTime t = MsToCalendar(local_ms);
@@ -61,6 +23,13 @@ std::string LocalText(int64_t local_ms) {
   std::snprintf(buf, sizeof buf, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour,
                 t.minute, t.second);
   return buf;
+}
+
+// The identifier's encoding as a request carries it: tag, length and content.
+std::string EncodedOid(const char* dotted) {
+  std::string content;
+  EncodeObjectId(dotted, &content);
+  return std::string(1, '\x06') + static_cast<char>(content.size()) + content;
 }
 
 std::string DateStamp(int64_t local_ms) {
@@ -71,153 +40,6 @@ std::string DateStamp(int64_t local_ms) {
 }
 
 // The service's side of the framework: a stop request is handled at the cycle's next call;
-// an urgent one also ends the wait the cycle is in.
-class SoakControl : public ServiceControl {
- public:
-  bool Terminated() const override { return terminated_; }
-  void ProcessRequests() override {
-    if (stop_requested_) terminated_ = true;
-    if (on_pass) on_pass();
-  }
-  WakeEvent* RequestEvent() override { return &wake_; }
-  void RequestStop(bool urgent = false) {
-    stop_requested_ = true;
-    if (urgent) wake_.Raise();
-  }
-  bool stop_requested() const { return stop_requested_; }
-  void Reset() {
-    stop_requested_ = terminated_ = false;
-    wake_.Lower();
-  }
-  std::function<void()> on_pass;
-
- private:
-  bool stop_requested_ = false;
-  bool terminated_ = false;
-  FakeWakeEvent wake_;
-};
-
-enum class Fault {
-  kStop,
-  kStart,
-  kSilent,
-  kAnswering,
-  kNetworkDown,
-  kNetworkUp,
-  kLock,
-  kUnlock,
-  kRelayDown,
-  kRelayUp,
-  kHeat,
-  kCool,
-  kStep,
-  kSlowPasses,
-  kQuickPasses,
-  kEnd
-};
-
-struct Planned {
-  int64_t local_ms;  // on the wall clock as it reads then
-  Fault fault;
-  int64_t step_ms = 0;
-  std::string what;
-};
-
-class Year {
- public:
-  Year(const SoakOptions& options, std::string directory,
-       const std::function<void(const std::string&)>& progress);
-  SoakResult Run();
-
- private:
-  void Plan();
-  void Apply(const Planned& p);
-  void RunSession();
-  void Reconsider(int64_t margin = 0);
-  void OnLocalJump(int64_t before, int64_t after);
-  bool Answer(const FakeNetwork::Datagram& request, FakeNetwork::Answer* answer);
-  void HoldUpPass(const FakeNetwork::Datagram& sent);
-  void Harvest();
-  void OnWrite(const std::string& path, bool append);
-  void WatchPasses(uint64_t at, uint64_t session);
-  void Stalled();
-  std::string LastLogEntry();
-  void Analyse(SoakResult* result);
-  void CheckMails(SoakResult* result);
-  void Snapshot();
-  int64_t KeptKb() const;  // the copies of files the run keeps, in kB
-  CheckResult CheckSnapshots();
-
-  SoakOptions options_;
-  std::string directory_;
-  std::function<void(const std::string&)> progress_;
-
-  int64_t start_local_ = 0;
-  int64_t start_utc_ = 0;
-  SoakClock clock_;
-  FixedRegional regional_{FormatSettings::English()};
-  FakeHostFacts host_;
-  std::unique_ptr<FileSystem> disk_;
-  std::unique_ptr<LockingFileSystem> files_;
-  FakeNetwork network_;
-  FakeSpeaker speaker_;
-  FakeSmtpPeer relay_{&network_};
-  std::function<std::unique_ptr<TcpConnection>(const std::string&, uint16_t)> relay_plug_;
-  std::unique_ptr<SimulatedUps> ups_;
-  std::unique_ptr<SimulatedUps> hot_ups_;
-  SoakControl control_;
-
-  std::vector<Planned> plan_;
-  std::vector<uint64_t> session_starts_;  // elapsed ms
-  uint64_t end_mono_ = 0;
-  bool ended_ = false;
-  bool in_session_ = false;
-  bool silent_ = false;
-  bool network_down_ = false;
-  bool heat_ = false;
-  bool slow_passes_ = false;
-  int64_t slow_from_ = -1, slow_until_ = -1;  // local ms
-  uint64_t phone_home_reports_ = 0, held_up_passes_ = 0;
-  int64_t heat_on_ = -1, heat_off_ = -1, relay_up_ = -1;  // local ms
-
-  // Stretches of local time in which the service ran with an answering agent.
-  std::vector<std::pair<int64_t, int64_t>> segments_;
-  int64_t open_since_ = -1;
-
-  struct Mail {
-    std::string subject;
-    int64_t local_ms;
-  };
-  std::vector<Mail> mails_;
-  std::vector<int64_t> session_starts_local_;
-  std::vector<std::string> self_ended_;
-  uint64_t last_voltage_query_ = 0;
-  bool voltage_queried_ = false;
-  int64_t longest_voltage_gap_ = 0;
-  int64_t longest_gap_at_ = 0;
-  std::vector<std::string> long_gaps_;
-  // Temperature passes, each begun by replacing the debug trace (elapsed ms, local ms).
-  uint64_t last_pass_ = 0;
-  int64_t last_pass_local_ = -1;
-  uint64_t longest_pass_gap_ = 0;
-  int64_t longest_pass_gap_at_ = 0;
-  bool executing_ = false;  // inside the service's execute handler
-  std::string stalled_;     // why the run was cut short
-  // History files as they were at each stop and clock step: rows are only ever added.
-  struct Kept {
-    std::string name;
-    std::string text;
-    int64_t local_ms;
-  };
-  std::vector<Kept> snapshots_;
-  SoakFigures figures_;
-  int64_t early_kept_kb_ = 0;
-  double cpu_start_ = 0;
-  double user_start_ = 0;
-  double system_start_ = 0;
-  double cpu_at_nine_tenths_ = 0;
-};
-
 Year::Year(const SoakOptions& options, std::string directory,
            const std::function<void(const std::string&)>& progress)
     : options_(options),
@@ -226,7 +48,9 @@ Year::Year(const SoakOptions& options, std::string directory,
       start_local_(CalendarToMs(options.start)),
       start_utc_(BerlinUtcMs(start_local_)),
       clock_(start_utc_, kUptimeAtStart),
-      disk_(NewSystemFileSystem()) {
+      disk_(NewSystemFileSystem()),
+      temperature_oid_(EncodedOid(kOidUpsTemperature)),
+      voltage_oid_(EncodedOid(kOidUpsInputVoltage)) {
   files_ = std::make_unique<LockingFileSystem>(*disk_);
   host_.computer_name = "SOAK1";
   host_.module_path = directory_ + disk_->PathSeparator() + "tempwarden";
@@ -415,10 +239,10 @@ void Year::OnLocalJump(int64_t before, int64_t after) {
 bool Year::Answer(const FakeNetwork::Datagram& request, FakeNetwork::Answer* answer) {
   if (request.to_port != 161) return false;
   ++figures_.snmp_queries;
-  tSNMPMessage message;
-  const bool decoded = DecodeSnmpMessage(request.payload, &message) && !message.Bindings.empty();
-  const bool temperature = decoded && message.Bindings[0].OID == kOidUpsTemperature;
-  if (decoded && !temperature) {
+  // The service asks for one object a query, in a request of its own encoding: the object's
+  // encoded identifier tells the queries apart without decoding each of the year's million.
+  const bool temperature = request.payload.find(temperature_oid_) != std::string::npos;
+  if (!temperature && request.payload.find(voltage_oid_) != std::string::npos) {
     const uint64_t now = clock_.MonotonicMs();
     const int64_t gap = static_cast<int64_t>(now - last_voltage_query_);
     if (voltage_queried_ && gap > longest_voltage_gap_) {
@@ -595,6 +419,7 @@ SoakResult Year::Run() {
   cpu_start_ = at_start.cpu_seconds;
   user_start_ = at_start.user_seconds;
   system_start_ = at_start.system_seconds;
+  figures_.start_open_handles = at_start.open_handles;
   for (size_t i = 0; i < session_starts_.size() && !ended_; ++i) {
     clock_.AdvanceTo(session_starts_[i]);
     if (ended_) break;
@@ -613,6 +438,7 @@ SoakResult Year::Run() {
   figures_.last_tenth_cpu_seconds = stats.cpu_seconds - cpu_at_nine_tenths_;
   figures_.peak_memory_kb = stats.peak_memory_kb;
   figures_.open_handles = stats.open_handles;
+  figures_.handle_names = OpenHandleNames();
   figures_.refused_writes = files_->refused_writes();
   if (!stalled_.empty()) {
     // The files of a service that stopped working would only fail every check again.
@@ -625,150 +451,7 @@ SoakResult Year::Run() {
   return result;
 }
 
-void Year::Analyse(SoakResult* r) {
-  // The peak resident set also counts the pages of the program's code, which grow as paths
-  // run for the first time (the faults after the first tenth): it is shown, not checked.
-  const CheckResult memory = CheckMemory(
-      {figures_.early_heap_in_use_kb, figures_.early_anon_memory_kb, figures_.early_open_handles,
-       early_kept_kb_},
-      {figures_.heap_in_use_kb, figures_.anon_memory_kb, figures_.open_handles, KeptKb()});
-
-  std::set<int64_t> takeable;
-  for (const auto& s : segments_) {
-    for (int64_t w = (s.first + kWindow - 1) / kWindow; (w + 1) * kWindow <= s.second; ++w) {
-      takeable.insert(w);
-    }
-  }
-  const DailyFiles daily = ReadDailyFiles(*disk_);
-  for (const auto& d : daily) figures_.daily_rows += d.second.points.size();
-  const int64_t last_day = clock_.LocalMs() / kMsPerDay;
-
-  r->checks.push_back(CheckDayFiles(*disk_, daily));
-  r->checks.push_back(CheckNoLostSamples(daily, takeable));
-  if (slow_from_ >= 0 && slow_until_ > slow_from_) {
-    std::set<int64_t> while_slow;
-    for (int64_t w : takeable) {
-      if (w * kWindow >= slow_from_ && (w + 1) * kWindow <= slow_until_) while_slow.insert(w);
-    }
-    CheckResult late = CheckNoLostSamples(daily, while_slow);
-    late.name = "every point sampled while passes run 4 minutes late";
-    late.detail = std::to_string(held_up_passes_) + " passes held up; " + late.detail;
-    if (held_up_passes_ == 0 || while_slow.empty()) late.passed = false;
-    r->checks.push_back(late);
-  }
-  r->checks.push_back(CheckNoZeroReadings(daily));
-  r->checks.push_back(CheckAnnualRows(*disk_, daily));
-  r->checks.push_back(CheckSnapshots());
-  figures_.annual_rows = 0;
-  for (const std::string& name : disk_->FindFiles("APCUPSTempLog_????.csv")) {
-    std::string text, error;
-    disk_->ReadFile(name, &text, &error);
-    const int64_t lines = std::count(text.begin(), text.end(), '\n');
-    figures_.annual_rows += lines > 0 ? lines - 1 : 0;
-  }
-  r->checks.push_back(CheckActivityLogs(*disk_, daily, last_day, kPurgeDays));
-  r->checks.push_back(CheckExceptionReports(*disk_, last_day, kPurgeDays, session_starts_local_));
-
-  CheckResult passes{"passes keep running through every clock change", true, ""};
-  passes.detail = "longest wait between voltage queries " +
-                  std::to_string(longest_voltage_gap_ / 1000) + " s" +
-                  (longest_voltage_gap_ > 0 ? " (at " + LocalText(longest_gap_at_) + ")" : "");
-  passes.passed = long_gaps_.empty();
-  for (const std::string& gap : long_gaps_) passes.detail += "; " + gap;
-  r->checks.push_back(passes);
-
-  CheckResult kept_on{"temperature passes keep coming", true, ""};
-  kept_on.detail =
-      std::to_string(figures_.temperature_passes) + " passes, longest time without one " +
-      std::to_string(longest_pass_gap_ / kSecond) + " s" +
-      (longest_pass_gap_ > 0 ? " (until " + LocalText(longest_pass_gap_at_) + ")" : "");
-  r->checks.push_back(kept_on);
-
-  CheckResult stops{"the service ran until each stop request", self_ended_.empty(), ""};
-  stops.detail = std::to_string(figures_.sessions) + " runs";
-  for (const std::string& when : self_ended_) stops.detail += "; ended by itself at " + when;
-  r->checks.push_back(stops);
-  CheckMails(r);
-  r->checks.push_back(memory);
-}
-
-void Year::Snapshot() {
-  const int64_t now = clock_.LocalMs();
-  const std::string stamp = DateStamp(now);
-  for (const std::string& part : {stamp, DateStamp(now - kMsPerDay), stamp.substr(0, 4)}) {
-    const std::string name = "APCUPSTempLog_" + part + ".csv";
-    std::string text, error;
-    if (disk_->ReadFile(directory_ + "/" + name, &text, &error)) {
-      snapshots_.push_back({name, text, now});
-    }
-  }
-}
-
-int64_t Year::KeptKb() const {
-  size_t bytes = 0;
-  for (const Kept& k : snapshots_) bytes += k.name.capacity() + k.text.capacity() + sizeof k;
-  return static_cast<int64_t>(bytes / 1024);
-}
-
-CheckResult Year::CheckSnapshots() {
-  CheckResult r{"history rows are never taken back", true, ""};
-  std::vector<std::string> lost;
-  for (const Kept& k : snapshots_) {
-    std::string text, error;
-    disk_->ReadFile(directory_ + "/" + k.name, &text, &error);
-    if (text.compare(0, k.text.size(), k.text) != 0) {
-      lost.push_back(k.name + " as of " + LocalText(k.local_ms));
-    }
-  }
-  r.detail = std::to_string(snapshots_.size()) +
-             " daily and annual files seen at stops and clock steps, all still there as seen";
-  if (!lost.empty()) {
-    r.passed = false;
-    r.detail = std::to_string(lost.size()) + " files lost rows they held earlier:";
-    for (const std::string& l : lost) r.detail += " " + l + ";";
-    r.detail.pop_back();
-  }
-  return r;
-}
-
-void Year::CheckMails(SoakResult* r) {
-  std::map<std::string, int> by_subject;
-  for (const Mail& m : mails_) ++by_subject[m.subject];
-  figures_.mails = mails_.size();
-  for (const auto& s : by_subject) {
-    figures_.mail_subjects.push_back(s.first + " x" + std::to_string(s.second));
-  }
-  if (heat_on_ < 0) return;  // a run too short for the alarm episode
-  CheckResult alarm{"the alarm reaches people once the relay is back, and clears", true, ""};
-  std::vector<int64_t> alarms, cleared;
-  for (const Mail& m : mails_) {
-    if (m.subject == "APC UPS: High Temp Alarm!") alarms.push_back(m.local_ms);
-    if (m.subject == "APC UPS: High Temp condition cleared") cleared.push_back(m.local_ms);
-  }
-  std::string problems;
-  if (alarms.size() != 1) {
-    problems += "; " + std::to_string(alarms.size()) + " alarm mails delivered, 1 expected";
-  } else if (relay_up_ >= 0 && (alarms[0] < relay_up_ || alarms[0] > relay_up_ + 10 * kMinute)) {
-    problems += "; the alarm mail went out at " + LocalText(alarms[0]) +
-                ", not within ten minutes after the relay came back at " + LocalText(relay_up_);
-  }
-  if (cleared.size() != 1) {
-    problems += "; " + std::to_string(cleared.size()) + " cleared mails delivered, 1 expected";
-  } else if (heat_off_ >= 0 && (cleared[0] < heat_off_ || cleared[0] > heat_off_ + 2 * kHour)) {
-    problems += "; the cleared mail went out at " + LocalText(cleared[0]) +
-                ", not within two hours after the heat ended at " + LocalText(heat_off_);
-  }
-  if (problems.empty()) {
-    alarm.detail =
-        "alarm delivered at " + LocalText(alarms[0]) + ", cleared at " + LocalText(cleared[0]);
-  } else {
-    alarm.passed = false;
-    alarm.detail = problems.substr(2);
-  }
-  r->checks.push_back(alarm);
-}
-
-}  // namespace
+}  // namespace soak
 
 bool SoakResult::Passed() const {
   return std::all_of(checks.begin(), checks.end(), [](const CheckResult& c) { return c.passed; });
@@ -791,7 +474,7 @@ SoakResult RunSoak(const SoakOptions& options,
          directory.empty() ? "cannot create one" : directory + " is no directory"});
     return failed;
   }
-  SoakResult result = Year(options, directory, progress).Run();
+  SoakResult result = soak::Year(options, directory, progress).Run();
   std::filesystem::current_path(previous, ignored);
   if (temporary) std::filesystem::remove_all(directory, ignored);
   return result;

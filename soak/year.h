@@ -46,6 +46,8 @@ struct SoakFigures {
   int64_t early_file_memory_kb = -1;
   int64_t open_handles = -1;
   int64_t early_open_handles = -1;
+  int64_t start_open_handles = -1;        // before the service ran: the ones it was given
+  std::vector<std::string> handle_names;  // open at the end, "3 -> /path", where known
   uint64_t daily_rows = 0;
   uint64_t annual_rows = 0;
   uint64_t temperature_passes = 0;

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <set>
+#include <unordered_set>
 
 #include "platform/system_log.h"
 #include "toolbelt/datetime.h"
@@ -170,20 +172,29 @@ void PurgeYYYYMMDDFiles(Context& ctx, const std::string& prefix, const std::stri
     if (names.empty()) return;
 
     const int64_t today = DayOf(ctx.env.clock->Now());
-    std::vector<std::string> kept_dates;
+    // A name that holds a kept date anywhere is kept. The window and the folder hold a year's
+    // dates and names each: a lookup per stretch of a name, not a search per kept date, keeps
+    // the daily purge from growing with their product.
+    std::unordered_set<std::string> kept_dates;
+    std::set<size_t> kept_lengths;
     // No name can carry a date before the first day of year 1, however many days are kept.
     for (int64_t i = 0; i < days && today - i >= kFirstCalendarDay; ++i) {
       trace = 110;
-      kept_dates.push_back(
-          FormatDateTime("yyyymmdd", static_cast<TDateTime>(today - i), ctx.fmt()));
+      const std::string date =
+          FormatDateTime("yyyymmdd", static_cast<TDateTime>(today - i), ctx.fmt());
+      kept_dates.insert(date);
+      kept_lengths.insert(date.size());
     }
     for (const std::string& found : names) {
       const std::string upper = UpperCase(found);
       // The search matched more than the dated names (and on Windows short 8.3 aliases too).
       if (!IsDatedName(upper, family, ext)) continue;
-      const bool dated =
-          std::any_of(kept_dates.begin(), kept_dates.end(),
-                      [&](const std::string& d) { return upper.find(d) != std::string::npos; });
+      bool dated = false;
+      for (const size_t length : kept_lengths) {
+        for (size_t at = 0; !dated && at + length <= upper.size(); ++at) {
+          dated = kept_dates.count(upper.substr(at, length)) > 0;
+        }
+      }
       trace = 200;
       if (dated) continue;
       ctx.env.files->RemoveFile(found);  // a file that will not go is left for tomorrow

@@ -255,6 +255,23 @@ TEST_F(ActivityLogTest, PurgeWindow) {
   }
 }
 
+// A year's window over a year's logs: the first day outside it goes, every day inside stays.
+TEST_F(ActivityLogTest, PurgeWindowOfAYearOverAYearOfLogs) {
+  FakeEnv env;
+  const TDateTime today = EncodeDateTimeOrThrow(2025, 3, 14, 10, 0, 0, 0);
+  env.clock.Set(today);
+  for (int i = 0; i <= 367; ++i) {
+    env.files.Put(Path("APC-" + FormatDateTime("yyyymmdd", today - i, env.ctx.fmt()) + ".CSV"),
+                  "x");
+  }
+  tRC rc;
+  PurgeYYYYMMDDFiles(env.ctx, "APC-", "csv", 366, rc);
+  EXPECT_EQ(rc.Count, 2);
+  EXPECT_EQ(env.files.files().size(), 366u);
+  EXPECT_EQ(env.files.files().begin()->first, Path("APC-20240314.CSV"));
+  EXPECT_EQ(env.files.files().rbegin()->first, Path("APC-20250314.CSV"));
+}
+
 // A log that cannot be written tells the system log (the journal, the event log) once an
 // hour, with how many entries were lost since it last told.
 TEST_F(ActivityLogTest, UnwritableLogIsToldToTheSystemLogOnceAnHour) {

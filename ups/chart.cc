@@ -106,8 +106,9 @@ bool PlainLabel(const std::string& label) {
   return true;
 }
 
-// "          ['13:10',27]," for the row 157,13:10,27; false for a line that is no row.
-bool ChartRow(Context& ctx, const std::string& line, std::string* row) {
+// Appends "          ['13:10',27]," and a line end for the row 157,13:10,27; false, appending
+// nothing, for a line that is no row.
+bool AppendChartRow(Context& ctx, const std::string& line, std::string* rows) {
   std::string label;
   std::string value;
   double number = 0;
@@ -118,8 +119,7 @@ bool ChartRow(Context& ctx, const std::string& line, std::string* row) {
   // The value keeps its written digits ("27.0" stays "27.0"); only the mark becomes the one
   // the script understands.
   std::replace(value.begin(), value.end(), ctx.fmt().decimal_separator, '.');
-  *row = "          ['" + label + "'," + value + "],";
-  *row += kCrLf;
+  rows->append("          ['").append(label).append("',").append(value).append("],").append(kCrLf);
   return true;
 }
 
@@ -152,13 +152,17 @@ void ReportPageFailure(Context& ctx, int32_t trace, const std::string& notes) no
   }
 }
 
-// A temperature file as a page finds it: read once for all the pages drawn from it.
+// A temperature file as a page finds it: read once for all the pages drawn from it, and its
+// rows turned into the script's rows once too (the day's three pages differ in name only).
 struct CsvSource {
   std::string name;
   bool exists = false;
   bool read = false;
   std::string text;   // when read
   std::string error;  // when not
+  // The script's rows of `text`, once the first page has made them all.
+  mutable std::string rows;
+  mutable bool rows_made = false;
 };
 
 CsvSource ReadCsvSource(Context& ctx, const std::string& csv_file) {
@@ -195,10 +199,16 @@ bool BuildChartPage(Context& ctx, const CsvSource& csv, const tGoogleChart& char
     if (csv.exists) {
       trace = 630;
       if (!csv.read) throw Fault("EInOutError", csv.error);
-      ForEachLine(csv.text, [&](const std::string& line) {
-        std::string row;
-        if (line.find('#') == std::string::npos && ChartRow(ctx, line, &row)) page += row;
-      });
+      if (csv.rows_made) {
+        page += csv.rows;
+      } else {
+        csv.rows.clear();  // what a page that failed half-way (out of memory) left
+        ForEachLine(csv.text, [&](const std::string& line) {
+          if (line.find('#') == std::string::npos) AppendChartRow(ctx, line, &csv.rows);
+        });
+        csv.rows_made = true;
+        page += csv.rows;
+      }
       trace = 700;
     }
     trace = 800;
