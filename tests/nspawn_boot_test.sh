@@ -190,6 +190,13 @@ grep -q "moved the settings from /opt/tempwarden to /etc/tempwarden/TEMPWARDEN.X
 [ "$(in_box systemctl is-enabled tempwarden.service)" = enabled ] || fail "not enabled after the upgrade"
 [ "$(prop VOZIvazure.service Id)" = tempwarden.service ] || fail "VOZIvazure.service is no alias"
 
+echo "-- the service's account cannot write the program or its folder"
+as_service() { in_box setpriv --reuid=tempwarden --regid=tempwarden --clear-groups "$@"; }
+as_service sh -c 'echo x >>/usr/sbin/tempwarden' 2>/dev/null && fail "the account wrote the program"
+as_service sh -c 'echo x >/usr/sbin/tw-replacement' 2>/dev/null && fail "the account wrote in /usr/sbin"
+as_service mv -f /usr/sbin/tempwarden /usr/sbin/tempwarden.old 2>/dev/null && fail "the account moved the program"
+as_service sh -c 'echo x >/etc/tempwarden/TEMPWARDEN.XML' 2>/dev/null && fail "the account wrote its settings"
+
 echo "-- readings: the service reads snmpd; healthy, the watchdog leaves it alone"
 started_at=$(tw_now_us)
 wait_until 30 '[ "$(prop tempwarden.service ActiveState)" = active ]' \
@@ -250,6 +257,10 @@ errors=$(in_box journalctl -u tempwarden.service --after-cursor="$cursor" -p err
 grep -q '/var/lib/tempwarden-gone' <<<"$errors" \
   || fail "no cause in the journal at error priority: $errors"
 grep -m1 '/var/lib/tempwarden-gone' <<<"$errors"
+# Failed is final: no restart comes after the start limit.
+restarts=$(prop tempwarden.service NRestarts)
+wait_until 4 '[ "$(prop tempwarden.service NRestarts)" != "$restarts" ] ||
+  [ "$(prop tempwarden.service ActiveState)" != failed ]' && fail "restarted after failing"
 rm "$broken"
 in_box systemctl daemon-reload
 in_box systemctl reset-failed tempwarden.service
