@@ -46,24 +46,6 @@ on_fail() {
   [ -z "${LEADER:-}" ] || in_box journalctl --no-pager -n 60 2>/dev/null || true
 }
 
-echo "-- the packages: the new one (cpack) and one of the old layout"
-cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/dist" >"$WORK/cpack.out" 2>&1 \
-  || fail "cpack: $(cat "$WORK/cpack.out")"
-deb=$(ls "$WORK"/dist/tempwarden_*.deb)
-old="$WORK/old"
-mkdir -p "$old/DEBIAN" "$old/opt/tempwarden" "$old/usr/lib/systemd/system"
-cp "$BUILD/tempwarden" "$old/opt/tempwarden/tempwarden"
-printf '[Service]\nExecStart=/opt/tempwarden/tempwarden\n[Install]\nWantedBy=multi-user.target\n' \
-  >"$old/usr/lib/systemd/system/VOZIvazure.service"
-printf '%s\n' "Package: tempwarden" "Version: 0.9" "Architecture: $(dpkg --print-architecture)" \
-  "Maintainer: Brindle Tempwarden team <tempwarden@brindle.invalid>" \
-  "Description: UPS temperature watch service" "Depends: passwd" >"$old/DEBIAN/control"
-printf '%s\n' '#!/bin/sh' 'set -e' \
-  'getent passwd tempwarden >/dev/null || useradd --system --user-group --home-dir /opt/tempwarden --no-create-home --shell /usr/sbin/nologin tempwarden' \
-  'chown tempwarden:tempwarden /opt/tempwarden' >"$old/DEBIAN/postinst"
-chmod 755 "$old/DEBIAN/postinst"
-dpkg-deb --root-owner-group -b "$old" "$WORK/old.deb" >/dev/null
-
 echo "-- the container: an overlay of / on a tmpfs, systemd as PID 1, no network"
 mkdir -p "$WORK/layer" "$WORK/root"
 mount -t tmpfs -o mode=0755 tw-layer "$WORK/layer"
@@ -76,8 +58,6 @@ ROOT=$WORK/root
 [ ! -d /run/systemd/nspawn ] || mount -t tmpfs tw-nspawn /run/systemd/nspawn
 # The files the test hands in, and an empty state for what the machine may have installed.
 mkdir -p "$ROOT/tw-test/agent"
-cp "$deb" "$WORK/old.deb" "$ROOT/tw-test/"
-deb=/tw-test/$(basename "$deb")
 cp "$HERE/ups_pass_persist.sh" "$ROOT/tw-test/agent/agent.sh"
 chmod 700 "$ROOT/tw-test/agent/agent.sh"
 echo 27 >"$ROOT/tw-test/agent/temperature"
@@ -91,6 +71,9 @@ rm -rf "$ROOT/etc/tempwarden" "$ROOT/var/lib/tempwarden" "$ROOT/opt/tempwarden"
 # An image build's policy-rc.d (a container's own root often has one that answers 101) would
 # keep the package from starting anything; the test puts its own in place further down.
 rm -f "$ROOT/usr/sbin/policy-rc.d"
+# The container's journal in its /run: the machine's own journal files (the container has the
+# same machine ID) would otherwise be copied up and written to.
+rm -rf --one-file-system "$ROOT/var/log/journal"
 
 # Runs a command inside the container, in the namespaces of its PID 1, bounded in time.
 in_box() {
@@ -153,6 +136,27 @@ links=$(in_box ip -o link show | awk -F': ' '{print $2}' | tr '\n' ' ')
 [ "$links" = "lo " ] || fail "the container has network links besides its loopback: $links"
 in_box ip link set lo up
 
+echo "-- the packages: the new one (cpack) and one of the old layout"
+cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/dist" >"$WORK/cpack.out" 2>&1 \
+  || fail "cpack: $(cat "$WORK/cpack.out")"
+deb=$(ls "$WORK"/dist/tempwarden_*.deb)
+old="$WORK/old"
+mkdir -p "$old/DEBIAN" "$old/opt/tempwarden" "$old/usr/lib/systemd/system"
+cp "$BUILD/tempwarden" "$old/opt/tempwarden/tempwarden"
+printf '[Service]\nExecStart=/opt/tempwarden/tempwarden\n[Install]\nWantedBy=multi-user.target\n' \
+  >"$old/usr/lib/systemd/system/VOZIvazure.service"
+printf '%s\n' "Package: tempwarden" "Version: 0.9" "Architecture: $(dpkg --print-architecture)" \
+  "Maintainer: Brindle Tempwarden team <tempwarden@brindle.invalid>" \
+  "Description: UPS temperature watch service" "Depends: passwd" >"$old/DEBIAN/control"
+printf '%s\n' '#!/bin/sh' 'set -e' \
+  'getent passwd tempwarden >/dev/null || useradd --system --user-group --home-dir /opt/tempwarden --no-create-home --shell /usr/sbin/nologin tempwarden' \
+  'chown tempwarden:tempwarden /opt/tempwarden' >"$old/DEBIAN/postinst"
+chmod 755 "$old/DEBIAN/postinst"
+dpkg-deb --root-owner-group -b "$old" "$WORK/old.deb" >/dev/null
+
+cp "$deb" "$WORK/old.deb" "$ROOT/tw-test/"
+deb=/tw-test/$(basename "$deb")
+
 echo "-- Debian's snmpd as the UPS card, on the container's own 127.0.0.1"
 in_box systemd-run --quiet --unit=tw-ups --setenv=MIBS= \
   /usr/sbin/snmpd -f -C -c /tw-test/agent/snmpd.conf -I -smux -Lf /tw-test/agent/snmpd.log \
@@ -183,7 +187,7 @@ echo "-- upgrade to the package: moved, said so, enabled under the new name, sta
 dpkg_in_box "$deb"
 grep -q "moved the settings from /opt/tempwarden to /etc/tempwarden/TEMPWARDEN.XML and the history and logs to /var/lib/tempwarden" \
   "$WORK/dpkg.out" || fail "the move is not said: $(cat "$WORK/dpkg.out")"
-[ "$(cat "$ROOT/var/lib/tempwarden/APCUPSTempLog_Today.csv" | head -1)" = "old history" ] \
+[ "$(head -1 "$ROOT/var/lib/tempwarden/APCUPSTempLog_Today.csv")" = "old history" ] \
   || fail "the history was not moved"
 [ "$(in_box stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)" = root:tempwarden:640 ] \
   || fail "settings $(in_box stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)"
