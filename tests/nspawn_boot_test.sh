@@ -4,11 +4,13 @@
 # the test; --private-network, so the container has its own loopback and nothing else). Through
 # the .deb that CPack builds: the upgrade from the old layout in /opt/tempwarden (settings,
 # history and logs moved and said so), the service started by the package and reading Debian's
-# snmpd on the container's 127.0.0.1, healthy under a short watchdog, stopped, restarted after
-# a crash (SIGSEGV) and by the watchdog (SIGSTOP), a start failure (settings it cannot read)
-# that ends `failed` with its cause in the journal, a disabled service that a reinstall leaves
-# disabled, policy-rc.d's 101 obeyed, and two named instances side by side, each with its own
-# data.
+# snmpd on the container's 127.0.0.1 (ready only with its first reading), its account unable
+# to write the program, its folder or its settings, healthy under a short watchdog, stopped,
+# restarted after a crash (SIGSEGV) and by the watchdog (SIGSTOP), a start failure (a data
+# folder it cannot use) that ends `failed` with its cause in the journal, a disabled service
+# that a reinstall leaves disabled, policy-rc.d's 101 obeyed, two named instances side by side,
+# each with its own data, and the status telling since when the UPS is silent once snmpd is
+# gone.
 #
 # Skipped with one line where the machine cannot boot a container (no root, no overlayfs,
 # systemd-nspawn refused or the container never came up); the line tells what failed.
@@ -226,6 +228,10 @@ echo "stopped in $((($(tw_now_us) - t0) / 1000)) ms"
 echo "-- a crash (SIGSEGV) and a frozen service (SIGSTOP) are restarted"
 in_box systemctl reset-failed tempwarden.service 2>/dev/null || true
 in_box systemctl start tempwarden.service || fail "systemctl start"
+# systemctl start returns at READY=1, which comes after the start phase: the first reading is
+# there already.
+[[ "$(prop tempwarden.service StatusText)" == "[UPSTemp=27]"* ]] \
+  || fail "ready before the first reading: $(prop tempwarden.service StatusText)"
 restarts=$(prop tempwarden.service NRestarts)
 pid=$(prop tempwarden.service MainPID)
 in_box kill -SEGV "$pid"
@@ -306,4 +312,10 @@ for name in a b; do
 done
 pids="$(prop tempwarden@a.service MainPID) $(prop tempwarden@b.service MainPID) $(prop tempwarden.service MainPID)"
 [ "$(tr ' ' '\n' <<<"$pids" | sort -u | grep -cv '^0$')" = 3 ] || fail "not three processes: $pids"
+
+echo "-- the UPS gone: the status says since when it is not answering"
+in_box systemctl stop tw-ups.service
+wait_until 60 '[[ "$(prop tempwarden@a.service StatusText)" == "UPS not answering since "* ]]' \
+  || fail "status with the UPS gone: $(prop tempwarden@a.service StatusText)"
+echo "status: $(prop tempwarden@a.service StatusText)"
 echo "PASS"
