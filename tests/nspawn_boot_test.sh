@@ -9,8 +9,8 @@
 # restarted after a crash (SIGSEGV) and by the watchdog (SIGSTOP), a start failure (a data
 # folder it cannot use) that ends `failed` with its cause in the journal, a disabled service
 # that a reinstall leaves disabled, policy-rc.d's 101 obeyed, two named instances side by side,
-# each with its own data, and the status telling since when the UPS is silent once snmpd is
-# gone.
+# each with its own data and restarted by a reinstall, the status telling since when the UPS
+# is silent once snmpd is gone, and a removal that stops them all and keeps their data.
 #
 # Skipped with one line where the machine cannot boot a container (no root, no overlayfs,
 # systemd-nspawn refused or the container never came up); the line tells what failed.
@@ -34,6 +34,8 @@ if [ "${TW_NSPAWN_MOUNTS_OF:-}" != "$0" ]; then
   exec env TW_NSPAWN_MOUNTS_OF="$0" unshare -m --propagation private -- bash "$0" "$@"
 fi
 own_network_namespace "$0" "$@"
+# A command that ends the script unexpectedly says which (the steps above have their own words).
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
 
 WORK=$(mktemp -d)
 # --one-file-system: never into the overlay of / should its unmount below have failed.
@@ -108,16 +110,21 @@ for variant in "${variants[@]}"; do
   at_exit 'kill_leader'
   track_pid "$NSPAWN" 20
   own_pid_ns=$(readlink /proc/self/ns/pid)
-  leader_of() {
-    local pid
+  # The container's PID 1: the child of systemd-nspawn in a PID namespace of its own (the child
+  # that forks it stays in this one, for a moment).
+  find_leader() {
+    local pid ns
     for pid in $(pgrep -P "$NSPAWN"); do
-      [ "$(readlink "/proc/$pid/ns/pid" 2>/dev/null)" = "$own_pid_ns" ] || { echo "$pid"; return 0; }
+      ns=$(readlink "/proc/$pid/ns/pid" 2>/dev/null) || continue
+      [ "$ns" != "$own_pid_ns" ] || continue
+      LEADER=$pid
+      LEADER_NS=$ns
+      return 0
     done
     return 1
   }
-  wait_until 30 'LEADER=$(leader_of) || ! kill -0 "$NSPAWN" 2>/dev/null' || true
+  wait_until 30 'find_leader || ! kill -0 "$NSPAWN" 2>/dev/null' || true
   if [ -n "$LEADER" ]; then
-    LEADER_NS=$(readlink "/proc/$LEADER/ns/pid")
     state=""
     wait_until 120 'state=$(in_box systemctl is-system-running 2>/dev/null);
       [ "$state" = running ] || [ "$state" = degraded ] || ! kill -0 "$NSPAWN" 2>/dev/null' || true
@@ -313,9 +320,28 @@ done
 pids="$(prop tempwarden@a.service MainPID) $(prop tempwarden@b.service MainPID) $(prop tempwarden.service MainPID)"
 [ "$(tr ' ' '\n' <<<"$pids" | sort -u | grep -cv '^0$')" = 3 ] || fail "not three processes: $pids"
 
+echo "-- a reinstall restarts the running instances"
+dpkg_in_box "$deb"
+for name in a b; do
+  wait_until 20 '[ "$(prop "tempwarden@$name.service" ActiveState)" = active ]' \
+    || fail "$name: not running after the reinstall"
+  [[ " $pids " != *" $(prop "tempwarden@$name.service" MainPID) "* ]] \
+    || fail "$name: not restarted by the reinstall"
+done
+
 echo "-- the UPS gone: the status says since when it is not answering"
 in_box systemctl stop tw-ups.service
 wait_until 60 '[[ "$(prop tempwarden@a.service StatusText)" == "UPS not answering since "* ]]' \
   || fail "status with the UPS gone: $(prop tempwarden@a.service StatusText)"
 echo "status: $(prop tempwarden@a.service StatusText)"
+
+echo "-- removal stops the service and its instances, and keeps their data"
+in_box dpkg -r tempwarden </dev/null >"$WORK/dpkg.out" 2>&1 || fail "dpkg -r: $(cat "$WORK/dpkg.out")"
+for unit in tempwarden.service tempwarden@a.service tempwarden@b.service; do
+  state=$(prop "$unit" ActiveState)
+  [ "$state" = inactive ] || [ "$state" = failed ] || fail "$unit: $state after the removal"
+done
+[ ! -e "$ROOT/usr/sbin/tempwarden" ] || fail "the program stays"
+[ -f "$ROOT/var/lib/tempwarden/a/APC-$(date +%Y%m%d).CSV" ] && [ -f "$ROOT/etc/tempwarden/b/TEMPWARDEN.XML" ] \
+  || fail "the removal took the instances' data or settings"
 echo "PASS"
