@@ -22,6 +22,7 @@ PACKAGES=(
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)
   faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh, prompt_stop_test.sh
   systemd  # install: systemd-analyze for the unit tests
+  systemd-container  # install: systemd-nspawn boots the package's test system (nspawn_boot_test)
   dpkg-dev file  # install: dpkg-shlibdeps and file, the package's library dependencies (cpack)
   nsis  # install: makensis builds the Windows installer
   passwd  # install: useradd, the service's account

@@ -1,0 +1,351 @@
+#!/usr/bin/env bash
+# The Debian package on a booted system: systemd as PID 1 in a container of the test's own
+# (systemd-nspawn --boot over an overlay of the machine's own root, on a tmpfs that goes with
+# the test; --private-network, so the container has its own loopback and nothing else). Through
+# the .deb that CPack builds: the upgrade from the old layout in /opt/tempwarden (settings,
+# history and logs moved and said so), the service started by the package and reading Debian's
+# snmpd on the container's 127.0.0.1 (ready only with its first reading), its account unable
+# to write the program, its folder or its settings, healthy under a short watchdog, stopped,
+# restarted after a crash (SIGSEGV) and by the watchdog (SIGSTOP), a start failure (a data
+# folder it cannot use) that ends `failed` with its cause in the journal, a disabled service
+# that a reinstall leaves disabled, policy-rc.d's 101 obeyed, two named instances side by side,
+# each with its own data and restarted by a reinstall, the status telling since when the UPS
+# is silent once snmpd is gone, and a removal that stops them all and keeps their data.
+#
+# Skipped with one line where the machine cannot boot a container (no root, no overlayfs,
+# systemd-nspawn refused or the container never came up); the line tells what failed.
+# usage: bash tests/nspawn_boot_test.sh BUILD_DIR
+set -euo pipefail
+
+BUILD=$(cd "${1:?usage: nspawn_boot_test.sh BUILD_DIR}" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=tests/lib.sh
+source "$HERE/lib.sh"
+for tool in systemd-nspawn nsenter unshare cpack dpkg-deb; do
+  command -v "$tool" >/dev/null || skip "$tool is missing"
+done
+[ -x /usr/sbin/snmpd ] || skip "snmpd is missing"
+[ -x /lib/systemd/systemd ] || skip "no systemd to boot"
+[ -f "$BUILD/CPackConfig.cmake" ] || skip "no CPack configuration in $BUILD"
+[ "$(id -u)" -eq 0 ] || skip "booting a container needs root"
+# A mount namespace of its own (the overlay and the tmpfs below go with it), then a network
+# namespace of its own around systemd-nspawn as well.
+if [ "${TW_NSPAWN_MOUNTS_OF:-}" != "$0" ]; then
+  exec env TW_NSPAWN_MOUNTS_OF="$0" unshare -m --propagation private -- bash "$0" "$@"
+fi
+own_network_namespace "$0" "$@"
+# A command that ends the script unexpectedly says which (the steps above have their own words).
+trap 'echo "FAIL: line $LINENO: $BASH_COMMAND" >&2' ERR
+
+WORK=$(mktemp -d)
+# --one-file-system: never into the overlay of / should its unmount below have failed.
+at_exit 'rm -rf --one-file-system "$WORK"'
+LOG="$WORK/console.log"
+on_fail() {
+  echo "--- last dpkg run"
+  cat "$WORK/dpkg.out" 2>/dev/null || true
+  echo "--- container console (last lines)"
+  tail -n 30 "$LOG" 2>/dev/null || true
+  echo "--- journal of the container (last lines)"
+  [ -z "${LEADER:-}" ] || in_box journalctl --no-pager -n 60 2>/dev/null || true
+}
+
+echo "-- the container: an overlay of / on a tmpfs, systemd as PID 1, no network"
+mkdir -p "$WORK/layer" "$WORK/root"
+mount -t tmpfs -o mode=0755 tw-layer "$WORK/layer"
+at_exit 'umount -l "$WORK/root" "$WORK/layer" 2>/dev/null || true'
+mkdir "$WORK/layer/upper" "$WORK/layer/work"
+err=$(mount -t overlay tw-root -o "lowerdir=/,upperdir=$WORK/layer/upper,workdir=$WORK/layer/work" \
+  "$WORK/root" 2>&1) || skip "no overlay of / here: mount -t overlay: $err"
+ROOT=$WORK/root
+# systemd-nspawn keeps lock and propagation directories there: on a tmpfs of this namespace.
+[ ! -d /run/systemd/nspawn ] || mount -t tmpfs tw-nspawn /run/systemd/nspawn
+# The files the test hands in, and an empty state for what the machine may have installed.
+mkdir -p "$ROOT/tw-test/agent"
+cp "$HERE/ups_pass_persist.sh" "$ROOT/tw-test/agent/agent.sh"
+chmod 700 "$ROOT/tw-test/agent/agent.sh"
+echo 27 >"$ROOT/tw-test/agent/temperature"
+echo 230 >"$ROOT/tw-test/agent/voltage"
+cat >"$ROOT/tw-test/agent/snmpd.conf" <<CONF
+agentAddress udp:127.0.0.1:161
+rocommunity public 127.0.0.1
+pass_persist .1.3.6.1.4.1.318.1.1.1 /tw-test/agent/agent.sh
+CONF
+rm -rf "$ROOT/etc/tempwarden" "$ROOT/var/lib/tempwarden" "$ROOT/opt/tempwarden"
+# An image build's policy-rc.d (a container's own root often has one that answers 101) would
+# keep the package from starting anything; the test puts its own in place further down.
+rm -f "$ROOT/usr/sbin/policy-rc.d"
+# The container's journal in its /run: the machine's own journal files (the container has the
+# same machine ID) would otherwise be copied up and written to.
+rm -rf --one-file-system "$ROOT/var/log/journal"
+
+# Runs a command inside the container, in the namespaces of its PID 1, bounded in time.
+in_box() {
+  timeout --kill-after=5 120 nsenter --target "$LEADER" --mount --uts --ipc --net --pid -- \
+    env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
+    SYSTEMD_PAGER= "$@"
+}
+# One property of a unit, as systemctl show tells it.
+prop() { in_box systemctl show -p "$2" --value "$1"; }
+
+# A host that runs systemd gives the container a scope of its own with a delegated cgroup; a
+# host without (a container itself) keeps it in the test's own. The scope is asked for by PID,
+# so only from the machine's first PID namespace (its fixed inode number), where the host's
+# systemd sees the same PIDs.
+variants=("--register=no --keep-unit")
+if [ -d /run/systemd/system ] && [ "$(readlink /proc/self/ns/pid)" = "pid:[4026531836]" ]; then
+  variants=("--register=no" "${variants[@]}")
+fi
+LEADER=""
+LEADER_NS=""
+booted=""
+kill_leader() {
+  [ -n "${LEADER:-}" ] && [ "$(readlink "/proc/$LEADER/ns/pid" 2>/dev/null)" = "${LEADER_NS:-}" ] \
+    || return 0
+  kill -9 "$LEADER" 2>/dev/null || true
+}
+for variant in "${variants[@]}"; do
+  # shellcheck disable=SC2086
+  systemd-nspawn --quiet --directory="$ROOT" --machine="tw-boot-$$" --boot --private-network \
+    $variant --console=read-only -- --unit=basic.target </dev/null >"$LOG" 2>&1 &
+  NSPAWN=$!
+  # Whatever happens, the container's PID 1 ends with the test: systemd-nspawn is asked to
+  # shut it down (SIGTERM), and PID 1 is killed should it outlive it.
+  at_exit 'kill_leader'
+  track_pid "$NSPAWN" 20
+  own_pid_ns=$(readlink /proc/self/ns/pid)
+  # The container's PID 1: the child of systemd-nspawn in a PID namespace of its own (the child
+  # that forks it stays in this one, for a moment).
+  find_leader() {
+    local pid ns
+    for pid in $(pgrep -P "$NSPAWN"); do
+      ns=$(readlink "/proc/$pid/ns/pid" 2>/dev/null) || continue
+      [ "$ns" != "$own_pid_ns" ] || continue
+      LEADER=$pid
+      LEADER_NS=$ns
+      return 0
+    done
+    return 1
+  }
+  wait_until 30 'find_leader || ! kill -0 "$NSPAWN" 2>/dev/null' || true
+  if [ -n "$LEADER" ]; then
+    state=""
+    wait_until 120 'state=$(in_box systemctl is-system-running 2>/dev/null);
+      [ "$state" = running ] || [ "$state" = degraded ] || ! kill -0 "$NSPAWN" 2>/dev/null' || true
+    if [ "$state" = running ] || [ "$state" = degraded ]; then
+      booted=$variant
+      break
+    fi
+  fi
+  why="systemd-nspawn --directory=<overlay of /> --boot --private-network $variant: $(grep -v '^$' "$LOG" | tail -n 1)"
+  stop_pid "$NSPAWN" 20
+  kill_leader
+  LEADER=""
+done
+[ -n "$booted" ] || skip "the machine cannot boot a container: ${why:-no container came up}"
+echo "booted ($booted): PID 1 is $(in_box cat /proc/1/comm), state $state"
+[ "$(in_box cat /proc/1/comm)" = systemd ] || fail "PID 1 of the container is not systemd"
+links=$(in_box ip -o link show | awk -F': ' '{print $2}' | tr '\n' ' ')
+[ "$links" = "lo " ] || fail "the container has network links besides its loopback: $links"
+in_box ip link set lo up
+
+echo "-- the packages: the new one (cpack) and one of the old layout"
+cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/dist" >"$WORK/cpack.out" 2>&1 \
+  || fail "cpack: $(cat "$WORK/cpack.out")"
+deb=$(ls "$WORK"/dist/tempwarden_*.deb)
+old="$WORK/old"
+mkdir -p "$old/DEBIAN" "$old/opt/tempwarden" "$old/usr/lib/systemd/system"
+cp "$BUILD/tempwarden" "$old/opt/tempwarden/tempwarden"
+printf '[Service]\nExecStart=/opt/tempwarden/tempwarden\n[Install]\nWantedBy=multi-user.target\n' \
+  >"$old/usr/lib/systemd/system/VOZIvazure.service"
+printf '%s\n' "Package: tempwarden" "Version: 0.9" "Architecture: $(dpkg --print-architecture)" \
+  "Maintainer: Brindle Tempwarden team <tempwarden@brindle.invalid>" \
+  "Description: UPS temperature watch service" "Depends: passwd" >"$old/DEBIAN/control"
+printf '%s\n' '#!/bin/sh' 'set -e' \
+  'getent passwd tempwarden >/dev/null || useradd --system --user-group --home-dir /opt/tempwarden --no-create-home --shell /usr/sbin/nologin tempwarden' \
+  'chown tempwarden:tempwarden /opt/tempwarden' >"$old/DEBIAN/postinst"
+chmod 755 "$old/DEBIAN/postinst"
+dpkg-deb --root-owner-group -b "$old" "$WORK/old.deb" >/dev/null
+
+cp "$deb" "$WORK/old.deb" "$ROOT/tw-test/"
+deb=/tw-test/$(basename "$deb")
+
+echo "-- Debian's snmpd as the UPS card, on the container's own 127.0.0.1"
+in_box systemd-run --quiet --unit=tw-ups --setenv=MIBS= \
+  /usr/sbin/snmpd -f -C -c /tw-test/agent/snmpd.conf -I -smux -Lf /tw-test/agent/snmpd.log \
+  || fail "snmpd in the container"
+wait_until 10 'in_box grep -q " 0100007F:00A1 " /proc/net/udp' || fail "snmpd does not listen"
+
+echo "-- the old layout: /opt/tempwarden, the unit VOZIvazure.service enabled"
+dpkg_in_box() {
+  in_box dpkg --force-confold -i "$@" </dev/null >"$WORK/dpkg.out" 2>&1 ||
+    fail "dpkg -i $*: $(cat "$WORK/dpkg.out")"
+}
+dpkg_in_box /tw-test/old.deb
+write_settings "$ROOT/opt/tempwarden/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public \
+  SysLogTrap=7 TempSleep=2 VoltageSleep=1 AlarmTemp=40
+echo "old history" >"$ROOT/opt/tempwarden/APCUPSTempLog_Today.csv"
+in_box chown tempwarden:tempwarden /opt/tempwarden/TEMPWARDEN.XML /opt/tempwarden/APCUPSTempLog_Today.csv
+in_box systemctl enable --quiet VOZIvazure.service || fail "enabling the old unit"
+
+# Short times for the test, as an administrator's drop-in would set them: restarts after 1 s
+# instead of 60, a watchdog of 6 s (the service pings at half of it), a frozen service killed
+# 2 s after the watchdog's abort signal.
+WATCHDOG=6
+mkdir -p "$ROOT/etc/systemd/system/tempwarden.service.d"
+printf '[Service]\nRestartSec=1\nWatchdogSec=%s\nTimeoutAbortSec=2\n' "$WATCHDOG" \
+  >"$ROOT/etc/systemd/system/tempwarden.service.d/test.conf"
+
+echo "-- upgrade to the package: moved, said so, enabled under the new name, started"
+dpkg_in_box "$deb"
+grep -q "moved the settings from /opt/tempwarden to /etc/tempwarden/TEMPWARDEN.XML and the history and logs to /var/lib/tempwarden" \
+  "$WORK/dpkg.out" || fail "the move is not said: $(cat "$WORK/dpkg.out")"
+[ "$(head -1 "$ROOT/var/lib/tempwarden/APCUPSTempLog_Today.csv")" = "old history" ] \
+  || fail "the history was not moved"
+[ "$(in_box stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)" = root:tempwarden:640 ] \
+  || fail "settings $(in_box stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)"
+[ "$(in_box systemctl is-enabled tempwarden.service)" = enabled ] || fail "not enabled after the upgrade"
+[ "$(prop VOZIvazure.service Id)" = tempwarden.service ] || fail "VOZIvazure.service is no alias"
+
+echo "-- the service's account cannot write the program or its folder"
+as_service() { in_box setpriv --reuid=tempwarden --regid=tempwarden --clear-groups "$@"; }
+as_service sh -c 'echo x >>/usr/sbin/tempwarden' 2>/dev/null && fail "the account wrote the program"
+as_service sh -c 'echo x >/usr/sbin/tw-replacement' 2>/dev/null && fail "the account wrote in /usr/sbin"
+as_service mv -f /usr/sbin/tempwarden /usr/sbin/tempwarden.old 2>/dev/null && fail "the account moved the program"
+as_service sh -c 'echo x >/etc/tempwarden/TEMPWARDEN.XML' 2>/dev/null && fail "the account wrote its settings"
+
+echo "-- readings: the service reads snmpd; healthy, the watchdog leaves it alone"
+started_at=$(tw_now_us)
+wait_until 30 '[ "$(prop tempwarden.service ActiveState)" = active ]' \
+  || fail "not active: $(in_box systemctl status --no-pager tempwarden.service)"
+wait_until 20 '[[ "$(prop tempwarden.service StatusText)" == "[UPSTemp=27]"* ]]' \
+  || fail "no reading in STATUS: $(prop tempwarden.service StatusText)"
+echo "status: $(prop tempwarden.service StatusText)"
+in_box systemctl status --no-pager tempwarden >/dev/null || fail "systemctl status tempwarden"
+grep -q ',50200,' "$ROOT/var/lib/tempwarden/APC-$(date +%Y%m%d).CSV" 2>/dev/null \
+  || fail "no start entry in the activity log: $(ls "$ROOT/var/lib/tempwarden")"
+# Two watchdog periods of a healthy service: no restart.
+wait_until $((3 * WATCHDOG)) '[ $(($(tw_now_us) - started_at)) -gt $((2 * WATCHDOG * 1000000)) ]' || true
+[ "$(prop tempwarden.service NRestarts)" = 0 ] \
+  || fail "a healthy service was restarted: $(in_box journalctl -u tempwarden --no-pager | tail -20)"
+
+echo "-- stop"
+t0=$(tw_now_us)
+in_box systemctl stop tempwarden.service || fail "systemctl stop"
+echo "stopped in $((($(tw_now_us) - t0) / 1000)) ms"
+[ "$(prop tempwarden.service ActiveState)" = inactive ] && [ "$(prop tempwarden.service Result)" = success ] \
+  || fail "stop: $(in_box systemctl status --no-pager tempwarden.service)"
+
+echo "-- a crash (SIGSEGV) and a frozen service (SIGSTOP) are restarted"
+in_box systemctl reset-failed tempwarden.service 2>/dev/null || true
+in_box systemctl start tempwarden.service || fail "systemctl start"
+# systemctl start returns at READY=1, which comes after the start phase: the first reading is
+# there already.
+[[ "$(prop tempwarden.service StatusText)" == "[UPSTemp=27]"* ]] \
+  || fail "ready before the first reading: $(prop tempwarden.service StatusText)"
+restarts=$(prop tempwarden.service NRestarts)
+pid=$(prop tempwarden.service MainPID)
+in_box kill -SEGV "$pid"
+wait_until 30 '[ "$(prop tempwarden.service NRestarts)" = $((restarts + 1)) ] &&
+  [ "$(prop tempwarden.service ActiveState)" = active ]' \
+  || fail "no restart after SIGSEGV: $(in_box journalctl -u tempwarden --no-pager | tail -20)"
+[ "$(prop tempwarden.service MainPID)" != "$pid" ] || fail "the same process after the crash"
+pid=$(prop tempwarden.service MainPID)
+in_box kill -STOP "$pid"
+wait_until $((WATCHDOG + 30)) '[ "$(prop tempwarden.service NRestarts)" = $((restarts + 2)) ] &&
+  [ "$(prop tempwarden.service ActiveState)" = active ]' \
+  || fail "no restart by the watchdog: $(in_box journalctl -u tempwarden --no-pager | tail -20)"
+in_box journalctl -u tempwarden.service --no-pager | grep -q 'Watchdog timeout' \
+  || fail "the journal tells no watchdog timeout"
+wait_until 20 '[[ "$(prop tempwarden.service StatusText)" == "[UPSTemp=27]"* ]]' \
+  || fail "no reading after the restarts: $(prop tempwarden.service StatusText)"
+echo "restarts: $(prop tempwarden.service NRestarts)"
+
+echo "-- a start failure (a data folder it cannot use) ends failed, its cause in the journal"
+in_box systemctl stop tempwarden.service
+in_box systemctl reset-failed tempwarden.service 2>/dev/null || true
+# An administrator's drop-in that names a data folder which is not there.
+broken="$ROOT/etc/systemd/system/tempwarden.service.d/zz-broken.conf"
+printf '[Service]\nExecStart=\nExecStart=/usr/sbin/tempwarden -data /var/lib/tempwarden-gone -config /etc/tempwarden/TEMPWARDEN.XML\n' \
+  >"$broken"
+in_box systemctl daemon-reload
+cursor=$(in_box journalctl --show-cursor -n 0 -q | sed -n 's/^-- cursor: //p')
+in_box systemctl start tempwarden.service 2>/dev/null && fail "systemctl start succeeded"
+wait_until 30 '[ "$(prop tempwarden.service ActiveState)" = failed ]' \
+  || fail "not failed: $(in_box systemctl status --no-pager tempwarden.service)"
+echo "result: $(prop tempwarden.service Result) after $(prop tempwarden.service NRestarts) restarts"
+errors=$(in_box journalctl -u tempwarden.service --after-cursor="$cursor" -p err --no-pager -o cat)
+grep -q '/var/lib/tempwarden-gone' <<<"$errors" \
+  || fail "no cause in the journal at error priority: $errors"
+grep -m1 '/var/lib/tempwarden-gone' <<<"$errors"
+# Failed is final: no restart comes after the start limit.
+restarts=$(prop tempwarden.service NRestarts)
+wait_until 4 '[ "$(prop tempwarden.service NRestarts)" != "$restarts" ] ||
+  [ "$(prop tempwarden.service ActiveState)" != failed ]' && fail "restarted after failing"
+rm "$broken"
+in_box systemctl daemon-reload
+in_box systemctl reset-failed tempwarden.service
+
+echo "-- a disabled service stays disabled (and stopped) across a reinstall"
+in_box systemctl disable --quiet tempwarden.service
+dpkg_in_box "$deb"
+[ "$(in_box systemctl is-enabled tempwarden.service)" = disabled ] || fail "the reinstall enabled it"
+[ "$(prop tempwarden.service ActiveState)" = inactive ] || fail "the reinstall started it"
+
+echo "-- policy-rc.d's 101 is obeyed"
+in_box systemctl enable --quiet tempwarden.service
+printf '#!/bin/sh\nexit 101\n' >"$ROOT/usr/sbin/policy-rc.d"
+chmod 755 "$ROOT/usr/sbin/policy-rc.d"
+dpkg_in_box "$deb"
+[ "$(prop tempwarden.service ActiveState)" = inactive ] || fail "started against policy-rc.d"
+grep -q 'policy-rc.d returned 101' "$WORK/dpkg.out" || fail "no word of policy-rc.d: $(cat "$WORK/dpkg.out")"
+rm "$ROOT/usr/sbin/policy-rc.d"
+dpkg_in_box "$deb"
+wait_until 20 '[ "$(prop tempwarden.service ActiveState)" = active ]' \
+  || fail "the reinstall without policy-rc.d did not start the enabled service"
+
+echo "-- two named instances side by side, each with its own data"
+for name in a b; do
+  mkdir -p "$ROOT/etc/tempwarden/$name"
+  write_settings "$ROOT/etc/tempwarden/$name/TEMPWARDEN.XML" UPSHost=127.0.0.1 \
+    SNMPCommunity=public SysLogTrap=7 TempSleep=2 VoltageSleep=1 AlarmTemp=40
+  in_box chown -R root:tempwarden "/etc/tempwarden/$name"
+  in_box chmod 0750 "/etc/tempwarden/$name"
+  in_box chmod 0640 "/etc/tempwarden/$name/TEMPWARDEN.XML"
+done
+in_box systemctl start tempwarden@a.service tempwarden@b.service || fail "starting the instances"
+for name in a b; do
+  wait_until 20 '[[ "$(prop "tempwarden@$name.service" StatusText)" == "[UPSTemp=27]"* ]]' \
+    || fail "$name: no reading: $(in_box systemctl status --no-pager "tempwarden@$name.service")"
+  grep -q ',50200,' "$ROOT/var/lib/tempwarden/$name/APC-$(date +%Y%m%d).CSV" 2>/dev/null \
+    || fail "$name: no activity log of its own: $(ls "$ROOT/var/lib/tempwarden/$name")"
+  [ "$(in_box stat -c %U:%a "/var/lib/tempwarden/$name")" = tempwarden:750 ] || fail "$name: data directory"
+done
+pids="$(prop tempwarden@a.service MainPID) $(prop tempwarden@b.service MainPID) $(prop tempwarden.service MainPID)"
+[ "$(tr ' ' '\n' <<<"$pids" | sort -u | grep -cv '^0$')" = 3 ] || fail "not three processes: $pids"
+
+echo "-- a reinstall restarts the running instances"
+dpkg_in_box "$deb"
+for name in a b; do
+  wait_until 20 '[ "$(prop "tempwarden@$name.service" ActiveState)" = active ]' \
+    || fail "$name: not running after the reinstall"
+  [[ " $pids " != *" $(prop "tempwarden@$name.service" MainPID) "* ]] \
+    || fail "$name: not restarted by the reinstall"
+done
+
+echo "-- the UPS gone: the status says since when it is not answering"
+in_box systemctl stop tw-ups.service
+wait_until 60 '[[ "$(prop tempwarden@a.service StatusText)" == "UPS not answering since "* ]]' \
+  || fail "status with the UPS gone: $(prop tempwarden@a.service StatusText)"
+echo "status: $(prop tempwarden@a.service StatusText)"
+
+echo "-- removal stops the service and its instances, and keeps their data"
+in_box dpkg -r tempwarden </dev/null >"$WORK/dpkg.out" 2>&1 || fail "dpkg -r: $(cat "$WORK/dpkg.out")"
+for unit in tempwarden.service tempwarden@a.service tempwarden@b.service; do
+  state=$(prop "$unit" ActiveState)
+  [ "$state" = inactive ] || [ "$state" = failed ] || fail "$unit: $state after the removal"
+done
+[ ! -e "$ROOT/usr/sbin/tempwarden" ] || fail "the program stays"
+[ -f "$ROOT/var/lib/tempwarden/a/APC-$(date +%Y%m%d).CSV" ] && [ -f "$ROOT/etc/tempwarden/b/TEMPWARDEN.XML" ] \
+  || fail "the removal took the instances' data or settings"
+echo "PASS"
