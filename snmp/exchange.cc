@@ -1,5 +1,7 @@
 #include "snmp/exchange.h"
 
+#include <vector>
+
 #include "snmp/snmp.h"
 #include "toolbelt/failure.h"
 
@@ -14,11 +16,38 @@ constexpr size_t kResends = sizeof kSnmpResendAfterMs / sizeof kSnmpResendAfterM
 
 }  // namespace
 
+std::string CardHostName(const std::string& host) {
+  if (host.size() < 2 || host.front() != '[') return host;
+  const size_t close = host.find(']');
+  if (close == std::string::npos) {
+    throw Fault("ESocketError", "UPSHost \"" + host + "\" has no closing bracket");
+  }
+  if (close + 1 != host.size()) {
+    // "[fd00::9]:1161": the port has a setting of its own, and two places for it would
+    // disagree sooner or later.
+    throw Fault("ESocketError", "UPSHost \"" + host +
+                                    "\" names a port: write the address alone and the port in "
+                                    "UPSPort");
+  }
+  return host.substr(1, close - 1);
+}
+
+std::string CardAddress(Network& network, const std::string& host) {
+  NetError error;
+  std::vector<std::string> addresses;
+  if (!network.ResolveTcp(CardHostName(host), &addresses, &error)) ThrowSocketError(error);
+  // A name with both kinds is read on IPv4, as it always was; IPv6 when it has no other.
+  for (const std::string& address : addresses) {
+    if (!IsIPv6Address(address)) return address;
+  }
+  return addresses.front();
+}
+
 AgentExchange::AgentExchange(Context& ctx, const std::string& host, uint16_t port)
     : ctx_(ctx), port_(port) {
   NetError error;
-  if (!ctx.env.network->ResolveIPv4(host, &ipv4_, &error)) ThrowSocketError(error);
-  socket_ = ctx.env.network->OpenUdp(&error);
+  address_ = CardAddress(*ctx.env.network, host);
+  socket_ = ctx.env.network->OpenUdpFor(address_, &error);
   if (!socket_) ThrowSocketError(error);
   // An ICMP port-unreachable comes back as a connection reset on the next receive (10054) on
   // every platform, instead of letting the wait run out; the socket stays unconnected so that
@@ -33,7 +62,7 @@ std::string AgentExchange::OtherPortNote() const {
 
 bool AgentExchange::Transmit() {
   NetError error;
-  if (socket_->SendTo(ipv4_, port_, round_payload_, &error)) return true;
+  if (socket_->SendTo(address_, port_, round_payload_, &error)) return true;
   if (error.code != kWsaConnReset) ThrowSocketError(error);
   return false;
 }
@@ -84,8 +113,9 @@ AgentExchange::Got AgentExchange::Receive(std::string* payload) {
       timed_out = true;
       continue;
     }
-    if (from == ipv4_ && from_port == port_) return Got::kDatagram;
-    if (from == ipv4_) other_port_ = from_port;
+    const bool card = SameAddress(from, address_);
+    if (card && from_port == port_) return Got::kDatagram;
+    if (card) other_port_ = from_port;
     ++ignored_;
   }
 }

@@ -22,14 +22,27 @@ namespace tw {
 // When a round's datagram goes out again, counted from the round's first send.
 constexpr uint32_t kSnmpResendAfterMs[] = {1000, 2500};
 
+// The card's host as written in "UPSHost": a name, a dotted IPv4 address, or an IPv6 address
+// bare ("fd00::9", "fe80::9%eth0") or in brackets ("[fd00::9]"), as URLs write it. Returns it
+// without the brackets; throws Fault ("ESocketError") for brackets that do not close or that
+// are followed by more (a port belongs in "UPSPort").
+std::string CardHostName(const std::string& host);
+
+// The address the card is queried on: an address text as it is; a name is looked up for IPv4
+// and IPv6 alike and gives its first IPv4 address, or its first IPv6 address when it has no
+// IPv4 one. Throws Fault ("ESocketError") when the name does not resolve.
+std::string CardAddress(Network& network, const std::string& host);
+
 class AgentExchange {
  public:
-  // Resolves `host` and opens the socket, unconnected (datagrams from another port of the
-  // agent's address are seen and named) but told to report a closed port. Throws Fault
-  // ("ESocketError") when the name does not resolve or the socket fails.
+  // Resolves `host` (CardAddress) and opens a socket of the address's family, unconnected
+  // (datagrams from another port of the agent's address are seen and named) but told to report
+  // a closed port. Throws Fault ("ESocketError") when the name does not resolve or the socket
+  // fails.
   AgentExchange(Context& ctx, const std::string& host, uint16_t port);
 
-  const std::string& ipv4() const { return ipv4_; }
+  // The agent's address (IPv4 or IPv6), for failure texts.
+  const std::string& address() const { return address_; }
 
   // Begins a round: sends `payload` to the agent and keeps it for the resends. The first send
   // starts the wait. False when the stack reports the agent's port closed (connection reset);
@@ -37,11 +50,11 @@ class AgentExchange {
   bool Send(const std::string& payload);
 
   enum class Got { kDatagram, kTimeout, kReset };
-  // The next datagram from the agent's address and port within what is left of the wait,
-  // resending the round's datagram when it is due. Datagrams from anywhere else are counted in
-  // ignored() and passed over; one from another port of the agent's address is remembered in
-  // other_port(). Throws Fault for socket failures other than timeout and connection reset.
-  // Returns kTimeout at the latest after the round's last resend has had its wait, whatever
+  // The next datagram from the agent's address (compared by SameAddress) and port within what is
+  // left of the wait, resending the round's datagram when it is due. Datagrams from anywhere else
+  // are counted in ignored() and passed over; one from another port of the agent's address is
+  // remembered in other_port(). Throws Fault for socket failures other than timeout and connection
+  // reset. Returns kTimeout at the latest after the round's last resend has had its wait, whatever
   // the clock says, so a clock that does not move cannot hold it.
   Got Receive(std::string* payload);
 
@@ -58,7 +71,7 @@ class AgentExchange {
   bool Transmit();
 
   Context& ctx_;
-  std::string ipv4_;
+  std::string address_;
   uint16_t port_;
   std::unique_ptr<UdpSocket> socket_;
   bool started_ = false;

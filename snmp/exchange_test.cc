@@ -1,0 +1,101 @@
+#include "snmp/exchange.h"
+
+#include <gtest/gtest.h>
+
+#include "snmp/snmp.h"
+#include "tests/snmp_messages.h"
+#include "toolbelt/failure.h"
+#include "toolbelt/fake_context.h"
+
+namespace tw {
+namespace {
+
+using snmp_test::GaugeAnswer;
+
+std::string HostFault(const std::string& host) {
+  try {
+    CardHostName(host);
+  } catch (const Fault& f) {
+    return f.what();
+  }
+  return "";
+}
+
+// What users write in UPSHost: names and addresses of both kinds, IPv6 bare or in brackets as
+// URLs have it; brackets with a port after them are refused by name.
+TEST(ExchangeTest, HostAsWritten) {
+  const struct {
+    const char* written;
+    const char* host;
+  } cases[] = {
+      {"10.0.0.9", "10.0.0.9"},
+      {"ups-card", "ups-card"},
+      {"fd00::9", "fd00::9"},
+      {"[fd00::9]", "fd00::9"},
+      {"::1", "::1"},
+      {"[::1]", "::1"},
+      {"fe80::9%eth0", "fe80::9%eth0"},
+      {"[fe80::9%2]", "fe80::9%2"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CardHostName(c.written), c.host) << c.written;
+  EXPECT_NE(HostFault("[fd00::9]:1161")
+                .find("names a port: write the address alone and the "
+                      "port in UPSPort"),
+            std::string::npos);
+  EXPECT_NE(HostFault("[fd00::9").find("has no closing bracket"), std::string::npos);
+}
+
+// A name is looked up for both kinds: IPv4 when it has one (as the card was always read),
+// else its IPv6 address.
+TEST(ExchangeTest, AddressOfTheCard) {
+  FakeNetwork network;
+  network.tcp_hosts["dual"] = {"fd00::9", "10.0.0.9"};
+  network.tcp_hosts["six"] = {"fd00::9", "fd00::a"};
+  network.hosts["four"] = "10.0.0.8";
+  const struct {
+    const char* host;
+    const char* address;
+  } cases[] = {
+      {"dual", "10.0.0.9"}, {"six", "fd00::9"},       {"four", "10.0.0.8"},
+      {"[six]", "fd00::9"}, {"[fd00::b]", "fd00::b"}, {"10.0.0.7", "10.0.0.7"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CardAddress(network, c.host), c.address) << c.host;
+  try {
+    CardAddress(network, "nowhere");
+    ADD_FAILURE() << "an unknown name resolved";
+  } catch (const Fault& f) {
+    EXPECT_EQ(f.class_name(), "ESocketError");
+  }
+}
+
+// The card on IPv6: the request goes out on an IPv6 socket, and the answer counts when it
+// comes from the card's address however the platform spells it, and from the card's port.
+TEST(ExchangeTest, CardOnIPv6) {
+  const struct {
+    const char* host;
+    const char* from;
+    uint16_t from_port;
+    const char* text;
+  } cases[] = {
+      {"fd00::9", "fd00::9", 161, "27"},          {"[fd00::9]", "fd00:0:0:0:0:0:0:9", 161, "27"},
+      {"FD00::9", "fd00::9", 161, "27"},          {"six", "fd00::9", 161, "27"},
+      {"fe80::9%eth0", "fe80::9", 161, "27"},     {"fd00::9", "fd00::a", 161, ""},  // another host
+      {"fd00::9", "fd00::9", 1161, ""},  // another port of the card
+      {"fd00::9", "10.0.0.9", 161, ""},  // an IPv4 host
+      {"::ffff:10.0.0.9", "10.0.0.9", 161, "27"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.host) + " answered from " + c.from);
+    FakeEnv env;
+    env.network.tcp_hosts["six"] = {"fd00::9"};
+    env.network.answers.push_back({GaugeAnswer("public", 27), c.from, c.from_port, 0});
+    const tSNMPRec rec{kOidUpsTemperature, "public", c.host};
+    EXPECT_EQ(SNMPSend(env.ctx, rec), c.text);
+    ASSERT_FALSE(env.network.sent.empty());  // the fake's IPv4 sockets refuse IPv6 addresses
+    EXPECT_EQ(env.network.sent[0].to_port, 161);
+    EXPECT_EQ(env.network.open_sockets, 0);
+  }
+}
+
+}  // namespace
+}  // namespace tw
