@@ -32,27 +32,48 @@ std::string CardHostName(const std::string& host) {
   return host.substr(1, close - 1);
 }
 
-std::string CardAddress(Network& network, const std::string& host) {
+std::vector<std::string> CardAddresses(Network& network, const std::string& host) {
   NetError error;
+  std::vector<std::string> found;
+  if (!network.ResolveTcp(CardHostName(host), &found, &error)) ThrowSocketError(error);
+  // A name with both kinds is read on IPv4 first, as it always was.
   std::vector<std::string> addresses;
-  if (!network.ResolveTcp(CardHostName(host), &addresses, &error)) ThrowSocketError(error);
-  // A name with both kinds is read on IPv4, as it always was; IPv6 when it has no other.
-  for (const std::string& address : addresses) {
-    if (!IsIPv6Address(address)) return address;
+  for (const bool ipv6 : {false, true}) {
+    for (const std::string& address : found) {
+      if (IsIPv6Address(address) == ipv6) addresses.push_back(address);
+    }
   }
-  return addresses.front();
+  return addresses;
 }
 
 AgentExchange::AgentExchange(Context& ctx, const std::string& host, uint16_t port)
     : ctx_(ctx), port_(port) {
+  addresses_ = CardAddresses(*ctx.env.network, host);
+  Open();
+}
+
+void AgentExchange::Open() {
   NetError error;
-  address_ = CardAddress(*ctx.env.network, host);
-  socket_ = ctx.env.network->OpenUdpFor(address_, &error);
+  address_ = addresses_[next_address_++];
+  socket_ = ctx_.env.network->OpenUdpFor(address_, &error);
   if (!socket_) ThrowSocketError(error);
   // An ICMP port-unreachable comes back as a connection reset on the next receive (10054) on
   // every platform, instead of letting the wait run out; the socket stays unconnected so that
   // an agent answering from another port can be named.
   if (!socket_->ReportClosedPorts(&error)) ThrowSocketError(error);
+}
+
+bool AgentExchange::NextAddress() {
+  if (next_address_ >= addresses_.size()) return false;
+  Open();
+  // The round starts again on the new address, its datagram unchanged.
+  round_at_ = ctx_.env.clock->TickCount();
+  resends_ = 0;
+  while (!Transmit()) {
+    if (next_address_ >= addresses_.size()) return false;
+    Open();
+  }
+  return true;
 }
 
 std::string AgentExchange::OtherPortNote() const {
@@ -76,7 +97,7 @@ bool AgentExchange::Send(const std::string& payload) {
   round_at_ = now;
   resends_ = 0;
   round_payload_ = payload;
-  return Transmit();
+  return Transmit() || NextAddress();
 }
 
 AgentExchange::Got AgentExchange::Receive(std::string* payload) {
@@ -95,7 +116,7 @@ AgentExchange::Got AgentExchange::Receive(std::string* payload) {
         timed_out = false;
         ++resends_;
         ++retransmissions_;
-        if (!Transmit()) return Got::kReset;
+        if (!Transmit() && !NextAddress()) return Got::kReset;
         continue;
       }
       if (due - in_round < wait) wait = due - in_round;
@@ -108,7 +129,11 @@ AgentExchange::Got AgentExchange::Receive(std::string* payload) {
     if (!socket_->ReceiveFrom(kSnmpAnswerBuffer, wait, payload, &from, &from_port, &error)) {
       // A stop of the service ends the wait early: no answer, and nothing to report.
       if (error.code == kWsaInterrupted) return Got::kTimeout;
-      if (error.code == kWsaConnReset) return Got::kReset;
+      if (error.code == kWsaConnReset) {
+        // Nothing listens there: the name's next address, if it has one, gets the round.
+        if (NextAddress()) continue;
+        return Got::kReset;
+      }
       if (error.code != kWsaTimedOut) ThrowSocketError(error);
       timed_out = true;
       continue;

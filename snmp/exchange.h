@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/network.h"
 #include "toolbelt/settings.h"
@@ -28,25 +29,28 @@ constexpr uint32_t kSnmpResendAfterMs[] = {1000, 2500};
 // are followed by more (a port belongs in "UPSPort").
 std::string CardHostName(const std::string& host);
 
-// The address the card is queried on: an address text as it is; a name is looked up for IPv4
-// and IPv6 alike and gives its first IPv4 address, or its first IPv6 address when it has no
-// IPv4 one. Throws Fault ("ESocketError") when the name does not resolve.
-std::string CardAddress(Network& network, const std::string& host);
+// The addresses the card is queried on, in the order they are tried: an address text gives
+// itself; a name is looked up for IPv4 and IPv6 alike and gives its IPv4 addresses, then its
+// IPv6 ones, each kind in the resolver's order. Throws Fault ("ESocketError") when the name
+// does not resolve.
+std::vector<std::string> CardAddresses(Network& network, const std::string& host);
 
 class AgentExchange {
  public:
-  // Resolves `host` (CardAddress) and opens a socket of the address's family, unconnected
-  // (datagrams from another port of the agent's address are seen and named) but told to report
-  // a closed port. Throws Fault ("ESocketError") when the name does not resolve or the socket
-  // fails.
+  // Resolves `host` (CardAddresses) and opens a socket of the first address's family,
+  // unconnected (datagrams from another port of the agent's address are seen and named) but
+  // told to report a closed port. When the stack reports the port closed at an address, the
+  // round goes on at the next address, if any (a name whose IPv4 address has no agent, and
+  // whose IPv6 one has). Throws Fault ("ESocketError") when the name does not resolve or the
+  // socket fails.
   AgentExchange(Context& ctx, const std::string& host, uint16_t port);
 
-  // The agent's address (IPv4 or IPv6), for failure texts.
+  // The agent's address (IPv4 or IPv6) now, for failure texts.
   const std::string& address() const { return address_; }
 
   // Begins a round: sends `payload` to the agent and keeps it for the resends. The first send
-  // starts the wait. False when the stack reports the agent's port closed (connection reset);
-  // throws Fault for other failures.
+  // starts the wait. False when the stack reports the agent's port closed (connection reset)
+  // at every address left; throws Fault for other failures.
   bool Send(const std::string& payload);
 
   enum class Got { kDatagram, kTimeout, kReset };
@@ -69,8 +73,15 @@ class AgentExchange {
 
  private:
   bool Transmit();
+  // Opens the socket for the next address; throws Fault as the constructor.
+  void Open();
+  // Moves the round to the next address and sends its datagram there; false when no address
+  // is left that takes it.
+  bool NextAddress();
 
   Context& ctx_;
+  std::vector<std::string> addresses_;
+  size_t next_address_ = 0;
   std::string address_;
   uint16_t port_;
   std::unique_ptr<UdpSocket> socket_;

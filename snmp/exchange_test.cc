@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "snmp/snmp.h"
 #include "tests/snmp_messages.h"
 #include "toolbelt/failure.h"
@@ -45,27 +47,57 @@ TEST(ExchangeTest, HostAsWritten) {
   EXPECT_NE(HostFault("[fd00::9").find("has no closing bracket"), std::string::npos);
 }
 
-// A name is looked up for both kinds: IPv4 when it has one (as the card was always read),
-// else its IPv6 address.
-TEST(ExchangeTest, AddressOfTheCard) {
+// A name is looked up for both kinds: its IPv4 addresses first (as the card was always read),
+// then its IPv6 ones.
+TEST(ExchangeTest, AddressesOfTheCard) {
   FakeNetwork network;
-  network.tcp_hosts["dual"] = {"fd00::9", "10.0.0.9"};
+  network.tcp_hosts["dual"] = {"fd00::9", "10.0.0.9", "fd00::a", "10.0.0.8"};
   network.tcp_hosts["six"] = {"fd00::9", "fd00::a"};
   network.hosts["four"] = "10.0.0.8";
+  using List = std::vector<std::string>;
   const struct {
     const char* host;
-    const char* address;
+    List addresses;
   } cases[] = {
-      {"dual", "10.0.0.9"}, {"six", "fd00::9"},       {"four", "10.0.0.8"},
-      {"[six]", "fd00::9"}, {"[fd00::b]", "fd00::b"}, {"10.0.0.7", "10.0.0.7"},
+      {"dual", {"10.0.0.9", "10.0.0.8", "fd00::9", "fd00::a"}},
+      {"six", {"fd00::9", "fd00::a"}},
+      {"four", {"10.0.0.8"}},
+      {"[six]", {"fd00::9", "fd00::a"}},
+      {"[fd00::b]", {"fd00::b"}},
+      {"10.0.0.7", {"10.0.0.7"}},
   };
-  for (const auto& c : cases) EXPECT_EQ(CardAddress(network, c.host), c.address) << c.host;
+  for (const auto& c : cases) EXPECT_EQ(CardAddresses(network, c.host), c.addresses) << c.host;
   try {
-    CardAddress(network, "nowhere");
+    CardAddresses(network, "nowhere");
     ADD_FAILURE() << "an unknown name resolved";
   } catch (const Fault& f) {
     EXPECT_EQ(f.class_name(), "ESocketError");
   }
+}
+
+// A name whose IPv4 address has no agent (the port is closed) is read at its IPv6 address in
+// the same query; without another address the query ends as a closed port.
+TEST(ExchangeTest, NextAddressWhenAPortIsClosed) {
+  FakeEnv env;
+  env.network.tcp_hosts["dual"] = {"fd00::9", "10.0.0.9"};
+  env.network.answers.push_back({"", "", 0, kWsaConnReset});
+  env.network.answers.push_back({GaugeAnswer("public", 27), "fd00::9", 161, 0});
+  EXPECT_EQ(SNMPSend(env.ctx, {kOidUpsTemperature, "public", "dual"}), "27");
+  ASSERT_EQ(env.network.sent.size(), 2u);
+  EXPECT_EQ(env.network.sent[0].to_ipv4, "10.0.0.9");
+  EXPECT_EQ(env.network.sent[1].to_ipv4, "fd00::9");
+  EXPECT_EQ(env.network.sent[0].payload, env.network.sent[1].payload);
+  EXPECT_EQ(env.network.open_sockets, 0);
+
+  env.network.sent.clear();
+  env.network.answers.push_back({"", "", 0, kWsaConnReset});
+  env.network.answers.push_back({"", "", 0, kWsaConnReset});
+  EXPECT_EQ(SNMPQuery(env.ctx, {kOidUpsTemperature, "public", "dual"}).Outcome,
+            tSNMPOutcome::kConnectionReset);
+  EXPECT_EQ(env.network.sent.size(), 2u);
+  env.network.answers.push_back({"", "", 0, kWsaConnReset});
+  EXPECT_EQ(SNMPQuery(env.ctx, {kOidUpsTemperature, "public", "10.0.0.9"}).Outcome,
+            tSNMPOutcome::kConnectionReset);
 }
 
 // The card on IPv6: the request goes out on an IPv6 socket, and the answer counts when it

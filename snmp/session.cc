@@ -529,6 +529,7 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
     while (verdict == Verdict::kIgnore) {
       std::string payload;
       const AgentExchange::Got got = exchange.Receive(&payload);
+      sent_host_ = exchange.address();  // the name's next address, when the first refused
       if (got == AgentExchange::Got::kReset) return finish(tSNMPOutcome::kConnectionReset);
       if (got == AgentExchange::Got::kTimeout) {
         ThrowSilenceCause(exchange, out.discovery);
