@@ -59,4 +59,11 @@ $OUT"
     echo "ok: $host (version $version): $(grep -E "$expectation" <<<"$OUT" | head -1)"
   done
 done <<<"$CASES"
+# A port where nothing listens is named as the settings give it.
+write_settings "$SVC/TEMPWARDEN.XML" "UPSHost=::1" UPSPort=1162 SNMPCommunity=public SysLogTrap=7
+OUT=$(cd / && LC_ALL=C "$SVC/tempwarden" /query 2>&1) || true
+grep -q 'the host refused it, nothing listens on UDP port 1162$' <<<"$OUT" ||
+  fail "UPSPort 1162 closed: not named in:
+$OUT"
+echo "ok: a closed UPSPort is named"
 echo "PASS"
