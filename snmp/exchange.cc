@@ -1,5 +1,6 @@
 #include "snmp/exchange.h"
 
+#include <cstdlib>
 #include <vector>
 
 #include "snmp/snmp.h"
@@ -12,6 +13,15 @@ constexpr size_t kResends = sizeof kSnmpResendAfterMs / sizeof kSnmpResendAfterM
 
 [[noreturn]] void ThrowSocketError(const NetError& error) {
   throw Fault("ESocketError", error.message);
+}
+
+// fe80::/10 written without "%zone".
+bool LinkLocalWithoutZone(const std::string& address) {
+  if (!IsIPv6Address(address) || address.find('%') != std::string::npos) return false;
+  const size_t colon = address.find(':');
+  if (colon == 0 || colon > 4) return false;
+  const unsigned long group = std::strtoul(address.substr(0, colon).c_str(), nullptr, 16);
+  return (group & 0xFFC0) == 0xFE80;
 }
 
 }  // namespace
@@ -33,9 +43,17 @@ std::string CardHostName(const std::string& host) {
 }
 
 std::vector<std::string> CardAddresses(Network& network, const std::string& host) {
+  const std::string name = CardHostName(host);
+  if (LinkLocalWithoutZone(name)) {
+    // The stack cannot tell which link is meant and refuses with a bare "invalid argument".
+    throw Fault("ESocketError", "UPSHost \"" + host +
+                                    "\" is a link-local IPv6 address: add the interface it is "
+                                    "on, as in " +
+                                    name + "%eth0 (Linux) or " + name + "%12 (Windows)");
+  }
   NetError error;
   std::vector<std::string> found;
-  if (!network.ResolveTcp(CardHostName(host), &found, &error)) ThrowSocketError(error);
+  if (!network.ResolveTcp(name, &found, &error)) ThrowSocketError(error);
   // A name with both kinds is read on IPv4 first, as it always was.
   std::vector<std::string> addresses;
   for (const bool ipv6 : {false, true}) {

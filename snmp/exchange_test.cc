@@ -47,6 +47,29 @@ TEST(ExchangeTest, HostAsWritten) {
   EXPECT_NE(HostFault("[fd00::9").find("has no closing bracket"), std::string::npos);
 }
 
+std::string AddressFault(const std::string& host) {
+  FakeNetwork network;
+  try {
+    CardAddresses(network, host);
+  } catch (const Fault& f) {
+    return f.what();
+  }
+  return "";
+}
+
+// A link-local address needs its interface; without one it is refused by name, not with the
+// stack's "invalid argument".
+TEST(ExchangeTest, LinkLocalNeedsItsInterface) {
+  for (const char* host : {"fe80::9", "[FE80::9]", "febf::1"}) {
+    EXPECT_NE(AddressFault(host).find("is a link-local IPv6 address: add the interface it is on"),
+              std::string::npos)
+        << host;
+  }
+  for (const char* host : {"fe80::9%eth0", "[fe80::9%2]", "fec0::1", "fd00::9", "::1"}) {
+    EXPECT_EQ(AddressFault(host), "") << host;
+  }
+}
+
 // A name is looked up for both kinds: its IPv4 addresses first (as the card was always read),
 // then its IPv6 ones.
 TEST(ExchangeTest, AddressesOfTheCard) {
