@@ -18,6 +18,8 @@ PACKAGES=(
   libssl-dev openssl  # mail TLS and SNMPv3 crypto (OpenSSL); openssl makes the tests' certificates
   nlohmann-json3-dev  # mail: the OAuth token answers (JSON, header-only, also for the mingw build)
   snmpd snmp  # SNMP query: Debian's agent stands in for the UPS card in the tests
+  python3-pysnmp4 snmpsim  # SNMP query: two more agents of other people (tests/python_agents_test.sh)
+  nftables  # SNMP query: random loss in the kernel where netem is missing (tests/packet_loss_test.sh)
   chromium  # ups: the browser of tests/chart_page_test.sh
   wine wine64 locales  # windows: the .exe under Wine's service manager (locales: de_DE for it)
   faketime  # service: libfaketime sets the clock of tests/service_e2e_test.sh, prompt_stop_test.sh

@@ -12,7 +12,7 @@ bool Fail(NetError* error, int code) {
 
 class FakeUdpSocket : public UdpSocket {
  public:
-  explicit FakeUdpSocket(FakeNetwork* net) : net_(net) { ++net_->open_sockets; }
+  FakeUdpSocket(FakeNetwork* net, bool ipv6) : net_(net), ipv6_(ipv6) { ++net_->open_sockets; }
   ~FakeUdpSocket() override { --net_->open_sockets; }
 
   bool Bind(const std::string& local_ipv4, uint16_t, NetError* error) override {
@@ -33,7 +33,8 @@ class FakeUdpSocket : public UdpSocket {
   bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
               NetError* error) override {
     if (net_->send_error != 0) return Fail(error, net_->send_error);
-    if (!IsAddress(ipv4)) return Fail(error, 10049);
+    // As the platform: a socket sends to addresses of its own family only.
+    if (!IsAddress(ipv4) || IsIPv6Address(ipv4) != ipv6_) return Fail(error, 10049);
     if (ipv4 == "255.255.255.255" && !broadcast_) return Fail(error, 10013);
     net_->sent.push_back({local_, ipv4, port, broadcast_, payload});
     if (peer_port_ == port && net_->closed_udp_ports.count(port) > 0) unreachable_ = true;
@@ -62,12 +63,14 @@ class FakeUdpSocket : public UdpSocket {
   }
 
  private:
+  // Dotted IPv4, or IPv6 (a zone allowed) as OpenUdpFor's sockets take it.
   static bool IsAddress(const std::string& ipv4) {
     in_addr addr{};
-    return inet_pton(AF_INET, ipv4.c_str(), &addr) == 1;
+    return inet_pton(AF_INET, ipv4.c_str(), &addr) == 1 || IsIPv6Address(ipv4);
   }
 
   FakeNetwork* net_;
+  bool ipv6_;
   std::string local_;
   bool broadcast_ = false;
   int peer_port_ = -1;  // the port Connect fixed; -1: not connected
@@ -81,7 +84,15 @@ std::unique_ptr<UdpSocket> FakeNetwork::OpenUdp(NetError* error) {
     Fail(error, open_error);
     return nullptr;
   }
-  return std::make_unique<FakeUdpSocket>(this);
+  return std::make_unique<FakeUdpSocket>(this, false);
+}
+
+std::unique_ptr<UdpSocket> FakeNetwork::OpenUdpFor(const std::string& peer, NetError* error) {
+  if (open_error != 0) {
+    Fail(error, open_error);
+    return nullptr;
+  }
+  return std::make_unique<FakeUdpSocket>(this, IsIPv6Address(peer));
 }
 
 bool FakeNetwork::ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) {

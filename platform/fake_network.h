@@ -32,6 +32,9 @@ class FakeNetwork : public Network {
   };
 
   std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override;
+  // An IPv6 socket for an IPv6 peer: it sends to IPv6 addresses only, as an IPv4 one to IPv4
+  // addresses only.
+  std::unique_ptr<UdpSocket> OpenUdpFor(const std::string& peer, NetError* error) override;
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override;
   // `tcp_hosts` first, then what ResolveIPv4 gives; an address with ":" gives itself.
   bool ResolveTcp(const std::string& host, std::vector<std::string>* addresses,

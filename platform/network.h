@@ -37,6 +37,15 @@ struct NetError {
 // The error for a Windows socket error number, with its standard text.
 NetError MakeNetError(int code);
 
+// Whether two address texts name the same address: dotted IPv4, IPv6 in any spelling (zeros
+// compressed or not, either case, a dotted IPv4 tail), an IPv4-mapped IPv6 address as its IPv4
+// address; a zone ("%eth0", "%2") is left out, as it names the local interface, not the peer.
+// Texts that are no address compare as text.
+bool SameAddress(const std::string& a, const std::string& b);
+
+// Whether `text` is an IPv6 address (a zone allowed).
+bool IsIPv6Address(const std::string& text);
+
 // One UDP socket; closed when destroyed.
 class UdpSocket {
  public:
@@ -54,10 +63,12 @@ class UdpSocket {
     (void)error;
     return true;
   }
+  // `ipv4` may be an IPv6 address (a zone allowed) on a socket from OpenUdpFor.
   virtual bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
                       NetError* error) = 0;
   // Waits up to `timeout_ms` for one datagram and keeps at most `max_size` bytes of it.
   // False on timeout (10060), stop (10004) or failure (10054 when the peer's port is closed).
+  // The sender's address comes as the platform writes it (compare with SameAddress).
   virtual bool ReceiveFrom(size_t max_size, uint32_t timeout_ms, std::string* payload,
                            std::string* from_ipv4, uint16_t* from_port, NetError* error) = 0;
 };
@@ -89,6 +100,12 @@ class Network {
   virtual ~Network() = default;
 
   virtual std::unique_ptr<UdpSocket> OpenUdp(NetError* error) = 0;
+  // A socket of the family of `peer` (an IPv4 or IPv6 address text), to exchange datagrams
+  // with it. The default is OpenUdp's IPv4 socket.
+  virtual std::unique_ptr<UdpSocket> OpenUdpFor(const std::string& peer, NetError* error) {
+    (void)peer;
+    return OpenUdp(error);
+  }
 
   // Connects to `host` (a host name, resolved to its first IPv4 address, a dotted IPv4
   // address or an IPv6 address) at `port`, giving up after `timeout_ms`. Null on failure: 11001 /
@@ -99,8 +116,10 @@ class Network {
   // A dotted IPv4 address for a host name or address text.
   virtual bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) = 0;
 
-  // Every IPv4 and IPv6 address of a host name for TCP, in the resolver's order (the order a
-  // client is to try them), without repeats; an address text gives itself. False with 11001 /
+  // Every IPv4 and IPv6 address of a host name (for TCP, and for UDP alike), in the resolver's
+  // order (the order a client is to try them), without repeats; an address text gives itself
+  // (an IPv6 one with its zone, "fe80::1%eth0"), and a link-local IPv6 address keeps the zone
+  // the resolver gave it. False with 11001 /
   // 11004 as for ConnectTcp. The default gives what ResolveIPv4 gives.
   virtual bool ResolveTcp(const std::string& host, std::vector<std::string>* addresses,
                           NetError* error) {

@@ -1,5 +1,6 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/deadline.h"
@@ -99,12 +101,18 @@ int ResolveErrorCode(int rc) {
   return code;
 }
 
-std::string AddressText(const sockaddr* sa) {
+// `with_zone`: a link-local IPv6 address gets its interface ("%2"), without which it cannot
+// be reached.
+std::string AddressText(const sockaddr* sa, bool with_zone = false) {
   char text[INET6_ADDRSTRLEN] = {};
   if (sa->sa_family == AF_INET) {
     inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(sa)->sin_addr, text, sizeof text);
   } else if (sa->sa_family == AF_INET6) {
-    inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr, text, sizeof text);
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(sa);
+    inet_ntop(AF_INET6, &v6->sin6_addr, text, sizeof text);
+    if (with_zone && v6->sin6_scope_id != 0) {
+      return std::string(text) + "%" + std::to_string(v6->sin6_scope_id);
+    }
   }
   return text;
 }
@@ -120,14 +128,23 @@ bool ToSocketAddress(const std::string& text, uint16_t port, sockaddr_storage* o
     *size = sizeof *v4;
     return true;
   }
+  // An IPv6 address may carry its zone: an interface name or number after '%'.
+  const size_t percent = text.find('%');
+  const std::string address = text.substr(0, percent);
   auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
-  if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(port);
-    *size = sizeof *v6;
-    return true;
+  if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) != 1) return false;
+  v6->sin6_family = AF_INET6;
+  v6->sin6_port = htons(port);
+  if (percent != std::string::npos) {
+    const std::string zone = text.substr(percent + 1);
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(zone.c_str(), &end, 10);
+    v6->sin6_scope_id = (!zone.empty() && *end == '\0') ? static_cast<uint32_t>(number)
+                                                        : ::if_nametoindex(zone.c_str());
+    if (v6->sin6_scope_id == 0) return false;
   }
-  return false;
+  *size = sizeof *v6;
+  return true;
 }
 
 // The addresses of `host` of `family` (AF_INET or AF_UNSPEC), in the resolver's order.
@@ -144,7 +161,7 @@ bool ResolveAddresses(const std::string& host, int family, std::vector<std::stri
   }
   out->clear();
   for (addrinfo* a = result; a != nullptr; a = a->ai_next) {
-    const std::string text = AddressText(a->ai_addr);
+    const std::string text = AddressText(a->ai_addr, true);
     if (text.empty()) continue;
     bool seen = false;
     for (const std::string& known : *out) seen = seen || known == text;
@@ -200,8 +217,8 @@ int WaitFor(int fd, short events, const WakeEvent* stop,
 
 class PosixUdpSocket : public UdpSocket {
  public:
-  PosixUdpSocket(int fd, const WakeEvent* stop, Heartbeat* heartbeat)
-      : fd_(fd), stop_(stop), heartbeat_(heartbeat) {}
+  PosixUdpSocket(int fd, int family, const WakeEvent* stop, Heartbeat* heartbeat)
+      : fd_(fd), family_(family), stop_(stop), heartbeat_(heartbeat) {}
   ~PosixUdpSocket() override { ::close(fd_); }
 
   bool Bind(const std::string& local_ipv4, uint16_t port, NetError* error) override {
@@ -233,7 +250,9 @@ class PosixUdpSocket : public UdpSocket {
   bool ReportClosedPorts(NetError* error) override {
     // Linux queues ICMP errors for an unconnected socket only when asked to.
     const int on = 1;
-    if (::setsockopt(fd_, IPPROTO_IP, IP_RECVERR, &on, sizeof on) != 0) {
+    const bool v6 = family_ == AF_INET6;
+    if (::setsockopt(fd_, v6 ? IPPROTO_IPV6 : IPPROTO_IP, v6 ? IPV6_RECVERR : IP_RECVERR, &on,
+                     sizeof on) != 0) {
       return Fail(error, WsaCodeFromErrno(errno));
     }
     return true;
@@ -241,10 +260,13 @@ class PosixUdpSocket : public UdpSocket {
 
   bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
               NetError* error) override {
-    sockaddr_in addr;
-    if (!ToAddress(ipv4, port, &addr)) return Fail(error, 10049);
+    sockaddr_storage addr;
+    socklen_t size = 0;
+    if (!ToSocketAddress(ipv4, port, &addr, &size) || addr.ss_family != family_) {
+      return Fail(error, 10049);
+    }
     const ssize_t n = ::sendto(fd_, payload.data(), payload.size(), MSG_NOSIGNAL,
-                               reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+                               reinterpret_cast<sockaddr*>(&addr), size);
     if (n < 0) return Fail(error, SendCode(errno));
     return true;
   }
@@ -256,17 +278,16 @@ class PosixUdpSocket : public UdpSocket {
     if (ready < 0) return Fail(error, WsaCodeFromErrno(errno));
     if (ready == 0) return Fail(error, kWsaTimedOut);
     std::string buffer(max_size == 0 ? 1 : max_size, '\0');
-    sockaddr_in from{};
+    sockaddr_storage from{};
     socklen_t from_len = sizeof from;
     const ssize_t n = ::recvfrom(fd_, buffer.data(), buffer.size(), 0,
                                  reinterpret_cast<sockaddr*>(&from), &from_len);
     if (n < 0) return Fail(error, SendCode(errno));
     buffer.resize(static_cast<size_t>(n));
     *payload = std::move(buffer);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    *from_ipv4 = text;
-    *from_port = ntohs(from.sin_port);
+    *from_ipv4 = AddressText(reinterpret_cast<sockaddr*>(&from));
+    // sin_port and sin6_port sit at the same place.
+    *from_port = ntohs(reinterpret_cast<sockaddr_in*>(&from)->sin_port);
     return true;
   }
 
@@ -277,6 +298,7 @@ class PosixUdpSocket : public UdpSocket {
   }
 
   int fd_;
+  int family_;
   const WakeEvent* stop_;
   Heartbeat* heartbeat_;
 };
@@ -354,13 +376,13 @@ class PosixNetwork : public Network {
  public:
   PosixNetwork(WakeEvent* stop, Heartbeat* heartbeat) : stop_(stop), heartbeat_(heartbeat) {}
 
-  std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override {
-    const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-      Fail(error, WsaCodeFromErrno(errno));
-      return nullptr;
-    }
-    return std::make_unique<PosixUdpSocket>(fd, stop_, heartbeat_);
+  std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override { return Open(AF_INET, error); }
+
+  std::unique_ptr<UdpSocket> OpenUdpFor(const std::string& peer, NetError* error) override {
+    sockaddr_storage addr;
+    socklen_t size = 0;
+    const bool v6 = ToSocketAddress(peer, 0, &addr, &size) && addr.ss_family == AF_INET6;
+    return Open(v6 ? AF_INET6 : AF_INET, error);
   }
 
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
@@ -396,6 +418,15 @@ class PosixNetwork : public Network {
   }
 
  private:
+  std::unique_ptr<UdpSocket> Open(int family, NetError* error) {
+    const int fd = ::socket(family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+      Fail(error, WsaCodeFromErrno(errno));
+      return nullptr;
+    }
+    return std::make_unique<PosixUdpSocket>(fd, family, stop_, heartbeat_);
+  }
+
   WakeEvent* stop_;
   Heartbeat* heartbeat_;
 };

@@ -7,6 +7,7 @@
 // clang-format on
 
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -33,15 +34,19 @@ bool ToAddress(const std::string& ipv4, uint16_t port, sockaddr_in* out) {
   return inet_pton(AF_INET, ipv4.c_str(), &out->sin_addr) == 1;
 }
 
-std::string AddressText(const sockaddr* sa) {
+// `with_zone`: a link-local IPv6 address gets its interface ("%12"), without which it cannot
+// be reached.
+std::string AddressText(const sockaddr* sa, bool with_zone = false) {
   char text[INET6_ADDRSTRLEN] = {};
   if (sa->sa_family == AF_INET) {
     inet_ntop(AF_INET, const_cast<in_addr*>(&reinterpret_cast<const sockaddr_in*>(sa)->sin_addr),
               text, sizeof text);
   } else if (sa->sa_family == AF_INET6) {
-    inet_ntop(AF_INET6,
-              const_cast<in6_addr*>(&reinterpret_cast<const sockaddr_in6*>(sa)->sin6_addr), text,
-              sizeof text);
+    const auto* v6 = reinterpret_cast<const sockaddr_in6*>(sa);
+    inet_ntop(AF_INET6, const_cast<in6_addr*>(&v6->sin6_addr), text, sizeof text);
+    if (with_zone && v6->sin6_scope_id != 0) {
+      return std::string(text) + "%" + std::to_string(v6->sin6_scope_id);
+    }
   }
   return text;
 }
@@ -56,14 +61,23 @@ bool ToSocketAddress(const std::string& text, uint16_t port, sockaddr_storage* o
     *size = sizeof *v4;
     return true;
   }
+  // An IPv6 address may carry its zone: an interface number (or name) after '%'.
+  const size_t percent = text.find('%');
+  const std::string address = text.substr(0, percent);
   auto* v6 = reinterpret_cast<sockaddr_in6*>(out);
-  if (inet_pton(AF_INET6, text.c_str(), &v6->sin6_addr) == 1) {
-    v6->sin6_family = AF_INET6;
-    v6->sin6_port = htons(port);
-    *size = sizeof *v6;
-    return true;
+  if (inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) != 1) return false;
+  v6->sin6_family = AF_INET6;
+  v6->sin6_port = htons(port);
+  if (percent != std::string::npos) {
+    const std::string zone = text.substr(percent + 1);
+    char* end = nullptr;
+    const unsigned long number = std::strtoul(zone.c_str(), &end, 10);
+    v6->sin6_scope_id =
+        (!zone.empty() && *end == '\0') ? static_cast<ULONG>(number) : if_nametoindex(zone.c_str());
+    if (v6->sin6_scope_id == 0) return false;
   }
-  return false;
+  *size = sizeof *v6;
+  return true;
 }
 
 // The addresses of `host` of `family` (AF_INET or AF_UNSPEC), in the resolver's order.
@@ -81,7 +95,7 @@ bool ResolveAddresses(const std::string& host, int family, std::vector<std::stri
   }
   out->clear();
   for (addrinfo* a = result; a != nullptr; a = a->ai_next) {
-    const std::string text = AddressText(a->ai_addr);
+    const std::string text = AddressText(a->ai_addr, true);
     if (text.empty()) continue;
     bool seen = false;
     for (const std::string& known : *out) seen = seen || known == text;
@@ -236,7 +250,8 @@ class Win32TcpConnection : public TcpConnection {
 
 class Win32UdpSocket : public UdpSocket {
  public:
-  Win32UdpSocket(SOCKET s, const WakeEvent* stop) : s_(s), stop_(stop) {}
+  Win32UdpSocket(SOCKET s, int family, const WakeEvent* stop)
+      : s_(s), family_(family), stop_(stop) {}
   ~Win32UdpSocket() override { closesocket(s_); }
 
   bool Bind(const std::string& local_ipv4, uint16_t port, NetError* error) override {
@@ -268,10 +283,13 @@ class Win32UdpSocket : public UdpSocket {
 
   bool SendTo(const std::string& ipv4, uint16_t port, const std::string& payload,
               NetError* error) override {
-    sockaddr_in addr;
-    if (!ToAddress(ipv4, port, &addr)) return Fail(error, WSAEADDRNOTAVAIL);
+    sockaddr_storage addr;
+    int size = 0;
+    if (!ToSocketAddress(ipv4, port, &addr, &size) || addr.ss_family != family_) {
+      return Fail(error, WSAEADDRNOTAVAIL);
+    }
     if (sendto(s_, payload.data(), static_cast<int>(payload.size()), 0,
-               reinterpret_cast<sockaddr*>(&addr), sizeof addr) == SOCKET_ERROR) {
+               reinterpret_cast<sockaddr*>(&addr), size) == SOCKET_ERROR) {
       return Fail(error, WSAGetLastError());
     }
     return true;
@@ -284,7 +302,7 @@ class Win32UdpSocket : public UdpSocket {
     if (ready == SOCKET_ERROR) return Fail(error, WSAGetLastError());
     if (ready == 0) return Fail(error, WSAETIMEDOUT);
     std::string buffer(max_size == 0 ? 1 : max_size, '\0');
-    sockaddr_in from{};
+    sockaddr_storage from{};
     int from_len = sizeof from;
     const int n = recvfrom(s_, &buffer[0], static_cast<int>(buffer.size()), 0,
                            reinterpret_cast<sockaddr*>(&from), &from_len);
@@ -297,15 +315,15 @@ class Win32UdpSocket : public UdpSocket {
       buffer.resize(static_cast<size_t>(n));
     }
     *payload = std::move(buffer);
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &from.sin_addr, text, sizeof text);
-    *from_ipv4 = text;
-    *from_port = ntohs(from.sin_port);
+    *from_ipv4 = AddressText(reinterpret_cast<sockaddr*>(&from));
+    // sin_port and sin6_port sit at the same place.
+    *from_port = ntohs(reinterpret_cast<sockaddr_in*>(&from)->sin_port);
     return true;
   }
 
  private:
   SOCKET s_;
+  int family_;
   const WakeEvent* stop_;
 };
 
@@ -319,13 +337,13 @@ class Win32Network : public Network {
     if (started_) WSACleanup();
   }
 
-  std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override {
-    const SOCKET s = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
-    if (s == INVALID_SOCKET) {
-      Fail(error, WSAGetLastError());
-      return nullptr;
-    }
-    return std::make_unique<Win32UdpSocket>(s, stop_);
+  std::unique_ptr<UdpSocket> OpenUdp(NetError* error) override { return Open(AF_INET, error); }
+
+  std::unique_ptr<UdpSocket> OpenUdpFor(const std::string& peer, NetError* error) override {
+    sockaddr_storage addr;
+    int size = 0;
+    const bool v6 = ToSocketAddress(peer, 0, &addr, &size) && addr.ss_family == AF_INET6;
+    return Open(v6 ? AF_INET6 : AF_INET, error);
   }
 
   bool ResolveIPv4(const std::string& host, std::string* ipv4, NetError* error) override {
@@ -375,6 +393,15 @@ class Win32Network : public Network {
   }
 
  private:
+  std::unique_ptr<UdpSocket> Open(int family, NetError* error) {
+    const SOCKET s = socket(family, SOCK_DGRAM, IPPROTO_UDP);
+    if (s == INVALID_SOCKET) {
+      Fail(error, WSAGetLastError());
+      return nullptr;
+    }
+    return std::make_unique<Win32UdpSocket>(s, family, stop_);
+  }
+
   WakeEvent* stop_;
   bool started_ = false;
 };

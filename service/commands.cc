@@ -170,7 +170,7 @@ void PrintQueryLine(std::ostream& out, const tQueryLine& line) {
             << " ms (check UPSHost and SNMPCommunity, and that the card is on)";
         break;
       case tSNMPOutcome::kConnectionReset:
-        out << "no answer: the host refused it, nothing listens on UDP port " << kSnmpPort;
+        out << "no answer: the host refused it, nothing listens on UDP port " << line.Port;
         break;
       case tSNMPOutcome::kNoHost:
         out << "no answer: no UPSHost is set in " << kConfigFileName;
@@ -209,6 +209,7 @@ int QueryCommand(Context& ctx, std::ostream& out) {
     tQueryLine line;
     line.Name = object.name;
     line.OID = object.oid;
+    line.Port = rec.Port;
     try {
       line.Result = SNMPQuery(ctx, rec);
     } catch (const std::exception& e) {

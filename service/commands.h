@@ -34,7 +34,8 @@ struct tQueryLine {
   std::string OID;
   std::string At;  // date-time text of the moment the query ended
   tSNMPResult Result;
-  std::string Failure;  // the failure's text when the query itself failed
+  std::string Failure;        // the failure's text when the query itself failed
+  uint16_t Port = kSnmpPort;  // the card's port asked ("UPSPort")
 };
 
 // The line /query prints for one query: its time, what was asked, and the value or why there

@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/network.h"
 #include "toolbelt/settings.h"
@@ -22,26 +23,42 @@ namespace tw {
 // When a round's datagram goes out again, counted from the round's first send.
 constexpr uint32_t kSnmpResendAfterMs[] = {1000, 2500};
 
+// The card's host as written in "UPSHost": a name, a dotted IPv4 address, or an IPv6 address
+// bare ("fd00::9", "fe80::9%eth0") or in brackets ("[fd00::9]"), as URLs write it. Returns it
+// without the brackets; throws Fault ("ESocketError") for brackets that do not close or that
+// are followed by more (a port belongs in "UPSPort").
+std::string CardHostName(const std::string& host);
+
+// The addresses the card is queried on, in the order they are tried: an address text gives
+// itself; a name is looked up for IPv4 and IPv6 alike and gives its IPv4 addresses, then its
+// IPv6 ones, each kind in the resolver's order. Throws Fault ("ESocketError") when the name
+// does not resolve.
+std::vector<std::string> CardAddresses(Network& network, const std::string& host);
+
 class AgentExchange {
  public:
-  // Resolves `host` and opens the socket, unconnected (datagrams from another port of the
-  // agent's address are seen and named) but told to report a closed port. Throws Fault
-  // ("ESocketError") when the name does not resolve or the socket fails.
+  // Resolves `host` (CardAddresses) and opens a socket of the first address's family,
+  // unconnected (datagrams from another port of the agent's address are seen and named) but
+  // told to report a closed port. When the stack reports the port closed at an address, the
+  // round goes on at the next address, if any (a name whose IPv4 address has no agent, and
+  // whose IPv6 one has). Throws Fault ("ESocketError") when the name does not resolve or the
+  // socket fails.
   AgentExchange(Context& ctx, const std::string& host, uint16_t port);
 
-  const std::string& ipv4() const { return ipv4_; }
+  // The agent's address (IPv4 or IPv6) now, for failure texts.
+  const std::string& address() const { return address_; }
 
   // Begins a round: sends `payload` to the agent and keeps it for the resends. The first send
-  // starts the wait. False when the stack reports the agent's port closed (connection reset);
-  // throws Fault for other failures.
+  // starts the wait. False when the stack reports the agent's port closed (connection reset)
+  // at every address left; throws Fault for other failures.
   bool Send(const std::string& payload);
 
   enum class Got { kDatagram, kTimeout, kReset };
-  // The next datagram from the agent's address and port within what is left of the wait,
-  // resending the round's datagram when it is due. Datagrams from anywhere else are counted in
-  // ignored() and passed over; one from another port of the agent's address is remembered in
-  // other_port(). Throws Fault for socket failures other than timeout and connection reset.
-  // Returns kTimeout at the latest after the round's last resend has had its wait, whatever
+  // The next datagram from the agent's address (compared by SameAddress) and port within what is
+  // left of the wait, resending the round's datagram when it is due. Datagrams from anywhere else
+  // are counted in ignored() and passed over; one from another port of the agent's address is
+  // remembered in other_port(). Throws Fault for socket failures other than timeout and connection
+  // reset. Returns kTimeout at the latest after the round's last resend has had its wait, whatever
   // the clock says, so a clock that does not move cannot hold it.
   Got Receive(std::string* payload);
 
@@ -56,9 +73,16 @@ class AgentExchange {
 
  private:
   bool Transmit();
+  // Opens the socket for the next address; throws Fault as the constructor.
+  void Open();
+  // Moves the round to the next address and sends its datagram there; false when no address
+  // is left that takes it.
+  bool NextAddress();
 
   Context& ctx_;
-  std::string ipv4_;
+  std::vector<std::string> addresses_;
+  size_t next_address_ = 0;
+  std::string address_;
   uint16_t port_;
   std::unique_ptr<UdpSocket> socket_;
   bool started_ = false;

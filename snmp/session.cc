@@ -159,6 +159,14 @@ void SnmpSession::Configure(Context& ctx, const tSNMPSettings& settings) {
   }
   if (level_ != tSecurityLevel::kNoAuthNoPriv) {
     if (ctx.env.crypto == nullptr) ConfigError("no cryptography on this platform");
+    // Checked by name first: Windows' BCrypt has no SHA-224, and "failed to make the keys"
+    // would not tell the administrator which setting to change.
+    std::string probe;
+    if (!ctx.env.crypto->Hash(AuthHash(auth_), std::string(), &probe)) {
+      ConfigError("SNMPAuthProtocol " + settings.AuthProtocol +
+                  " is not available from this platform's cryptography: choose another (SHA, "
+                  "SHA256, SHA384, SHA512) here and on the card");
+    }
     // RFC 3826: the privacy key comes from its password by the authentication protocol's hash.
     if (!PasswordToKey(*ctx.env.crypto, auth_, settings.AuthPassword, &auth_key_) ||
         (priv_ != tPrivProtocol::kNone &&
@@ -497,7 +505,7 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
     throw Fault("EConvertError", "\"" + rec.OID + "\" is not a valid object identifier");
   }
   AgentExchange exchange(ctx, rec.Host, rec.Port);
-  sent_host_ = exchange.ipv4();
+  sent_host_ = exchange.address();
   sent_port_ = rec.Port;
   unverified_ = false;
   discovery_answered_ = false;
@@ -521,6 +529,7 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
     while (verdict == Verdict::kIgnore) {
       std::string payload;
       const AgentExchange::Got got = exchange.Receive(&payload);
+      sent_host_ = exchange.address();  // the name's next address, when the first refused
       if (got == AgentExchange::Got::kReset) return finish(tSNMPOutcome::kConnectionReset);
       if (got == AgentExchange::Got::kTimeout) {
         ThrowSilenceCause(exchange, out.discovery);

@@ -24,12 +24,14 @@ class CountingCrypto : public Crypto {
  public:
   explicit CountingCrypto(Crypto& real) : real_(real) {}
   bool Hash(HashKind kind, const std::string& data, std::string* digest) override {
+    if (lacks_sha224 && kind == HashKind::kSha224) return false;
     if (data.size() == 1048576) ++stretches;
     if (data.find(kEngine) != std::string::npos) ++localizations;
     return real_.Hash(kind, data, digest);
   }
   bool Hmac(HashKind kind, const std::string& key, const std::string& data,
             std::string* mac) override {
+    if (lacks_sha224 && kind == HashKind::kSha224) return false;
     return real_.Hmac(kind, key, data, mac);
   }
   std::unique_ptr<AesBlockCipher> NewAes128(const std::string& key) override {
@@ -44,6 +46,7 @@ class CountingCrypto : public Crypto {
   bool RandomBytes(size_t size, std::string* out) override { return real_.RandomBytes(size, out); }
   int stretches = 0;
   int localizations = 0;
+  bool lacks_sha224 = false;  // as Windows' BCrypt
 
  private:
   Crypto& real_;
@@ -527,6 +530,17 @@ TEST_F(SessionTest, SettingsRefusedAtStart) {
     EXPECT_EQ(Query().Outcome, tSNMPOutcome::kNotConfigured);
     EXPECT_TRUE(env_.network.sent.empty());
   }
+  // A protocol the platform's cryptography lacks (Windows has no SHA-224) is named, not
+  // replaced by another hash.
+  counting_.lacks_sha224 = true;
+  env_.files.writes.clear();
+  EXPECT_FALSE(ConfigureSnmpSession(env_.ctx, V3("u", "SHA224", "long enough", ""), &session_));
+  EXPECT_NE(Written().find("[Message=SNMPAuthProtocol SHA224 is not available from this "
+                           "platform's cryptography: choose another"),
+            std::string::npos)
+      << Written();
+  EXPECT_EQ(Query().Outcome, tSNMPOutcome::kNotConfigured);
+  counting_.lacks_sha224 = false;
   // What the levels come to.
   const struct {
     tSNMPSettings settings;

@@ -101,7 +101,7 @@ tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec) {
     return finish(AnswerResult(message, rec.OID));
   }
   if (exchange.other_port() != 0) {
-    throw Fault("ESNMPError", "no answer from " + exchange.ipv4() + " port " +
+    throw Fault("ESNMPError", "no answer from " + exchange.address() + " port " +
                                   std::to_string(rec.Port) + exchange.OtherPortNote());
   }
   result.Outcome = tSNMPOutcome::kNoAnswer;

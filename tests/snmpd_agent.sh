@@ -5,7 +5,9 @@
 #                     "public"), through a pass_persist script that reads them at every query;
 #                     a file DIR/temperature.type ("string") changes the temperature's type;
 #                     sets SNMPD_PID; SNMPD_EXTRA_CONF, when set, is added to its configuration
-#                     (e.g. createUser and rouser lines for version 3)
+#                     (e.g. createUser and rouser lines for version 3); SNMPD_ADDRESS, when
+#                     set, replaces the address (e.g. "udp6:[::1]:161" with a rocommunity6
+#                     line in SNMPD_EXTRA_CONF)
 #   stop_snmpd        stops it by its PID (the script's end does too)
 # Call it only inside the test's own network namespace, after sourcing tests/lib.sh.
 
@@ -19,7 +21,7 @@ start_snmpd() {
   cp "$(dirname "${BASH_SOURCE[0]}")/ups_pass_persist.sh" "$dir/agent.sh"
   chmod 700 "$dir/agent.sh"
   cat >"$dir/snmpd.conf" <<CONF
-agentAddress udp:127.0.0.1:161
+agentAddress ${SNMPD_ADDRESS:-udp:127.0.0.1:161}
 rocommunity public 127.0.0.1
 pass_persist .1.3.6.1.4.1.318.1.1.1 $dir/agent.sh
 ${SNMPD_EXTRA_CONF:-}
@@ -35,7 +37,10 @@ CONF
   return 1
 }
 
-snmpd_listens() { grep -q ' 0100007F:00A1 ' /proc/self/net/udp 2>/dev/null; }
+snmpd_listens() {
+  grep -q ' 0100007F:00A1 ' /proc/self/net/udp 2>/dev/null ||
+    grep -q ' 00000000000000000000000001000000:00A1 ' /proc/self/net/udp6 2>/dev/null
+}
 
 stop_snmpd() {
   stop_pid "$SNMPD_PID"

@@ -33,12 +33,19 @@ inline bool WriteText(const std::string& path, const std::string& text) {
   return static_cast<bool>(out);
 }
 
-// True once something listens on UDP 127.0.0.1:161 in this namespace.
+// True once something listens on UDP 127.0.0.1:161 or [::1]:161 in this namespace.
 inline bool AgentListening() {
-  std::ifstream udp("/proc/self/net/udp");
-  std::string line;
-  while (std::getline(udp, line)) {
-    if (line.find(" 0100007F:00A1 ") != std::string::npos) return true;
+  const struct {
+    const char* table;
+    const char* local;
+  } ends[] = {{"/proc/self/net/udp", " 0100007F:00A1 "},
+              {"/proc/self/net/udp6", " 00000000000000000000000001000000:00A1 "}};
+  for (const auto& end : ends) {
+    std::ifstream udp(end.table);
+    std::string line;
+    while (std::getline(udp, line)) {
+      if (line.find(end.local) != std::string::npos) return true;
+    }
   }
   return false;
 }

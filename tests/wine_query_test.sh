@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# The Windows build's "/query" under Wine, on what only the Windows platform code does: the
+# card on IPv6 (Winsock sockets of that family, Debian's snmpd on [::1]:161 only, versions 2c
+# and 3, the address bare or in brackets), and SHA-224, which BCrypt lacks: refused at start by
+# its setting's name, never replaced by another hash.
+#
+# Runs in network, pid and mount namespaces of its own, like tests/wine_instances_test.sh.
+# usage: bash tests/wine_query_test.sh BUILD_DIR
+set -euo pipefail
+
+BUILD=$(cd "${1:?usage: wine_query_test.sh BUILD_DIR}" && pwd)
+HERE=$(cd "$(dirname "$0")" && pwd)
+WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
+[ -n "${TW_WIN_BUILD_DIR:-}" ] || [ -f "$WIN_BUILD/tempwarden.exe" ] || WIN_BUILD=$HERE/../build-win
+
+# shellcheck source=tests/lib.sh
+source "$HERE/lib.sh"
+
+if [ -z "${TW_WINE_TEST_INNER:-}" ]; then
+  command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1 ||
+    skip "Wine is not installed (Debian packages wine, wine64)"
+  [ -f "$WIN_BUILD/tempwarden.exe" ] || skip "no Windows build in $WIN_BUILD (tempwarden.exe)"
+  [ -x /usr/sbin/snmpd ] || skip "Debian's snmpd is not installed"
+  isolate=(unshare -n -p -m --fork --mount-proc --kill-child=SIGTERM)
+  [ "$(id -u)" -eq 0 ] || isolate=(unshare -r -n -p -m --fork --mount-proc --kill-child=SIGTERM)
+  "${isolate[@]}" true 2>/dev/null || skip "cannot create network, pid and mount namespaces here"
+  exec env TW_WINE_TEST_INNER=1 TW_WIN_BUILD_DIR="$(cd "$WIN_BUILD" && pwd)" \
+    "${isolate[@]}" -- bash "$0" "$@"
+fi
+ip link set lo up
+[ -r /proc/self/net/udp6 ] || skip "no IPv6 in this kernel"
+# shellcheck source=tests/snmpd_agent.sh
+source "$HERE/snmpd_agent.sh"
+
+WORK=$(mktemp -d)
+export WINEPREFIX="$WORK/prefix" WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+export TMPDIR="$WORK/tmp" XDG_CACHE_HOME="$WORK/cache" XDG_CONFIG_HOME="$WORK/config"
+export XDG_DATA_HOME="$WORK/data"
+unset DISPLAY WAYLAND_DISPLAY LC_ALL LOCPATH
+export LANG=C.UTF-8
+mkdir -p "$WINEPREFIX" "$TMPDIR" "$WORK/agent" "$WORK/app"
+at_exit 'rm -rf "$WORK"'
+at_exit 'wineserver -k >/dev/null 2>&1 || true'
+cp "$TW_WIN_BUILD_DIR/tempwarden.exe" "$WORK/app/"
+
+SNMPD_ADDRESS='udp6:[::1]:161' SNMPD_EXTRA_CONF='rocommunity6 public ::1/128
+createUser shaaes SHA shaaes-auth-pass AES shaaes-priv-pass
+rouser shaaes priv' start_snmpd "$WORK/agent" || fail "snmpd did not start"
+
+V3="SNMPVersion=3 SNMPUser=shaaes SNMPAuthPassword=shaaes-auth-pass SNMPPrivPassword=shaaes-priv-pass"
+# settings                                       what /query must say
+CASES=$(
+  cat <<CASES
+UPSHost=::1 SNMPVersion=2c                       temperature .*: 27\$
+UPSHost=[::1] SNMPVersion=2c                     input voltage .*: 230\$
+UPSHost=::1 $V3                                  temperature .*: 27\$
+UPSHost=::1 $V3 SNMPAuthProtocol=SHA224          SNMPAuthProtocol SHA224 is not available from this platform's cryptography
+CASES
+)
+while read -r line; do
+  settings=() expectation=
+  read -ra words <<<"$line"
+  for word in "${words[@]}"; do
+    if [ -z "$expectation" ] && [[ "$word" =~ ^[A-Za-z]+= ]]; then
+      settings+=("$word")
+    else
+      expectation+="${expectation:+ }$word"
+    fi
+  done
+  write_settings "$WORK/app/TEMPWARDEN.XML" SNMPCommunity=public SysLogTrap=7 "${settings[@]}"
+  OUT=$(cd "$WORK/app" && timeout 120 wine tempwarden.exe /query </dev/null 2>&1 | tr -d '\r') ||
+    true
+  grep -Eq "$expectation" <<<"$OUT" || fail "${settings[*]}: no line matching '$expectation' in:
+$OUT"
+  echo "ok: ${settings[*]}: $(grep -E "$expectation" <<<"$OUT" | head -1)"
+done <<<"$CASES"
+echo "PASS"
