@@ -56,8 +56,12 @@ stop_pid "$SERVICE"
 # with the dot-stuffing undone, behind the Received line the relay adds for a client at
 # 10.1.2.3 (a filter scores what arrives in the mailbox, never a message without one).
 /usr/bin/python3 - "$WORK/mail.raw" "$WORK/message" <<'EOF'
+import email.utils
 import sys
 raw = open(sys.argv[1], "rb").read().split(b"\r\n")
+# Received now, as the relay would stamp it (a fixed date would put the message's own Date
+# hours into the future or the past, which the filter scores).
+now = email.utils.formatdate(usegmt=True).encode()
 n, body = 0, None
 for line in raw:
     if body is None:
@@ -67,7 +71,7 @@ for line in raw:
         n += 1
         received = (b"Received: from srv1.example.test (srv1.example.test [10.1.2.3])\r\n"
                     b"\tby relay.example.test (Postfix) with ESMTP id 4Fq2Xk0Z3Mz9v\r\n"
-                    b"\tfor <ops@example.test>; Fri, 11 Dec 2026 01:30:01 +0000 (UTC)\r\n")
+                    b"\tfor <ops@example.test>; " + now + b"\r\n")
         open("%s-%d.eml" % (sys.argv[2], n), "wb").write(
             received + b"\r\n".join(body) + b"\r\n")
         body = None
