@@ -16,32 +16,17 @@ WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
 # shellcheck source=tests/lib.sh
 source "$HERE/lib.sh"
 
-if [ -z "${TW_WINE_TEST_INNER:-}" ]; then
-  command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1 ||
-    skip "Wine is not installed (Debian packages wine, wine64)"
-  [ -f "$WIN_BUILD/tempwarden.exe" ] || skip "no Windows build in $WIN_BUILD (tempwarden.exe)"
-  [ -x /usr/sbin/snmpd ] || skip "Debian's snmpd is not installed"
-  isolate=(unshare -n -p -m --fork --mount-proc --kill-child=SIGTERM)
-  [ "$(id -u)" -eq 0 ] || isolate=(unshare -r -n -p -m --fork --mount-proc --kill-child=SIGTERM)
-  "${isolate[@]}" true 2>/dev/null || skip "cannot create network, pid and mount namespaces here"
-  exec env TW_WINE_TEST_INNER=1 TW_WIN_BUILD_DIR="$(cd "$WIN_BUILD" && pwd)" \
-    "${isolate[@]}" -- bash "$0" "$@"
-fi
+# shellcheck source=tests/wine_lib.sh
+source "$HERE/wine_lib.sh"
+[ -n "${TW_WINE_TEST_INNER:-}" ] || [ -x /usr/sbin/snmpd ] || skip "Debian's snmpd is not installed"
+wine_isolate "$WIN_BUILD" "tempwarden.exe" "$0" "$@"
 ip link set lo up
 [ -r /proc/self/net/udp6 ] || skip "no IPv6 in this kernel"
 # shellcheck source=tests/snmpd_agent.sh
 source "$HERE/snmpd_agent.sh"
 
-WORK=$(mktemp -d)
-export WINEPREFIX="$WORK/prefix" WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-export TMPDIR="$WORK/tmp" XDG_CACHE_HOME="$WORK/cache" XDG_CONFIG_HOME="$WORK/config"
-export XDG_DATA_HOME="$WORK/data"
-unset DISPLAY WAYLAND_DISPLAY LC_ALL LOCPATH
-export LANG=C.UTF-8
-mkdir -p "$WINEPREFIX" "$TMPDIR" "$WORK/agent" "$WORK/app"
-at_exit 'rm -rf "$WORK"'
-at_exit 'wineserver -k >/dev/null 2>&1 || true'
+wine_prefix
+mkdir -p "$WORK/app"
 cp "$TW_WIN_BUILD_DIR/tempwarden.exe" "$WORK/app/"
 
 SNMPD_ADDRESS='udp6:[::1]:161' SNMPD_EXTRA_CONF='rocommunity6 public ::1/128
