@@ -29,17 +29,9 @@ TEST(SnmpdTest, ReadsTheCardLikeARealAgent) {
   if (access(kSnmpd, X_OK) != 0) GTEST_SKIP() << "Debian's snmpd is not installed";
   TempDir temp;
   const std::string dir = temp.path();
-  ASSERT_FALSE(dir.empty());
-  ASSERT_EQ(mkdir((dir + "persist").c_str(), 0700), 0);
-  ASSERT_TRUE(CopyFile(TW_SOURCE_DIR "/tests/ups_pass_persist.sh", dir + "agent.sh"));
-  ASSERT_EQ(chmod((dir + "agent.sh").c_str(), 0700), 0);
-  ASSERT_TRUE(WriteText(dir + "temperature", "27\n"));
-  ASSERT_TRUE(WriteText(dir + "voltage", "230\n"));
-  ASSERT_TRUE(WriteText(dir + "snmpd.conf",
-                        "agentAddress udp:127.0.0.1:161\n"
-                        "rocommunity public 127.0.0.1\n"
-                        "pass_persist .1.3.6.1.4.1.318.1.1.1 " +
-                            dir + "agent.sh\n"));
+  ASSERT_TRUE(PrepareUpsAgent(dir,
+                              "agentAddress udp:127.0.0.1:161\n"
+                              "rocommunity public 127.0.0.1\n"));
 
   Snmpd snmpd;
   ASSERT_TRUE(snmpd.Start(dir)) << ReadLog(dir + "snmpd.log");

@@ -30,38 +30,31 @@ class SnmpdV3Test : public ::testing::Test {
     if (!InPrivateNetwork()) GTEST_SKIP() << "needs a private network namespace";
     if (access(kSnmpd, X_OK) != 0) GTEST_SKIP() << "Debian's snmpd is not installed";
     dir_ = temp_.path();
-    ASSERT_FALSE(dir_.empty());
-    ASSERT_EQ(mkdir((dir_ + "persist").c_str(), 0700), 0);
-    ASSERT_TRUE(CopyFile(TW_SOURCE_DIR "/tests/ups_pass_persist.sh", dir_ + "agent.sh"));
-    ASSERT_EQ(chmod((dir_ + "agent.sh").c_str(), 0700), 0);
-    ASSERT_TRUE(WriteText(dir_ + "temperature", "27\n"));
-    ASSERT_TRUE(WriteText(dir_ + "voltage", "230\n"));
-    ASSERT_TRUE(WriteText(dir_ + "snmpd.conf",
-                          "agentAddress udp:127.0.0.1:161\n"
-                          "rocommunity public 127.0.0.1\n"
-                          "createUser shaaes SHA sha-auth-pass AES sha-priv-pass\n"
-                          "createUser sha256aes SHA-256 sha256-auth-pass AES sha256-priv-pass\n"
-                          "createUser md5auth MD5 md5-auth-pass\n"
-                          "createUser shades SHA shades-auth-pass DES shades-priv-pass\n"
-                          "createUser sha224aes192 SHA-224 sha224-auth-pass AES-192 "
-                          "sha224-priv-pass\n"
-                          "createUser sha384aes256 SHA-384 sha384-auth-pass AES-256 "
-                          "sha384-priv-pass\n"
-                          "createUser sha512aes256 SHA-512 sha512-auth-pass AES-256 "
-                          "sha512-priv-pass\n"
-                          "createUser md5aes256 MD5 md5aes-auth-pass AES-256 md5aes-priv-pass\n"
-                          "rouser shades priv\n"
-                          "rouser sha224aes192 priv\n"
-                          "rouser sha384aes256 priv\n"
-                          "rouser sha512aes256 priv\n"
-                          "rouser md5aes256 priv\n"
-                          "createUser plain\n"
-                          "rouser shaaes priv\n"
-                          "rouser sha256aes priv\n"
-                          "rouser md5auth auth\n"
-                          "rouser plain noauth\n"
-                          "pass_persist .1.3.6.1.4.1.318.1.1.1 " +
-                              dir_ + "agent.sh\n"));
+    ASSERT_TRUE(
+        PrepareUpsAgent(dir_,
+                        "agentAddress udp:127.0.0.1:161\n"
+                        "rocommunity public 127.0.0.1\n"
+                        "createUser shaaes SHA sha-auth-pass AES sha-priv-pass\n"
+                        "createUser sha256aes SHA-256 sha256-auth-pass AES sha256-priv-pass\n"
+                        "createUser md5auth MD5 md5-auth-pass\n"
+                        "createUser shades SHA shades-auth-pass DES shades-priv-pass\n"
+                        "createUser sha224aes192 SHA-224 sha224-auth-pass AES-192 "
+                        "sha224-priv-pass\n"
+                        "createUser sha384aes256 SHA-384 sha384-auth-pass AES-256 "
+                        "sha384-priv-pass\n"
+                        "createUser sha512aes256 SHA-512 sha512-auth-pass AES-256 "
+                        "sha512-priv-pass\n"
+                        "createUser md5aes256 MD5 md5aes-auth-pass AES-256 md5aes-priv-pass\n"
+                        "rouser shades priv\n"
+                        "rouser sha224aes192 priv\n"
+                        "rouser sha384aes256 priv\n"
+                        "rouser sha512aes256 priv\n"
+                        "rouser md5aes256 priv\n"
+                        "createUser plain\n"
+                        "rouser shaaes priv\n"
+                        "rouser sha256aes priv\n"
+                        "rouser md5auth auth\n"
+                        "rouser plain noauth\n"));
     ASSERT_TRUE(snmpd_.Start(dir_, true)) << ReadLog(dir_ + "snmpd.log");
     net_ = NewSystemNetwork();
     clock_ = NewSystemClock();

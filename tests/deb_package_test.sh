@@ -84,18 +84,7 @@ WANTS=/etc/systemd/system/multi-user.target.wants
 
 echo "-- the old layout: everything in /opt/tempwarden, the unit VOZIvazure.service"
 old="$WORK/old"
-mkdir -p "$old/DEBIAN" "$old/opt/tempwarden" "$old/usr/lib/systemd/system"
-cp "$BUILD/tempwarden" "$old/opt/tempwarden/tempwarden"
-printf '[Service]\nExecStart=/opt/tempwarden/tempwarden\n[Install]\nWantedBy=multi-user.target\n' \
-  >"$old/usr/lib/systemd/system/VOZIvazure.service"
-printf '%s\n' "Package: tempwarden" "Version: 0.9" "Architecture: $(dpkg --print-architecture)" \
-  "Maintainer: Brindle Tempwarden team <tempwarden@brindle.invalid>" \
-  "Description: UPS temperature watch service" "Depends: passwd" >"$old/DEBIAN/control"
-printf '%s\n' '#!/bin/sh' 'set -e' \
-  'getent passwd tempwarden >/dev/null || useradd --system --user-group --home-dir /opt/tempwarden --no-create-home --shell /usr/sbin/nologin tempwarden' \
-  'chown tempwarden:tempwarden /opt/tempwarden' >"$old/DEBIAN/postinst"
-chmod 755 "$old/DEBIAN/postinst"
-dpkg-deb --root-owner-group -b "$old" "$WORK/old.deb" >/dev/null
+old_layout_deb "$BUILD" "$old" "$WORK/old.deb"
 dpkg -i "$WORK/old.deb" >"$WORK/dpkg.out" 2>&1 || fail "old dpkg -i: $(cat "$WORK/dpkg.out")"
 printf '<XML>\r\n<UPSHost>ups-a</UPSHost>\r\n</XML>\r\n' >/opt/tempwarden/TEMPWARDEN.XML
 echo "x" >/opt/tempwarden/APCUPSTempLog_Today.csv

@@ -121,3 +121,37 @@ write_settings() {
   done
   printf '%s</XML>\n' "$text" >"$file"
 }
+
+# A row of a case table, "KEY=VALUE... expected text": the leading KEY=VALUE words into the
+# array SETTINGS, the rest (words joined by one blank) into EXPECTATION.
+split_case() {
+  local word words
+  SETTINGS=() EXPECTATION=
+  read -ra words <<<"$1"
+  for word in "${words[@]}"; do
+    if [ -z "$EXPECTATION" ] && [[ "$word" =~ ^[A-Za-z]+= ]]; then
+      SETTINGS+=("$word")
+    else
+      EXPECTATION+="${EXPECTATION:+ }$word"
+    fi
+  done
+}
+
+# A package of the old layout, built in DIR into OUT: version 0.9, the program and everything
+# it writes in /opt/tempwarden, the unit VOZIvazure.service, the account made by its postinst;
+# what upgrades start from.
+old_layout_deb() {  # BUILD_DIR DIR OUT
+  local old=$2
+  mkdir -p "$old/DEBIAN" "$old/opt/tempwarden" "$old/usr/lib/systemd/system"
+  cp "$1/tempwarden" "$old/opt/tempwarden/tempwarden"
+  printf '[Service]\nExecStart=/opt/tempwarden/tempwarden\n[Install]\nWantedBy=multi-user.target\n' \
+    >"$old/usr/lib/systemd/system/VOZIvazure.service"
+  printf '%s\n' "Package: tempwarden" "Version: 0.9" "Architecture: $(dpkg --print-architecture)" \
+    "Maintainer: Brindle Tempwarden team <tempwarden@brindle.invalid>" \
+    "Description: UPS temperature watch service" "Depends: passwd" >"$old/DEBIAN/control"
+  printf '%s\n' '#!/bin/sh' 'set -e' \
+    'getent passwd tempwarden >/dev/null || useradd --system --user-group --home-dir /opt/tempwarden --no-create-home --shell /usr/sbin/nologin tempwarden' \
+    'chown tempwarden:tempwarden /opt/tempwarden' >"$old/DEBIAN/postinst"
+  chmod 755 "$old/DEBIAN/postinst"
+  dpkg-deb --root-owner-group -b "$old" "$3" >/dev/null
+}

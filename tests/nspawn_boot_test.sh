@@ -154,18 +154,7 @@ cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/dist" >"$WORK/cpack.o
   || fail "cpack: $(cat "$WORK/cpack.out")"
 deb=$(ls "$WORK"/dist/tempwarden_*.deb)
 old="$WORK/old"
-mkdir -p "$old/DEBIAN" "$old/opt/tempwarden" "$old/usr/lib/systemd/system"
-cp "$BUILD/tempwarden" "$old/opt/tempwarden/tempwarden"
-printf '[Service]\nExecStart=/opt/tempwarden/tempwarden\n[Install]\nWantedBy=multi-user.target\n' \
-  >"$old/usr/lib/systemd/system/VOZIvazure.service"
-printf '%s\n' "Package: tempwarden" "Version: 0.9" "Architecture: $(dpkg --print-architecture)" \
-  "Maintainer: Brindle Tempwarden team <tempwarden@brindle.invalid>" \
-  "Description: UPS temperature watch service" "Depends: passwd" >"$old/DEBIAN/control"
-printf '%s\n' '#!/bin/sh' 'set -e' \
-  'getent passwd tempwarden >/dev/null || useradd --system --user-group --home-dir /opt/tempwarden --no-create-home --shell /usr/sbin/nologin tempwarden' \
-  'chown tempwarden:tempwarden /opt/tempwarden' >"$old/DEBIAN/postinst"
-chmod 755 "$old/DEBIAN/postinst"
-dpkg-deb --root-owner-group -b "$old" "$WORK/old.deb" >/dev/null
+old_layout_deb "$BUILD" "$old" "$WORK/old.deb"
 
 cp "$deb" "$WORK/old.deb" "$ROOT/tw-test/"
 deb=/tw-test/$(basename "$deb")

@@ -133,16 +133,8 @@ CASES
 )
 
 while read -r stack data rest; do
-  # The settings are the words of the form KEY=VALUE; the expectation is the rest.
-  settings=() expectation=
-  read -ra words <<<"$rest"
-  for word in "${words[@]}"; do
-    if [ -z "$expectation" ] && [[ "$word" =~ ^[A-Za-z]+= ]]; then
-      settings+=("$word")
-    else
-      expectation+="${expectation:+ }$word"
-    fi
-  done
+  split_case "$rest"
+  settings=("${SETTINGS[@]}") expectation=$EXPECTATION
   case "$stack" in
     pysnmp) pysnmp_agent "$data" ;;
     snmpsim) snmpsim_agent ;;

@@ -6,6 +6,7 @@
 
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -31,6 +32,19 @@ inline bool WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
   return static_cast<bool>(out);
+}
+
+// The card's agent in `dir` (with its trailing "/"): the UPS objects through
+// tests/ups_pass_persist.sh, reading 27 degrees and 230 V from the files "temperature" and
+// "voltage", and snmpd.conf of `conf_lines` and the pass_persist line. False when a file
+// could not be written.
+inline bool PrepareUpsAgent(const std::string& dir, const std::string& conf_lines) {
+  return !dir.empty() && mkdir((dir + "persist").c_str(), 0700) == 0 &&
+         CopyFile(TW_SOURCE_DIR "/tests/ups_pass_persist.sh", dir + "agent.sh") &&
+         chmod((dir + "agent.sh").c_str(), 0700) == 0 && WriteText(dir + "temperature", "27\n") &&
+         WriteText(dir + "voltage", "230\n") &&
+         WriteText(dir + "snmpd.conf",
+                   conf_lines + "pass_persist .1.3.6.1.4.1.318.1.1.1 " + dir + "agent.sh\n");
 }
 
 // True once something listens on UDP 127.0.0.1:161 or [::1]:161 in this namespace.

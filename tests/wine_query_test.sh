@@ -44,15 +44,8 @@ UPSHost=::1 $V3 SNMPAuthProtocol=SHA224          SNMPAuthProtocol SHA224 is not 
 CASES
 )
 while read -r line; do
-  settings=() expectation=
-  read -ra words <<<"$line"
-  for word in "${words[@]}"; do
-    if [ -z "$expectation" ] && [[ "$word" =~ ^[A-Za-z]+= ]]; then
-      settings+=("$word")
-    else
-      expectation+="${expectation:+ }$word"
-    fi
-  done
+  split_case "$line"
+  settings=("${SETTINGS[@]}") expectation=$EXPECTATION
   write_settings "$WORK/app/TEMPWARDEN.XML" SNMPCommunity=public SysLogTrap=7 "${settings[@]}"
   OUT=$(cd "$WORK/app" && timeout 120 wine tempwarden.exe /query </dev/null 2>&1 | tr -d '\r') ||
     true
