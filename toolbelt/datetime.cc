@@ -1,6 +1,5 @@
 #include "toolbelt/datetime.h"
 
-#include <cctype>
 #include <cmath>
 
 #include "toolbelt/failure.h"
@@ -8,12 +7,26 @@
 namespace tw {
 namespace {
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
+// The pattern letters are ASCII; other bytes are copied as they stand, so the locale's idea of
+// their case does not matter (and std::tolower was a tenth of the formatting's time).
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
+// `value` in decimal, zero-padded to at least `digits` digits.
 void AppendNumber(std::string* out, int value, int digits) {
-  std::string text = std::to_string(value);
-  if (static_cast<int>(text.size()) < digits) text.insert(0, digits - text.size(), '0');
-  *out += text;
+  if (value < 0) {
+    std::string text = std::to_string(value);
+    if (static_cast<int>(text.size()) < digits) text.insert(0, digits - text.size(), '0');
+    *out += text;
+    return;
+  }
+  char buffer[16];
+  int n = 0;
+  do {
+    buffer[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  if (n < digits) out->append(static_cast<size_t>(digits - n), '0');
+  while (n > 0) *out += buffer[--n];
 }
 
 bool StartsWithNoCase(const std::string& s, size_t at, const char* word) {
