@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <set>
@@ -39,6 +40,28 @@ void MakePrivate(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0) return;
   ::fchmod(fd, st.st_gid != ::getegid() ? 0640 : 0600);
+}
+
+// The permissions a file created with kSharedMode gets under the process's umask, read once
+// (the program never changes its umask while it runs), or -1 where the kernel does not show the
+// umask without changing it (before Linux 4.7): then every replacement sets the old file's mode.
+int CreatedSharedMode() {
+  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return -1;
+  char buffer[4096];
+  ssize_t n = 0;
+  do {
+    n = ::read(fd, buffer, sizeof buffer - 1);
+  } while (n < 0 && errno == EINTR);
+  ::close(fd);
+  if (n <= 0) return -1;
+  buffer[n] = '\0';
+  const char* line = std::strstr(buffer, "\nUmask:");
+  if (line == nullptr) return -1;
+  char* end = nullptr;
+  const unsigned long umask = std::strtoul(line + 7, &end, 8);
+  if (end == line + 7 || umask > 0777) return -1;
+  return static_cast<int>(kSharedMode & ~static_cast<mode_t>(umask));
 }
 
 class PosixFileSystem : public FileSystem {
@@ -120,8 +143,10 @@ class PosixFileSystem : public FileSystem {
         struct stat st {};
         ok = ::flock(old_fd, LOCK_EX | LOCK_NB) == 0 && ::fstat(old_fd, &st) == 0 &&
              S_ISREG(st.st_mode);
-        // The new file keeps the permissions an administrator gave the old one.
-        if (ok) ::fchmod(fd, st.st_mode & 07777);
+        // The new file keeps the permissions an administrator gave the old one (most often the
+        // ones it was created with, which need no call).
+        const int mode = static_cast<int>(st.st_mode & 07777);
+        if (ok && mode != created_mode_) ::fchmod(fd, static_cast<mode_t>(mode));
       } else {
         ok = errno == ENOENT || errno == ELOOP;
         if (ok && Private(path)) MakePrivate(fd);
@@ -135,6 +160,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::set<std::string> private_;
+  const int created_mode_ = CreatedSharedMode();
 
  public:
   bool WriteFile(const std::string& path, const std::string& data, bool append) override {

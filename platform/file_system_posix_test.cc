@@ -65,6 +65,27 @@ TEST_F(PosixFileSystemTest, ReplacementTakesThePlaceOfTheOldFileAsAWhole) {
   EXPECT_EQ(Names(dir_), std::vector<std::string>{"APCUPSTempLog_Today.html"});
 }
 
+// The new file gets the old one's permissions, whether or not they are the ones a file is
+// created with under the umask the program started with (then no call is needed for them).
+TEST_F(PosixFileSystemTest, ReplacementKeepsTheOldPermissionsUnderAnyUmask) {
+  for (const mode_t umask : {mode_t{022}, mode_t{027}}) {
+    const mode_t before = ::umask(umask);
+    std::unique_ptr<FileSystem> files = NewSystemFileSystem();
+    for (const mode_t mode : {mode_t{0644}, mode_t{0640}, mode_t{0600}, mode_t{0664}}) {
+      const std::string page = Path("APCUPSTempLog_Today.html");
+      ASSERT_TRUE(files->WriteFile(page, "old page", false));
+      ASSERT_EQ(::chmod(page.c_str(), mode), 0);
+      ASSERT_TRUE(files->WriteFile(page, "new page", false));
+      ASSERT_TRUE(files->WriteFile(page, "newer page", false));
+      struct stat st {};
+      ASSERT_EQ(::stat(page.c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, mode) << "umask " << umask;
+      EXPECT_EQ(Slurp(page), "newer page");
+    }
+    ::umask(before);
+  }
+}
+
 // Every way a replacement can fail leaves the old file whole and no temporary file behind
 // (except one that belongs to somebody else).
 TEST_F(PosixFileSystemTest, FailedReplacementLeavesTheOldFile) {

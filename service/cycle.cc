@@ -337,7 +337,9 @@ void MonitoringCycle::TemperaturePass() {
   DebugLine(std::string(" Function=") + kTraceName +
             " iTempLogPoint=" + std::to_string(temp_log_point_) +
             " Trunc(Frac(now)*288)=" + std::to_string(point) + ". LogRec.Trace=1270");
-  if ((point != temp_log_point_ || day != temp_log_day_) && PointRecorded(ctx_, now)) {
+  // The day's file as read here, which the sample takes up rather than reading it again.
+  tKnownDayFile day_file;
+  if ((point != temp_log_point_ || day != temp_log_day_) && PointRecorded(ctx_, now, &day_file)) {
     // Taken before a restart, or before the wall clock was set back: one row per point.
     temp_log_point_ = point;
     temp_log_day_ = day;
@@ -346,7 +348,7 @@ void MonitoringCycle::TemperaturePass() {
     DebugStage(1275);
     tUpsReading reading;
     const int32_t sampled = RecordTemperatureSample(
-        ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); }, &reading);
+        ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); }, &reading, &day_file);
     alerts_.ObjectReading(kUpsTemperature, reading);
     // Without a reading the point stays unsampled, so the next pass in it tries again.
     const bool answered = sampled != kNoReading;

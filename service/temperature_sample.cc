@@ -4,14 +4,14 @@ namespace tw {
 
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
                                 tGoogleChart chart, const std::function<void()>& after_temp_file,
-                                tUpsReading* reading) {
+                                tUpsReading* reading, const tKnownDayFile* read_before) {
   const tUpsReading got = ReadUpsObject(ctx, snmp, kUpsTemperature);
   if (reading != nullptr) *reading = got;
   // A silent card, or one that answers text, is not a room at 0 degrees: that row would
   // spoil the history, the pages and the annual average.
   if (got.Kind != tReadingKind::kNumber) return kNoReading;
   ups.InternalTemp = got.Value;
-  return RecordTemperature(ctx, ups.InternalTemp, chart, after_temp_file);
+  return RecordTemperature(ctx, ups.InternalTemp, chart, after_temp_file, read_before);
 }
 
 }  // namespace tw

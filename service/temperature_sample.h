@@ -21,10 +21,11 @@ constexpr int32_t kNoReading = -2;
 // five-minute point it recorded. An answer that is no reading (ReadingOf: silence, a missing
 // object, no number, out of range) writes nothing, ups.InternalTemp keeps its value,
 // `after_temp_file` is not called, and the result is kNoReading. `reading` (may be null)
-// receives what the query came to.
+// receives what the query came to. `read_before` is handed to RecordTemperature.
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
                                 tGoogleChart chart, const std::function<void()>& after_temp_file,
-                                tUpsReading* reading = nullptr);
+                                tUpsReading* reading = nullptr,
+                                const tKnownDayFile* read_before = nullptr);
 
 }  // namespace tw
 

@@ -257,14 +257,22 @@ void SetAnnualChart(Context& ctx, tGoogleChart& chart) {
   chart.Refresh = 3600;
 }
 
-void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set) {
+void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set,
+                        const tKnownDayFile* known) {
   const int32_t trace = 100;
   Guarded(ctx, "APC.WriteDayChartPages", trace, [&] {
     SetDayChart(ctx, chart);
     const FormatSettings& fmt = ctx.fmt();
     // The pages differ in name only: the day's file is read once for all of them.
-    const CsvSource csv =
-        ReadCsvSource(ctx, TempLogFileName(fmt, TempLog::kDated, ctx.env.clock->Now(), ".csv"));
+    const std::string dated = TempLogFileName(fmt, TempLog::kDated, ctx.env.clock->Now(), ".csv");
+    CsvSource csv;
+    if (known != nullptr && known->Name == dated) {
+      csv.name = dated;
+      csv.exists = csv.read = true;
+      csv.text = known->Text;
+    } else {
+      csv = ReadCsvSource(ctx, dated);
+    }
     std::vector<TempLog> pages = {TempLog::kDated, TempLog::kWeekday};
     if (set == DayPageSet::kAfterSample) pages.insert(pages.begin() + 1, TempLog::kToday);
     for (const TempLog page : pages) {

@@ -33,10 +33,19 @@ enum class DayPageSet {
   kAfterSample,  // the dated page, "APCUPSTempLog_Today.html", then the weekday page
 };
 
+// A daily file whose whole content the caller has in hand, having just read and appended to
+// it.
+struct tKnownDayFile {
+  std::string Name;
+  std::string Text;
+};
+
 // Draws the day pages of the current date from the dated daily file with the day settings,
 // each by its own GoogleChartTemp call, each replacing its file as a whole. A page whose
-// drawing failed is not written: the previous page stays. Never throws.
-void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set);
+// drawing failed is not written: the previous page stays. The file is read once for all the
+// pages, or not at all when `known` (may be null) is that file. Never throws.
+void WriteDayChartPages(Context& ctx, tGoogleChart chart, DayPageSet set,
+                        const tKnownDayFile* known = nullptr);
 
 // Draws "APCUPSTempLog_" + yyyy + ".html" from the annual file of the current year with the
 // annual settings, under the same rule as the day pages. Never throws.

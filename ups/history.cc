@@ -1,6 +1,7 @@
 #include "ups/history.h"
 
 #include <cmath>
+#include <utility>
 
 #include "toolbelt/datetime.h"
 #include "toolbelt/failure.h"
@@ -73,12 +74,22 @@ bool HasAnnualRow(const std::string& text, int32_t day_of_year, const std::strin
 // sample row. Looking at the file rather than at the point makes the roll-over happen on any
 // schedule and after a stop over midnight, and only once a day however often the service
 // restarts.
-bool DayNotStarted(Context& ctx, TDateTime now) {
+// `read` receives the file as read (an empty name when it was not); what `read_before` (may be
+// null) holds of it is not read again.
+bool DayNotStarted(Context& ctx, TDateTime now, const tKnownDayFile* read_before,
+                   tKnownDayFile* read) {
   const std::string daily = TempLogFileName(ctx.fmt(), TempLog::kDated, now, ".csv");
+  if (read_before != nullptr && read_before->Name == daily) {
+    *read = *read_before;
+    return !HoldsRows(read->Text);
+  }
   if (!FileExists(ctx, daily)) return true;
   std::string text, error;
   if (!ctx.env.files->ReadFile(daily, &text, &error)) return false;  // kept: no row wiped
-  return !HoldsRows(text);
+  const bool started = HoldsRows(text);
+  read->Name = daily;
+  read->Text = std::move(text);
+  return !started;
 }
 
 }  // namespace
@@ -146,7 +157,8 @@ void AppendToAnnualFile(Context& ctx, TDateTime day) {
 }
 
 int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
-                          const std::function<void()>& after_temp_file) {
+                          const std::function<void()>& after_temp_file,
+                          const tKnownDayFile* read_before) {
   int32_t point = -1;
   int32_t trace = 100;
   Guarded(ctx, "APC.RecordTemperatureSample", trace, [&] {
@@ -159,7 +171,10 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
     const int32_t now_point = TempLogPoint(clock.Now());
     if (now_point < 0) throw Fault("EConvertError", "Invalid date-time of the clock");
     point = now_point;
-    if (DayNotStarted(ctx, clock.Now())) {
+    // The dated file as read here and then appended to: the pages are drawn from it.
+    tKnownDayFile dated;
+    if (DayNotStarted(ctx, clock.Now(), read_before, &dated)) {
+      dated.Name.clear();
       trace = 400;
       AppendToAnnualFile(ctx, clock.Now() - 1);
       WriteStringToFile(ctx, kDayHeader, TempLogFileName(fmt, TempLog::kDated, clock.Now(), ".csv"),
@@ -171,27 +186,38 @@ int32_t RecordTemperature(Context& ctx, double temperature, tGoogleChart chart,
     trace = 500;
     for (const TempLog file : {TempLog::kDated, TempLog::kToday, TempLog::kWeekday}) {
       const TDateTime now = clock.Now();
+      const std::string name = TempLogFileName(fmt, file, now, ".csv");
       // A file held by another program keeps its row for the next write that gets through.
-      AppendRowKeeping(ctx, SampleRow(fmt, point, now, temperature),
-                       TempLogFileName(fmt, file, now, ".csv"));
+      std::string written;
+      const bool appended = AppendRowKeeping(ctx, SampleRow(fmt, point, now, temperature), name,
+                                             &written) == kWriteOk;
+      if (file != TempLog::kDated) continue;
+      if (appended && name == dated.Name) {
+        dated.Text += written;
+      } else {
+        dated.Name.clear();
+      }
     }
     trace = 600;
-    WriteDayChartPages(ctx, chart, DayPageSet::kAfterSample);
+    WriteDayChartPages(ctx, chart, DayPageSet::kAfterSample, dated.Name.empty() ? nullptr : &dated);
   });
   return point;
 }
 
-bool PointRecorded(Context& ctx, TDateTime now) {
+bool PointRecorded(Context& ctx, TDateTime now, tKnownDayFile* read) {
+  if (read != nullptr) read->Name.clear();
+  const std::string daily = TempLogFileName(ctx.fmt(), TempLog::kDated, now, ".csv");
   std::string text, error;
-  if (!ctx.env.files->ReadFile(TempLogFileName(ctx.fmt(), TempLog::kDated, now, ".csv"), &text,
-                               &error)) {
-    return false;
-  }
+  if (!ctx.env.files->ReadFile(daily, &text, &error)) return false;
   const std::string prefix = std::to_string(TempLogPoint(now)) + ",";
   bool found = false;
   ForEachLine(text, [&](const std::string& line) {
     found = found || line.compare(0, prefix.size(), prefix) == 0;
   });
+  if (read != nullptr) {
+    read->Name = daily;
+    read->Text = std::move(text);
+  }
   return found;
 }
 

@@ -6,6 +6,7 @@
 #include "tests/test_settings.h"
 #include "toolbelt/datetime.h"
 #include "toolbelt/fake_context.h"
+#include "ups/chart.h"
 
 namespace tw {
 namespace {
@@ -255,6 +256,34 @@ TEST_F(HistoryTest, SamplesOfAHeldFileArriveWhenItIsFree) {
   EXPECT_EQ(File("APCUPSTempLog_20250314.csv"), expected);
   EXPECT_THAT(File("APC-20250314.CSV"), HasSubstr("[File=APCUPSTempLog_Fri.csv][Kept=1]"));
   EXPECT_THAT(Reports(), IsEmpty());
+}
+
+// The day pages are drawn from what the dated file holds after the sample, kept rows that
+// arrived with it included, and from a fresh reading where the file was held or the day began;
+// the same whether the sample reads the file itself or takes it from the check for the point.
+TEST_F(HistoryTest, DayPagesShowWhatTheDatedFileHolds) {
+  const std::string dated = "APCUPSTempLog_20250314.csv";
+  for (int n = 0; n < 6; ++n) {  // the dated file held at the second and third sample
+    if (n == 1) env_.files.read_only.insert(kDir + dated);
+    if (n == 3) env_.files.read_only.erase(kDir + dated);
+    env_.clock.Set(EncodeDateTimeOrThrow(2025, 3, 14, 13, n * 5, 10, 0));
+    // Half the samples take up the file as the check for the point read it.
+    tKnownDayFile read;
+    ASSERT_FALSE(PointRecorded(env_.ctx, env_.clock.Now(), &read));
+    RecordTemperature(env_.ctx, 20 + n, chart_, nullptr, n % 2 == 1 ? &read : nullptr);
+    tGoogleChart chart = chart_;
+    SetDayChart(env_.ctx, chart);
+    const std::string expected = GoogleChartTemp(env_.ctx, dated, chart);
+    EXPECT_THAT(expected, HasSubstr("['13:00',20]")) << n;
+    EXPECT_EQ(File("APCUPSTempLog_Today.html"), expected) << n;
+    EXPECT_EQ(File("APCUPSTempLog_20250314.html"), expected) << n;
+  }
+  EXPECT_THAT(File("APCUPSTempLog_Today.html"), HasSubstr("['13:05',21],\r\n"));
+  std::string expected = kHeader;
+  for (int n = 0; n < 6; ++n)
+    expected += std::to_string(156 + n) + ",13:" + (n < 2 ? "0" : "") + std::to_string(n * 5) +
+                "," + std::to_string(20 + n) + "\r\n";
+  EXPECT_EQ(File("APCUPSTempLog_20250314.csv"), expected);
 }
 
 }  // namespace

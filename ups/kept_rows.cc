@@ -1,5 +1,7 @@
 #include "ups/kept_rows.h"
 
+#include <utility>
+
 #include "toolbelt/activity_log.h"
 #include "toolbelt/files.h"
 #include "toolbelt/items.h"
@@ -8,8 +10,9 @@ namespace tw {
 namespace {
 
 // Writes the rows kept for `file` followed by `row` (may be empty); on success nothing is
-// kept for the file any more.
-bool Flush(Context& ctx, const std::string& file, const std::string& row) {
+// kept for the file any more, and `written` (may be null) receives what was written.
+bool Flush(Context& ctx, const std::string& file, const std::string& row,
+           std::string* written = nullptr) {
   auto& kept = ctx.faults.kept_rows;
   std::string text;
   const auto it = kept.find(file);
@@ -19,6 +22,7 @@ bool Flush(Context& ctx, const std::string& file, const std::string& row) {
   text += row;
   if (WriteStringToFile(ctx, text, file, true) != kWriteOk) return false;
   kept.erase(file);
+  if (written != nullptr) *written = std::move(text);
   return true;
 }
 
@@ -51,7 +55,8 @@ void LogKept(Context& ctx, const std::string& file, uint32_t tick) {
 
 }  // namespace
 
-int32_t AppendRowKeeping(Context& ctx, const std::string& row, const std::string& file) {
+int32_t AppendRowKeeping(Context& ctx, const std::string& row, const std::string& file,
+                         std::string* written) {
   try {
     const uint32_t tick = ctx.env.clock->TickCount();
     DropStale(ctx, tick);
@@ -61,7 +66,7 @@ int32_t AppendRowKeeping(Context& ctx, const std::string& row, const std::string
     }
     for (const std::string& other : others) Flush(ctx, other, std::string());
 
-    if (Flush(ctx, file, row)) return kWriteOk;
+    if (Flush(ctx, file, row, written)) return kWriteOk;
     ctx.faults.kept_rows[file].push_back(tKeptRow{tick, row});
     DropStale(ctx, tick);
     LogKept(ctx, file, tick);

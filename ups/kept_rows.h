@@ -25,8 +25,10 @@ constexpr int32_t kKeptRowCode = 40300;
 // When that write fails, `row` is kept too, and the activity log hears of it once per file
 // per hour (code kKeptRowCode, with the number of rows kept). Rows kept for other files get
 // another try as well, so that yesterday's daily file receives its rows when it is free.
-// Returns kWriteOk or kWriteFailed. Never throws.
-int32_t AppendRowKeeping(Context& ctx, const std::string& row, const std::string& file);
+// Returns kWriteOk or kWriteFailed; on success `written` (may be null) receives what reached
+// `file`: its kept rows and `row`. Never throws.
+int32_t AppendRowKeeping(Context& ctx, const std::string& row, const std::string& file,
+                         std::string* written = nullptr);
 
 }  // namespace tw
 
