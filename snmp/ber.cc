@@ -1,5 +1,7 @@
 #include "snmp/ber.h"
 
+#include <utility>
+
 namespace tw {
 namespace {
 
@@ -32,9 +34,12 @@ bool HeaderInteger(Reader& reader, int32_t* value) { return BerReadInteger(reade
 }  // namespace
 
 std::string BerTlv(uint8_t tag, const std::string& content) {
-  std::string out(1, static_cast<char>(tag));
+  std::string out;
+  out.reserve(content.size() + 6);  // tag, and a length of up to five octets
+  out.push_back(static_cast<char>(tag));
   AppendLength(content.size(), &out);
-  return out + content;
+  out += content;
+  return out;
 }
 
 bool BerReader::Next(BerItem* item) {
@@ -69,14 +74,43 @@ bool BerReadInteger(BerReader& reader, int32_t* value) {
   return true;
 }
 
+namespace {
+
+// Appends the base-128 octets of one sub-identifier, the high bit set on all but the last.
+void AppendSubIdentifier(uint32_t sub, std::string* content) {
+  char groups[5];
+  int n = 0;
+  do {
+    groups[n++] = static_cast<char>(sub & 0x7F);
+    sub >>= 7;
+  } while (sub != 0);
+  while (n > 1) content->push_back(static_cast<char>(groups[--n] | 0x80));
+  content->push_back(groups[0]);
+}
+
+}  // namespace
+
 bool EncodeObjectId(const std::string& dotted, std::string* content) {
-  std::vector<uint32_t> arcs;
+  // The first two arcs make one sub-identifier; every later arc is written as it is read.
+  std::string encoded;
+  uint32_t first = 0;
+  size_t arcs = 0;
   uint64_t arc = 0;
   bool digits = false;
   for (size_t i = 0; i <= dotted.size(); ++i) {
     if (i == dotted.size() || dotted[i] == '.') {
       if (!digits) return false;
-      arcs.push_back(static_cast<uint32_t>(arc));
+      const auto value = static_cast<uint32_t>(arc);
+      if (arcs == 0) {
+        if (value > 2) return false;
+        first = value;
+      } else if (arcs == 1) {
+        if ((first < 2 && value >= 40) || (first == 2 && value > 0xFFFFFFFFu - 80)) return false;
+        AppendSubIdentifier(first * 40 + value, &encoded);
+      } else {
+        AppendSubIdentifier(value, &encoded);
+      }
+      ++arcs;
       arc = 0;
       digits = false;
     } else if (dotted[i] >= '0' && dotted[i] <= '9') {
@@ -87,20 +121,8 @@ bool EncodeObjectId(const std::string& dotted, std::string* content) {
       return false;
     }
   }
-  if (arcs.size() < 2 || arcs[0] > 2 || (arcs[0] < 2 && arcs[1] >= 40)) return false;
-  if (arcs[0] == 2 && arcs[1] > 0xFFFFFFFFu - 80) return false;
-  content->clear();
-  for (size_t i = 1; i < arcs.size(); ++i) {
-    uint32_t sub = i == 1 ? arcs[0] * 40 + arcs[1] : arcs[i];
-    char groups[5];
-    int n = 0;
-    do {
-      groups[n++] = static_cast<char>(sub & 0x7F);
-      sub >>= 7;
-    } while (sub != 0);
-    while (n > 1) content->push_back(static_cast<char>(groups[--n] | 0x80));
-    content->push_back(groups[0]);
-  }
+  if (arcs < 2) return false;
+  *content = std::move(encoded);
   return true;
 }
 
@@ -178,8 +200,23 @@ bool EncodeGetResponse(const std::string& community, int32_t request_id, int32_t
   return true;
 }
 
+namespace {
+
+void AppendDecimal(uint64_t value, std::string* text) {
+  char digits[20];
+  int n = 0;
+  do {
+    digits[n++] = static_cast<char>('0' + value % 10);
+    value /= 10;
+  } while (value != 0);
+  while (n > 0) text->push_back(digits[--n]);
+}
+
+}  // namespace
+
 std::string ObjectIdText(const uint8_t* content, size_t length) {
   std::string text;
+  text.reserve(4 * length + 2);  // a dot and at most three digits an octet, the first arc more
   uint64_t sub = 0;
   size_t octets = 0;
   bool first = true;
@@ -189,10 +226,13 @@ std::string ObjectIdText(const uint8_t* content, size_t length) {
     if ((content[i] & 0x80) != 0) continue;
     if (first) {
       const uint64_t top = sub < 40 ? 0 : (sub < 80 ? 1 : 2);
-      text = std::to_string(top) + "." + std::to_string(sub - top * 40);
+      AppendDecimal(top, &text);
+      text.push_back('.');
+      AppendDecimal(sub - top * 40, &text);
       first = false;
     } else {
-      text += "." + std::to_string(sub);
+      text.push_back('.');
+      AppendDecimal(sub, &text);
     }
     sub = 0;
     octets = 0;

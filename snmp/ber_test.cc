@@ -96,6 +96,8 @@ TEST(BerTest, ObjectIdentifiers) {
        Bytes({0x2B, 0x7F, 0x81, 0x00, 0xFF, 0x7F, 0x81, 0x80, 0x00})},
       {"1.3.4294967295", true, Bytes({0x2B, 0x8F, 0xFF, 0xFF, 0xFF, 0x7F})},
       {"1.3.4294967296", false, ""},
+      {"2.4294967215", true, Bytes({0x8F, 0xFF, 0xFF, 0xFF, 0x7F})},  // the largest first pair
+      {"2.4294967216", false, ""},
       {"1", false, ""},
       {"", false, ""},
       {".1.3.6", false, ""},

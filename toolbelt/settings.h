@@ -71,12 +71,21 @@ struct tFaultMemory {
   std::string last_report;
 };
 
+// The script rows of the file a chart page was last drawn from (ups/chart.cc): a day's file
+// grows by one row a pass, so the next page makes only the rows added since.
+struct tChartRowMemory {
+  std::string text;            // the file up to the end of its last complete line
+  char decimal_separator = 0;  // the one the rows were read with
+  std::string rows;            // the rows made of `text`
+};
+
 // What every operation of the service is handed: the seams and the one settings record.
 struct Context {
   Env env;
   tGlobalSettings settings;
   tLayout layout;  // fixed for the process once main has read the command line
   tFaultMemory faults;
+  tChartRowMemory chart_rows;
 
   const FormatSettings& fmt() const { return env.regional->Settings(); }
 };

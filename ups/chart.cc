@@ -40,7 +40,7 @@ void AppendPageHead(Context& ctx, const tGoogleChart& chart, std::string* page) 
       "    <meta http-equiv=\"Content-Type\" content=\"text/html; charset=iso-8859-1\">",
       "    <meta http-equiv=\"Content-Language\" content=\"en-au\">",
   };
-  for (const std::string& line : lines) *page += line + kCrLf;
+  for (const std::string& line : lines) page->append(line).append(kCrLf);
   if (chart.Refresh != 0) {
     *page += "    <meta http-equiv=\"refresh\" content=\"" + std::to_string(chart.Refresh) + "\">" +
              kCrLf;
@@ -58,7 +58,7 @@ void AppendPageHead(Context& ctx, const tGoogleChart& chart, std::string* page) 
   };
   *page += std::string("    <script type=\"text/javascript\" src=\"") + kChartLoaderUrl +
            "\"></script>" + kCrLf;
-  for (const char* line : script) *page += std::string(line) + kCrLf;
+  for (const char* line : script) page->append(line).append(kCrLf);
 }
 
 std::string PageTail(const tGoogleChart& chart) {
@@ -91,7 +91,8 @@ std::string PageTail(const tGoogleChart& chart) {
       "</html>",
   };
   std::string tail;
-  for (const std::string& line : lines) tail += line + kCrLf;
+  tail.reserve(1024);
+  for (const std::string& line : lines) tail.append(line).append(kCrLf);
   return tail;
 }
 
@@ -121,6 +122,44 @@ bool AppendChartRow(Context& ctx, const std::string& line, std::string* rows) {
   std::replace(value.begin(), value.end(), ctx.fmt().decimal_separator, '.');
   rows->append("          ['").append(label).append("',").append(value).append("],").append(kCrLf);
   return true;
+}
+
+// Appends the rows of the lines of `text` (no "#" header) from `from` to `to`, both at the start
+// of a line.
+void AppendChartRows(Context& ctx, const std::string& text, size_t from, size_t to,
+                     std::string* rows) {
+  if (from >= to) return;
+  ForEachLine(from == 0 && to == text.size() ? text : text.substr(from, to - from),
+              [&](const std::string& line) {
+                if (line.find('#') == std::string::npos) AppendChartRow(ctx, line, rows);
+              });
+}
+
+// The script rows of a file's `text`. The rows of what the last page was drawn from are taken
+// from ctx.chart_rows where `text` starts with it, so that only the lines added since are read;
+// a line ends at its line feed, so the lines of that part are the same in the longer text. The
+// part up to the last line feed is remembered for the next page.
+std::string ChartRows(Context& ctx, const std::string& text) {
+  tChartRowMemory& memory = ctx.chart_rows;
+  const char separator = ctx.fmt().decimal_separator;
+  std::string rows;
+  size_t from = 0;
+  if (memory.decimal_separator == separator && !memory.text.empty() &&
+      text.compare(0, memory.text.size(), memory.text) == 0) {
+    rows = memory.rows;
+    from = memory.text.size();
+  }
+  const size_t last_feed = text.rfind('\n');
+  const size_t complete = last_feed == std::string::npos ? 0 : last_feed + 1;
+  AppendChartRows(ctx, text, from, complete, &rows);
+  if (complete > from) {
+    memory.decimal_separator = 0;  // stays unusable should a copy run out of memory
+    memory.text.assign(text, 0, complete);
+    memory.rows = rows;
+    memory.decimal_separator = separator;
+  }
+  AppendChartRows(ctx, text, std::max(from, complete), text.size(), &rows);
+  return rows;
 }
 
 // The failure path of the page: report, then the log entry that names the report.
@@ -192,6 +231,8 @@ bool BuildChartPage(Context& ctx, const CsvSource& csv, const tGoogleChart& char
     std::string log_file;
     LogEntry(ctx, entry, log_file);
     trace = 500;
+    // Head and tail take about 2 kB; a row of the script about twice its line in the file.
+    page.reserve(page.size() + 2048 + (csv.exists ? 2 * csv.text.size() : 0));
     AppendPageHead(ctx, chart, &page);
     trace = 600;
     notes = "kInputFile=" + csv.name;
@@ -199,16 +240,11 @@ bool BuildChartPage(Context& ctx, const CsvSource& csv, const tGoogleChart& char
     if (csv.exists) {
       trace = 630;
       if (!csv.read) throw Fault("EInOutError", csv.error);
-      if (csv.rows_made) {
-        page += csv.rows;
-      } else {
-        csv.rows.clear();  // what a page that failed half-way (out of memory) left
-        ForEachLine(csv.text, [&](const std::string& line) {
-          if (line.find('#') == std::string::npos) AppendChartRow(ctx, line, &csv.rows);
-        });
+      if (!csv.rows_made) {
+        csv.rows = ChartRows(ctx, csv.text);
         csv.rows_made = true;
-        page += csv.rows;
       }
+      page += csv.rows;
       trace = 700;
     }
     trace = 800;

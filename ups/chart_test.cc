@@ -158,6 +158,38 @@ TEST_F(ChartTest, RowsOfEveryKindOfFile) {
   }
 }
 
+// A page drawn while the rows of the last one are remembered is the page drawn without them,
+// whatever became of the file in between.
+TEST_F(ChartTest, RememberedRowsGiveThePageOfAFreshReading) {
+  const std::string head = "\"#\",\"TIME\",\"TEMP\"\r\n";
+  const std::string day = head + "157,13:10,27\r\n158,13:15,27.5\r\n";
+  struct Step {
+    const char* name;
+    bool german;
+    std::string csv;
+  } steps[] = {
+      {"first page", false, day},
+      {"the same file", false, day},
+      {"a row more", false, day + "159,13:20,28\r\n"},
+      {"a row written half", false, day + "159,13:20,28\r\n160,13:2"},
+      {"the half row completed", false, day + "159,13:20,28\r\n160,13:25,29\r\n"},
+      {"a row edited", false, head + "157,13:10,26\r\n158,13:15,27.5\r\n"},
+      {"a comma decimal", true, head + "157,13:10,26\r\n158,13:15,27.5\r\n159,13:20,28,5\r\n"},
+      {"a new day", true, head},
+      {"line ends without feeds", false, "157,13:10,27\r158,13:15,28\r"},
+      {"the last line doubled", false, "157,13:10,27\r158,13:15,28\r158,13:15,28\r"},
+  };
+  for (const Step& c : steps) {
+    env_.regional.mutable_settings() = c.german ? GermanSettings() : EnglishSettings();
+    Put("in.csv", c.csv);
+    const std::string page = GoogleChartTemp(env_.ctx, "in.csv", chart_);
+    const tChartRowMemory memory = env_.ctx.chart_rows;
+    env_.ctx.chart_rows = tChartRowMemory();
+    EXPECT_EQ(page, GoogleChartTemp(env_.ctx, "in.csv", chart_)) << c.name;
+    env_.ctx.chart_rows = memory;
+  }
+}
+
 TEST_F(ChartTest, UnreadableFileGivesTheHeadAndAReport) {
   env_.files.AddDirectory(std::string(kDir) + "day.csv");
   const std::string page = GoogleChartTemp(env_.ctx, "day.csv", chart_);
