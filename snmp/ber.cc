@@ -1,5 +1,6 @@
 #include "snmp/ber.h"
 
+#include <charconv>
 #include <utility>
 
 namespace tw {
@@ -204,12 +205,7 @@ namespace {
 
 void AppendDecimal(uint64_t value, std::string* text) {
   char digits[20];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + value % 10);
-    value /= 10;
-  } while (value != 0);
-  while (n > 0) text->push_back(digits[--n]);
+  text->append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
 }
 
 }  // namespace
