@@ -19,8 +19,6 @@ set -euo pipefail
 
 BUILD=$(cd "${1:?usage: wine_instances_test.sh BUILD_DIR}" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
-WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
-[ -n "${TW_WIN_BUILD_DIR:-}" ] || [ -f "$WIN_BUILD/tempwarden.exe" ] || WIN_BUILD=$HERE/../build-win
 
 # shellcheck source=tests/lib.sh
 source "$HERE/lib.sh"
@@ -28,7 +26,7 @@ source "$HERE/lib.sh"
 # shellcheck source=tests/wine_lib.sh
 source "$HERE/wine_lib.sh"
 [ -n "${TW_WINE_TEST_INNER:-}" ] || [ -x /usr/sbin/snmpd ] || skip "Debian's snmpd is not installed"
-wine_isolate "$WIN_BUILD" "tempwarden.exe tw_wine_probe.exe tempwarden-setup.exe" "$0" "$@"
+wine_isolate "$BUILD" "tempwarden.exe tw_wine_probe.exe tempwarden-setup.exe" "$0" "$@"
 ip link set lo up
 # shellcheck source=tests/snmpd_agent.sh
 source "$HERE/snmpd_agent.sh"

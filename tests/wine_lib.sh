@@ -2,14 +2,19 @@
 # fresh 64-bit Wine prefix in a work folder that goes at the end. Sourced after tests/lib.sh.
 
 # Re-runs the calling script inside the namespaces, unless it runs there already; skips where
-# Wine, the Windows build (each FILE given) or the namespaces are missing. --kill-child: when
-# the test is killed (a ctest timeout), the namespace's first process (the script, which then
-# cleans up) gets SIGTERM, and with it ends every process inside.
-# usage: wine_isolate WIN_BUILD "FILE..." SCRIPT ARGS...
+# Wine, the Windows build (each FILE given) or the namespaces are missing. The Windows build is
+# looked for in BUILD/../build-win, then in build-win of this source tree (TW_WIN_BUILD_DIR
+# overrides); inside, TW_WIN_BUILD_DIR names it. --kill-child: when the test is killed (a ctest
+# timeout), the namespace's first process (the script, which then cleans up) gets SIGTERM, and
+# with it ends every process inside.
+# usage: wine_isolate BUILD "FILE..." SCRIPT ARGS...
 wine_isolate() {
-  local win_build=$1 files=$2 script=$3 f isolate
+  local win_build=${TW_WIN_BUILD_DIR:-$1/../build-win} files=$2 script=$3 f isolate
   shift 3
   [ -z "${TW_WINE_TEST_INNER:-}" ] || return 0
+  # A build directory elsewhere: the cross build of this source tree.
+  [ -n "${TW_WIN_BUILD_DIR:-}" ] || [ -f "$win_build/tempwarden.exe" ] ||
+    win_build=$(dirname "${BASH_SOURCE[0]}")/../build-win
   command -v wine >/dev/null 2>&1 && command -v wineserver >/dev/null 2>&1 ||
     skip "Wine is not installed (Debian packages wine, wine64)"
   for f in $files; do

@@ -10,8 +10,6 @@ set -euo pipefail
 
 BUILD=$(cd "${1:?usage: wine_query_test.sh BUILD_DIR}" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
-WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
-[ -n "${TW_WIN_BUILD_DIR:-}" ] || [ -f "$WIN_BUILD/tempwarden.exe" ] || WIN_BUILD=$HERE/../build-win
 
 # shellcheck source=tests/lib.sh
 source "$HERE/lib.sh"
@@ -19,7 +17,7 @@ source "$HERE/lib.sh"
 # shellcheck source=tests/wine_lib.sh
 source "$HERE/wine_lib.sh"
 [ -n "${TW_WINE_TEST_INNER:-}" ] || [ -x /usr/sbin/snmpd ] || skip "Debian's snmpd is not installed"
-wine_isolate "$WIN_BUILD" "tempwarden.exe" "$0" "$@"
+wine_isolate "$BUILD" "tempwarden.exe" "$0" "$@"
 ip link set lo up
 [ -r /proc/self/net/udp6 ] || skip "no IPv6 in this kernel"
 # shellcheck source=tests/snmpd_agent.sh

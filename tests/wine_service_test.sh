@@ -19,16 +19,13 @@ set -euo pipefail
 
 BUILD=$(cd "${1:?usage: wine_service_test.sh BUILD_DIR}" && pwd)
 HERE=$(cd "$(dirname "$0")" && pwd)
-WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
-# A build directory elsewhere: the cross build of this source tree.
-[ -n "${TW_WIN_BUILD_DIR:-}" ] || [ -f "$WIN_BUILD/tempwarden.exe" ] || WIN_BUILD=$HERE/../build-win
 
 # shellcheck source=tests/lib.sh
 source "$HERE/lib.sh"
 
 # shellcheck source=tests/wine_lib.sh
 source "$HERE/wine_lib.sh"
-wine_isolate "$WIN_BUILD" "tempwarden.exe tw_wine_probe.exe tempwarden-setup.exe" "$0" "$@"
+wine_isolate "$BUILD" "tempwarden.exe tw_wine_probe.exe tempwarden-setup.exe" "$0" "$@"
 ip link set lo up
 [ -x "$BUILD/tw_syslog_probe" ] || fail "missing $BUILD/tw_syslog_probe"
 
