@@ -141,9 +141,7 @@ grep -qx '550 Message headers fail syntax check' "$WORK/control.out" ||
   fail "Exim took a To separated by \";\": $(cat "$WORK/control.out")"
 sed 's/^/   /' "$WORK/control.out"
 
-SVC=$WORK/svc
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 cp "$WORK/certs/ca.pem" "$SVC/relay-ca.pem"
 
 # The cases. host: the host name the program runs under ("-": the machine's; SRV_01 is a

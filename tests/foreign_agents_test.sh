@@ -23,9 +23,7 @@ command -v node >/dev/null || skip "node is not installed"
 
 WORK=$(mktemp -d)
 at_exit 'rm -rf "$WORK"'
-SVC="$WORK/svc"
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 PORT=1161
 AGENT=
 

@@ -27,9 +27,7 @@ own_network_namespace "$0" "$@"
 
 WORK=$(mktemp -d)
 at_exit 'rm -rf "$WORK"'
-SVC="$WORK/svc"
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 printf '::1 ups-six\n127.0.0.1 ups-dual\n::1 ups-dual\n' >>/etc/hosts
 
 SNMPD_ADDRESS='udp6:[::1]:161' SNMPD_EXTRA_CONF='rocommunity6 public ::1/128' \

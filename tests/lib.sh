@@ -122,6 +122,15 @@ write_settings() {
   printf '%s</XML>\n' "$text" >"$file"
 }
 
+# Sets SVC to a new folder WORK/svc (WORK set already) holding a copy of the program in
+# BUILD_DIR, for a service that runs in a folder of its own.
+# usage: service_copy BUILD_DIR
+service_copy() {
+  SVC="$WORK/svc"
+  mkdir "$SVC"
+  cp "$1/tempwarden" "$SVC/"
+}
+
 # A row of a case table, "KEY=VALUE... expected text": the leading KEY=VALUE words into the
 # array SETTINGS, the rest (words joined by one blank) into EXPECTATION.
 split_case() {

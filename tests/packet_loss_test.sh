@@ -28,9 +28,7 @@ LOSS=30
 
 WORK=$(mktemp -d)
 at_exit 'rm -rf "$WORK"'
-SVC="$WORK/svc"
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 start_snmpd "$WORK/agent" || fail "snmpd did not start"
 
 # The requests as they leave, counted; the loss on the way in (both directions pass lo's input).

@@ -200,9 +200,7 @@ wait_until 10 'listens 25 && listens 587 && listens 465 && listens 2525' ||
 
 printf '%s\n' '::1 relay6' '::1 relay46' '127.0.0.1 relay46' >>/etc/hosts
 
-SVC=$WORK/svc
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 cp "$WORK/certs/ca.pem" "$SVC/relay-ca.pem"
 
 WIN_BUILD=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}

@@ -39,9 +39,7 @@ wait_until 10 'grep -q "^READY " "$WORK/relay.out"' ||
   fail "SMTP relay did not start: $(cat "$WORK/relay.err")"
 SMTP_PORT=$(sed -n 's/^READY //p' "$WORK/relay.out")
 
-SVC="$WORK/svc"
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 settings() {  # $1: the SNMP community
   write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity="$1" SysLogTrap=7 \
     AlarmTemp=45 EmailToAddr=ops@example.test EmailCCAddr=facilities@example.test \

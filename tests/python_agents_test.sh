@@ -26,9 +26,7 @@ command -v snmpsimd >/dev/null || skip "snmpsim is not installed"
 
 WORK=$(mktemp -d)
 at_exit 'rm -rf "$WORK"'
-SVC="$WORK/svc"
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 PORT=1161
 AGENT=
 AGENT_RUNS=

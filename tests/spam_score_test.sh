@@ -35,9 +35,7 @@ wait_until 10 'grep -q "^READY " "$WORK/relay.out"' ||
   fail "SMTP relay did not start: $(cat "$WORK/relay.err")"
 SMTP_PORT=$(sed -n 's/^READY //p' "$WORK/relay.out")
 
-SVC="$WORK/svc"
-mkdir "$SVC"
-cp "$BUILD/tempwarden" "$SVC/"
+service_copy "$BUILD"
 # The alarm level below the agent's 27 degrees: the first temperature pass sends the alarm.
 write_settings "$SVC/TEMPWARDEN.XML" UPSHost=127.0.0.1 SNMPCommunity=public SysLogTrap=7 \
   AlarmTemp=25 EmailToAddr="ops@example.test; facilities@example.test" \
