@@ -13,6 +13,7 @@
 #include <set>
 
 #include "platform/file_system.h"
+#include "platform/proc_posix.h"
 
 namespace tw {
 namespace {
@@ -46,21 +47,11 @@ void MakePrivate(int fd) {
 // (the program never changes its umask while it runs), or -1 where the kernel does not show the
 // umask without changing it (before Linux 4.7): then every replacement sets the old file's mode.
 int CreatedSharedMode() {
-  const int fd = ::open("/proc/self/status", O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return -1;
-  char buffer[4096];
-  ssize_t n = 0;
-  do {
-    n = ::read(fd, buffer, sizeof buffer - 1);
-  } while (n < 0 && errno == EINTR);
-  ::close(fd);
-  if (n <= 0) return -1;
-  buffer[n] = '\0';
-  const char* line = std::strstr(buffer, "\nUmask:");
-  if (line == nullptr) return -1;
+  std::string value;
+  if (!ReadProcField("/proc/self/status", "Umask:", &value)) return -1;
   char* end = nullptr;
-  const unsigned long umask = std::strtoul(line + 7, &end, 8);
-  if (end == line + 7 || umask > 0777) return -1;
+  const unsigned long umask = std::strtoul(value.c_str(), &end, 8);
+  if (end == value.c_str() || umask > 0777) return -1;
   return static_cast<int>(kSharedMode & ~static_cast<mode_t>(umask));
 }
 

@@ -4,12 +4,13 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "platform/host_facts.h"
+#include "platform/proc_posix.h"
 
 #define TW_STR2(x) #x
 #define TW_STR(x) TW_STR2(x)
@@ -46,15 +47,8 @@ bool ParseVersion(const char* text, size_t size, FileVersionNumbers* version) {
 }
 
 uint64_t ReadKilobytes(const char* file, const char* key) {
-  std::ifstream in(file);
-  std::string line;
-  const size_t key_len = std::strlen(key);
-  while (std::getline(in, line)) {
-    if (line.compare(0, key_len, key) == 0) {
-      return std::strtoull(line.c_str() + key_len, nullptr, 10) * 1024u;
-    }
-  }
-  return 0;
+  std::string value;
+  return ReadProcField(file, key, &value) ? std::strtoull(value.c_str(), nullptr, 10) * 1024u : 0;
 }
 
 class PosixHostFacts : public HostFacts {
@@ -138,14 +132,9 @@ class PosixHostFacts : public HostFacts {
   }
 
   bool DebuggerPresent() override {
-    std::ifstream in("/proc/self/status");
-    std::string line;
-    while (std::getline(in, line)) {
-      if (line.compare(0, 10, "TracerPid:") == 0) {
-        return std::strtol(line.c_str() + 10, nullptr, 10) != 0;
-      }
-    }
-    return false;
+    std::string value;
+    return ReadProcField("/proc/self/status", "TracerPid:", &value) &&
+           std::strtol(value.c_str(), nullptr, 10) != 0;
   }
 };
 
