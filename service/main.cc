@@ -39,5 +39,9 @@ int main(int argc, char** argv) {
   commands.testmail = [&ctx] { return tw::TestMailCommand(ctx, std::cout); };
   commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
   commands.why_not_run = [&ctx] { return ctx.env.files->WhyNotWriteIn(tw::DataDirectory(ctx)); };
+  commands.version = [&ctx] { return tw::FileVersion2(ctx, ""); };
+  commands.print = [](const std::string& text, bool is_error) {
+    (is_error ? std::cerr : std::cout) << text << std::flush;
+  };
   return tw::RunProgram(args, *service_host, *installer, service.Definition(), commands);
 }

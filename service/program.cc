@@ -24,12 +24,35 @@ bool ValidInstanceName(const std::string& name) {
 
 }  // namespace
 
+std::string UsageText() {
+  return "Usage: tempwarden [SWITCH...]\n"
+         "Watches one UPS through its SNMP network card. Switches begin with \"/\" or \"-\"\n"
+         "and may be written in any letter case.\n"
+         "\n"
+         "  (none)              serve as the system's service (systemd, or the Windows\n"
+         "                      service control manager)\n"
+         "  /console            run the service in the foreground until Ctrl+C\n"
+         "  /query              read the temperature and the input voltage once and print them\n"
+         "  /testmail           send a test mail through the configured relay\n"
+         "  /install [NAME]     install the service (NAME: a further instance)\n"
+         "  /uninstall [NAME]   remove the service; its settings and data stay\n"
+         "  /silent             with /install and /uninstall: no success messages\n"
+         "  /config PATH        the settings file (default TEMPWARDEN.XML in the data folder)\n"
+         "  /data DIR           the data folder (default the program's folder)\n"
+         "  /instance NAME      the named instance to run\n"
+         "  --help, /?          print this text\n"
+         "  --version           print the version\n"
+         "\n"
+         "See tempwarden(8) and tempwarden.xml(5).\n";
+}
+
 ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
   ProgramSwitches s;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (!IsSwitch(arg)) continue;
-    std::string name = Upper(arg.substr(1));
+    // "--help" as GNU programs write it: one more "-" is allowed before every name.
+    std::string name = Upper(arg.substr(arg.compare(0, 2, "--") == 0 ? 2 : 1));
     // "/config=PATH" or "/config PATH": a path may itself begin with "/", so the word after a
     // switch that takes a value is always its value.
     std::string value;
@@ -66,6 +89,13 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     if (name == "CONSOLE") s.console = true;
     if (name == "TESTMAIL") s.testmail = true;
     if (name == "QUERY") s.query = true;
+    if (name == "HELP" || name == "H" || name == "?") s.help = true;
+    if (name == "VERSION") s.version = true;
+    static const char* const kKnown[] = {"INSTALL", "UNINSTALL", "SILENT", "CONSOLE", "TESTMAIL",
+                                         "QUERY",   "HELP",      "H",      "?",       "VERSION"};
+    bool known = false;
+    for (const char* k : kKnown) known = known || name == k;
+    if (!known && s.unknown.empty()) s.unknown = arg;
   }
   if (!s.instance.empty() && !ValidInstanceName(s.instance) && s.error.empty()) {
     s.error = "The instance name \"" + s.instance + "\" is not usable: up to " +
@@ -77,9 +107,28 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
 int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installer& installer,
                const ServiceDefinition& service, const ProgramCommands& commands) {
   const ProgramSwitches s = ParseSwitches(args);
+  const auto print = [&](const std::string& text, bool is_error) {
+    if (commands.print) {
+      commands.print(text, is_error);
+    } else {
+      host.ShowMessage(service, text, is_error, s.silent);
+    }
+  };
   if (!s.error.empty()) {
     host.ShowMessage(service, s.error, true, s.silent);
     return 2;
+  }
+  if (!s.unknown.empty()) {
+    print("Unknown switch: " + s.unknown + "\n" + UsageText(), true);
+    return 2;
+  }
+  if (s.help) {
+    print(UsageText(), false);
+    return 0;
+  }
+  if (s.version) {
+    print("tempwarden " + (commands.version ? commands.version() : std::string()) + "\n", false);
+    return 0;
   }
   ServiceRegistration registration;
   registration.name = service.name;

@@ -1,5 +1,5 @@
-// The command line of the program: install, uninstall, run in a console, or serve as the
-// platform's service.
+// The command line of the program: install, uninstall, run in a console, the prompt commands,
+// help and version, or serve as the platform's service.
 #ifndef TEMPWARDEN_SERVICE_PROGRAM_H_
 #define TEMPWARDEN_SERVICE_PROGRAM_H_
 
@@ -19,13 +19,16 @@ struct ProgramSwitches {
   bool console = false;
   bool testmail = false;
   bool query = false;
+  bool help = false;     // "--help", "-h", "/?" or "/help": the switches are printed
+  bool version = false;  // "--version" or "/version": the version is printed
   // Switches with a value, written "/config PATH" or "/config=PATH" (likewise with "-"):
   std::string settings_file;  // "CONFIG": the settings file instead of TEMPWARDEN.XML beside it
   std::string data_dir;       // "DATA": the data directory instead of the program's folder
   // "INSTANCE NAME", or the word after "INSTALL" or "UNINSTALL" when it is no switch: the
   // named instance (letters, digits, "-" and "_", at most kMaxInstanceName characters).
   std::string instance;
-  std::string error;  // a switch without its value or an unusable name; nothing runs then
+  std::string error;    // a switch without its value or an unusable name; nothing runs then
+  std::string unknown;  // the first switch the program does not know; nothing runs then
 };
 
 constexpr size_t kMaxInstanceName = 32;
@@ -39,13 +42,22 @@ struct ProgramCommands {
   // WhyNotWriteIn); asked before a command, the console run or the service run, none of which
   // then runs. Unset: no objection.
   std::function<std::string()> why_not_run;
+  // The program's version, for "--version"; asked only then.
+  std::function<std::string()> version;
+  // Where "--help", "--version" and the usage after an unknown switch are written: standard
+  // output, or standard error when `is_error`. Unset: the host's ShowMessage.
+  std::function<void(const std::string& text, bool is_error)> print;
 };
+
+// The switches with a line each, as "--help" prints them.
+std::string UsageText();
 
 // A switch begins with "-" or "/"; names compare without regard to case.
 ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 
 // Runs what the switches ask for and returns the process exit code; 2 when the command line
-// itself is wrong (ProgramSwitches::error, shown as a failure message).
+// itself is wrong (ProgramSwitches::error, shown as a failure message; an unknown switch, named
+// with the usage). "--help" and "--version" print and return 0 before anything else runs.
 // `service` is the definition for the instance the switches name (main builds it after
 // ParseSwitches); the installer is handed the instance, settings file and data directory.
 // "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages and keeps failures out of

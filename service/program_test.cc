@@ -170,6 +170,40 @@ TEST(ProgramTest, SettingsFileDataDirectoryAndInstanceFromTheCommandLine) {
   }
 }
 
+// Help and version print and end; an unknown switch is named with the usage and nothing runs.
+TEST(ProgramTest, HelpVersionAndUnknownSwitchesPrintAndRunNothing) {
+  struct Case {
+    std::vector<std::string> args;
+    std::string printed;  // "out:" or "err:" and the first line
+    int exit_code;
+  } cases[] = {
+      {{"--help"}, "out:Usage: tempwarden [SWITCH...]", 0},
+      {{"-h"}, "out:Usage: tempwarden [SWITCH...]", 0},
+      {{"/?"}, "out:Usage: tempwarden [SWITCH...]", 0},
+      {{"/HELP", "/install"}, "out:Usage: tempwarden [SWITCH...]", 0},
+      {{"--version"}, "out:tempwarden 1.2.3.4", 0},
+      {{"/Version"}, "out:tempwarden 1.2.3.4", 0},
+      {{"--bogus"}, "err:Unknown switch: --bogus", 2},
+      {{"/install", "/quiet"}, "err:Unknown switch: /quiet", 2},
+      {{"--help", "-x"}, "err:Unknown switch: -x", 2},
+  };
+  ServiceDefinition def;
+  def.name = "VOZIvazure";
+  for (const auto& c : cases) {
+    RecordingHost host;
+    std::string printed;
+    ProgramCommands commands;
+    commands.version = [] { return std::string("1.2.3.4"); };
+    commands.print = [&](const std::string& text, bool is_error) {
+      printed += (is_error ? "err:" : "out:") + text;
+    };
+    EXPECT_EQ(RunProgram(c.args, host, host, def, commands), c.exit_code) << c.args[0];
+    EXPECT_EQ(printed.substr(0, printed.find('\n')), c.printed) << c.args[0];
+    EXPECT_EQ(host.calls, std::vector<std::string>{}) << c.args[0];
+    if (c.exit_code == 2) EXPECT_NE(printed.find(UsageText()), std::string::npos);
+  }
+}
+
 // What /install hands the platform: the instance and the places the command line named.
 class RegistrationRecorder : public RecordingHost {
  public:

@@ -1,5 +1,5 @@
-// SNMP version 1 messages in BER (RFC 1157): the GetRequest the service sends and a decoder
-// for whatever comes back.
+// SNMP community messages in BER (version 1, RFC 1157, and version 2c, RFC 1901): the
+// GetRequest the service sends and a decoder for whatever comes back.
 //
 // The decoder reads with bounds everywhere. It never reads outside the datagram, whatever the
 // lengths inside claim: an item whose length runs past the end decodes as empty text (a

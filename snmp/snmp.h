@@ -1,5 +1,5 @@
-// The SNMP query of the UPS's network management card: one version 1 GetRequest for one
-// scalar object, its value as text.
+// The SNMP query of the UPS's network management card: one GetRequest for one scalar object
+// (version 1 or 2c with the community, version 3 through the SnmpSession), its value as text.
 #ifndef TEMPWARDEN_SNMP_SNMP_H_
 #define TEMPWARDEN_SNMP_SNMP_H_
 
