@@ -2,7 +2,8 @@
 # The Debian package that CPack builds: its control fields and files (dpkg-deb), the units it
 # ships through systemd-analyze verify and security, and its life on a system: an upgrade from
 # the old layout in /opt/tempwarden (settings, history and logs moved and said so, links left
-# behind), a disabled service that a reinstall leaves disabled, removal (the program and units
+# behind), the same upgrade with the old account's links in place of the settings and among the
+# data (none followed: nothing outside the package's paths changes owner or mode), a disabled service that a reinstall leaves disabled, removal (the program and units
 # gone, settings and history kept), purge (all gone), a fresh installation enabled.
 #
 # dpkg runs in a mount namespace of its own in which /etc, /var/lib (dpkg's database and
@@ -81,6 +82,15 @@ mount -t tmpfs tw-opt /opt
 [ ! -d /run/systemd/system ] || fail "systemd runs here: dpkg would start the service"
 getent passwd tempwarden >/dev/null && fail "the private /etc already knows tempwarden"
 WANTS=/etc/systemd/system/multi-user.target.wants
+# Owner, group and mode of everything dpkg may reach, but the package's own paths, one per line.
+owners() {
+  find /etc /var/lib /var/log /opt /usr/sbin /usr/lib/systemd/system \
+    \( -path /etc/tempwarden -o -path /var/lib/tempwarden -o -path /opt/tempwarden \
+    -o -path /var/lib/dpkg -o -path /var/lib/systemd/deb-systemd-helper-enabled \) -prune \
+    -o -printf '%p\t%U:%G:%m\n' | LC_ALL=C sort
+}
+# Paths found both times whose owner or mode changed.
+changed_owners() { LC_ALL=C join -t $'\t' "$1" "$2" | awk -F'\t' '$2 != $3'; }
 
 echo "-- the old layout: everything in /opt/tempwarden, the unit VOZIvazure.service"
 old="$WORK/old"
@@ -95,7 +105,11 @@ mkdir -p "$WANTS"
 ln -sf /usr/lib/systemd/system/VOZIvazure.service "$WANTS/VOZIvazure.service"
 
 echo "-- upgrade to the new layout"
+owners >"$WORK/owners.before"
 dpkg -i "$deb" >"$WORK/dpkg.out" 2>&1 || fail "dpkg -i: $(cat "$WORK/dpkg.out")"
+owners >"$WORK/owners.after"
+[ -z "$(changed_owners "$WORK/owners.before" "$WORK/owners.after")" ] \
+  || fail "owner or mode changed: $(changed_owners "$WORK/owners.before" "$WORK/owners.after")"
 grep -q "moved the settings from /opt/tempwarden to /etc/tempwarden/TEMPWARDEN.XML and the history and logs to /var/lib/tempwarden" \
   "$WORK/dpkg.out" || fail "the move is not said: $(cat "$WORK/dpkg.out")"
 grep -q '<UPSHost>ups-a</UPSHost>' /etc/tempwarden/TEMPWARDEN.XML || fail "settings not moved"
@@ -143,5 +157,40 @@ dpkg -i "$deb" >"$WORK/dpkg.out" 2>&1 || fail "fresh dpkg -i: $(cat "$WORK/dpkg.
 [ -L "$WANTS/tempwarden.service" ] || fail "a new installation is not enabled"
 [ -L /etc/systemd/system/VOZIvazure.service ] || fail "no alias of the old name"
 [ "$(stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)" = root:tempwarden:640 ] || fail "settings mode"
+dpkg -P tempwarden >"$WORK/dpkg.out" 2>&1 || fail "dpkg -P: $(cat "$WORK/dpkg.out")"
+
+echo "-- the old account's links in /opt/tempwarden: root follows none"
+# The links point into the test's private /etc (own_etc): at its copy of the shadow file and at
+# a secret of root's made for the test.
+[ "$(findmnt -n -o FSTYPE --target /etc)" = tmpfs ] || fail "/etc is not the test's private copy"
+printf 'secret\n' >/etc/tw-secret
+chmod 0600 /etc/tw-secret
+dpkg -i "$WORK/old.deb" >"$WORK/dpkg.out" 2>&1 || fail "old dpkg -i: $(cat "$WORK/dpkg.out")"
+as_account() { setpriv --reuid=tempwarden --regid=tempwarden --clear-groups "$@"; }
+as_account ln -sf /etc/shadow /opt/tempwarden/TEMPWARDEN.XML
+as_account ln -s /etc/tw-secret /opt/tempwarden/APC-20260102.CSV
+as_account sh -c 'echo z >/opt/tempwarden/APCUPSTempLog_Monday.csv'
+owners >"$WORK/owners.before"
+dpkg -i "$deb" >"$WORK/dpkg.out" 2>&1 || fail "dpkg -i: $(cat "$WORK/dpkg.out")"
+owners >"$WORK/owners.after"
+[ -z "$(changed_owners "$WORK/owners.before" "$WORK/owners.after")" ] \
+  || fail "owner or mode changed: $(changed_owners "$WORK/owners.before" "$WORK/owners.after")"
+for secret in /etc/shadow /etc/tw-secret; do
+  grep -qxF "$secret"$'\t'"$(stat -c %u:%g:%a "$secret")" "$WORK/owners.before" \
+    || fail "$secret is now $(stat -c %U:%G:%a "$secret")"
+done
+! grep -q secret /etc/tempwarden/TEMPWARDEN.XML && ! cmp -s /etc/shadow /etc/tempwarden/TEMPWARDEN.XML \
+  || fail "root copied a file the link pointed at into the settings"
+cmp -s /etc/tempwarden/TEMPWARDEN.XML "$BUILD/packaging/TEMPWARDEN.XML" \
+  || fail "the package's settings were not kept"
+[ "$(stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)" = root:tempwarden:640 ] \
+  || fail "settings $(stat -c %U:%G:%a /etc/tempwarden/TEMPWARDEN.XML)"
+grep -q "left /opt/tempwarden/TEMPWARDEN.XML where it is (cannot be opened without following a link" \
+  "$WORK/dpkg.out" || fail "the refused settings are not said: $(cat "$WORK/dpkg.out")"
+[ "$(cat /var/lib/tempwarden/APCUPSTempLog_Monday.csv)" = z ] \
+  && [ "$(stat -c %U /var/lib/tempwarden/APCUPSTempLog_Monday.csv)" = tempwarden ] \
+  || fail "the history was not moved as the account's: $(ls -lA /var/lib/tempwarden)"
+[ ! -e /var/lib/tempwarden/APC-20260102.CSV ] && [ ! -L /var/lib/tempwarden/APC-20260102.CSV ] \
+  || fail "a link was moved"
 dpkg -P tempwarden >"$WORK/dpkg.out" 2>&1 || fail "dpkg -P: $(cat "$WORK/dpkg.out")"
 echo "PASS"
