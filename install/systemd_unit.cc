@@ -97,11 +97,11 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
     << "Description=" << Escaped(unit.description, sp) << "\n"
     << "After=network-online.target\n"
     << "Wants=network-online.target\n"
-    // With RestartSec=60 the default start limit is never met: a service that cannot start
-    // would be restarted forever, each time with a new exception report. Three starts in ten
-    // minutes leave it failed.
-    << "StartLimitIntervalSec=600\n"
-    << "StartLimitBurst=3\n"
+    // No start limit: systemd counts every start in it, an administrator's restarts too, so
+    // that a crash after a few restarts by hand would leave nothing watching the UPS. A start
+    // that fails for a lasting cause (a data folder it cannot use) is tried again every
+    // RestartSec, and each try says why in one line at priority "err".
+    << "StartLimitIntervalSec=0\n"
     << "\n"
     << "[Service]\n"
     << "Type=notify\n"
