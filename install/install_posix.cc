@@ -79,7 +79,14 @@ class PosixInstaller : public Installer {
     SystemdUnit unit;
     unit.description = service.display_name;
     unit.executable = OwnExecutable();
-    unit.data_dir = DataDirOf(service);
+    bool exists = false;
+    if (!ResolveDataDirectory(DataDirOf(service), kServiceUser, &unit.data_dir, &exists,
+                              error_text)) {
+      return false;
+    }
+    // systemd gives a StateDirectory= and all it holds to the account: only the package's own
+    // place and a folder made here, never one that some other program may have filled.
+    unit.state_directory = !exists || unit.data_dir == DefaultDataDirOf(service.instance);
     unit.settings_file = service.settings_file;
     unit.instance = service.instance;
     unit.user = kServiceUser;

@@ -20,8 +20,18 @@ bool EnsureServiceAccount(const std::string& user, const std::string& home, uid_
 // never changes the owner of anything it did not create. False with a reason on failure.
 bool CreateDataDirectory(const std::string& dir, uid_t uid, gid_t gid, std::string* error_text);
 
-// Empty when only root may change the program `exe` and the folder that holds it; otherwise
-// why the service's account (or anybody but root) could replace the program there.
+// The data directory `dir` as the unit is to name it, in `resolved`: with every link resolved
+// (systemd and the service then open the folder that was checked here). When it exists
+// (`*exists`), it must be a folder that only root and the account `user` (when that account
+// exists) own and may write, by mode and access list: the service must not receive another
+// program's data. A missing one is resolved as far as it exists. False with a reason.
+bool ResolveDataDirectory(const std::string& dir, const std::string& user, std::string* resolved,
+                          bool* exists, std::string* error_text);
+
+// Empty when only root may change the program `exe`, the folder that holds it and every folder
+// above it (owner root, no write for group or others by mode or access list; a folder with the
+// sticky bit is closed enough, its entry on the path being root's); otherwise why the
+// service's account (or anybody but root) could replace the program there.
 std::string ProgramFolderRisk(const std::string& exe);
 
 }  // namespace tw

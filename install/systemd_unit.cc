@@ -36,6 +36,21 @@ std::string Escaped(const std::string& s, bool specifiers) {
 
 constexpr char kStateRoot[] = "/var/lib/";
 
+// Why `text` cannot stand in a unit file; empty when it can.
+std::string UnitTextProblem(const std::string& text, bool path) {
+  for (char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) {
+      return "holds a control character (such as a line break or a tab)";
+    }
+    if (path && (c == '\\' || c == '"')) return "holds a backslash or a double quote";
+  }
+  if (path && !text.empty() && (text.back() == ' ' || text.back() == '\t')) {
+    return "ends in a blank";
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string UnitNameOf(const std::string& instance) {
@@ -68,8 +83,10 @@ std::string PathListWord(const std::string& path) {
 bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* error_text) {
   for (const std::string* path :
        {&unit.executable, &unit.data_dir, &unit.settings_file, &unit.key_file}) {
-    if (path->find_first_of("\r\n") != std::string::npos) {
-      *error_text = "The path \"" + *path + "\" holds a line break, which a unit file cannot";
+    // A trailing slash goes before the data directory is written: "/srv/data /" is "/srv/data ".
+    const std::string problem = UnitTextProblem(WithoutTrailingSlash(*path), true);
+    if (!problem.empty()) {
+      *error_text = "The path \"" + *path + "\" " + problem + ", which a systemd unit cannot carry";
       return false;
     }
     if (!path->empty() && path->front() != '/') {
@@ -77,11 +94,20 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
       return false;
     }
   }
+  for (const std::string* word : {&unit.description, &unit.instance, &unit.user}) {
+    const std::string problem = UnitTextProblem(*word, false);
+    if (!problem.empty()) {
+      *error_text = "\"" + *word + "\" " + problem + ", which a systemd unit cannot carry";
+      return false;
+    }
+  }
   const bool sp = unit.specifiers;
   const std::string dir = WithoutTrailingSlash(unit.data_dir);
   // Below /var/lib systemd creates the directory for the account (StateDirectory=) and makes
-  // it the only writable place; elsewhere it must exist and is opened by ReadWritePaths=.
-  const bool state = dir.compare(0, std::strlen(kStateRoot), kStateRoot) == 0 &&
+  // it the only writable place; a folder that was there before, or one elsewhere, must exist
+  // and is opened by ReadWritePaths=.
+  const bool state = unit.state_directory &&
+                     dir.compare(0, std::strlen(kStateRoot), kStateRoot) == 0 &&
                      dir.size() > std::strlen(kStateRoot);
   std::string writable = state ? std::string() : PathListWord(dir);
   // "-": a key file that is missing is no reason to refuse the start.

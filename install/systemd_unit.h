@@ -31,13 +31,19 @@ struct SystemdUnit {
   // The service's registry key file, which the start handler rewrites; empty when none.
   std::string key_file;
   bool alias = false;  // "Alias=VOZIvazure.service", for the unnamed instance
+  // Whether systemd may create the data directory and give it, with all it holds, to the
+  // account (StateDirectory=; below /var/lib only): for the package's own place and for a
+  // folder that /install itself made, never for one that was there before.
+  bool state_directory = false;
   // The package's template unit: the paths and the instance carry systemd's specifiers
   // ("%i") as written; everywhere else a "%" is a literal character.
   bool specifiers = false;
 };
 
-// The unit file's text. False with a reason when a path cannot be expressed in a unit file
-// (relative, or holding a line break).
+// The unit file's text. False with a reason when a path or the description cannot be carried
+// by a unit file: a relative path, a control character (line break, tab), a backslash or a
+// double quote (which systemd reads differently in ExecStart=, WorkingDirectory= and the path
+// lists), or a blank at a path's end (which WorkingDirectory= drops).
 bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* error_text);
 
 // The program's path as the first word of ExecStart=: double quotes, with systemd's specifier

@@ -45,8 +45,6 @@ TEST(SystemdUnitTest, PathsAreQuotedOnlyWhereSystemdTakesQuotes) {
        "/srv/100%% -/etc/systemd/system/VOZIvazure.key"},
       {"/srv/$HOME", "\"/srv/$HOME/tempwarden\" -data \"/srv/$$HOME\"", "/srv/$HOME",
        "/srv/$HOME -/etc/systemd/system/VOZIvazure.key"},
-      {"/srv/a\\b\"c", "\"/srv/a\\\\b\\\"c/tempwarden\" -data \"/srv/a\\\\b\\\"c\"", "/srv/a\\b\"c",
-       "\"/srv/a\\\\b\\\"c\" -/etc/systemd/system/VOZIvazure.key"},
   };
   for (const Case& c : cases) {
     std::string text, error;
@@ -86,6 +84,7 @@ TEST(SystemdUnitTest, PackageUnitsKeepProgramSettingsAndDataApart) {
   unit.settings_file = "/etc/tempwarden/TEMPWARDEN.XML";
   unit.user = "tempwarden";
   unit.alias = true;
+  unit.state_directory = true;
   SystemdUnit instance = unit;
   instance.description = "Tempwarden (%i)";
   instance.data_dir = DefaultDataDirOf("%i");
@@ -128,12 +127,64 @@ TEST(SystemdUnitTest, PackageUnitsKeepProgramSettingsAndDataApart) {
   EXPECT_EQ(DefaultDataDirOf("ups2"), "/var/lib/tempwarden/ups2");
 }
 
+// systemd reads a backslash or a double quote differently in ExecStart=, WorkingDirectory= and
+// the path lists, and WorkingDirectory= drops a trailing blank: such paths are refused, never
+// written so that systemd runs another program or opens another folder.
 TEST(SystemdUnitTest, PathsAUnitCannotHoldAreRefused) {
-  const std::string dirs[] = {"relative/dir", "/srv/line\nbreak"};
-  for (const std::string& dir : dirs) {
+  struct Case {
+    std::string dir;
+    std::string data_dir;  // empty: dir + "/"
+    const char* why;
+  } cases[] = {
+      {"relative/dir", "", "is not absolute"},
+      {"/srv/line\nbreak", "", "holds a control character"},
+      {"/srv/tab\there", "", "holds a control character"},
+      {"/srv/bell\x07", "", "holds a control character"},
+      {"/srv/a\\b", "", "holds a backslash or a double quote"},
+      {"/srv/a\"b", "", "holds a backslash or a double quote"},
+      {"/srv/ok", "/srv/data ", "ends in a blank"},
+      {"/srv/ok", "/srv/data /", "ends in a blank"},
+      {"/srv/ok", "/srv/data\x1b[0m", "holds a control character"},
+  };
+  for (const Case& c : cases) {
+    SystemdUnit unit = Unit(c.dir);
+    if (!c.data_dir.empty()) unit.data_dir = c.data_dir;
     std::string text, error;
-    EXPECT_FALSE(SystemdUnitText(Unit(dir), &text, &error)) << dir;
-    EXPECT_NE(error.find(dir), std::string::npos) << error;
+    EXPECT_FALSE(SystemdUnitText(unit, &text, &error)) << c.dir << " " << c.data_dir;
+    EXPECT_NE(error.find(c.why), std::string::npos) << error;
+  }
+  SystemdUnit unit = Unit("/srv/ok");
+  unit.description = "Tempwarden (a\nb)";
+  std::string text, error;
+  EXPECT_FALSE(SystemdUnitText(unit, &text, &error));
+  EXPECT_EQ(error,
+            "\"Tempwarden (a\nb)\" holds a control character (such as a line break or a "
+            "tab), which a systemd unit cannot carry");
+}
+
+// StateDirectory= hands the folder and all it holds to the account: only where the caller says
+// so (the package's place, a folder /install made), and only below /var/lib.
+TEST(SystemdUnitTest, StateDirectoryOnlyWhereAllowed) {
+  struct Case {
+    std::string data_dir;
+    bool state_directory;
+    const char* state;
+    const char* read_write;
+  } cases[] = {
+      {"/var/lib/tempwarden", true, "tempwarden", "-/k"},
+      {"/var/lib/postgresql", false, "<missing>", "/var/lib/postgresql -/k"},
+      {"/var/lib/new/ups", true, "new/ups", "-/k"},
+      {"/srv/ups", true, "<missing>", "/srv/ups -/k"},
+  };
+  for (const Case& c : cases) {
+    SystemdUnit unit = Unit("/usr/local/sbin");
+    unit.data_dir = c.data_dir;
+    unit.key_file = "/k";
+    unit.state_directory = c.state_directory;
+    std::string text, error;
+    ASSERT_TRUE(SystemdUnitText(unit, &text, &error)) << error;
+    EXPECT_EQ(Setting(text, "StateDirectory"), c.state) << c.data_dir;
+    EXPECT_EQ(Setting(text, "ReadWritePaths"), c.read_write) << c.data_dir;
   }
 }
 

@@ -42,6 +42,7 @@ int main(int argc, char** argv) {
   unit.settings_file = "/etc/tempwarden/TEMPWARDEN.XML";
   unit.user = tw::kServiceUser;
   unit.alias = true;
+  unit.state_directory = true;  // the package's own place, made by systemd for the account
   if (!Write(unit, out_dir + "/" + tw::kUnitName + ".service")) return 1;
 
   tw::SystemdUnit instance = unit;

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The Linux service as systemd meets it: the unit that INSTALL writes (for program directories
 # with awkward names) through systemd-analyze verify and security, the service's own account
-# and directory, UNINSTALL leaving both, and the sd_notify messages of the real program
-# (READY after the start phase, STATUS with the reading's time, WATCHDOG at every loop pass,
-# STOPPING) on a notify socket of the test's own,
-# the program running under that account against Debian's snmpd.
+# and directory, UNINSTALL leaving both, INSTALL's refusals (a folder on the program's path that
+# others own or may write, by mode or access list; a path a unit cannot carry; an existing data
+# folder of another's) and StateDirectory= only for its own or a new folder, and the sd_notify
+# messages of the real program (READY after the start phase, STATUS with the reading's time,
+# WATCHDOG at every loop pass, STOPPING) on a notify socket of the test's own, the program
+# running under that account against Debian's snmpd.
 #
 # Runs in mount and network namespaces of its own: /etc is a private copy (the account is
-# created there only) and nothing it sends leaves the machine.
+# created there only), /var/lib an empty tmpfs for the last part, and nothing it sends leaves
+# the machine.
 # usage: bash tests/systemd_unit_test.sh BUILD_DIR
 set -euo pipefail
 
@@ -214,4 +217,116 @@ if denied or wrong_family or outside or not written:
     print("outside the sandbox: calls %s, families %s, files %s" % (denied, wrong_family, outside))
     sys.exit(1)
 PY
+# Grants write to the user UID through the access list of PATH, as setfacl -m u:UID:rwx would
+# (the attribute's own bytes: version 2, then tag, permissions and id per entry).
+grant_acl_write() {  # PATH UID
+  python3 -c 'import os, struct, sys
+entry = lambda tag, perm, uid: struct.pack("<HHI", tag, perm, uid)
+anyone = 0xFFFFFFFF
+acl = struct.pack("<I", 2) + entry(1, 7, anyone) + entry(2, 7, int(sys.argv[2])) \
+    + entry(4, 5, anyone) + entry(0x10, 7, anyone) + entry(0x20, 5, anyone)
+os.setxattr(sys.argv[1], "system.posix_acl_access", acl)' "$1" "$2"
+}
+# INSTALL with the program at DIR/tempwarden (a copy) and the data folder DATA: its exit code
+# in rc, what it said in out, the unit in UNITS/tempwarden.service.
+install_at() {  # UNITS DIR DATA
+  mkdir -p "$1"
+  set +e
+  out=$(TEMPWARDEN_UNIT_DIR="$1" "$2/tempwarden" /install /silent /data "$3" 2>&1); rc=$?
+  set -e
+}
+tw_uid=$(id -u tempwarden)
+
+echo "-- INSTALL checks every folder from the program up to /"
+# On a file system of the test's own that keeps access lists (tmpfs).
+tree="$WORK/tree"
+mkdir -p "$tree"
+mount -t tmpfs -o mode=0755 tw-tree "$tree"
+at_exit 'umount "$tree" 2>/dev/null || true'
+mkdir -p "$tree/acct/bin" "$tree/acl/bin" "$tree/sticky/bin" "$tree/group/bin"
+chown tempwarden "$tree/acct"
+grant_acl_write "$tree/acl" "$tw_uid"
+chmod 1777 "$tree/sticky"
+chgrp tempwarden "$tree/group"
+chmod 0775 "$tree/group"
+while IFS='|' read -r folder expected; do
+  cp "$BUILD/tempwarden" "$tree/$folder/bin/tempwarden"
+  install_at "$WORK/units-tree" "$tree/$folder/bin" "$WORK/tree-data"
+  if [ "$expected" = accepted ]; then
+    [ $rc -eq 0 ] || fail "$folder: refused: $out"
+    check_unit "$WORK/units-tree/tempwarden.service" >/dev/null
+    rm -f "$WORK/units-tree/tempwarden.service" "$WORK/units-tree/VOZIvazure.key"
+  else
+    [ $rc -ne 0 ] && [[ "$out" == *"The folder \"$tree/$folder\" $expected: the service's account could replace the program that root runs"* ]] \
+      || fail "$folder: $rc $out"
+    [ ! -e "$WORK/units-tree/tempwarden.service" ] || fail "$folder: a unit was written"
+  fi
+done <<'CASES'
+acct|belongs to "tempwarden"
+acl|may be written by the user "tempwarden" (access list)
+group|may be written by its group "tempwarden"
+sticky|accepted
+CASES
+
+echo "-- INSTALL refuses what a unit file cannot carry, and writes no unit then"
+while IFS='|' read -r folder data why; do
+  folder=$(printf '%b' "$folder")
+  data=$(printf '%b' "$data")
+  mkdir -p "$WORK/odd/$folder"
+  cp "$BUILD/tempwarden" "$WORK/odd/$folder/tempwarden"
+  install_at "$WORK/units-odd" "$WORK/odd/$folder" "$WORK/odd/$data"
+  [ $rc -ne 0 ] && [[ "$out" == *"$why, which a systemd unit cannot carry"* ]] \
+    || fail "$(printf %q "$folder") $(printf %q "$data"): $rc $out"
+  [ -z "$(ls -A "$WORK/units-odd")" ] || fail "$(printf %q "$folder"): a unit was written"
+  [ ! -e "$WORK/odd/$data" ] || fail "$(printf %q "$data"): the data folder was made"
+done <<'CASES'
+back\\slash|d1|holds a backslash or a double quote
+double"quote|d2|holds a backslash or a double quote
+tab\there|d3|holds a control character (such as a line break or a tab)
+ok|blank at the end |ends in a blank
+ok|escape\033[0m|holds a control character (such as a line break or a tab)
+CASES
+
+echo "-- INSTALL /data below /var/lib: StateDirectory= only for its own or a new folder"
+# A /var/lib of the test's own; the folders of other programs that it holds.
+mount -t tmpfs -o mode=0755 tw-var-lib /var/lib
+useradd --system --no-create-home --shell /usr/sbin/nologin tw-other
+mkdir -m 0750 /var/lib/other /var/lib/roots /var/lib/open /var/lib/acl "$WORK/real"
+chown tw-other: /var/lib/other
+echo "the other program's" >/var/lib/other/data
+chown tw-other: /var/lib/other/data
+chmod 0777 /var/lib/open
+grant_acl_write /var/lib/acl "$(id -u tw-other)"
+ln -s "$WORK/real" /var/lib/linked
+cp "$BUILD/tempwarden" "$WORK/svc/tempwarden"
+# data folder | expected StateDirectory= or the refusal | the data folder the unit names
+while IFS='|' read -r data expected named; do
+  units="$WORK/units-var-lib"
+  rm -rf "$units"
+  install_at "$units" "$WORK/svc" "$data"
+  if [[ "$expected" == "The data directory"* ]]; then
+    [ $rc -ne 0 ] && [[ "$out" == *"$expected"* ]] || fail "$data: $rc $out"
+    [ ! -e "$units/tempwarden.service" ] || fail "$data: a unit was written"
+    continue
+  fi
+  [ $rc -eq 0 ] || fail "$data: $out"
+  unit="$units/tempwarden.service"
+  check_unit "$unit" >/dev/null
+  [ "$(sed -n 's/^StateDirectory=//p' "$unit")" = "$expected" ] || fail "$data: $(grep -E '^(StateDirectory|ReadWritePaths)=' "$unit")"
+  grep -qx "WorkingDirectory=$named" "$unit" && grep -qF -- "-data \"$named\"" "$unit" \
+    || fail "$data: the unit names another folder: $(grep -E '^(ExecStart|WorkingDirectory)=' "$unit")"
+  [ -n "$expected" ] || grep -qx "ReadWritePaths=$named -$units/VOZIvazure.key" "$unit" \
+    || fail "$data: $(grep '^ReadWritePaths=' "$unit")"
+done <<CASES
+/var/lib/tempwarden|tempwarden|/var/lib/tempwarden
+/var/lib/new/ups|new/ups|/var/lib/new/ups
+/var/lib/roots||/var/lib/roots
+/var/lib/linked||$WORK/real
+/var/lib/other|The data directory "/var/lib/other" belongs to "tw-other": the service would share it with another program or user|
+/var/lib/open|The data directory "/var/lib/open" may be written by every user|
+/var/lib/acl|The data directory "/var/lib/acl" may be written by the user "tw-other" (access list)|
+CASES
+[ "$(stat -c %U "/var/lib/other" "/var/lib/other/data" "/var/lib/roots" "$WORK/real" | sort -u | tr '\n' ' ')" = "root tw-other " ] \
+  || fail "an existing folder changed owner: $(stat -c '%n %U' /var/lib/other /var/lib/other/data /var/lib/roots "$WORK/real")"
+umount /var/lib
 echo "PASS"
