@@ -170,6 +170,8 @@ as_account() { setpriv --reuid=tempwarden --regid=tempwarden --clear-groups "$@"
 as_account ln -sf /etc/shadow /opt/tempwarden/TEMPWARDEN.XML
 as_account ln -s /etc/tw-secret /opt/tempwarden/APC-20260102.CSV
 as_account sh -c 'echo z >/opt/tempwarden/APCUPSTempLog_Monday.csv'
+# What an old service running as root wrote: the account's after the move all the same.
+echo w >/opt/tempwarden/APC-20260103.CSV
 owners >"$WORK/owners.before"
 dpkg -i "$deb" >"$WORK/dpkg.out" 2>&1 || fail "dpkg -i: $(cat "$WORK/dpkg.out")"
 owners >"$WORK/owners.after"
@@ -190,6 +192,8 @@ grep -q "left /opt/tempwarden/TEMPWARDEN.XML where it is (cannot be opened witho
 [ "$(cat /var/lib/tempwarden/APCUPSTempLog_Monday.csv)" = z ] \
   && [ "$(stat -c %U /var/lib/tempwarden/APCUPSTempLog_Monday.csv)" = tempwarden ] \
   || fail "the history was not moved as the account's: $(ls -lA /var/lib/tempwarden)"
+[ "$(stat -c %U:%s /var/lib/tempwarden/APC-20260103.CSV)" = tempwarden:2 ] \
+  || fail "root's history file: $(ls -lA /var/lib/tempwarden)"
 [ ! -e /var/lib/tempwarden/APC-20260102.CSV ] && [ ! -L /var/lib/tempwarden/APC-20260102.CSV ] \
   || fail "a link was moved"
 dpkg -P tempwarden >"$WORK/dpkg.out" 2>&1 || fail "dpkg -P: $(cat "$WORK/dpkg.out")"
