@@ -3,7 +3,8 @@
 # ships through systemd-analyze verify and security, and its life on a system: an upgrade from
 # the old layout in /opt/tempwarden (settings, history and logs moved and said so, links left
 # behind), the same upgrade with the old account's links in place of the settings and among the
-# data (none followed: nothing outside the package's paths changes owner or mode), a disabled service that a reinstall leaves disabled, removal (the program and units
+# data (none followed: nothing outside the package's paths changes owner or mode), a configure
+# over the link that an older upgrade left in place of the settings (not followed), a disabled service that a reinstall leaves disabled, removal (the program and units
 # gone, settings and history kept), purge (all gone), a fresh installation enabled.
 #
 # dpkg runs in a mount namespace of its own in which /etc, /var/lib (dpkg's database and
@@ -196,5 +197,13 @@ grep -q "left /opt/tempwarden/TEMPWARDEN.XML where it is (cannot be opened witho
   || fail "root's history file: $(ls -lA /var/lib/tempwarden)"
 [ ! -e /var/lib/tempwarden/APC-20260102.CSV ] && [ ! -L /var/lib/tempwarden/APC-20260102.CSV ] \
   || fail "a link was moved"
+
+echo "-- a link in place of the settings (as an older upgrade left it): configure does not follow it"
+ln -sf /etc/tw-secret /etc/tempwarden/TEMPWARDEN.XML
+owners >"$WORK/owners.before"
+dpkg --force-confold -i "$deb" >"$WORK/dpkg.out" 2>&1 </dev/null || fail "dpkg -i: $(cat "$WORK/dpkg.out")"
+owners >"$WORK/owners.after"
+[ -z "$(changed_owners "$WORK/owners.before" "$WORK/owners.after")" ] \
+  || fail "owner or mode changed: $(changed_owners "$WORK/owners.before" "$WORK/owners.after")"
 dpkg -P tempwarden >"$WORK/dpkg.out" 2>&1 || fail "dpkg -P: $(cat "$WORK/dpkg.out")"
 echo "PASS"
