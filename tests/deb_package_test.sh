@@ -4,8 +4,9 @@
 # the old layout in /opt/tempwarden (settings, history and logs moved and said so, links left
 # behind), the same upgrade with the old account's links in place of the settings and among the
 # data (none followed: nothing outside the package's paths changes owner or mode), a configure
-# over the link that an older upgrade left in place of the settings (not followed), a disabled service that a reinstall leaves disabled, removal (the program and units
-# gone, settings and history kept), purge (all gone), a fresh installation enabled.
+# over the link that an older upgrade left in place of the settings (not followed), a disabled
+# service that a reinstall leaves disabled, removal (the program and units gone, settings and
+# history kept), purge (all gone), a fresh installation enabled.
 #
 # dpkg runs in a mount namespace of its own in which /etc, /var/lib (dpkg's database and
 # systemd's state copied), /opt, /usr/sbin, /var/log and the system unit directory are private
