@@ -63,6 +63,7 @@ echo "-- INSTALL NAME: a named instance beside the unnamed one"
 out=$(TEMPWARDEN_UNIT_DIR="$WORK/units-3" "$WORK/svc/tempwarden" /install ups2 /silent \
   /data "$WORK/svc/data/ups2" 2>&1) || fail "instance: $out"
 unit="$WORK/units-3/tempwarden@ups2.service"
+check_unit "$unit" >/dev/null
 grep -qx "ExecStart=\"$WORK/svc/tempwarden\" -data \"$WORK/svc/data/ups2\" -instance \"ups2\"" "$unit" \
   || fail "instance unit: $(cat "$unit")"
 grep -qx 'Description=Tempwarden (ups2)' "$unit" || fail "instance description"
