@@ -15,8 +15,6 @@ if(NOT WIN32)
     COMMENT "systemd units and default settings of the package")
   add_custom_target(tw_package_unit ALL DEPENDS ${TW_PACKAGE_UNIT})
 
-  # The program where only root may write it; settings in /etc, data in /var/lib (the units'
-  # StateDirectory=). The settings file is a conffile that postinst gives root:tempwarden 0640.
   # The package's program is stripped (CPACK_STRIP_FILES); its debug information stays in
   # tempwarden.debug beside the build's program, for crash analysis. gdb finds it by the
   # program's build id (DIR/.build-id/xx/yyyy.debug in its debug-file-directory), or by the
@@ -25,6 +23,9 @@ if(NOT WIN32)
   add_custom_command(TARGET tempwarden POST_BUILD
                      COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:tempwarden>
                              ${TW_DEBUG_FILE})
+
+  # The program where only root may write it; settings in /etc, data in /var/lib (the units'
+  # StateDirectory=). The settings file is a conffile that postinst gives root:tempwarden 0640.
   install(TARGETS tempwarden DESTINATION usr/sbin)
   # The compilers' version strings (.comment) serve no one on the installed system.
   install(CODE "execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
@@ -57,8 +58,8 @@ if(NOT WIN32)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/man/tempwarden.xml.5.gz
           DESTINATION usr/share/man/man5)
   # A native package (no Debian revision in the version): its changelog is changelog.gz.
-  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz ${CMAKE_SOURCE_DIR}/packaging/deb/copyright
-          DESTINATION usr/share/doc/tempwarden)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+                ${CMAKE_SOURCE_DIR}/packaging/deb/copyright DESTINATION usr/share/doc/tempwarden)
   # Lintian's overrides, each with its reason.
   install(FILES ${CMAKE_SOURCE_DIR}/packaging/deb/lintian-overrides
           DESTINATION usr/share/lintian/overrides RENAME tempwarden)
