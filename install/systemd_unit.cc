@@ -121,6 +121,7 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
   std::ostringstream u;
   u << "[Unit]\n"
     << "Description=" << Escaped(unit.description, sp) << "\n"
+    << "Documentation=man:tempwarden(8)\n"
     << "After=network-online.target\n"
     << "Wants=network-online.target\n"
     // No start limit: systemd counts every start in it, an administrator's restarts too, so
