@@ -136,12 +136,14 @@ TEST_F(SnmpdV3Test, RefusalsAreFailuresOfTheirOwn) {
   } cases[] = {
       {V3("shaaes", "SHA", "not-the-auth-pass", "sha-priv-pass"),
        "the agent at 127.0.0.1 refused the digest of user \"shaaes\": wrong SNMPAuthPassword "
-       "or SNMPAuthProtocol (usmStatsWrongDigests)",
+       "or SNMPAuthProtocol (usmStatsWrongDigests; the report is not authenticated and may not "
+       "be the card's)",
        3},
       {V3("shaaes", "SHA", "sha-auth-pass", "not-the-priv-pass"),
        "the agent at 127.0.0.1 answered the discovery but not the request of user \"shaaes\" "
-       "(authPriv, privacy AES, context \"\"): check SNMPUser, SNMPPrivProtocol, "
-       "SNMPPrivPassword and SNMPContext",
+       "(authPriv, privacy AES, context \"\"): check SNMPUser, SNMPAuthProtocol, "
+       "SNMPAuthPassword, SNMPPrivProtocol, SNMPPrivPassword and SNMPContext; or its answer "
+       "came after the wait of 5 s",
        7},
       {V3("nobody", "SHA", "sha-auth-pass", "sha-priv-pass"),
        "the agent at 127.0.0.1 does not know the user \"nobody\" (usmStatsUnknownUserNames)", 3},
