@@ -1,7 +1,9 @@
 // The query's resends against two cards on the fake clock, in one table: a card busy on its
 // serial link to the UPS, which needs four seconds for each request and works through them one
 // after the other, and a quick card behind a path that loses 30 % of the datagrams each way.
-// The agent is the simulated UPS's (version 1); the session keeps what the queries learn.
+// The agent is the simulated UPS's, spoken to in version 2c (whose request-ids tell a late
+// answer to an earlier query from the answer to this one); the session keeps what the queries
+// learn.
 #include <gtest/gtest.h>
 
 #include <deque>
@@ -63,13 +65,26 @@ class PacedCard : public FakeNetwork {
     return (seed_ >> 16) % 100 < loss_percent_;
   }
 
+  // The simulated UPS answers version 1 only; versions 1 and 2c differ in the version
+  // number alone for a GetRequest and its GetResponse. In a message under 128 octets it is
+  // the octet after SEQUENCE, its length and "INTEGER, 1 octet" (30 LL 02 01 VV).
+  static std::string WithVersion(std::string message, char version) {
+    if (message.size() > 4 && message[0] == 0x30 && static_cast<unsigned char>(message[1]) < 0x80 &&
+        message[2] == 0x02 && message[3] == 0x01) {
+      message[4] = version;
+    }
+    return message;
+  }
+
   void Request(const std::string& payload) {
     ++requests;
     if (Lost()) return;
     const uint64_t now = clock_->MonotonicMs();
     busy_until_ = std::max(busy_until_, now) + service_ms_;
-    const AgentAnswer answer = AnswerRequest(payload, "public", ups_);
-    if (!answer.reply.empty() && !Lost()) pending_.push_back({busy_until_, answer.reply});
+    const AgentAnswer answer = AnswerRequest(WithVersion(payload, 0), "public", ups_);
+    if (!answer.reply.empty() && !Lost()) {
+      pending_.push_back({busy_until_, WithVersion(answer.reply, 1)});
+    }
   }
 
   bool Answer(size_t max_size, uint32_t timeout_ms, std::string* payload, std::string* from,
@@ -116,7 +131,8 @@ TEST(PacedCardTest, ASlowCardIsReadAndALossyPathStillRecovers) {
     FakeEnv env;
     PacedCard card(&env.clock, c.service_ms, c.loss_percent);
     env.ctx.env.network = &card;
-    SnmpSession session;  // version 1 until configured
+    SnmpSession session;
+    session.Configure(env.ctx, {"2c", "", "", "", "", "", ""});
     int read = 0, resent = 0;
     for (int pair = 0; pair < 20; ++pair) {
       for (const char* oid : {kOidUpsTemperature, kOidUpsInputVoltage}) {
