@@ -27,7 +27,17 @@ class FakeSmtpConnection : public TcpConnection {
     return true;
   }
 
-  bool Receive(size_t max_size, uint32_t, std::string* data, NetError* error) override {
+  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data, NetError* error) override {
+    if (FakeClock* clock = peer_->clock) {
+      const uint64_t now = clock->MonotonicMs();
+      const uint64_t due = out_.empty() && !closed_ ? now + timeout_ms + 1 : ready_at_;
+      if (due > now + timeout_ms) {
+        clock->Advance(timeout_ms);
+        *error = MakeNetError(kWsaTimedOut);
+        return false;
+      }
+      if (due > now) clock->Advance(due - now);
+    }
     if (!out_.empty()) {
       *data = out_.substr(0, max_size);
       out_.erase(0, data->size());
@@ -45,7 +55,10 @@ class FakeSmtpConnection : public TcpConnection {
   std::string LocalAddress() override { return peer_->local_address; }
 
  private:
-  void Reply(const std::string& text) { out_ += text + "\r\n"; }
+  void Reply(const std::string& text) {
+    out_ += text + "\r\n";
+    if (peer_->clock != nullptr) ready_at_ = peer_->clock->MonotonicMs() + peer_->reply_delay_ms;
+  }
 
   std::string Canned(const std::string& verb, const std::string& fallback) {
     const auto it = peer_->replies.find(verb);
@@ -96,6 +109,7 @@ class FakeSmtpConnection : public TcpConnection {
   std::string pending_;
   std::string out_;
   bool closed_ = false;
+  uint64_t ready_at_ = 0;  // on the peer's clock: when what is in out_ arrives
   bool in_data_ = false;
   int auth_step_ = 0;
 };

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/fake_env.h"
 #include "platform/fake_network.h"
 
 namespace tw {
@@ -25,6 +26,11 @@ class FakeSmtpPeer {
   std::string greeting = "220 fake.relay ESMTP";
   bool close_after_ehlo = false;
   std::string local_address = "192.0.2.1";  // the client's end as the connection tells it
+  // With a clock, every reply (the greeting too) comes `reply_delay_ms` after what it answers:
+  // a receive advances the clock to it, or by its whole wait (then 10060) when that is
+  // shorter; a receive with nothing to come advances by its wait. Without, replies come at once.
+  FakeClock* clock = nullptr;
+  uint32_t reply_delay_ms = 0;
 
   struct Line {
     std::string text;

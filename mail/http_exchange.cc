@@ -1,5 +1,6 @@
 #include "mail/http_exchange.h"
 
+#include <algorithm>
 #include <cctype>
 #include <exception>
 #include <memory>
@@ -98,10 +99,16 @@ HttpParse ParseHead(const std::string& bytes, bool closed, size_t& at, HttpRespo
   }
 }
 
-HttpParse ParseChunked(const std::string& bytes, bool closed, size_t at, std::string* body) {
+// The chunks from `at`, resumable: `at` moves past each chunk only once the whole chunk (its
+// size line, its data and their line end) is there and appended to `body`, so that the next
+// call starts at the first chunk not yet taken; `trailer` says the last chunk was taken and
+// `at` is in the trailer fields (`trailer_start` their start).
+HttpParse ParseChunked(const std::string& bytes, bool closed, size_t& at, bool& trailer,
+                       size_t& trailer_start, std::string* body) {
   std::string line;
-  for (;;) {
-    const Line got = NextLine(bytes, at, kMaxChunkLineLength, &line);
+  while (!trailer) {
+    size_t pos = at;
+    const Line got = NextLine(bytes, pos, kMaxChunkLineLength, &line);
     if (got == Line::kTooLong) return HttpParse::kMalformed;
     if (got == Line::kMissing) return Missing(closed);
     size_t digits = 0;
@@ -116,20 +123,26 @@ HttpParse ParseChunked(const std::string& bytes, bool closed, size_t at, std::st
         line[digits] != '\t') {
       return HttpParse::kMalformed;
     }
-    if (size == 0) break;
+    if (size == 0) {
+      at = pos;
+      trailer = true;
+      trailer_start = at;
+      break;
+    }
     if (size > kMaxHttpBodyLength - body->size()) return HttpParse::kTooLong;
-    if (bytes.size() - at < size) return Missing(closed);
-    body->append(bytes, at, static_cast<size_t>(size));
-    at += static_cast<size_t>(size);
+    if (bytes.size() - pos < size) return Missing(closed);
+    const size_t data_at = pos;
+    pos += static_cast<size_t>(size);
     // The chunk's own line end.
-    const Line end = NextLine(bytes, at, 1, &line);
+    const Line end = NextLine(bytes, pos, 1, &line);
     if (end == Line::kMissing) return Missing(closed);
     if (end == Line::kTooLong || !line.empty()) return HttpParse::kMalformed;
+    body->append(bytes, data_at, static_cast<size_t>(size));
+    at = pos;
   }
   // Trailer fields, up to an empty line; their content is of no use here.
-  const size_t start = at;
   for (;;) {
-    const size_t used = at - start;
+    const size_t used = at - trailer_start;
     if (used > kMaxHttpHeaderLength) return HttpParse::kTooLong;
     const Line got = NextLine(bytes, at, kMaxHttpHeaderLength - used, &line);
     if (got == Line::kTooLong) return HttpParse::kTooLong;
@@ -239,71 +252,140 @@ std::string HttpResponse::Header(const std::string& name) const {
   return std::string();
 }
 
-HttpParse ParseHttpResponse(const std::string& bytes, bool closed, HttpResponse* response) {
-  if (bytes.size() > kMaxHttpReceived) return HttpParse::kTooLong;
-  size_t at = 0;
-  for (;;) {
-    const HttpParse head = ParseHead(bytes, closed, at, response);
-    if (head != HttpParse::kDone) return head;
-    if (response->status == 101) return HttpParse::kMalformed;  // no upgrade was asked for
-    if (response->status >= 200) break;
-    // An interim answer (100 Continue, 103 Early Hints): the real one follows.
-  }
-  response->body.clear();
-  if (response->status == 204 || response->status == 304) return HttpParse::kDone;
+HttpParse HttpResponseReader::Feed(const std::string& data, bool closed) {
+  if (result_ != HttpParse::kNeedMore) return result_;
+  bytes_ += data;
+  closed_ = closed_ || closed;
+  result_ = Step();
+  return result_;
+}
 
-  bool has_encoding = false, chunked = false, has_length = false;
+HttpParse HttpResponseReader::Step() {
+  if (bytes_.size() > kMaxHttpReceived) return HttpParse::kTooLong;
+  while (!in_body_) {
+    // The head is taken apart only once its empty line is there; until then each new byte is
+    // looked at once, in the search for that line.
+    bool complete = false;
+    for (; scan_ < bytes_.size(); ++scan_) {
+      if (bytes_[scan_] != '\n') continue;
+      const size_t length = scan_ - line_start_;
+      const bool empty = length == 0 || (length == 1 && bytes_[line_start_] == '\r');
+      if (line_start_ == head_start_ && !empty && length <= kMaxHttpHeaderLength) {
+        // A first line that is no status line is refused at once: no answer follows.
+        HttpResponse status;
+        const size_t end = bytes_[scan_ - 1] == '\r' ? scan_ - 1 : scan_;
+        if (!ParseStatusLine(bytes_.substr(line_start_, end - line_start_), &status)) {
+          return HttpParse::kMalformed;
+        }
+      }
+      line_start_ = scan_ + 1;
+      if (empty) {
+        complete = true;
+        ++scan_;
+        break;
+      }
+    }
+    if (!complete) {
+      if (bytes_.size() - head_start_ > kMaxHttpHeaderLength) return HttpParse::kTooLong;
+      return Missing(closed_);
+    }
+    size_t at = head_start_;
+    const HttpParse head = ParseHead(bytes_, closed_, at, &response_);
+    if (head != HttpParse::kDone) return head;
+    if (response_.status == 101) return HttpParse::kMalformed;  // no upgrade was asked for
+    if (response_.status < 200) {
+      // An interim answer (100 Continue, 103 Early Hints): the real one follows, after a few
+      // at most.
+      if (++interim_ > kMaxHttpInterimAnswers) return HttpParse::kTooManyInterim;
+      head_start_ = line_start_ = scan_ = at;
+      continue;
+    }
+    in_body_ = true;
+    body_at_ = at;
+    response_.body.clear();
+    const HttpParse framing = ReadFraming();
+    if (framing != HttpParse::kNeedMore) return framing;
+  }
+  if (no_body_) return HttpParse::kDone;
+  if (chunked_) {
+    return ParseChunked(bytes_, closed_, body_at_, trailer_, trailer_start_, &response_.body);
+  }
+  if (has_length_) {
+    if (bytes_.size() - body_at_ < length_) return Missing(closed_);
+    response_.body = bytes_.substr(body_at_, static_cast<size_t>(length_));
+    return HttpParse::kDone;
+  }
+  // Neither: the body ends where the connection does.
+  if (bytes_.size() - body_at_ > kMaxHttpBodyLength) return HttpParse::kTooLong;
+  if (!closed_) return HttpParse::kNeedMore;
+  response_.body = bytes_.substr(body_at_);
+  return HttpParse::kDone;
+}
+
+HttpParse HttpResponseReader::ReadFraming() {
+  if (response_.status == 204 || response_.status == 304) {
+    no_body_ = true;
+    return HttpParse::kNeedMore;
+  }
+  bool has_encoding = false;
   std::string length_text;
-  for (const auto& header : response->headers) {
+  for (const auto& header : response_.headers) {
     const std::string name = Lower(header.first);
     if (name == "transfer-encoding") {
       // Only "chunked" is decoded; a compressed body was not asked for.
       if (has_encoding || Lower(header.second) != "chunked") return HttpParse::kMalformed;
-      has_encoding = chunked = true;
+      has_encoding = chunked_ = true;
     } else if (name == "content-length") {
-      if (has_length && header.second != length_text) return HttpParse::kMalformed;
-      has_length = true;
+      if (has_length_ && header.second != length_text) return HttpParse::kMalformed;
+      has_length_ = true;
       length_text = header.second;
     }
   }
-  if (chunked) return ParseChunked(bytes, closed, at, &response->body);
-  if (has_length) {
-    if (length_text.empty() || length_text.size() > 10) {
-      return length_text.empty() ? HttpParse::kMalformed : HttpParse::kTooLong;
-    }
-    uint64_t length = 0;
-    for (char c : length_text) {
-      if (!IsDigit(c)) return HttpParse::kMalformed;
-      length = length * 10 + static_cast<uint64_t>(c - '0');
-    }
-    if (length > kMaxHttpBodyLength) return HttpParse::kTooLong;
-    if (bytes.size() - at < length) return Missing(closed);
-    response->body = bytes.substr(at, static_cast<size_t>(length));
-    return HttpParse::kDone;
+  if (chunked_ || !has_length_) return HttpParse::kNeedMore;
+  if (length_text.empty() || length_text.size() > 10) {
+    return length_text.empty() ? HttpParse::kMalformed : HttpParse::kTooLong;
   }
-  // Neither: the body ends where the connection does.
-  if (bytes.size() - at > kMaxHttpBodyLength) return HttpParse::kTooLong;
-  if (!closed) return HttpParse::kNeedMore;
-  response->body = bytes.substr(at);
-  return HttpParse::kDone;
+  for (char c : length_text) {
+    if (!IsDigit(c)) return HttpParse::kMalformed;
+    length_ = length_ * 10 + static_cast<uint64_t>(c - '0');
+  }
+  if (length_ > kMaxHttpBodyLength) return HttpParse::kTooLong;
+  return HttpParse::kNeedMore;
+}
+
+HttpParse ParseHttpResponse(const std::string& bytes, bool closed, HttpResponse* response) {
+  HttpResponseReader reader;
+  const HttpParse result = reader.Feed(bytes, closed);
+  *response = reader.response();
+  return result;
 }
 
 bool PostHttps(Network& network, Tls& tls, Clock& clock, const SmtpLimits& limits,
                const HttpsPost& post, HttpResponse* response, HttpFailure* failure) {
   try {
+    // One deadline for all of it: a peer that is slow at each step in turn still holds the
+    // caller no longer than limits.total_ms (the name lookup aside).
+    const uint64_t begun = clock.MonotonicMs();
+    auto within = [&](uint64_t wait) -> uint32_t {
+      const uint64_t spent = clock.MonotonicMs() - begun;
+      const uint64_t left = spent >= limits.total_ms ? 0 : limits.total_ms - spent;
+      return static_cast<uint32_t>(std::min(wait, left));
+    };
+    auto socket_failure = [failure](const NetError& e) {
+      failure->socket_error = e.code;
+      failure->message = e.message;
+      return false;
+    };
     NetError error;
     std::unique_ptr<TcpConnection> tcp =
-        network.ConnectTcp(post.url.host, post.url.port, limits.connect_ms, &error);
-    if (!tcp) {
-      failure->socket_error = error.code;
-      failure->message = error.message;
-      return false;
-    }
+        network.ConnectTcp(post.url.host, post.url.port, within(limits.connect_ms), &error);
+    if (!tcp) return socket_failure(error);
     TlsOptions options;
     options.host = post.url.host;
-    options.verify = post.verify;
+    options.verify = true;
     options.ca_file = post.ca_file;
-    options.timeout_ms = limits.reply_ms;
+    options.timeout_ms = within(limits.reply_ms);
+    if (options.timeout_ms == 0) return socket_failure(MakeNetError(kWsaTimedOut));
     TlsFacts facts;
     TlsError tls_error;
     std::unique_ptr<TcpConnection> connection =
@@ -313,26 +395,29 @@ bool PostHttps(Network& network, Tls& tls, Clock& clock, const SmtpLimits& limit
       failure->message = tls_error.message;
       return false;
     }
-    auto socket_failure = [failure](const NetError& e) {
-      failure->socket_error = e.code;
-      failure->message = e.message;
-      return false;
-    };
-    if (!connection->Send(EncodeHttpPost(post.url, post.content_type, post.body), limits.reply_ms,
+    const uint32_t send_ms = within(limits.reply_ms);
+    if (send_ms == 0) return socket_failure(MakeNetError(kWsaTimedOut));
+    if (!connection->Send(EncodeHttpPost(post.url, post.content_type, post.body), send_ms,
                           &error)) {
       return socket_failure(error);
     }
     const uint64_t started = clock.MonotonicMs();
-    std::string received;
+    HttpResponseReader reader;
+    std::string data;
     bool closed = false;
     for (;;) {
-      switch (ParseHttpResponse(received, closed, response)) {
+      switch (reader.Feed(data, closed)) {
         case HttpParse::kDone:
+          *response = reader.response();
           return true;
         case HttpParse::kNeedMore:
           break;
         case HttpParse::kMalformed:
           failure->message = "The answer is not well-formed HTTP";
+          return false;
+        case HttpParse::kTooManyInterim:
+          failure->message = "More than " + std::to_string(kMaxHttpInterimAnswers) +
+                             " interim answers (1xx) before the answer";
           return false;
         case HttpParse::kTooLong:
           failure->message = "The answer is longer than a token answer can be";
@@ -342,14 +427,11 @@ bool PostHttps(Network& network, Tls& tls, Clock& clock, const SmtpLimits& limit
           return false;
       }
       const uint64_t spent = clock.MonotonicMs() - started;
-      if (spent >= limits.reply_ms) return socket_failure(MakeNetError(kWsaTimedOut));
-      std::string data;
-      if (!connection->Receive(kReceiveChunk, static_cast<uint32_t>(limits.reply_ms - spent), &data,
-                               &error)) {
-        return socket_failure(error);
-      }
+      const uint32_t wait = within(spent >= limits.reply_ms ? 0 : limits.reply_ms - spent);
+      if (wait == 0) return socket_failure(MakeNetError(kWsaTimedOut));
+      data.clear();
+      if (!connection->Receive(kReceiveChunk, wait, &data, &error)) return socket_failure(error);
       if (data.empty()) closed = true;
-      received += data;
     }
   } catch (const std::exception& e) {
     failure->message = e.what();

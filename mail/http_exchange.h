@@ -52,17 +52,55 @@ struct HttpResponse {
   std::string Header(const std::string& name) const;
 };
 
+// Interim answers (100 Continue, 103 Early Hints) taken before the answer; one more is refused.
+constexpr int kMaxHttpInterimAnswers = 4;
+
 enum class HttpParse {
-  kNeedMore,   // the answer is not complete yet
-  kDone,       // `response` holds the whole answer
-  kMalformed,  // no HTTP/1.x answer, or its framing contradicts itself
-  kTooLong,    // over one of the limits above
-  kTruncated,  // the connection closed before the answer was complete
+  kNeedMore,        // the answer is not complete yet
+  kDone,            // `response` holds the whole answer
+  kMalformed,       // no HTTP/1.x answer, or its framing contradicts itself
+  kTooLong,         // over one of the limits above
+  kTruncated,       // the connection closed before the answer was complete
+  kTooManyInterim,  // more than kMaxHttpInterimAnswers interim answers
 };
 
-// Reads the answer from all bytes received so far; `closed` says the peer has closed the
-// connection (an answer without length ends there). Interim 1xx answers are skipped. Every
-// length is checked against what is there; never reads out of `bytes`.
+// Reads one answer as its bytes arrive. Each received byte is looked at about once, whatever
+// the pieces it comes in (a peer that sends one byte a record costs no more than one that
+// sends the answer whole); a head is taken apart once, when its empty line is there, and a
+// chunk once it is whole. Interim 1xx answers are skipped, a few at most. Every length is
+// checked against what is there; never reads out of what it was fed.
+class HttpResponseReader {
+ public:
+  // Adds received bytes; `closed` says the peer has closed the connection after them (an
+  // answer without length ends there). Once the result is other than kNeedMore it stays.
+  HttpParse Feed(const std::string& data, bool closed);
+  // The answer, whole when Feed gave kDone.
+  const HttpResponse& response() const { return response_; }
+
+ private:
+  HttpParse Step();
+  // The body's framing from the final answer's header fields.
+  HttpParse ReadFraming();
+
+  std::string bytes_;  // all received, at most kMaxHttpReceived
+  bool closed_ = false;
+  HttpParse result_ = HttpParse::kNeedMore;
+  HttpResponse response_;
+  int interim_ = 0;
+  size_t head_start_ = 0;  // where the head being read starts
+  size_t line_start_ = 0;  // where its line being searched starts
+  size_t scan_ = 0;        // the first byte not yet looked at in that search
+  bool in_body_ = false;
+  size_t body_at_ = 0;  // the body's first byte; for chunks, the first chunk not yet taken
+  bool no_body_ = false;
+  bool chunked_ = false;
+  bool trailer_ = false;
+  size_t trailer_start_ = 0;
+  bool has_length_ = false;
+  uint64_t length_ = 0;
+};
+
+// Reads the answer from all bytes received so far, as one HttpResponseReader fed once.
 HttpParse ParseHttpResponse(const std::string& bytes, bool closed, HttpResponse* response);
 
 // Why an exchange brought no answer.
@@ -76,14 +114,16 @@ struct HttpsPost {
   HttpsUrl url;
   std::string content_type;
   std::string body;
-  bool verify = true;   // the certificate check, as for the relay
-  std::string ca_file;  // further CAs, as for the relay
+  // CAs trusted besides the system's roots. The certificate is always checked: what goes
+  // to an HTTPS peer here is a secret.
+  std::string ca_file;
 };
 
 // Connects (within limits.connect_ms), runs the TLS handshake and sends the request, then
-// reads the whole answer within limits.reply_ms in all. True with `response` for any whole
-// answer, whatever its status; false with `failure`. A raised stop event of the network ends
-// every wait at once (10004). Never throws.
+// reads the whole answer within limits.reply_ms in all; everything together, handshake
+// included, within limits.total_ms (the name lookup aside), else 10060. True with `response`
+// for any whole answer, whatever its status; false with `failure`. A raised stop event of the
+// network ends every wait at once (10004). Never throws.
 bool PostHttps(Network& network, Tls& tls, Clock& clock, const SmtpLimits& limits,
                const HttpsPost& post, HttpResponse* response, HttpFailure* failure);
 

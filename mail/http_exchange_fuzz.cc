@@ -21,6 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data + 1), size - 1);
   tw::HttpResponse response;
   const tw::HttpParse parse = tw::ParseHttpResponse(input, closed, &response);
+  // The same bytes one at a time come to the same answer.
+  tw::HttpResponseReader trickled;
+  tw::HttpParse step = tw::HttpParse::kNeedMore;
+  for (size_t i = 0; i < input.size(); ++i) step = trickled.Feed(input.substr(i, 1), false);
+  if (closed) step = trickled.Feed(std::string(), true);
+  Check(step == parse);
+  if (parse == tw::HttpParse::kDone) {
+    Check(trickled.response().status == response.status);
+    Check(trickled.response().body == response.body);
+  }
   if (parse != tw::HttpParse::kDone) {
     // An answer still open never counts as cut short, and a closed one never waits.
     Check(closed ? parse != tw::HttpParse::kNeedMore : parse != tw::HttpParse::kTruncated);

@@ -5,6 +5,8 @@
 #include <nlohmann/json.hpp>
 
 #include "mail/http_exchange.h"
+#include "toolbelt/field_text.h"
+#include "toolbelt/items.h"
 
 namespace tw {
 namespace {
@@ -140,7 +142,6 @@ TokenResult ClientCredentialsTokenSource::Get(Context& ctx, const tOAuthSettings
     if (!settings.Scope.empty()) form.emplace_back("scope", settings.Scope);
     post.content_type = "application/x-www-form-urlencoded";
     post.body = FormEncode(form);
-    post.verify = settings.TLSVerify;
     post.ca_file = settings.CAFile;
 
     HttpResponse response;
@@ -170,10 +171,13 @@ TokenResult ClientCredentialsTokenSource::Get(Context& ctx, const tOAuthSettings
   }
 }
 
-bool OAuthTokens::AccessToken(std::string* token, std::string* error) {
-  const TokenResult result = kept_.Get(ctx_, settings_, limits_);
+bool OAuthTokens::AccessToken(uint32_t limit_ms, std::string* token, std::string* error) {
+  SmtpLimits limits = limits_;
+  limits.total_ms = std::min({limits.total_ms, limit_ms, kTokenFetchLimitMs});
+  const TokenResult result = kept_.Get(ctx_, settings_, limits);
   if (!result.ok()) {
     *error = TokenFailureText(result);
+    failure_ = result;
     return false;
   }
   *token = result.access_token;
@@ -185,9 +189,16 @@ std::string TokenFailureText(const TokenResult& result) {
   return Shown(result.error) + (description.empty() ? "" : ": " + description);
 }
 
+std::string OAuthTokens::FailureItems() const {
+  return failure_.error.empty() && failure_.error_description.empty() ? std::string()
+                                                                      : TokenFailureItems(failure_);
+}
+
 std::string TokenFailureItems(const TokenResult& result) {
-  return "[OAuthError=" + Shown(result.error) +
-         "][OAuthErrorDescription=" + Shown(result.error_description) + "]";
+  return Items()
+      .Add("OAuthError", LogFieldText(result.error))
+      .Add("OAuthErrorDescription", LogFieldText(result.error_description))
+      .str();
 }
 
 std::string XOAuth2Response(const std::string& user, const std::string& access_token) {

@@ -21,19 +21,23 @@ namespace tw {
 // The scope that grants SMTP AUTH on Microsoft 365 (Exchange Online).
 constexpr char kDefaultOAuthScope[] = "https://outlook.office365.com/.default";
 
+// One token fetch in all, connect and TLS handshake included (the name lookup aside).
+constexpr uint32_t kTokenFetchLimitMs = 60000;
+
 // A token is renewed this long before the endpoint says it expires (at most half its life),
 // so that it does not run out between the token request and the relay's check.
 constexpr uint64_t kTokenRenewMarginMs = 300000;
 
-// From the settings "OAuthTokenURL", "OAuthClientID", "OAuthClientSecret", "OAuthScope";
-// the certificate check follows the relay's ("SMTPTLSVerify", "SMTPCAFile").
+// From the settings "OAuthTokenURL", "OAuthClientID", "OAuthClientSecret", "OAuthScope" and
+// "SMTPCAFile". The endpoint's certificate is always checked: it receives the client secret,
+// so "SMTPTLSVerify" 0, which an administrator sets for a relay with a certificate of its own
+// making, must not hand the secret to whoever answers in the endpoint's name.
 struct tOAuthSettings {
   std::string TokenURL;  // https://login.microsoftonline.com/<tenant>/oauth2/v2.0/token
   std::string ClientID;
   std::string ClientSecret;  // a secret like the password: never shown, never logged
   std::string Scope = kDefaultOAuthScope;
-  bool TLSVerify = true;
-  std::string CAFile;  // absolute path, empty for none
+  std::string CAFile;  // absolute path, empty for none: trusted besides the system's roots
 };
 
 struct TokenResult {
@@ -52,8 +56,9 @@ struct TokenResult {
 class ClientCredentialsTokenSource {
  public:
   // A valid access token for `settings`: the one kept, or a new one from the endpoint.
-  // Uses ctx.env.network, ctx.env.tls and ctx.env.clock, within `limits` (connect, and the
-  // whole answer), ending at once when the network's stop event is raised. Never throws.
+  // Uses ctx.env.network, ctx.env.tls and ctx.env.clock, within `limits` (connect, the whole
+  // answer, and total_ms for everything), ending at once when the network's stop event is
+  // raised. Never throws.
   TokenResult Get(Context& ctx, const tOAuthSettings& settings, const SmtpLimits& limits);
 
   // Drops the token kept (the relay refused it).
@@ -72,14 +77,17 @@ class OAuthTokens : public TokenSource {
   OAuthTokens(Context& ctx, ClientCredentialsTokenSource& kept, const tOAuthSettings& settings,
               const SmtpLimits& limits)
       : ctx_(ctx), kept_(kept), settings_(settings), limits_(limits) {}
-  bool AccessToken(std::string* token, std::string* error) override;
+  // Within the smallest of `limit_ms`, kTokenFetchLimitMs and the limits' total.
+  bool AccessToken(uint32_t limit_ms, std::string* token, std::string* error) override;
   void Forget() override { kept_.Forget(); }
+  std::string FailureItems() const override;
 
  private:
   Context& ctx_;
   ClientCredentialsTokenSource& kept_;
   const tOAuthSettings& settings_;
   const SmtpLimits& limits_;
+  TokenResult failure_;  // of the last AccessToken that had no token
 };
 
 // The token endpoint's answer read: an access token and its life in seconds (0 when the
@@ -91,8 +99,9 @@ TokenResult ReadTokenAnswer(int status, const std::string& body, uint64_t* expir
 // characters each, for the console and the activity log.
 std::string TokenFailureText(const TokenResult& result);
 
-// The activity-log items of a failure: "[OAuthError=...][OAuthErrorDescription=...]", the
-// texts treated as by TokenFailureText.
+// The activity-log items of a failure: "[OAuthError=...][OAuthErrorDescription=...]", each
+// text as LogFieldText makes it (control characters blanked, "[" and "]" shown as "(" and ")",
+// cut to 200 bytes), so that what an endpoint answers cannot close an item and forge another.
 std::string TokenFailureItems(const TokenResult& result);
 
 // The initial client response of AUTH XOAUTH2, before base64:

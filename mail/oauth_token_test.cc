@@ -72,6 +72,12 @@ TEST(TokenAnswerTest, FailureTextsAreOneLineAndShort) {
             "[OAuthError=invalid_client][OAuthErrorDescription=" + shown + "]");
   result.error_description.clear();
   EXPECT_EQ(TokenFailureText(result), "invalid_client");
+  // What the endpoint says cannot close an item and forge another.
+  result.error = "invalid_client][Result=0";
+  result.error_description = "x]\r\n[Subject=APC UPS: all well";
+  EXPECT_EQ(TokenFailureItems(result),
+            "[OAuthError=invalid_client)(Result=0]"
+            "[OAuthErrorDescription=x)  (Subject=APC UPS: all well]");
 }
 
 TEST(TokenAnswerTest, XOAuth2Response) {
@@ -84,17 +90,29 @@ TEST(TokenAnswerTest, XOAuth2Response) {
 // answer, and records what it was sent.
 class FakeTokenEndpoint : public TcpConnection {
  public:
-  FakeTokenEndpoint(std::string answer, std::vector<std::string>* requests)
-      : answer_(std::move(answer)), requests_(requests) {
+  // Sends `record_bytes` a record (seven by default, so that the reader has to put the answer
+  // together), each `record_ms` after the one before on `clock`.
+  FakeTokenEndpoint(std::string answer, std::vector<std::string>* requests, FakeClock* clock,
+                    size_t record_bytes, uint32_t record_ms)
+      : answer_(std::move(answer)),
+        requests_(requests),
+        clock_(clock),
+        record_bytes_(record_bytes),
+        record_ms_(record_ms) {
     requests_->emplace_back();
   }
   bool Send(const std::string& data, uint32_t, NetError*) override {
     requests_->back() += data;
     return true;
   }
-  bool Receive(size_t max_size, uint32_t, std::string* data, NetError*) override {
-    // Seven bytes at a time, so that the reader has to put the answer together.
-    *data = answer_.substr(0, std::min<size_t>(max_size, 7));
+  bool Receive(size_t max_size, uint32_t timeout_ms, std::string* data, NetError* error) override {
+    if (record_ms_ > timeout_ms) {
+      clock_->Advance(timeout_ms);
+      *error = MakeNetError(kWsaTimedOut);
+      return false;
+    }
+    clock_->Advance(record_ms_);
+    *data = answer_.substr(0, std::min(max_size, record_bytes_));
     answer_.erase(0, data->size());
     return true;
   }
@@ -103,6 +121,9 @@ class FakeTokenEndpoint : public TcpConnection {
  private:
   std::string answer_;
   std::vector<std::string>* requests_;
+  FakeClock* clock_;
+  size_t record_bytes_;
+  uint32_t record_ms_;
 };
 
 class PlainTls : public Tls {
@@ -110,6 +131,7 @@ class PlainTls : public Tls {
   std::unique_ptr<TcpConnection> Connect(std::unique_ptr<TcpConnection> tcp, const TlsOptions& o,
                                          TlsFacts*, TlsError* error) override {
     options.push_back(o);
+    if (clock != nullptr) clock->Advance(std::min(handshake_ms, o.timeout_ms));
     if (fail != TlsFailure::kNone) {
       *error = {fail, "certificate verify failed"};
       return nullptr;
@@ -118,6 +140,8 @@ class PlainTls : public Tls {
   }
   std::vector<TlsOptions> options;
   TlsFailure fail = TlsFailure::kNone;
+  FakeClock* clock = nullptr;  // with `handshake_ms`, what each handshake takes on it
+  uint32_t handshake_ms = 0;
 };
 
 std::string JsonAnswer(int status, const std::string& json) {
@@ -133,7 +157,8 @@ class TokenSourceTest : public ::testing::Test {
     env_.network.tcp_peer = [this](const std::string&, uint16_t) {
       const std::string answer = answers_.empty() ? std::string() : answers_.front();
       if (!answers_.empty()) answers_.erase(answers_.begin());
-      return std::make_unique<FakeTokenEndpoint>(answer, &requests_);
+      return std::make_unique<FakeTokenEndpoint>(answer, &requests_, &env_.clock, record_bytes_,
+                                                 record_ms_);
     };
     settings_.TokenURL = "https://login.idp.test/tenant-1/oauth2/v2.0/token";
     settings_.ClientID = "0c6f-app";
@@ -147,6 +172,8 @@ class TokenSourceTest : public ::testing::Test {
   PlainTls tls_;
   std::vector<std::string> answers_;
   std::vector<std::string> requests_;
+  size_t record_bytes_ = 7;
+  uint32_t record_ms_ = 0;
   tOAuthSettings settings_;
   SmtpLimits limits_;
   ClientCredentialsTokenSource source_;
@@ -249,6 +276,45 @@ TEST_F(TokenSourceTest, Refusals) {
     EXPECT_EQ(result.error, c.error);
     // Socket texts go on with the platform's words after the number.
     EXPECT_EQ(result.error_description.substr(0, std::string(c.description).size()), c.description);
+  }
+}
+
+TEST_F(TokenSourceTest, ATricklingEndpointIsHeldToTheFetchLimit) {
+  const std::string interim = "HTTP/1.1 100 Continue\r\n\r\n";
+  const std::string answer =
+      JsonAnswer(200, R"({"access_token":"tok-1","token_type":"Bearer","expires_in":3600})");
+  std::string endless;
+  for (int i = 0; i < 10000; ++i) endless += interim;  // 250 KB
+  const struct {
+    const char* name;
+    std::string answer;
+    uint32_t record_ms;     // one byte a record, each this long after the one before
+    uint32_t handshake_ms;  // what the TLS handshake takes
+    const char* text;       // TokenFailureText, or its start; "" for the token
+    uint64_t held_ms;       // on the fake clock
+  } cases[] = {
+      {"two interim answers, then the answer", interim + interim + answer, 0, 0, "", 0},
+      {"interim answers without end", endless, 100, 0,
+       "answer: More than 4 interim answers (1xx) before the answer", 5 * 25 * 100},
+      {"slow handshake, then a slow answer", answer, 100, 50000, "connection: Socket Error # 10060",
+       kTokenFetchLimitMs},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetUp();
+    source_.Forget();
+    answers_ = {c.answer};
+    record_bytes_ = 1;
+    record_ms_ = c.record_ms;
+    tls_.clock = &env_.clock;
+    tls_.handshake_ms = c.handshake_ms;
+    OAuthTokens tokens(env_.ctx, source_, settings_, limits_);
+    std::string token, error;
+    const uint64_t start = env_.clock.MonotonicMs();
+    EXPECT_EQ(tokens.AccessToken(kSmtpDeliveryLimitMs, &token, &error), *c.text == '\0');
+    EXPECT_EQ(env_.clock.MonotonicMs() - start, c.held_ms);
+    EXPECT_EQ(error.substr(0, std::string(c.text).size()), c.text) << error;
+    EXPECT_EQ(token, *c.text == '\0' ? "tok-1" : "");
   }
 }
 

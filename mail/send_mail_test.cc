@@ -85,6 +85,38 @@ TEST_F(SendMailTest, ConnectUsesTheConnectLimit) {
   EXPECT_EQ(SendMail(env_.ctx, unknown), -11001);
 }
 
+TEST_F(SendMailTest, ASlowRelayHoldsTheCallerNoLongerThanTheDeliveryLimit) {
+  const struct {
+    uint32_t delay_ms;  // before each reply
+    int32_t result;
+    uint64_t held_ms;  // on the fake clock, from the call to its return
+    size_t lines;      // the client's lines the relay received; 0: not counted
+  } cases[] = {
+      // Greeting, EHLO, MAIL, RCPT, DATA and the end of data at 10 s each; QUIT's 221 would
+      // come after its 2 s.
+      {10000, kMailSent, 62000, 0},
+      // Just inside the reply limit: the greeting at 59 s, EHLO's reply at 118 s, and the
+      // total is spent 2 s into the wait for MAIL FROM's; QUIT goes out without a wait.
+      {59000, -10060, kSmtpDeliveryLimitMs, 3},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.delay_ms);
+    FakeEnv env;
+    env.network.hosts["relay.test"] = "192.0.2.25";
+    FakeSmtpPeer relay(&env.network);
+    relay.clock = &env.clock;
+    relay.reply_delay_ms = c.delay_ms;
+    const uint64_t start = env.clock.MonotonicMs();
+    EXPECT_EQ(SendMail(env.ctx, Mail()), c.result);
+    EXPECT_EQ(env.clock.MonotonicMs() - start, c.held_ms);
+    if (c.lines != 0) {
+      EXPECT_EQ(relay.received.size(), c.lines);  // EHLO, MAIL FROM, QUIT
+    }
+    ASSERT_FALSE(relay.received.empty());
+    EXPECT_EQ(relay.received.back().text, "QUIT");
+  }
+}
+
 TEST_F(SendMailTest, DebugAnnouncesTheConnectionAfterAuthenticationBeforeMailFrom) {
   env_.network.hosts["relay.test"] = "192.0.2.25";
   // The syslog sender is built separately; until it sends, there is nothing to watch.

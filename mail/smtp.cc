@@ -88,6 +88,33 @@ SmtpAuth Mechanism(SmtpAuth wanted, const std::vector<std::string>& offered) {
   throw Fault("ESMTPReplyError", reply.Text());
 }
 
+// Gathers the refusal lines of one delivery into its report within the report's bounds; the
+// lines beyond them are counted, and named at the end (Finish).
+class ReplyLines {
+ public:
+  explicit ReplyLines(tSmtpReport& report) : report_(report) {}
+  void Add(const std::string& line) {
+    const size_t joined = report_.Reply.size() + (report_.Reply.empty() ? 0 : 3) + line.size();
+    if (left_out_ == 0 && kept_ < kReportReplyLines && joined <= kReportReplyLength) {
+      report_.Reply += (report_.Reply.empty() ? "" : " / ") + line;
+      ++kept_;
+    } else {
+      ++left_out_;  // and every later line too, so that what is kept stays in order
+    }
+  }
+  void Finish() {
+    if (left_out_ == 0) return;
+    const std::string more = "(" + std::to_string(left_out_) + " more lines)";
+    report_.Reply += report_.Reply.empty() ? more : " / " + more;
+    left_out_ = 0;
+  }
+
+ private:
+  tSmtpReport& report_;
+  size_t kept_ = 0;
+  size_t left_out_ = 0;
+};
+
 // The TLS part of the greeting: the handshake first (SmtpSecurity::kTls), or the greeting
 // with STARTTLS, or only the greeting. Returns a result when TLS was required and did not
 // come about; nothing more is sent then. 0 when the exchange goes on.
@@ -159,7 +186,7 @@ std::string AuthAdvice(const SmtpClient& client, const tSmtpAccount& account) {
 // The exchange after the connection: the caller's guard sends QUIT on every way out.
 int32_t Exchange(Context& ctx, const tEmail& mail, const std::vector<std::string>& recipients,
                  const tSmtpAccount& account, const SmtpLimits& limits, SmtpClient& client,
-                 tSmtpReport& report) {
+                 tSmtpReport& report, ReplyLines& refusals) {
   const std::string port_text = std::to_string(mail.SMTPPort);
   const std::string fqdn = ctx.env.host != nullptr ? ctx.env.host->FullyQualifiedName() : "";
   const std::string ehlo = EhloName(fqdn, client.local_address(), ctx.settings.HostName);
@@ -194,9 +221,10 @@ int32_t Exchange(Context& ctx, const tEmail& mail, const std::vector<std::string
     TokenSource* tokens = account.Tokens != nullptr ? account.Tokens : &for_this_mail;
     if (mechanism == SmtpAuth::kXOAuth2) {
       std::string why;
-      if (!tokens->AccessToken(&secret, &why)) {
+      if (!tokens->AccessToken(client.TimeLeft(), &secret, &why)) {
         Say(ctx, " SMTP.OAuth token: " + RefusalLine(why), ConsoleColour::kBrightRed);
-        report.Reply += (report.Reply.empty() ? "" : " / ") + RefusalLine(why);
+        refusals.Add(RefusalLine(why));
+        report.TokenItems = tokens->FailureItems();
         return kMailNoToken;
       }
     }
@@ -266,14 +294,15 @@ int32_t Exchange(Context& ctx, const tEmail& mail, const std::vector<std::string
 }
 
 int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>& recipients,
-                const tSmtpAccount& account, const SmtpLimits& limits, tSmtpReport& report) {
+                const tSmtpAccount& account, const SmtpLimits& limits, tSmtpReport& report,
+                ReplyLines& refusals) {
   if (mail.SMTPPort < 0 || mail.SMTPPort > 65535) {
     throw Fault("ESocketError", MakeNetError(10049).message, 10049);
   }
   SmtpClient client(*ctx.env.network, *ctx.env.clock, limits);
   client.set_refusal_observer([&](const std::string& line) {
     Say(ctx, " SMTP.Reply=" + line, ConsoleColour::kBrightRed);
-    report.Reply += (report.Reply.empty() ? "" : " / ") + line;
+    refusals.Add(line);
   });
   const std::string port_text = std::to_string(mail.SMTPPort);
   client.Connect(
@@ -296,7 +325,7 @@ int32_t Deliver(Context& ctx, const tEmail& mail, const std::vector<std::string>
     SmtpClient& client;
     ~QuitAtEnd() { client.Quit(); }
   } quit{client};
-  int32_t result = Exchange(ctx, mail, recipients, account, limits, client, report);
+  int32_t result = Exchange(ctx, mail, recipients, account, limits, client, report, refusals);
   if (result == kMailAuthRequired) {
     report.Advice = AuthAdvice(client, account);
     Say(ctx, " SMTP.Advice: " + report.Advice, ConsoleColour::kBrightRed);
@@ -331,11 +360,10 @@ int32_t ResultFromFailure(int socket_error, const std::string& message) {
   return kMailOtherFailure;
 }
 
-int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const SmtpLimits& limits,
-                 tSmtpReport* report) {
-  tSmtpReport ignored;
-  tSmtpReport& out = report != nullptr ? *report : ignored;
-  out = tSmtpReport();
+namespace {
+
+int32_t Send(Context& ctx, const tEmail& mail, const tSmtpAccount& account,
+             const SmtpLimits& limits, tSmtpReport& out, ReplyLines& refusals) {
   try {
     if (mail.SMTPRelay.empty()) return kMailNoRelay;
     if (mail.ToAddr.empty() && mail.CCAddr.empty() && mail.OtherAddr.empty()) {
@@ -351,7 +379,7 @@ int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const S
     if (account.Security == SmtpSecurity::kInvalid) return kMailBadSecurity;
     // A message without a sender lands in spam or is bounced nowhere: not sent at all.
     if (mail.FromAddr.empty()) return kMailNoSender;
-    return Deliver(ctx, mail, recipients, account, limits, out);
+    return Deliver(ctx, mail, recipients, account, limits, out, refusals);
   } catch (const Fault& e) {
     return ResultFromFailure(e.socket_error(), e.what());
   } catch (const std::exception& e) {
@@ -359,6 +387,23 @@ int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const S
   } catch (...) {
     return kMailOtherFailure;
   }
+}
+
+}  // namespace
+
+int32_t SendMail(Context& ctx, tEmail mail, const tSmtpAccount& account, const SmtpLimits& limits,
+                 tSmtpReport* report) {
+  tSmtpReport ignored;
+  tSmtpReport& out = report != nullptr ? *report : ignored;
+  out = tSmtpReport();
+  ReplyLines refusals(out);
+  const int32_t result = Send(ctx, mail, account, limits, out, refusals);
+  try {
+    refusals.Finish();
+  } catch (...) {
+    // Out of memory for a few characters: the report keeps what it has.
+  }
+  return result;
 }
 
 }  // namespace tw

@@ -2,6 +2,7 @@
 #ifndef TEMPWARDEN_MAIL_SMTP_H_
 #define TEMPWARDEN_MAIL_SMTP_H_
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -70,11 +71,21 @@ struct tSmtpAccount {
   tOAuthSettings OAuth;   // the token endpoint for AUTH XOAUTH2
 };
 
+// How much of the relay's refusals a report keeps: a relay may answer every pass with a
+// reply of many kilobytes, and the report goes into a log entry that is never purged.
+constexpr size_t kReportReplyLines = 5;
+constexpr size_t kReportReplyLength = 2048;
+
 // What a delivery learned beyond its result, for the console of /testmail and the log.
 struct tSmtpReport {
-  // Every line of every 4xx or 5xx reply (RefusalLine), and the token endpoint's reason for
-  // kMailNoToken, joined with " / ".
+  // The lines of the 4xx and 5xx replies up to QUIT (RefusalLine; the reply to QUIT says
+  // nothing about the mail), and the token endpoint's reason for kMailNoToken, joined with
+  // " / ": the first kReportReplyLines lines within kReportReplyLength characters, then
+  // "(N more lines)" for the rest.
   std::string Reply;
+  // For kMailNoToken: the token endpoint's error as items (TokenSource::FailureItems), for the
+  // log entry of an undelivered mail; empty when the source gave none.
+  std::string TokenItems;
   // For kMailAuthRequired: what to change, fitting what the relay offered.
   std::string Advice;
 };

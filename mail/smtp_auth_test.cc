@@ -13,7 +13,7 @@ namespace {
 
 class FixedTokens : public TokenSource {
  public:
-  bool AccessToken(std::string* token, std::string* error) override {
+  bool AccessToken(uint32_t, std::string* token, std::string* error) override {
     ++calls;
     if (!ok) *error = "invalid_client: AADSTS7000215 Invalid client secret provided.";
     if (ok) *token = "tok-123";

@@ -35,9 +35,20 @@ std::string DotStuffed(const std::string& text) {
 }
 
 SmtpClient::SmtpClient(Network& network, Clock& clock, const SmtpLimits& limits)
-    : network_(network), clock_(clock), limits_(limits) {}
+    : network_(network), clock_(clock), limits_(limits), begun_ms_(clock.MonotonicMs()) {}
 
 SmtpClient::~SmtpClient() = default;
+
+uint32_t SmtpClient::TimeLeft() {
+  const uint64_t spent = clock_.MonotonicMs() - begun_ms_;
+  return spent >= limits_.total_ms ? 0 : static_cast<uint32_t>(limits_.total_ms - spent);
+}
+
+uint32_t SmtpClient::Within(uint32_t wait) {
+  const uint32_t left = TimeLeft();
+  if (left == 0) ThrowSocketError(MakeNetError(kWsaTimedOut));
+  return std::min(wait, left);
+}
 
 void SmtpClient::ThrowSocketError(const NetError& error) {
   throw Fault("ESocketError", error.message, error.code);
@@ -60,10 +71,12 @@ void SmtpClient::Connect(const std::string& host, uint16_t port, const AttemptOb
   std::vector<std::string> addresses;
   if (!network_.ResolveTcp(host, &addresses, &error)) ThrowSocketError(error);
   const uint32_t start = clock_.TickCount();
+  // The name lookup cannot be cut short; the connects keep within what it left of the total.
+  const uint32_t connect_ms = Within(limits_.connect_ms);
   for (size_t i = 0; i < addresses.size(); ++i) {
     const uint32_t spent = clock_.TickCount() - start;
-    if (i > 0 && spent >= limits_.connect_ms) break;
-    const uint32_t left = spent >= limits_.connect_ms ? 0 : limits_.connect_ms - spent;
+    if (i > 0 && spent >= connect_ms) break;
+    const uint32_t left = spent >= connect_ms ? 0 : connect_ms - spent;
     const uint32_t share = left / static_cast<uint32_t>(addresses.size() - i);
     if (observer) observer(addresses[i], nullptr);
     connection_ = network_.ConnectTcp(addresses[i], port, share, &error);
@@ -130,7 +143,9 @@ void SmtpClient::Hello(const std::string& local_name) {
 void SmtpClient::Secure(Tls& tls, const TlsOptions& options, TlsFacts* facts) {
   if (!connection_) ThrowSocketError(MakeNetError(10057));
   TlsError error;
-  connection_ = tls.Connect(std::move(connection_), options, facts, &error);
+  TlsOptions within = options;
+  within.timeout_ms = Within(options.timeout_ms);
+  connection_ = tls.Connect(std::move(connection_), within, facts, &error);
   if (!connection_) {
     Close();
     throw TlsFault(error.kind, error.message);
@@ -188,7 +203,7 @@ void SmtpClient::SendMessageLine(const std::string& text) { SendRaw(DotStuffed(t
 void SmtpClient::SendRaw(const std::string& bytes) {
   if (!connection_) ThrowSocketError(MakeNetError(10057));
   NetError error;
-  if (!connection_->Send(bytes, limits_.reply_ms, &error)) ThrowSocketError(error);
+  if (!connection_->Send(bytes, Within(limits_.reply_ms), &error)) ThrowSocketError(error);
 }
 
 SmtpReply SmtpClient::ReadReply() {
@@ -212,7 +227,7 @@ SmtpReply SmtpClient::ReadReply() {
     if (spent >= limits_.reply_ms) ThrowSocketError(MakeNetError(kWsaTimedOut));
     std::string data;
     NetError error;
-    if (!connection_->Receive(kReceiveChunk, limits_.reply_ms - spent, &data, &error)) {
+    if (!connection_->Receive(kReceiveChunk, Within(limits_.reply_ms - spent), &data, &error)) {
       ThrowSocketError(error);
     }
     if (data.empty()) {
@@ -234,9 +249,13 @@ void SmtpClient::Quit() noexcept {
     if (Connected()) {
       // Whatever the relay still owes (a reply to a command given up on) is not awaited.
       reader_ = SmtpReplyReader();
+      // The reply to QUIT says nothing about the mail: it is no refusal to report.
+      refusal_observer_ = nullptr;
       NetError error;
-      const uint32_t wait = std::min(kSmtpQuitLimitMs, limits_.reply_ms);
-      if (connection_->Send("QUIT\r\n", wait, &error)) {
+      // Past the total QUIT is still sent when the socket takes it at once, and no reply is
+      // awaited.
+      const uint32_t wait = std::min({kSmtpQuitLimitMs, limits_.reply_ms, TimeLeft()});
+      if (connection_->Send("QUIT\r\n", wait, &error) && wait > 0) {
         const uint32_t reply_ms = limits_.reply_ms;
         limits_.reply_ms = wait;
         try {

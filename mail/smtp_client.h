@@ -23,6 +23,10 @@ namespace tw {
 // connection and then falls silent costs at most one reply limit, and fails with 10060.
 constexpr uint32_t kSmtpConnectLimitMs = 30000;
 constexpr uint32_t kSmtpReplyLimitMs = 60000;
+// One delivery in all: connect, TLS handshake, token fetch, every command and reply, QUIT. A
+// relay that answers each command just inside the reply limit would otherwise hold the
+// caller for minutes per mail.
+constexpr uint32_t kSmtpDeliveryLimitMs = 120000;
 // How long QUIT waits for the relay's 221 before the connection is closed anyway.
 constexpr uint32_t kSmtpQuitLimitMs = 2000;
 // A refusal line as kept for people: at most this many characters.
@@ -31,6 +35,9 @@ constexpr size_t kRefusalLineLength = 200;
 struct SmtpLimits {
   uint32_t connect_ms = kSmtpConnectLimitMs;  // the TCP connect, name lookup excluded
   uint32_t reply_ms = kSmtpReplyLimitMs;      // each whole reply, and each send
+  // The whole exchange, from the client's making (or the token fetch's start) to its end,
+  // name lookup excluded: no wait goes past it, and one that would fails with 10060.
+  uint32_t total_ms = kSmtpDeliveryLimitMs;
 };
 
 // A TLS handshake that failed ("ETLSError"), with the kind of failure.
@@ -66,7 +73,7 @@ class SmtpClient {
   // The connection's local address ("10.1.2.3", "fd00::5"), "" when not known.
   const std::string& local_address() const { return local_address_; }
 
-  // Called with every line of every 4xx or 5xx reply, as RefusalLine makes it.
+  // Called with every line of every 4xx or 5xx reply before QUIT, as RefusalLine makes it.
   void set_refusal_observer(std::function<void(const std::string&)> observer) {
     refusal_observer_ = std::move(observer);
   }
@@ -89,6 +96,9 @@ class SmtpClient {
 
   // True while there is a connection that the relay has not closed.
   bool Connected();
+
+  // Milliseconds left of limits.total_ms, counted from the client's making; 0 once spent.
+  uint32_t TimeLeft();
 
   // Whether the EHLO reply listed an "AUTH" (or "AUTH=") line, and the mechanisms it named.
   bool auth_offered() const { return auth_offered_; }
@@ -120,13 +130,15 @@ class SmtpClient {
   void SendMessageLine(const std::string& text);
 
   // Sends "QUIT" once per connection and waits at most kSmtpQuitLimitMs (and at most the
-  // reply limit) for the reply, then closes the connection. Never throws; a failure is
-  // ignored.
+  // reply limit and what is left of the total) for the reply, then closes the connection.
+  // Never throws; a failure is ignored.
   void Quit() noexcept;
   void Close();
 
  private:
   [[noreturn]] void ThrowSocketError(const NetError& error);
+  // `wait` cut to what is left of the total; throws 10060 when nothing is left.
+  uint32_t Within(uint32_t wait);
   // EHLO (HELO when refused), learning the extensions anew.
   void Hello(const std::string& local_name);
   void SendRaw(const std::string& bytes);
@@ -135,6 +147,7 @@ class SmtpClient {
   Network& network_;
   Clock& clock_;
   SmtpLimits limits_;
+  uint64_t begun_ms_;  // on the clock's MonotonicMs, for limits_.total_ms
   std::unique_ptr<TcpConnection> connection_;
   SmtpReplyReader reader_;
   bool closed_by_peer_ = false;

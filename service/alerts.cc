@@ -118,6 +118,7 @@ int32_t Alerts::SendAlertMail(const std::string& subject, const std::string& bod
       .Add("Result", result)
       .Add("SMTPRelay", config_.SMTPRelay);
   if (!report.Reply.empty()) items.Add("Reply", report.Reply);
+  items.Append(report.TokenItems);
   Log(50800, items.str());
   const tSyslogRec syslog = AlertSyslog(71002, "APC UPS: alert mail not delivered: " + subject +
                                                    " Result=" + std::to_string(result) +

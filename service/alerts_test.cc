@@ -221,6 +221,47 @@ TEST_F(AlertsTest, TheRelaysRefusalIsCarriedInTheEntry) {
       << LogFile();
 }
 
+TEST_F(AlertsTest, NoTokenIsNamedWithTheEndpointsItems) {
+  relay_.replies["EHLO"] = "250-fake.relay\r\n250 AUTH XOAUTH2";
+  config_.SMTPUser = "ups@example.org";
+  config_.SMTPAuth = "xoauth2";
+  config_.OAuthClientID = "app-1";
+  config_.OAuthClientSecret = "s3cret";  // and no OAuthTokenURL
+  Startup(29);
+  Pass(31);
+  EXPECT_NE(LogFile().find("[Subject=APC UPS: High Temp Alarm!][Result=-630][SMTPRelay=10.0.0.25]"
+                           "[Reply=settings: OAuthTokenURL is empty][OAuthError=settings]"
+                           "[OAuthErrorDescription=OAuthTokenURL is empty]\"\r\n"),
+            std::string::npos)
+      << LogFile();
+}
+
+TEST_F(AlertsTest, ALongRefusalIsCutInTheEntryAndQuitsReplyLeftOut) {
+  // A 450 of 64 KiB at every MAIL FROM: 324 lines of 200 characters, 65448 bytes with their
+  // line ends, just inside what the reply reader takes; and a 421 to QUIT.
+  std::string reply;
+  for (int i = 0; i < 324; ++i) {
+    const std::string number = std::to_string(i);
+    reply += (i == 0 ? "" : "\r\n") + std::string(i == 323 ? "450 " : "450-") + "4.7.1 line " +
+             number + " " + std::string(200 - 16 - number.size(), 'x');
+  }
+  relay_.replies["MAIL"] = reply;
+  relay_.replies["QUIT"] = "421 4.3.2 Closing";
+  Startup(29);
+  for (int i = 0; i < 12 * 24; ++i) Pass(31);  // a day at the default TempSleep, each pass retried
+  const std::string day = LogFile() + env_.files.Get("/opt/tempwarden/APC-20230316.CSV");
+  EXPECT_EQ(alerts_test::Entries(day, "50800"), 12 * 24);
+  const std::string x(183, 'x');
+  const std::string kept = "[Reply=450-4.7.1 line 0 " + x + " / 450-4.7.1 line 1 " + x +
+                           " / 450-4.7.1 line 2 " + x + " / 450-4.7.1 line 3 " + x +
+                           " / 450-4.7.1 line 4 " + x + " / (319 more lines)]\"\r\n";
+  EXPECT_NE(LogFile().find("[Result=-699][SMTPRelay=10.0.0.25]" + kept), std::string::npos)
+      << LogFile().substr(0, 4000);
+  EXPECT_EQ(day.find("4.3.2 Closing"), std::string::npos);
+  // The day's log, the status entries included: each failure costs about 1.3 KB, not 64.
+  EXPECT_LT(day.size(), 512u * 1024) << day.size();
+}
+
 TEST_F(AlertsTest, WithoutARelayAnOutstandingAlarmIsNamedOnceADay) {
   config_.SMTPRelay.clear();
   Startup(29);

@@ -38,7 +38,6 @@ tSmtpAccount SmtpAccountFromConfig(const tServiceConfig& config, const std::stri
   account.OAuth.ClientID = config.OAuthClientID;
   account.OAuth.ClientSecret = config.OAuthClientSecret;
   if (!config.OAuthScope.empty()) account.OAuth.Scope = config.OAuthScope;
-  account.OAuth.TLSVerify = account.TLSVerify;
   account.OAuth.CAFile = account.CAFile;
   return account;
 }

@@ -17,8 +17,8 @@ tSNMPSettings SnmpSettingsOf(const tServiceConfig& config);
 // "SMTPUser", "SMTPPassword", "SMTPAuth", "SMTPSecurity", "SMTPTLSVerify" and "SMTPCAFile" as
 // SendMail takes them; a relative "SMTPCAFile" is taken from `exe_path` (the program's
 // directory, with its trailing separator). "OAuthTokenURL", "OAuthClientID",
-// "OAuthClientSecret" and "OAuthScope" (empty: kDefaultOAuthScope) go to OAuth, with the
-// relay's certificate check.
+// "OAuthClientSecret" and "OAuthScope" (empty: kDefaultOAuthScope) go to OAuth with
+// "SMTPCAFile"; "SMTPTLSVerify" is the relay's alone (the token endpoint is always checked).
 tSmtpAccount SmtpAccountFromConfig(const tServiceConfig& config, const std::string& exe_path);
 
 // `path` as it stands when absolute ("/etc/ca.pem", "C:\ca.pem", "\\server\ca.pem"),

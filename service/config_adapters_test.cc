@@ -80,7 +80,6 @@ TEST(SmtpAccountFromConfigTest, OAuthClientCredentials) {
     EXPECT_EQ(oauth.ClientID, "app-1");
     EXPECT_EQ(oauth.ClientSecret, " s~3 ");  // as written, like the password
     EXPECT_EQ(oauth.Scope, c.scope);
-    EXPECT_FALSE(oauth.TLSVerify);
     EXPECT_EQ(oauth.CAFile, "/opt/tempwarden/ca.pem");
   }
 }

@@ -64,8 +64,8 @@ std::vector<std::string> CardAddresses(Network& network, const std::string& host
   return addresses;
 }
 
-AgentExchange::AgentExchange(Context& ctx, const std::string& host, uint16_t port)
-    : ctx_(ctx), port_(port) {
+AgentExchange::AgentExchange(Context& ctx, const std::string& host, uint16_t port, tAgentPace* pace)
+    : ctx_(ctx), pace_(pace), port_(port) {
   addresses_ = CardAddresses(*ctx.env.network, host);
   Open();
 }
@@ -118,6 +118,17 @@ bool AgentExchange::Send(const std::string& payload) {
   return Transmit() || NextAddress();
 }
 
+uint32_t AgentExchange::ResendDueMs(size_t index) const {
+  // An answer within the first resend's time says nothing about the card's pace (a lost
+  // datagram and its resend look the same); a slower one moves every resend back by it.
+  const uint32_t pace = pace_ != nullptr ? pace_->LastAnswerMs : 0;
+  return kSnmpResendAfterMs[index] + (pace > kSnmpResendAfterMs[0] ? pace : 0);
+}
+
+void AgentExchange::Accepted() {
+  if (pace_ != nullptr) pace_->LastAnswerMs = ctx_.env.clock->TickCount() - round_at_;
+}
+
 AgentExchange::Got AgentExchange::Receive(std::string* payload) {
   bool timed_out = false;
   for (;;) {
@@ -127,7 +138,7 @@ AgentExchange::Got AgentExchange::Receive(std::string* payload) {
     uint32_t wait = kSnmpAnswerWaitMs - elapsed;
     if (resends_ < kResends) {
       const uint32_t in_round = now - round_at_;
-      const uint32_t due = kSnmpResendAfterMs[resends_];
+      const uint32_t due = ResendDueMs(resends_);
       // A receive that timed out before the clock shows the resend due (a clock of coarse
       // ticks) resends all the same.
       if (in_round >= due || timed_out) {

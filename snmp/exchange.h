@@ -6,7 +6,10 @@
 // while nothing acceptable came, and never after the wait ended: one lost datagram costs a
 // second, not a sample. Each round (a version 3 discovery, synchronisation, request) gets the
 // same schedule from its own start, so a card that takes two seconds per datagram is still
-// read within the wait.
+// read within the wait. Once the card's last accepted answer took longer than the first resend
+// (tAgentPace), the resends come that much later: a card that needs four seconds per request
+// and works through them one by one then gets each request once, instead of three times with
+// the next query queued behind the copies, while a fast card on a lossy path keeps the resends.
 #ifndef TEMPWARDEN_SNMP_EXCHANGE_H_
 #define TEMPWARDEN_SNMP_EXCHANGE_H_
 
@@ -16,6 +19,7 @@
 #include <vector>
 
 #include "platform/network.h"
+#include "snmp/snmp.h"
 #include "toolbelt/settings.h"
 
 namespace tw {
@@ -43,7 +47,8 @@ class AgentExchange {
   // round goes on at the next address, if any (a name whose IPv4 address has no agent, and
   // whose IPv6 one has). Throws Fault ("ESocketError") when the name does not resolve or the
   // socket fails.
-  AgentExchange(Context& ctx, const std::string& host, uint16_t port);
+  // `pace` (may be null: no pace kept) is read for the resend times and renewed by Accepted.
+  AgentExchange(Context& ctx, const std::string& host, uint16_t port, tAgentPace* pace = nullptr);
 
   // The agent's address (IPv4 or IPv6) now, for failure texts.
   const std::string& address() const { return address_; }
@@ -64,6 +69,9 @@ class AgentExchange {
 
   // Counts a datagram from the agent that the caller passed over.
   void Ignore() { ++ignored_; }
+  // The caller took the datagram Receive gave as the round's answer: its time from the round's
+  // first send becomes the card's pace.
+  void Accepted();
   int32_t ignored() const { return ignored_; }
   int32_t retransmissions() const { return retransmissions_; }
   // The last port other than the agent's from which its address sent something; 0 if none.
@@ -79,7 +87,11 @@ class AgentExchange {
   // is left that takes it.
   bool NextAddress();
 
+  // When the round's resend `index` is due, from the round's first send.
+  uint32_t ResendDueMs(size_t index) const;
+
   Context& ctx_;
+  tAgentPace* pace_;
   std::vector<std::string> addresses_;
   size_t next_address_ = 0;
   std::string address_;

@@ -448,8 +448,12 @@ SnmpSession::Verdict SnmpSession::Judge(Context& ctx, const std::string& datagra
     if (what == kUsmStatsUnknownUserNames) {
       text = agent + " does not know the " + user + " (usmStatsUnknownUserNames)";
     } else if (what == kUsmStatsWrongDigests) {
+      // An agent that finds our digest wrong cannot authenticate its report to us, so anyone
+      // on the path could have sent it instead: say so, rather than accuse the password alone.
       text = agent + " refused the digest of " + user +
-             ": wrong SNMPAuthPassword or SNMPAuthProtocol (usmStatsWrongDigests)";
+             ": wrong SNMPAuthPassword or SNMPAuthProtocol (usmStatsWrongDigests" +
+             (authentic ? std::string(")")
+                        : "; the report is not authenticated and may not be the card's)");
     } else if (what == kUsmStatsDecryptionErrors) {
       text = agent + " could not decrypt the request of " + user +
              ": wrong SNMPPrivPassword (usmStatsDecryptionErrors)";
@@ -504,7 +508,7 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
   if (!EncodeObjectId(rec.OID, &oid_content)) {
     throw Fault("EConvertError", "\"" + rec.OID + "\" is not a valid object identifier");
   }
-  AgentExchange exchange(ctx, rec.Host, rec.Port);
+  AgentExchange exchange(ctx, rec.Host, rec.Port, &pace_);
   sent_host_ = exchange.address();
   sent_port_ = rec.Port;
   unverified_ = false;
@@ -538,6 +542,7 @@ tSNMPResult SnmpSession::Query(Context& ctx, const tSNMPRec& rec) {
       verdict = Judge(ctx, payload, out, rec.OID, &result);
       if (verdict == Verdict::kIgnore) exchange.Ignore();
     }
+    exchange.Accepted();
     if (verdict == Verdict::kAnswer) return finish(result.Outcome);
   }
   return finish(tSNMPOutcome::kNoAnswer);
@@ -556,13 +561,14 @@ void SnmpSession::ThrowSilenceCause(const AgentExchange& exchange, bool discover
   if (discovery_answered_ && !discovering) {
     // The card is there and named its engine, so host and port are right; what it did not
     // answer is the request of this user. Agents drop, without a report, what they cannot
-    // decrypt or a context they do not serve.
-    throw Fault("ESNMPError", agent + " answered the discovery but not the request of " + user +
-                                  " (" + LevelName(level_) + ", privacy " + PrivName(priv_) +
-                                  ", context \"" + context_ +
-                                  "\"): check SNMPUser, SNMPPrivProtocol, SNMPPrivPassword and "
-                                  "SNMPContext" +
-                                  exchange.OtherPortNote());
+    // authenticate or decrypt, or a context they do not serve; and a busy card may simply
+    // answer after the wait.
+    throw Fault("ESNMPError",
+                agent + " answered the discovery but not the request of " + user + " (" +
+                    LevelName(level_) + ", privacy " + PrivName(priv_) + ", context \"" + context_ +
+                    "\"): check SNMPUser, SNMPAuthProtocol, SNMPAuthPassword, SNMPPrivProtocol, "
+                    "SNMPPrivPassword and SNMPContext; or its answer came after the wait of " +
+                    std::to_string(kSnmpAnswerWaitMs / 1000) + " s" + exchange.OtherPortNote());
   }
   if (exchange.other_port() != 0) {
     throw Fault("ESNMPError", "no answer from " + sent_host_ + " port " +

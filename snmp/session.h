@@ -76,6 +76,8 @@ class SnmpSession {
   tSNMPVersion version() const { return version_; }
   tSecurityLevel level() const { return level_; }
   bool usable() const { return usable_; }
+  // The card's pace, for the exchanges of every version.
+  tAgentPace* pace() { return &pace_; }
 
   // One version 3 GET of rec.OID on rec.Host and rec.Port, inside one 5000 ms wait on one
   // socket, each datagram resent as AgentExchange says: engine discovery when the engine is
@@ -168,6 +170,7 @@ class SnmpSession {
   tUsmParams window_card_;       // its boots and time
   int32_t window_expected_ = 0;  // the engine time we expected then
   int32_t out_of_window_ = 0;    // queries in a row that ended so
+  tAgentPace pace_;
 };
 
 // Configures `session` from the settings under the failure convention: a setting it cannot

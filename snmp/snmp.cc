@@ -70,7 +70,7 @@ tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec) {
   if (!EncodeCommunityGetRequest(version, rec.Community, request_id, rec.OID, &request)) {
     throw Fault("EConvertError", "\"" + rec.OID + "\" is not a valid object identifier");
   }
-  AgentExchange exchange(ctx, rec.Host, rec.Port);
+  AgentExchange exchange(ctx, rec.Host, rec.Port, session != nullptr ? session->pace() : nullptr);
   const auto finish = [&exchange](tSNMPResult r) {
     r.Ignored = exchange.ignored();
     r.Retransmissions = exchange.retransmissions();
@@ -98,6 +98,7 @@ tSNMPResult SNMPQuery(Context& ctx, const tSNMPRec& rec) {
       exchange.Ignore();
       continue;
     }
+    exchange.Accepted();
     return finish(AnswerResult(message, rec.OID));
   }
   if (exchange.other_port() != 0) {

@@ -22,6 +22,14 @@ constexpr char kOidUpsInputVoltage[] = "1.3.6.1.4.1.318.1.1.1.3.2.1.0";  // volt
 
 class SnmpSession;  // snmp/session.h
 
+// The card's pace as the queries found it, kept from query to query by the session: how long
+// its last accepted answer took from the first send of its round. A card busy on its serial
+// link to the UPS may need seconds per request and handles them one after the other, so a
+// resend earlier than that is not a recovery but more work queued before the next query.
+struct tAgentPace {
+  uint32_t LastAnswerMs = 0;
+};
+
 // One read request.
 struct tSNMPRec {
   std::string OID;        // dotted decimal, no leading dot, instance suffix included

@@ -68,8 +68,8 @@ expect "v3 MD5/DES is named" 'answered the discovery but not the request of user
 query "${V3[@]}" SNMPUser=shaaes SNMPAuthPassword=not-the-auth-pass \
   SNMPPrivPassword=shaaes-priv-pass
 # This agent drops a request whose digest is wrong, without a report: the timeout after its
-# discovery answer names the user to check.
-expect "v3 wrong auth password is named" 'answered the discovery but not the request of user "shaaes"'
+# discovery answer names the user and the authentication password and protocol to check.
+expect "v3 wrong auth password is named" 'answered the discovery but not the request of user "shaaes".*SNMPAuthProtocol, SNMPAuthPassword'
 query "${V3[@]}" SNMPUser=shaaes SNMPAuthPassword=shaaes-auth-pass \
   SNMPPrivPassword=not-the-priv-pass
 expect "v3 wrong priv password is named" 'SNMPPrivPassword'

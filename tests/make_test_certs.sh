@@ -8,6 +8,7 @@
 #                    and serial number, another key (forged.key the leaf's key)
 #   address.pem      a certificate for the address 127.0.0.1 (an IP address entry), by the
 #                    test CA (address.key its key)
+#   impostor.pem     a self-signed certificate for "localhost" (impostor.key its key)
 # usage: make_test_certs.sh DIR
 set -euo pipefail
 dir=$1
@@ -42,3 +43,7 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Tempwarden Test CA
 make_leaf forged DNS:localhost forged-ca
 cat forged-ca.pem >>forged.pem
 make_leaf address IP:127.0.0.1 ca
+# impostor.pem: a self-signed certificate for "localhost" (impostor.key its key), as anyone
+# who can answer in a server's name can make one
+openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=localhost" \
+  -addext subjectAltName=DNS:localhost -keyout impostor.key -out impostor.pem 2>/dev/null

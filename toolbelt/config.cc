@@ -5,6 +5,7 @@
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config_text.h"
+#include "toolbelt/field_text.h"
 #include "toolbelt/files.h"
 #include "toolbelt/items.h"
 #include "toolbelt/number_text.h"
@@ -36,6 +37,9 @@ struct KeyRule {
   int32_t stage_after;
   std::string tServiceConfig::*text;
   Convert convert;
+  // How an unusable text is named in the log: as it stands, cleaned of control characters
+  // and brackets (LogFieldText), or not at all (a secret).
+  enum class Shown { kAsIs, kCleaned, kHidden } shown = Shown::kAsIs;
 };
 
 // A missing or unusable level keeps the one in force (the 7 of the start), so that a typing
@@ -103,6 +107,27 @@ std::string SMTPAuth(Context&, const std::string& v, tServiceConfig& c) {
   c.SMTPAuth = known ? word : "auto";
   return known ? std::string() : "auto";
 }
+// A control character in the login would change the framing of the SASL exchange (PLAIN
+// separates its parts with NUL, XOAUTH2 with ^A, every command ends in CR LF), so that the
+// relay reads another user or password than the one written, or a command of the file's
+// making: such a text is refused and no login is attempted with it. A tab frames nothing.
+std::string LoginText(const std::string& v, std::string& field) {
+  for (const char ch : v) {
+    const unsigned char u = static_cast<unsigned char>(ch);
+    if ((u < 0x20 && u != '\t') || u == 0x7f) {
+      field.clear();
+      return "none: a control character (NUL, CR, LF, ^A, ...) is in it";
+    }
+  }
+  field = v;
+  return "";
+}
+std::string SMTPUser(Context&, const std::string& v, tServiceConfig& c) {
+  return LoginText(v, c.SMTPUser);
+}
+std::string SMTPPassword(Context&, const std::string& v, tServiceConfig& c) {
+  return LoginText(v, c.SMTPPassword);
+}
 // Only an explicit 0 turns the check off: a typo must not silently weaken it.
 std::string SMTPTLSVerify(Context&, const std::string& v, tServiceConfig& c) {
   c.SMTPTLSVerify = !(StrToIntDef(v, 1) == 0);
@@ -136,8 +161,8 @@ const KeyRule kKeys[] = {
     {"SMTPRelay", 0, 0, &C::SMTPRelay, nullptr},
     {"SMTPPort", 0, 0, nullptr, SMTPPort},
     {"EmailFromAddr", 0, 0, &C::EmailFromAddr, nullptr},
-    {"SMTPUser", 0, 0, &C::SMTPUser, nullptr},
-    {"SMTPPassword", 0, 0, &C::SMTPPassword, nullptr},
+    {"SMTPUser", 0, 0, nullptr, SMTPUser, KeyRule::Shown::kCleaned},
+    {"SMTPPassword", 0, 0, nullptr, SMTPPassword, KeyRule::Shown::kHidden},
     {"SMTPSecurity", 0, 0, nullptr, SMTPSecurity},
     {"SMTPAuth", 0, 0, nullptr, SMTPAuth},
     {"SMTPTLSVerify", 0, 0, nullptr, SMTPTLSVerify},
@@ -198,7 +223,11 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, const std
   }
   if (named == param.Value) return;
   named = param.Value;
-  NameUnusable(ctx, rule.key, param.Value, used);
+  NameUnusable(ctx, rule.key,
+               rule.shown == KeyRule::Shown::kHidden    ? std::string("(not shown)")
+               : rule.shown == KeyRule::Shown::kCleaned ? LogFieldText(param.Value)
+                                                        : param.Value,
+               used);
 }
 
 // A file that gives nothing to use is named in the activity log, once for as long as the same

@@ -141,5 +141,48 @@ TEST(ConfigFallbackTest, AReReadThatCannotReadTheFileKeepsTheValuesInForce) {
   EXPECT_DOUBLE_EQ(config.AlarmTemp, 36);
 }
 
+TEST(ConfigFallbackTest, LoginWithControlCharactersIsRefusedByName) {
+  struct Case {
+    const char* name;
+    std::string body;
+    const char* user;
+    const char* password;
+    const char* entry;  // "" for none
+  } cases[] = {
+      {"plain", "<SMTPUser>ups@lan</SMTPUser><SMTPPassword>p\tw</SMTPPassword>", "ups@lan", "p\tw",
+       ""},
+      {"NUL in the password",
+       "<SMTPUser>u</SMTPUser><SMTPPassword>pw" + std::string(1, '\0') + "admin</SMTPPassword>",
+       "u", "",
+       "[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=SMTPPassword]"
+       "[Value=(not shown)][Used=none: a control character (NUL, CR, LF, ^A, ...) is in it]"},
+      {"line break around the password",
+       "<SMTPUser>u</SMTPUser><SMTPPassword>\r\n  secret\r\n</SMTPPassword>", "u", "",
+       "[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=SMTPPassword]"
+       "[Value=(not shown)][Used=none: a control character (NUL, CR, LF, ^A, ...) is in it]"},
+      {"^A in the user",
+       "<SMTPUser>u\x01"
+       "auth=x</SMTPUser><SMTPPassword>pw</SMTPPassword>",
+       "", "pw",
+       "[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=SMTPUser][Value=u auth=x]"
+       "[Used=none: a control character (NUL, CR, LF, ^A, ...) is in it]"},
+      {"CR LF and a command in the user", "<SMTPUser>u\r\nMAIL FROM:&lt;x&gt;</SMTPUser>", "", "",
+       "[Function=toolbelt.ReadConfig][Msg=Setting not usable][Key=SMTPUser]"
+       "[Value=u  MAIL FROM:<x>][Used=none: a control character (NUL, CR, LF, ^A, ...) is in it]"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv env;
+    env.files.Put(kPath, File(c.body));
+    tConfigReadSite site;
+    const tServiceConfig config = ReadStartConfig(env.ctx, site);
+    EXPECT_EQ(config.SMTPUser, c.user);
+    EXPECT_EQ(config.SMTPPassword, c.password);
+    EXPECT_EQ(FallbackEntries(env), std::string(c.entry).empty()
+                                        ? std::vector<std::string>{}
+                                        : std::vector<std::string>{c.entry});
+  }
+}
+
 }  // namespace
 }  // namespace tw

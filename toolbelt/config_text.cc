@@ -1,6 +1,7 @@
 #include "toolbelt/config_text.h"
 
 #include <cstdint>
+#include <vector>
 
 namespace tw {
 namespace {
@@ -118,17 +119,74 @@ std::string DecodeXmlEntities(std::string_view value) {
   return out;
 }
 
+namespace {
+
+// A comment ("<!--" to "-->") or a CDATA section ("<![CDATA[" to "]]>"), each with its markers;
+// one left open runs to the end of the text, as far as an XML reader would get.
+struct Section {
+  size_t begin;
+  size_t end;
+  bool cdata;
+};
+
+std::vector<Section> Sections(std::string_view text) {
+  static constexpr std::string_view kCommentOpen = "<!--", kCommentClose = "-->";
+  static constexpr std::string_view kCdataOpen = "<![CDATA[", kCdataClose = "]]>";
+  std::vector<Section> sections;
+  size_t at = text.find("<!");
+  while (at != std::string_view::npos) {
+    const std::string_view rest = text.substr(at);
+    const bool comment = StartsWith(rest, kCommentOpen);
+    const bool cdata = !comment && StartsWith(rest, kCdataOpen);
+    if (!comment && !cdata) {
+      at = text.find("<!", at + 2);
+      continue;
+    }
+    const size_t body = at + (comment ? kCommentOpen.size() : kCdataOpen.size());
+    const std::string_view close = comment ? kCommentClose : kCdataClose;
+    const size_t closed = text.find(close, body);
+    const size_t end = closed == std::string_view::npos ? text.size() : closed + close.size();
+    sections.push_back({at, end, cdata});
+    at = text.find("<!", end);
+  }
+  return sections;
+}
+
+// The character data of text[begin, end), where no section crosses either end: entities
+// decoded outside the sections, a CDATA section's content as it stands, comments dropped.
+std::string CharacterData(std::string_view text, size_t begin, size_t end,
+                          const std::vector<Section>& sections) {
+  std::string out;
+  size_t at = begin;
+  for (const Section& s : sections) {
+    if (s.begin < at || s.end > end) continue;  // outside: the tags are outside sections
+    out += DecodeXmlEntities(text.substr(at, s.begin - at));
+    if (s.cdata) {
+      const size_t body = s.begin + 9;  // "<![CDATA["
+      const bool closed = s.end - body >= 3 && text.substr(s.end - 3, 3) == "]]>";
+      out += text.substr(body, s.end - body - (closed ? 3 : 0));
+    }
+    at = s.end;
+  }
+  out += DecodeXmlEntities(text.substr(at, end - at));
+  return out;
+}
+
+}  // namespace
+
 bool FindConfigValue(std::string_view text, std::string_view key, std::string* value) {
+  const std::vector<Section> sections = Sections(text);
+  // The tags are looked for in the text with every section blanked out: a tag in a comment
+  // is commented out, and one in a CDATA section is a value's text. A NUL is in no key.
+  std::string markup(text);
+  for (const Section& s : sections) markup.replace(s.begin, s.end - s.begin, s.end - s.begin, '\0');
   const std::string open = "<" + std::string(key) + ">";
   const std::string close = "</" + std::string(key) + ">";
-  const size_t open_at = text.find(open);
-  if (open_at == std::string_view::npos || text.find(close) == std::string_view::npos) {
-    return false;
-  }
+  const size_t open_at = markup.find(open);
+  if (open_at == std::string::npos || markup.find(close) == std::string::npos) return false;
   const size_t start = open_at + open.size();
-  const size_t end = text.find(close, start);
-  *value = DecodeXmlEntities(end == std::string_view::npos ? text.substr(start)
-                                                           : text.substr(start, end - start));
+  const size_t end = markup.find(close, start);
+  *value = CharacterData(text, start, end == std::string::npos ? text.size() : end, sections);
   return true;
 }
 

@@ -3,7 +3,8 @@
 // The file is looked at as a whole, never parsed as XML: a byte-order mark picks the encoding
 // (UTF-8, UTF-16 little or big endian); without one the bytes are the text, as they always
 // were. A setting is the text between the first "<Key>" and the first "</Key>" after it,
-// found by exact, case-sensitive search, with the five predefined XML entities decoded.
+// found by exact, case-sensitive search outside comments and CDATA sections, with the five
+// predefined XML entities decoded and CDATA read as XML reads it.
 // Every function here works on the bytes it is given, checks every length against what is
 // left, and neither throws (except for want of memory) nor reads outside its input.
 #ifndef TEMPWARDEN_TOOLBELT_CONFIG_TEXT_H_
@@ -44,10 +45,13 @@ tConfigText DecodeConfigBytes(std::string_view bytes);
 // hold one of the five.
 std::string DecodeXmlEntities(std::string_view value);
 
-// Looks up `key` in `text`: false when "<key>" or "</key>" does not occur anywhere. Otherwise
-// `*value` is the text after the first "<key>" up to the first "</key>" after it, or to the
-// end of the text when every "</key>" comes before it, with the entities decoded; nothing is
-// trimmed.
+// Looks up `key` in `text`: false when "<key>" or "</key>" does not occur anywhere outside
+// comments and CDATA sections. Otherwise `*value` is the text after the first "<key>" up to
+// the first "</key>" after it, or to the end of the text when every "</key>" comes before
+// it, read as XML reads character data: entities decoded, a CDATA section's content taken as
+// it stands (no entities, no tags: "<![CDATA[a<b&amp;]]>" gives "a<b&amp;"), comments left
+// out; nothing is trimmed. A comment ("<!--" to "-->") or CDATA section left open runs to the
+// end of the text, so a tag after it does not count.
 bool FindConfigValue(std::string_view text, std::string_view key, std::string* value);
 
 }  // namespace tw

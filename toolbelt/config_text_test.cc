@@ -111,6 +111,19 @@ TEST(ConfigTextTest, KeySearch) {
       {"no opening tag", "v</K>", false, "unchanged"},
       {"other case", "<k>v</k>", false, "unchanged"},
       {"empty value", "<K></K>", true, ""},
+      // Comments and CDATA sections as XML reads them.
+      {"pair in a comment", "<!-- <K>10.9.9.9</K> --><K>v</K>", true, "v"},
+      {"only a pair in a comment", "<!-- <K>10.9.9.9</K> -->", false, "unchanged"},
+      {"opening tag in a comment", "<!-- <K> --></K>", false, "unchanged"},
+      {"closing tag in a comment", "<K>a<!-- </K> -->b</K>", true, "ab"},
+      {"comment left open hides the rest", "<K>1</K><!-- <L>2</L>", true, "1"},
+      {"CDATA taken as it stands", "<K><![CDATA[a<b&amp;]]>&amp;</K>", true, "a<b&amp;&"},
+      {"closing tag in CDATA", "<K><![CDATA[x</K>y]]></K>", true, "x</K>y"},
+      {"pair in CDATA", "<L><![CDATA[<K>1</K>]]></L><K>2</K>", true, "2"},
+      {"CDATA left open", "<K>a<![CDATA[b</K>", false, "unchanged"},
+      {"comment inside CDATA", "<K><![CDATA[<!--]]></K>", true, "<!--"},
+      {"CDATA end alone", "<K>]]></K>", true, "]]>"},
+      {"other <! markup", "<K><!DOCTYPE></K>", true, "<!DOCTYPE>"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
