@@ -35,6 +35,7 @@ PACKAGES=(
   gdb  # install: a core of the packaged program read with its debug file
   binutils-mingw-w64-x86-64  # windows: objdump -p, the .exe's DllCharacteristics
   clang-format  # the C++ layout check below
+  prometheus prometheus-node-exporter curl  # service: the metrics file scraped and queried, promtool (tests/prometheus_metrics_test.sh)
 )
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }

@@ -35,6 +35,7 @@ std::string Escaped(const std::string& s, bool specifiers) {
 }
 
 constexpr char kStateRoot[] = "/var/lib/";
+constexpr char kNodeExporterTextDir[] = "/var/lib/prometheus/node-exporter";
 
 // Why `text` cannot stand in a unit file; empty when it can.
 std::string UnitTextProblem(const std::string& text, bool path) {
@@ -114,6 +115,10 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
   if (!unit.key_file.empty()) {
     writable += (writable.empty() ? "-" : " -") + PathListWord(unit.key_file);
   }
+  // The folder of Debian's prometheus-node-exporter text-file collector, for "MetricsFile";
+  // "-": a machine without the exporter still starts. Writing there takes an access list
+  // that the administrator sets (tempwarden(8)); the unit only lifts the sandbox's wall.
+  writable += std::string(writable.empty() ? "-" : " -") + kNodeExporterTextDir;
   std::string exec = ExecStartWord(unit.executable) + " -data " + ExecArgument(dir, sp);
   if (!unit.settings_file.empty()) exec += " -config " + ExecArgument(unit.settings_file, sp);
   if (!unit.instance.empty()) exec += " -instance " + ExecArgument(unit.instance, sp);

@@ -36,15 +36,16 @@ TEST(SystemdUnitTest, PathsAreQuotedOnlyWhereSystemdTakesQuotes) {
     std::string read_write_paths;
   } cases[] = {
       {"/opt/tempwarden", "\"/opt/tempwarden/tempwarden\" -data \"/opt/tempwarden\"",
-       "/opt/tempwarden", "/opt/tempwarden -/etc/systemd/system/VOZIvazure.key"},
+       "/opt/tempwarden",
+       "/opt/tempwarden -/etc/systemd/system/VOZIvazure.key -/var/lib/prometheus/node-exporter"},
       {"/srv/ups watch", "\"/srv/ups watch/tempwarden\" -data \"/srv/ups watch\"", "/srv/ups watch",
-       "\"/srv/ups watch\" -/etc/systemd/system/VOZIvazure.key"},
+       "\"/srv/ups watch\" -/etc/systemd/system/VOZIvazure.key -/var/lib/prometheus/node-exporter"},
       // % starts a specifier everywhere, \ an escape in quotes; "$" expands in the arguments
       // but not in the program's path.
       {"/srv/100%", "\"/srv/100%%/tempwarden\" -data \"/srv/100%%\"", "/srv/100%%",
-       "/srv/100%% -/etc/systemd/system/VOZIvazure.key"},
+       "/srv/100%% -/etc/systemd/system/VOZIvazure.key -/var/lib/prometheus/node-exporter"},
       {"/srv/$HOME", "\"/srv/$HOME/tempwarden\" -data \"/srv/$$HOME\"", "/srv/$HOME",
-       "/srv/$HOME -/etc/systemd/system/VOZIvazure.key"},
+       "/srv/$HOME -/etc/systemd/system/VOZIvazure.key -/var/lib/prometheus/node-exporter"},
   };
   for (const Case& c : cases) {
     std::string text, error;
@@ -104,7 +105,8 @@ TEST(SystemdUnitTest, PackageUnitsKeepProgramSettingsAndDataApart) {
         {"StateDirectory", "tempwarden"},
         {"StateDirectoryMode", "0750"},
         {"WorkingDirectory", "/var/lib/tempwarden"},
-        {"ReadWritePaths", "<missing>"},
+        // Only the exporter's text-file folder, where "MetricsFile" may point.
+        {"ReadWritePaths", "-/var/lib/prometheus/node-exporter"},
         {"ReadOnlyPaths", "/run"},
         {"Alias", "VOZIvazure.service"}}},
       {&instance,

@@ -38,6 +38,12 @@ class FileSystem {
   // nothing to do, the data folder's access list is inherited.
   virtual void MarkPrivate(const std::string& /*path*/) {}
 
+  // Files created at `path` from now on are readable by every account (POSIX mode 0644),
+  // whatever the process's umask: for a file that another service reads under its own
+  // account, such as the metrics file a Prometheus exporter collects. A file that exists keeps
+  // its permissions. Windows: nothing to do, the folder's access list is inherited.
+  virtual void MarkReadableByAll(const std::string& /*path*/) {}
+
   // Empty when this process may write in `dir` without risk; otherwise why not: on POSIX, a
   // process running as root in a folder that another user owns, where that user could plant
   // links that make root overwrite files it should not.
@@ -94,6 +100,7 @@ class ForwardingFileSystem : public FileSystem {
   }
   bool RemoveFile(const std::string& path) override { return inner_.RemoveFile(path); }
   void MarkPrivate(const std::string& path) override { inner_.MarkPrivate(path); }
+  void MarkReadableByAll(const std::string& path) override { inner_.MarkReadableByAll(path); }
   std::string WhyNotWriteIn(const std::string& dir) override { return inner_.WhyNotWriteIn(dir); }
   bool SetWorkingDirectory(const std::string& dir) override {
     return inner_.SetWorkingDirectory(dir);

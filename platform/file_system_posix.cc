@@ -141,6 +141,9 @@ class PosixFileSystem : public FileSystem {
       } else {
         ok = errno == ENOENT || errno == ELOOP;
         if (ok && Private(path)) MakePrivate(fd);
+        // Created under the service's umask (0027 in its unit), which would hide the file
+        // from the account of the exporter that reads it.
+        if (ok && readable_by_all_.count(path) > 0) ::fchmod(fd, kSharedMode);
       }
     }
     if (::close(fd) != 0) ok = false;
@@ -151,6 +154,7 @@ class PosixFileSystem : public FileSystem {
   }
 
   std::set<std::string> private_;
+  std::set<std::string> readable_by_all_;
   const int created_mode_ = CreatedSharedMode();
 
  public:
@@ -231,6 +235,7 @@ class PosixFileSystem : public FileSystem {
   bool RemoveFile(const std::string& path) override { return ::unlink(path.c_str()) == 0; }
 
   void MarkPrivate(const std::string& path) override { private_.insert(path); }
+  void MarkReadableByAll(const std::string& path) override { readable_by_all_.insert(path); }
 
   std::string WhyNotWriteIn(const std::string& dir) override {
     if (::geteuid() != 0) return "";

@@ -241,6 +241,28 @@ TEST_F(PosixFileSystemTest, PrivateFilesAreCreatedForTheOwnerWhateverTheUmask) {
   }
 }
 
+// A file another account reads (the metrics file, read by the exporter's account) is created
+// readable by all under the service's umask of 0027, and stays so when it is replaced.
+TEST_F(PosixFileSystemTest, FilesReadableByAllAreCreatedSoWhateverTheUmask) {
+  for (const mode_t umask : {mode_t{022}, mode_t{027}, mode_t{077}}) {
+    TempDir dir;
+    const std::string file = dir.path() + "tempwarden.prom";
+    const mode_t before = ::umask(umask);
+    std::unique_ptr<FileSystem> files = NewSystemFileSystem();
+    files->MarkReadableByAll(file);
+    EXPECT_TRUE(files->WriteFile(file, "a 1\n", false));
+    EXPECT_TRUE(files->WriteFile(file, "a 2\n", false));
+    EXPECT_TRUE(files->WriteFile(dir.path() + "UPS-Temp.txt", "1", false));
+    ::umask(before);
+    struct stat st {};
+    ASSERT_EQ(::stat(file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u) << "umask " << umask;
+    ASSERT_EQ(::stat((dir.path() + "UPS-Temp.txt").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0644u & ~umask) << "umask " << umask;  // others as before
+    EXPECT_EQ(Slurp(file), "a 2\n");
+  }
+}
+
 TEST_F(PosixFileSystemTest, RootRefusesAFolderAnotherUserOwnsOrEveryoneMayWrite) {
   EXPECT_EQ(files_->WhyNotWriteIn(dir_), "");
   if (::geteuid() != 0) {

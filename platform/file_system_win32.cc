@@ -48,7 +48,28 @@ bool Append(const std::string& path, const std::string& data) {
 // The new content goes to a file beside the old one, which MoveFileEx then replaces in one
 // step: a reader opens the old page or the new one, never half of one, and a write that fails
 // leaves the old file. MoveFileEx refuses while another program holds the old file without
-// FILE_SHARE_DELETE; the old file then stays and the next write tries again.
+// FILE_SHARE_DELETE. A reader that only reads the file through (a Prometheus exporter's
+// text-file collector, which opens without FILE_SHARE_DELETE, as Go does) holds it for a few
+// milliseconds, so the rename is tried again a few times within kReaderWaitMs; a program that
+// keeps the file open longer leaves the old file, and the next write tries again.
+constexpr DWORD kReaderWaitMs = 200;
+constexpr DWORD kReaderRetryMs = 20;
+
+bool MoveOver(const std::string& temp, const std::string& path) {
+  for (DWORD waited = 0;; waited += kReaderRetryMs) {
+    if (MoveFileExA(temp.c_str(), path.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    if ((error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) ||
+        waited >= kReaderWaitMs) {
+      return false;
+    }
+    Sleep(kReaderRetryMs);
+  }
+}
+
 bool Replace(const std::string& path, const std::string& data) {
   const std::string temp = path + kReplacementSuffix;
   // No sharing for writers: a second writer of the same file is refused here.
@@ -58,10 +79,7 @@ bool Replace(const std::string& path, const std::string& data) {
   bool ok = WriteAll(h, data);
   if (ok) ok = FlushFileBuffers(h) != FALSE;
   if (!CloseHandle(h)) ok = false;
-  if (ok) {
-    ok = MoveFileExA(temp.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
-  }
+  if (ok) ok = MoveOver(temp, path);
   if (!ok) DeleteFileA(temp.c_str());
   return ok;
 }

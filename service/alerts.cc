@@ -99,6 +99,9 @@ int32_t Alerts::SendAlertMail(const std::string& subject, const std::string& bod
   OAuthTokens tokens(ctx_, tokens_, account.OAuth, limits);  // one token for many mails
   account.Tokens = &tokens;
   const int32_t result = SendMail(ctx_, email_, account, limits, &report);
+  if (outcomes_ != nullptr && result != kMailNoRelay && result != kMailNoRecipient) {
+    outcomes_->DeliveryEnded(tNotificationChannel::kMail, result == kMailSent);
+  }
   if (result == kMailSent) return result;
   if (result == kMailNoRelay) {
     // Nothing to reach: said once, then once a day, so that the log is not a wall of it.
@@ -174,6 +177,13 @@ void Alerts::ContactAlert(bool lost) {
   const bool delivered = Announce(a) == kMailSent;
   contact_retry_subject_ = delivered ? "" : a.subject;
   contact_retry_body_ = delivered ? "" : a.msg;
+}
+
+bool Alerts::not_provided() const {
+  for (const auto& object : objects_) {
+    if (object.second.missing) return true;
+  }
+  return false;
 }
 
 void Alerts::ObjectReading(const tUpsObject& object, const tUpsReading& reading) {
@@ -269,6 +279,8 @@ void Alerts::TemperaturePass() {
     Announce(low);  // no syslog message for a new low
   }
 
+  if (reading && t >= config_.AlarmTemp) high_temperature_ = true;
+  if (reading && config_.AlarmTemp - 0.5 >= t) high_temperature_ = false;
   const bool alarm_due = reading && t >= config_.AlarmTemp && alarm_sent_at_ == 0;
   Announcement status;
   status.log_code = 50600;

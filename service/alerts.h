@@ -12,6 +12,7 @@
 
 #include "mail/email.h"
 #include "mail/oauth_token.h"
+#include "service/notification_outcomes.h"
 #include "service/ups_reading.h"
 #include "snmp/snmp.h"
 #include "toolbelt/activity_log.h"
@@ -95,6 +96,15 @@ class Alerts {
   // 0 while no alarm is outstanding, otherwise when its mail was delivered.
   TDateTime alarm_sent_at() const { return alarm_sent_at_; }
   bool contact_lost() const { return contact_lost_; }
+  // Whether the latest reading was at or above AlarmTemp, until one at or below AlarmTemp less
+  // 0.5 (the alarm mail's levels, whether or not its mail was delivered).
+  bool high_temperature() const { return high_temperature_; }
+  // Whether the card lacks an object the service reads (announced as not provided).
+  bool not_provided() const;
+
+  // Where the outcome of every alert mail that was tried is told (null: nowhere). Mails that
+  // could not be tried for want of a relay or a recipient are not told.
+  void set_notification_outcomes(NotificationOutcomes* outcomes) { outcomes_ = outcomes; }
   // When the card last answered; 0 before its first answer.
   TDateTime last_answer_at() const { return last_answer_at_; }
   double prev_input_voltage() const { return prev_input_voltage_; }
@@ -125,6 +135,8 @@ class Alerts {
   double prev_input_voltage_ = 0;
   int32_t unanswered_queries_ = 0;  // in a row, up to kSilentQueries
   bool contact_lost_ = false;
+  bool high_temperature_ = false;
+  NotificationOutcomes* outcomes_ = nullptr;
   TDateTime last_answer_at_ = 0;
   // The "not answering" / "answering again" mail still to deliver (none when subject empty).
   std::string contact_retry_subject_;

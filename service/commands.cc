@@ -135,23 +135,32 @@ int TestMailCommand(Context& ctx, std::ostream& out) {
 }
 
 void PrintQueryLine(std::ostream& out, const tQueryLine& line) {
-  out << line.At << " " << line.Name << " (" << line.OID << "): ";
   const tSNMPResult& r = line.Result;
+  const tUpsObject& object = line.Object;
+  const tUpsReading reading = ReadingOf(object, r);
+  const bool number =
+      line.Failure.empty() && !r.Text.empty() && reading.Kind == tReadingKind::kNumber;
+  // The value stays last on the line, as scripts that read it expect; what it is goes with
+  // the object in the parentheses.
+  out << line.At << " " << line.Name << " (" << line.OID;
+  if (number) {
+    out << ", " << reading.Type;
+    if (object.Scale != 1)
+      out << " " << r.Text << " x " << FloatToStr(object.Scale, FormatSettings());
+  }
+  out << "): ";
   if (!line.Failure.empty()) {
     out << "no answer: " << line.Failure;
   } else {
     switch (r.Outcome) {
       case tSNMPOutcome::kValue: {
-        const tUpsObject& object =
-            line.OID == kUpsInputVoltage.OID ? kUpsInputVoltage : kUpsTemperature;
-        const tUpsReading reading = ReadingOf(object, r);
         if (r.Text.empty()) {
           out << "no answer: the value has no text";
         } else if (reading.Kind != tReadingKind::kNumber) {
           out << "no reading: " << reading.Type << " \"" << LogFieldText(r.Text)
               << "\" is no number from " << object.Min << " to " << object.Max;
         } else {
-          out << r.Text;
+          out << (object.Scale != 1 ? FloatToStr(reading.Value, FormatSettings()) : r.Text);
         }
         break;
       }
@@ -185,10 +194,8 @@ int QueryCommand(Context& ctx, std::ostream& out) {
   if (!ReadSettings(ctx, out, &config)) return 1;
   out << "Querying " << (config.UPSHost.empty() ? "(no UPSHost)" : config.UPSHost)
       << " on UDP port " << config.UPSPort << std::endl;
-  static const struct {
-    const char* name;
-    const char* oid;
-  } kObjects[] = {{"temperature", kOidUpsTemperature}, {"input voltage", kOidUpsInputVoltage}};
+  const tUpsObject objects[] = {TemperatureObject(config.TemperatureOID, config.TemperatureScale),
+                                kUpsInputVoltage};
   // Version 2c and 3 settings as the service takes them at start; a setting it cannot use
   // is said here and nothing is sent.
   SnmpSession session;
@@ -199,16 +206,17 @@ int QueryCommand(Context& ctx, std::ostream& out) {
     return 1;
   }
   bool all = true;
-  for (const auto& object : kObjects) {
+  for (const tUpsObject& object : objects) {
     tSNMPRec rec;
-    rec.OID = object.oid;
+    rec.OID = object.OID;
     rec.Community = config.SNMPCommunity;
     rec.Host = config.UPSHost;
     rec.Session = &session;
     rec.Port = static_cast<uint16_t>(config.UPSPort);
     tQueryLine line;
-    line.Name = object.name;
-    line.OID = object.oid;
+    line.Name = object.Name;
+    line.OID = object.OID;
+    line.Object = object;
     line.Port = rec.Port;
     try {
       line.Result = SNMPQuery(ctx, rec);
@@ -221,8 +229,8 @@ int QueryCommand(Context& ctx, std::ostream& out) {
     PrintQueryLine(out, line);
     // What version 3 discovered: the engine ID, its boots and its time.
     if (session.version() == tSNMPVersion::kV3) out << "  " << session.EngineText(ctx) << std::endl;
-    const tUpsObject& read = line.OID == kUpsInputVoltage.OID ? kUpsInputVoltage : kUpsTemperature;
-    all = all && line.Failure.empty() && ReadingOf(read, line.Result).Kind == tReadingKind::kNumber;
+    all =
+        all && line.Failure.empty() && ReadingOf(object, line.Result).Kind == tReadingKind::kNumber;
   }
   return all ? 0 : 1;
 }

@@ -9,6 +9,7 @@
 #include <ostream>
 #include <string>
 
+#include "service/ups_reading.h"
 #include "snmp/snmp.h"
 #include "toolbelt/settings.h"
 
@@ -20,9 +21,10 @@ namespace tw {
 // exit status: 0 when the relay took the mail, 1 otherwise.
 int TestMailCommand(Context& ctx, std::ostream& out);
 
-// "/query": one query of the temperature and one of the input voltage, with the configured
-// "UPSHost" and "SNMPCommunity", each printed with its time. Returns 0 when both answered
-// with a reading (a number in range, service/ups_reading.h), 1 otherwise.
+// "/query": one query of the temperature (the object "TemperatureOID" names) and one of the
+// input voltage, with the configured "UPSHost" and "SNMPCommunity", each printed with its time,
+// the object, the value's type and the value (scaled by "TemperatureScale"). Returns 0 when both
+// answered with a reading (a number in range, service/ups_reading.h), 1 otherwise.
 int QueryCommand(Context& ctx, std::ostream& out);
 
 // What a mail delivery result means, for a person reading it at a prompt.
@@ -34,12 +36,14 @@ struct tQueryLine {
   std::string OID;
   std::string At;  // date-time text of the moment the query ended
   tSNMPResult Result;
-  std::string Failure;        // the failure's text when the query itself failed
-  uint16_t Port = kSnmpPort;  // the card's port asked ("UPSPort")
+  std::string Failure;                  // the failure's text when the query itself failed
+  uint16_t Port = kSnmpPort;            // the card's port asked ("UPSPort")
+  tUpsObject Object = kUpsTemperature;  // what was asked: its range and scale
 };
 
-// The line /query prints for one query: its time, what was asked, and the value or why there
-// is none.
+// The line /query prints for one query: its time, what was asked and, for a reading, its type
+// (and for a scale other than 1 the card's number " x " the scale), then the value or why
+// there is none: "... temperature (1.3.6.1.4.1.318.1.1.1.2.3.2.0, Gauge32 275 x 0.1): 27.5".
 void PrintQueryLine(std::ostream& out, const tQueryLine& line);
 
 }  // namespace tw

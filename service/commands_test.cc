@@ -127,34 +127,38 @@ TEST_F(CommandsTest, QueryPrintsEachAnswerOrWhyThereIsNone) {
     int status;
     std::string temp_line, volt_line;
   } cases[] = {
-      {{{kOidUpsTemperature, temp}, {kOidUpsInputVoltage, volts}}, 0, 0, ": 27", ": 230"},
+      {{{kOidUpsTemperature, temp}, {kOidUpsInputVoltage, volts}},
+       0,
+       0,
+       ", Gauge32): 27",
+       ", Gauge32): 230"},
       {{{kOidUpsTemperature, temp}},
        0,
        1,
-       ": 27",
-       ": no answer within 5000 ms (check UPSHost and SNMPCommunity, and that the card is on)"},
+       ", Gauge32): 27",
+       "): no answer within 5000 ms (check UPSHost and SNMPCommunity, and that the card is on)"},
       {{{kOidUpsTemperature, temp}, {kOidUpsInputVoltage, volts}},
        2,
        1,
-       ": no answer: the card does not provide the object (noSuchName, noSuchObject or "
+       "): no answer: the card does not provide the object (noSuchName, noSuchObject or "
        "noSuchInstance)",
-       ": no answer: the card does not provide the object (noSuchName, noSuchObject or "
+       "): no answer: the card does not provide the object (noSuchName, noSuchObject or "
        "noSuchInstance)"},
       {{{kOidUpsTemperature, temp}, {kOidUpsInputVoltage, volts}},
        5,
        1,
-       ": no answer: the agent answered with error-status 5",
-       ": no answer: the agent answered with error-status 5"},
+       "): no answer: the agent answered with error-status 5",
+       "): no answer: the agent answered with error-status 5"},
       {{{kOidUpsTemperature, snmp_test::Tlv(0x04, "hot")}, {kOidUpsInputVoltage, volts}},
        0,
        1,
-       ": no reading: OctetString \"hot\" is no number from -50 to 150",
-       ": 230"},
+       "): no reading: OctetString \"hot\" is no number from -50 to 150",
+       ", Gauge32): 230"},
       {{{kOidUpsTemperature, snmp_test::Tlv(0x05, "")}, {kOidUpsInputVoltage, volts}},
        0,
        1,
-       ": no answer: the value has no text",
-       ": 230"},
+       "): no answer: the value has no text",
+       ", Gauge32): 230"},
   };
   for (const Case& c : cases) {
     Card(c.answers, c.error_status);
@@ -162,10 +166,42 @@ TEST_F(CommandsTest, QueryPrintsEachAnswerOrWhyThereIsNone) {
     EXPECT_EQ(QueryCommand(env_.ctx, out), c.status) << c.temp_line;
     const std::string at = "3/15/2023 12:00:00 PM ";
     EXPECT_EQ(out.str(), "Querying 10.0.0.9 on UDP port 161\n" + at + "temperature (" +
-                             kOidUpsTemperature + ")" + c.temp_line + "\n" + at +
-                             "input voltage (" + kOidUpsInputVoltage + ")" + c.volt_line + "\n");
+                             kOidUpsTemperature + c.temp_line + "\n" + at + "input voltage (" +
+                             kOidUpsInputVoltage + c.volt_line + "\n");
   }
   EXPECT_TRUE(env_.files.writes.empty());
+}
+
+TEST(QueryLineTest, NamesTheObjectItsTypeAndTheScaledValue) {
+  const std::string tenths = "1.3.6.1.4.1.318.1.1.1.2.3.2.0";
+  const struct {
+    tUpsObject object;
+    uint8_t tag;
+    std::string text;
+    std::string line;
+  } cases[] = {
+      {kUpsTemperature, kBerInteger, "27",
+       "temperature (" + std::string(kOidUpsTemperature) + ", INTEGER): 27"},
+      {TemperatureObject(tenths, 0.1), kSnmpGauge, "275",
+       "temperature (" + tenths + ", Gauge32 275 x 0.1): 27.5"},
+      {TemperatureObject(tenths, 0.1), kSnmpGauge, "1600",
+       "temperature (" + tenths + "): no reading: Gauge32 \"1600\" is no number from -50 to 150"},
+      {TemperatureObject("1.3.6.1.4.1.318.1.1.10.2.3.2.1.4.1", 1), kBerInteger, "22",
+       "temperature (1.3.6.1.4.1.318.1.1.10.2.3.2.1.4.1, INTEGER): 22"},
+  };
+  for (const auto& c : cases) {
+    tQueryLine line;
+    line.Name = c.object.Name;
+    line.OID = c.object.OID;
+    line.Object = c.object;
+    line.At = "12:00";
+    line.Result.Outcome = tSNMPOutcome::kValue;
+    line.Result.Tag = c.tag;
+    line.Result.Text = c.text;
+    std::ostringstream out;
+    PrintQueryLine(out, line);
+    EXPECT_EQ(out.str(), "12:00 " + c.line + "\n");
+  }
 }
 
 TEST_F(CommandsTest, QueryWithoutHostOrWithAnUnknownName) {

@@ -41,7 +41,9 @@ constexpr int32_t kClockStepCode = 40100;
 }  // namespace
 
 MonitoringCycle::MonitoringCycle(Context& ctx, ServiceControl& control)
-    : ctx_(ctx), control_(control) {}
+    : ctx_(ctx), control_(control) {
+  alerts_.set_notification_outcomes(&metrics_);
+}
 
 std::string MonitoringCycle::Num(double v) const { return FloatToStr(v, ctx_.fmt()); }
 
@@ -110,6 +112,7 @@ void MonitoringCycle::StartPhase() {
   }
   ups_.HostName = config_.UPSHost;
   ups_.Community = config_.SNMPCommunity;
+  temperature_object_ = TemperatureObject(config_.TemperatureOID, config_.TemperatureScale);
   // Version 3 turns its passwords into keys here, once for the run; settings it cannot use
   // are reported now, and the queries then send nothing.
   if (have_config) ConfigureSnmpSession(ctx_, SnmpSettingsOf(config_), &snmp_session_);
@@ -171,14 +174,15 @@ bool MonitoringCycle::StartupWait() {
 
 void MonitoringCycle::StartupReadings() {
   log_rec_.Trace = 570;
-  snmp_.OID = kOidUpsTemperature;
+  snmp_.OID = temperature_object_.OID;
   log_rec_.Trace = 580;
-  const tUpsReading temp = ReadUpsObject(ctx_, snmp_, kUpsTemperature);
+  const tUpsReading temp = ReadUpsObject(ctx_, snmp_, temperature_object_);
   log_rec_.Trace = 590;
   // No reading (silence, or an answer that is no number) leaves the temperature 0 and sets no
   // minimum or maximum, which the first reading then does.
   const bool answered = temp.Kind == tReadingKind::kNumber;
-  alerts_.ObjectReading(kUpsTemperature, temp);
+  alerts_.ObjectReading(temperature_object_, temp);
+  metrics_.Reading(temperature_object_, temp);
   alerts_.CardAnswer(answered);
   if (answered) ups_.InternalTemp = temp.Value;
   log_rec_.Trace = 600;
@@ -191,6 +195,7 @@ void MonitoringCycle::StartupReadings() {
   const tUpsReading volts = ReadUpsObject(ctx_, snmp_, kUpsInputVoltage);
   const bool volts_read = volts.Kind == tReadingKind::kNumber;
   alerts_.ObjectReading(kUpsInputVoltage, volts);
+  metrics_.Reading(kUpsInputVoltage, volts);
   alerts_.CardAnswer(volts_read);
   log_rec_.Trace = 660;
   // No reading counts as 0 volts here, as silence always has; it no longer ends the service.
@@ -203,28 +208,34 @@ void MonitoringCycle::StartupReadings() {
   WriteStringToFile(ctx_, volts_read ? volts.Text : std::string(), kVoltageFile, false);
 
   log_rec_.Trace = 680;
-  Log(50200, Items()
-                 .Add("Function", kTraceName)
-                 .Add("Host", ctx_.settings.HostName)
-                 .Add("UPSAttributes.HostName", ups_.HostName)
-                 .Add("PhoneHomeServer", config_.PhoneHomeServer)
-                 .Add("TempSleep", config_.TempSleep)
-                 .Add("VoltageSleep", config_.VoltageSleep)
-                 .Add("SMTPRelay", config_.SMTPRelay)
-                 .Add("EmailToAddr", config_.EmailToAddr)
-                 .Add("CCEmailAddr", config_.EmailCCAddr)
-                 .Add("UPSName", ups_.UPSName)
-                 .Add("UPSModel", ups_.UPSModel)
-                 .Add("UPSContact", ups_.UPSContact)
-                 .Add("UPSLocation", ups_.UPSLocation)
-                 .Add("UPSUser", ups_.UPSUser)
-                 .Add("UPSState", ups_.UPSState)
-                 .Add("UPSTemp", Num(ups_.InternalTemp))
-                 .Add("UPSState", ups_.UPSState)  // twice, as the entry always had it
-                 .Add("UPSInputVoltage", Num(ups_.InputVoltage))
-                 .Add("AlarmTemp", Num(config_.AlarmTemp))
-                 .Add("StartupRetry", startup_retry_)
-                 .str());
+  Items start;
+  start.Add("Function", kTraceName)
+      .Add("Host", ctx_.settings.HostName)
+      .Add("UPSAttributes.HostName", ups_.HostName)
+      .Add("PhoneHomeServer", config_.PhoneHomeServer)
+      .Add("TempSleep", config_.TempSleep)
+      .Add("VoltageSleep", config_.VoltageSleep)
+      .Add("SMTPRelay", config_.SMTPRelay)
+      .Add("EmailToAddr", config_.EmailToAddr)
+      .Add("CCEmailAddr", config_.EmailCCAddr)
+      .Add("UPSName", ups_.UPSName)
+      .Add("UPSModel", ups_.UPSModel)
+      .Add("UPSContact", ups_.UPSContact)
+      .Add("UPSLocation", ups_.UPSLocation)
+      .Add("UPSUser", ups_.UPSUser)
+      .Add("UPSState", ups_.UPSState)
+      .Add("UPSTemp", Num(ups_.InternalTemp))
+      .Add("UPSState", ups_.UPSState)  // twice, as the entry always had it
+      .Add("UPSInputVoltage", Num(ups_.InputVoltage))
+      .Add("AlarmTemp", Num(config_.AlarmTemp))
+      .Add("StartupRetry", startup_retry_);
+  // Only a chosen temperature object is named, so that the entry of a service that reads the
+  // default one stays as it always was.
+  if (temperature_object_.OID != kUpsTemperature.OID || temperature_object_.Scale != 1) {
+    start.Add("TemperatureOID", temperature_object_.OID)
+        .Add("TemperatureScale", FloatToStr(temperature_object_.Scale, FormatSettings()));
+  }
+  Log(50200, start.str());
   log_rec_.Trace = 690;
 }
 
@@ -348,8 +359,10 @@ void MonitoringCycle::TemperaturePass() {
     DebugStage(1275);
     tUpsReading reading;
     const int32_t sampled = RecordTemperatureSample(
-        ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); }, &reading, &day_file);
-    alerts_.ObjectReading(kUpsTemperature, reading);
+        ctx_, snmp_, ups_, chart_, [this] { DebugStage(1280); }, &reading, &day_file,
+        temperature_object_);
+    alerts_.ObjectReading(temperature_object_, reading);
+    metrics_.Reading(temperature_object_, reading);
     // Without a reading the point stays unsampled, so the next pass in it tries again.
     const bool answered = sampled != kNoReading;
     alerts_.SampledTemperature(answered);
@@ -363,6 +376,7 @@ void MonitoringCycle::TemperaturePass() {
   DebugStage(1290);
   UpdateStatus();
   alerts_.TemperaturePass();
+  metrics_.Write();
 }
 
 void MonitoringCycle::VoltagePass() {
@@ -372,9 +386,11 @@ void MonitoringCycle::VoltagePass() {
   snmp_.OID = kOidUpsInputVoltage;
   const tUpsReading volts = ReadUpsObject(ctx_, snmp_, kUpsInputVoltage);
   alerts_.ObjectReading(kUpsInputVoltage, volts);
+  metrics_.Reading(kUpsInputVoltage, volts);
   alerts_.CardAnswer(volts.Kind == tReadingKind::kNumber);
   if (volts.Kind != tReadingKind::kNumber) {  // no reading changes nothing
     UpdateStatus();
+    metrics_.Write();
     return;
   }
   ups_.InputVoltage = volts.Value;
@@ -383,6 +399,7 @@ void MonitoringCycle::VoltagePass() {
   alerts_.VoltageReading();
   reading_at_ = Now();
   UpdateStatus();
+  metrics_.Write();
 }
 
 }  // namespace tw

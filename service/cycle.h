@@ -13,6 +13,7 @@
 
 #include "service/alerts.h"
 #include "service/debug_trace.h"
+#include "service/metrics.h"
 #include "service/service_control.h"
 #include "snmp/session.h"
 #include "snmp/snmp.h"
@@ -42,6 +43,7 @@ class MonitoringCycle {
   int32_t trace() const { return log_rec_.Trace; }
   // The SNMP version and, for version 3, the engine the queries found (EngineText).
   const SnmpSession& snmp_session() const { return snmp_session_; }
+  const tUpsObject& temperature_object() const { return temperature_object_; }
 
  private:
   void StartPhase();
@@ -86,6 +88,9 @@ class MonitoringCycle {
   tLogRec log_rec_;  // its Trace is the cycle's trace stage
   tExceptionRec exception_;
   Alerts alerts_{ctx_, config_, ups_, snmp_, log_rec_};  // after the records it reads
+  Metrics metrics_{ctx_, config_, ups_, alerts_};        // after the alerts it reads
+  // The object read as the temperature ("TemperatureOID", "TemperatureScale"), for the run.
+  tUpsObject temperature_object_ = kUpsTemperature;
   // Due times are kept as whole milliseconds of monotonic time after `due_base_ms_`, so that
   // adding an interval many times gives exactly the multiple of it and the passes keep their
   // phase for years, whatever the wall clock does.

@@ -4,8 +4,9 @@ namespace tw {
 
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
                                 tGoogleChart chart, const std::function<void()>& after_temp_file,
-                                tUpsReading* reading, const tKnownDayFile* read_before) {
-  const tUpsReading got = ReadUpsObject(ctx, snmp, kUpsTemperature);
+                                tUpsReading* reading, const tKnownDayFile* read_before,
+                                const tUpsObject& object) {
+  const tUpsReading got = ReadUpsObject(ctx, snmp, object);
   if (reading != nullptr) *reading = got;
   // A silent card, or one that answers text, is not a room at 0 degrees: that row would
   // spoil the history, the pages and the annual average.

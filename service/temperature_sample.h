@@ -16,7 +16,7 @@ namespace tw {
 // What RecordTemperatureSample returns when the card gave no reading.
 constexpr int32_t kNoReading = -2;
 
-// Queries the temperature (snmp carries Host, Community, Port and Session; its OID is set
+// Queries the temperature `object` (snmp carries Host, Community, Port and Session; its OID is set
 // here), stores it in ups.InternalTemp and records it as RecordTemperature does. Returns the
 // five-minute point it recorded. An answer that is no reading (ReadingOf: silence, a missing
 // object, no number, out of range) writes nothing, ups.InternalTemp keeps its value,
@@ -25,7 +25,8 @@ constexpr int32_t kNoReading = -2;
 int32_t RecordTemperatureSample(Context& ctx, tSNMPRec snmp, tUPSAttributes& ups,
                                 tGoogleChart chart, const std::function<void()>& after_temp_file,
                                 tUpsReading* reading = nullptr,
-                                const tKnownDayFile* read_before = nullptr);
+                                const tKnownDayFile* read_before = nullptr,
+                                const tUpsObject& object = kUpsTemperature);
 
 }  // namespace tw
 

@@ -1,11 +1,25 @@
 #include "service/ups_reading.h"
 
+#include <cmath>
 #include <cstdio>
+
+#include "toolbelt/numbers.h"
 
 namespace tw {
 
 const tUpsObject kUpsTemperature = {"temperature", kOidUpsTemperature, -50, 150};
 const tUpsObject kUpsInputVoltage = {"input voltage", kOidUpsInputVoltage, 0, 600};
+
+tUpsObject TemperatureObject(const std::string& oid, double scale) {
+  tUpsObject object = kUpsTemperature;
+  object.OID = oid;
+  object.Scale = scale;
+  if (oid != kUpsTemperature.OID || scale != 1) {
+    object.ReportNotes =
+        "TemperatureOID=" + oid + " TemperatureScale=" + FloatToStr(scale, FormatSettings());
+  }
+  return object;
+}
 
 std::string SnmpTypeName(uint8_t tag) {
   switch (tag) {
@@ -71,6 +85,7 @@ bool DecimalNumber(const std::string& text, double* value) {
 
 tUpsReading ReadingOf(const tUpsObject& object, const tSNMPResult& result) {
   tUpsReading reading;
+  reading.Outcome = result.Outcome;
   if (result.Outcome == tSNMPOutcome::kNotProvided) {
     reading.Kind = tReadingKind::kNotProvided;
     reading.Type = result.Tag != 0 ? SnmpTypeName(result.Tag) : "noSuchName";
@@ -98,6 +113,17 @@ tUpsReading ReadingOf(const tUpsObject& object, const tSNMPResult& result) {
     default:
       break;
   }
+  if (number) {
+    reading.Raw = value;
+    // A whole number of units per degree divides, so that 275 tenths become exactly 27.5 and
+    // not the 27.500000000000004 that multiplying by 0.1 gives.
+    const double per_unit = std::round(1 / object.Scale);
+    if (object.Scale < 1 && std::fabs(per_unit * object.Scale - 1) < 1e-12) {
+      value /= per_unit;
+    } else {
+      value *= object.Scale;
+    }
+  }
   if (number && value >= object.Min && value <= object.Max) {
     reading.Kind = tReadingKind::kNumber;
     reading.Value = value;
@@ -107,6 +133,7 @@ tUpsReading ReadingOf(const tUpsObject& object, const tSNMPResult& result) {
 
 tUpsReading ReadUpsObject(Context& ctx, tSNMPRec snmp, const tUpsObject& object) {
   snmp.OID = object.OID;
+  snmp.Notes = object.ReportNotes;
   return ReadingOf(object, SNMPRead(ctx, snmp));
 }
 

@@ -12,16 +12,26 @@
 
 namespace tw {
 
-// An object the service reads, with its plausible range (inclusive).
+// An object the service reads, with its plausible range (inclusive, in scaled units).
 struct tUpsObject {
   const char* Name;  // in messages: "temperature", "input voltage"
-  const char* OID;
+  std::string OID;
   double Min;
   double Max;
+  // What one unit of the card's number is worth: 0.1 for an object that counts tenths.
+  double Scale = 1;
+  // The Notes of the exception reports of its queries: empty for the objects the service has
+  // always read, so that those reports stay as they were.
+  std::string ReportNotes{};
 };
 
 extern const tUpsObject kUpsTemperature;   // -50 to 150 degrees Celsius
 extern const tUpsObject kUpsInputVoltage;  // 0 to 600 volts
+
+// The temperature object "TemperatureOID" and "TemperatureScale" choose: kUpsTemperature's
+// name and range, the object's OID and scale; its reports name the object when it is not the
+// default one.
+tUpsObject TemperatureObject(const std::string& oid, double scale);
 
 enum class tReadingKind {
   kNumber,       // Value holds the reading
@@ -35,6 +45,9 @@ struct tUpsReading {
   double Value = 0;
   std::string Text;  // the value text as it came (SnmpValueText)
   std::string Type;  // the value's type: "INTEGER", "Gauge32", "OctetString", ...
+  double Raw = 0;    // the card's number before the scale (kNumber, and kNotANumber when a
+                     // number fell out of range)
+  tSNMPOutcome Outcome = tSNMPOutcome::kNoAnswer;  // what the query came to
 };
 
 // The name of an SNMP value type for messages ("tag 0x.." for types without one).
@@ -45,8 +58,8 @@ std::string SnmpTypeName(uint8_t tag);
 bool DecimalNumber(const std::string& text, double* value);
 
 // What `result` (a query of `object`) comes to. INTEGER, Gauge32 and Counter32 are numbers
-// (Gauge32 and Counter32 unsigned), an OCTET STRING when it is DecimalNumber; the number must
-// lie inside the object's range.
+// (Gauge32 and Counter32 unsigned), an OCTET STRING when it is DecimalNumber; the number times
+// the object's scale is the value, which must lie inside the object's range.
 tUpsReading ReadingOf(const tUpsObject& object, const tSNMPResult& result);
 
 // Queries `object` (snmp's OID is set here) with SNMPRead's failure handling, then ReadingOf.

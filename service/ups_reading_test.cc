@@ -87,6 +87,34 @@ TEST(UpsReadingTest, OnlyNumbersInsideTheRangeAreReadings) {
   }
 }
 
+// The scale applies before the range; tenths divide exactly.
+TEST(UpsReadingTest, TheScaleAppliesBeforeTheRange) {
+  const tUpsObject tenths = TemperatureObject("1.3.6.1.4.1.318.1.1.1.2.3.2.0", 0.1);
+  const tUpsObject hundredths = TemperatureObject("1.3.6.1.4.1.318.1.1.1.2.3.2.0", 0.01);
+  const struct {
+    const tUpsObject& object;
+    tSNMPResult result;
+    tReadingKind kind;
+    double value;
+  } cases[] = {
+      {tenths, Value(kSnmpGauge, "275"), tReadingKind::kNumber, 27.5},
+      {tenths, Value(kBerInteger, "-55"), tReadingKind::kNumber, -5.5},
+      {tenths, Value(kBerInteger, "1500"), tReadingKind::kNumber, 150},
+      {tenths, Value(kBerInteger, "1501"), tReadingKind::kNotANumber, 0},  // 150.1
+      {tenths, Value(kBerOctetString, "27.5"), tReadingKind::kNumber, 2.75},
+      {hundredths, Value(kSnmpGauge, "2753"), tReadingKind::kNumber, 27.53},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.result.Text);
+    const tUpsReading r = ReadingOf(c.object, c.result);
+    EXPECT_EQ(r.Kind, c.kind);
+    EXPECT_EQ(r.Value, c.value);  // exactly: 275 / 10, not 275 * 0.1
+  }
+  EXPECT_EQ(tenths.ReportNotes,
+            "TemperatureOID=1.3.6.1.4.1.318.1.1.1.2.3.2.0 TemperatureScale=0.1");
+  EXPECT_EQ(TemperatureObject(kOidUpsTemperature, 1).ReportNotes, "");
+}
+
 TEST(UpsReadingTest, LogFieldTextIsMadeSafe) {
   EXPECT_EQ(LogFieldText("a\r\nb[x]\x7f"), "a  b(x) ");
   EXPECT_EQ(LogFieldText(std::string(500, 'y')).size(), 200u);

@@ -113,7 +113,12 @@ tSNMPResult SNMPRead(Context& ctx, const tSNMPRec& rec) {
   tSNMPResult result;
   const int32_t trace = 0;  // the query has no stages
   if (rec.Session == nullptr || rec.Session->version() == tSNMPVersion::kV1) {
-    Guarded(ctx, "SNMPSend", trace, [&] { result = SNMPQuery(ctx, rec); });
+    try {
+      result = SNMPQuery(ctx, rec);
+    } catch (...) {
+      ReportCurrentException(ctx, "SNMPSend", trace, rec.Notes);
+      result = tSNMPResult();
+    }
     return result;
   }
   // Versions 2c and 3 are newer than the activity log's silence about queries: a refused user
@@ -121,7 +126,7 @@ tSNMPResult SNMPRead(Context& ctx, const tSNMPRec& rec) {
   try {
     result = SNMPQuery(ctx, rec);
   } catch (...) {
-    ReportAndLogCurrentException(ctx, "SNMPSend", trace);
+    ReportAndLogCurrentException(ctx, "SNMPSend", trace, rec.Notes);
     result = tSNMPResult();
   }
   return result;

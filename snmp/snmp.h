@@ -39,6 +39,7 @@ struct tSNMPRec {
   // caller for as long as it polls. Null: version 1.
   SnmpSession* Session = nullptr;
   uint16_t Port = kSnmpPort;  // the agent's UDP port ("UPSPort")
+  std::string Notes{};        // the Notes of the query's exception reports (usually empty)
 };
 
 // Reads rec.OID from rec.Host and returns its value text (SnmpValueText), or empty text when

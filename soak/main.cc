@@ -12,12 +12,13 @@
 namespace {
 
 constexpr char kUsage[] =
-    "usage: tempwarden-soak [--days N] [--start YYYY-MM-DD[THH:MM:SS]] [--dir DIR]\n"
+    "usage: tempwarden-soak [--days N] [--start YYYY-MM-DD[THH:MM:SS]] [--dir DIR] [--metrics]\n"
     "  Runs the monitoring service for N simulated days (366 by default, from\n"
     "  2028-01-01T00:00:30 Berlin time) on a fake clock, against the simulated UPS and a\n"
     "  scripted mail relay on a fake network (nothing leaves the process), with faults on the\n"
     "  way, then checks the files, mails and the process's own figures.\n"
-    "  --dir keeps the files in DIR (which must exist) instead of a temporary directory.\n";
+    "  --dir keeps the files in DIR (which must exist) instead of a temporary directory.\n"
+    "  --metrics sets MetricsFile, so that the Prometheus file is written too.\n";
 
 bool ParseStart(const char* text, tw::CalendarTime* t) {
   int fields = std::sscanf(text, "%4d-%2d-%2dT%2d:%2d:%2d", &t->year, &t->month, &t->day, &t->hour,
@@ -48,6 +49,8 @@ int main(int argc, char** argv) {
         return 2;
       }
       ++i;
+    } else if (arg == "--metrics") {
+      options.metrics = true;
     } else if (arg == "--dir" && value != nullptr) {
       options.directory = value;
       ++i;

@@ -409,7 +409,8 @@ SoakResult Year::Run() {
       "  <EmailCCAddr>facilities@example.org</EmailCCAddr>\r\n  <SMTPRelay>" +
       kRelayAddress +
       "</SMTPRelay>\r\n  <EmailFromAddr>ups@example.org</EmailFromAddr>\r\n"
-      "  <SyslogCollector>10.0.0.30</SyslogCollector>\r\n</XML>\r\n";
+      "  <SyslogCollector>10.0.0.30</SyslogCollector>\r\n" +
+      (options_.metrics ? "  <MetricsFile>tempwarden.prom</MetricsFile>\r\n" : "") + "</XML>\r\n";
   disk_->WriteFile(directory_ + "/TEMPWARDEN.XML", config, false);
   Plan();
   for (const Planned& p : plan_) result.timeline.push_back(LocalText(p.local_ms) + " " + p.what);

@@ -24,6 +24,7 @@ struct SoakOptions {
   // Local (Berlin) start; 2028 is a leap year and a run of 366 days ends in the new year.
   CalendarTime start{2028, 1, 1, 0, 0, 30, 0};
   std::string directory;  // where the files go; empty: a new temporary directory, removed after
+  bool metrics = false;   // "MetricsFile" set: the Prometheus file written beside the others
 };
 
 struct SoakFigures {

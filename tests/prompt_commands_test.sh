@@ -65,6 +65,9 @@ expect() {  # expect STATUS LINE-REGEX...: the exit status and lines the output 
 STAMP='^[0-9]+/[0-9]+/[0-9]{4} [0-9]+:[0-9]{2}:[0-9]{2}( [AP]M)? '
 TEMP_OID='temperature \(1\.3\.6\.1\.4\.1\.318\.1\.1\.1\.2\.2\.2\.0\): '
 VOLT_OID='input voltage \(1\.3\.6\.1\.4\.1\.318\.1\.1\.1\.3\.2\.1\.0\): '
+# A reading names its type beside the object.
+TEMP_READ='temperature \(1\.3\.6\.1\.4\.1\.318\.1\.1\.1\.2\.2\.2\.0, Gauge32\): '
+VOLT_READ='input voltage \(1\.3\.6\.1\.4\.1\.318\.1\.1\.1\.3\.2\.1\.0, Gauge32\): '
 
 echo "== /testmail delivers through the relay"
 run /testmail
@@ -84,8 +87,8 @@ echo "== /query (and -query) reads both objects from snmpd"
 for sw in /query -QUERY; do
   run "$sw"
   echo "$OUT"
-  expect 0 "^Querying 127.0.0.1 on UDP port 161$" "${STAMP}${TEMP_OID}27\$" \
-    "${STAMP}${VOLT_OID}231\$"
+  expect 0 "^Querying 127.0.0.1 on UDP port 161$" "${STAMP}${TEMP_READ}27\$" \
+    "${STAMP}${VOLT_READ}231\$"
 done
 
 echo "== both while the service runs from the same directory"
@@ -94,7 +97,7 @@ SERVICE=$!
 track_pid "$SERVICE"
 wait_until 10 'ls "$SVC"/APC-*.CSV >/dev/null 2>&1' || fail "the service did not start"
 run -query
-expect 0 "${STAMP}${TEMP_OID}27\$"
+expect 0 "${STAMP}${TEMP_READ}27\$"
 run -testmail
 expect 0 '^Result 0: '
 kill -0 "$SERVICE" 2>/dev/null || fail "the service stopped"

@@ -4,6 +4,8 @@
 #                     Gauge32 from the files DIR/temperature and DIR/voltage (community
 #                     "public"), through a pass_persist script that reads them at every query;
 #                     a file DIR/temperature.type ("string") changes the temperature's type;
+#                     files DIR/objects/OID (type, value) serve further objects of the card
+#                     (the environmental probes and universal I/O sensors too);
 #                     sets SNMPD_PID; SNMPD_EXTRA_CONF, when set, is added to its configuration
 #                     (e.g. createUser and rouser lines for version 3); SNMPD_ADDRESS, when
 #                     set, replaces the address (e.g. "udp6:[::1]:161" with a rocommunity6
@@ -24,6 +26,8 @@ start_snmpd() {
 agentAddress ${SNMPD_ADDRESS:-udp:127.0.0.1:161}
 rocommunity public 127.0.0.1
 pass_persist .1.3.6.1.4.1.318.1.1.1 $dir/agent.sh
+pass_persist .1.3.6.1.4.1.318.1.1.10 $dir/agent.sh
+pass_persist .1.3.6.1.4.1.318.1.1.25 $dir/agent.sh
 ${SNMPD_EXTRA_CONF:-}
 CONF
   SNMP_PERSISTENT_DIR="$dir/persist" MIBS= /usr/sbin/snmpd -f -C -c "$dir/snmpd.conf" \

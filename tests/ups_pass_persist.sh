@@ -4,7 +4,8 @@
 # "temperature.type" (e.g. "string") changes the type of the temperature value, a file
 # "voltage.type" that of the voltage. A temperature
 # file of several lines is a queue: each query answers the first line and drops it, except the
-# last line, which stays.
+# last line, which stays. Any other object is answered from the file "objects/OID" (OID
+# without its leading dot) when there is one: its first line the type, its second the value.
 dir=$(dirname "$0")
 while read -r cmd; do
   case "$cmd" in
@@ -18,7 +19,12 @@ while read -r cmd; do
           [ "$(wc -l <"$dir/temperature")" -le 1 ] || sed -i 1d "$dir/temperature" ;;
         .1.3.6.1.4.1.318.1.1.1.3.2.1.0)
           echo "$oid"; cat "$dir/voltage.type" 2>/dev/null || echo gauge; cat "$dir/voltage" ;;
-        *) echo NONE ;;
+        *)
+          if [ -f "$dir/objects/${oid#.}" ]; then
+            echo "$oid"; head -n 2 "$dir/objects/${oid#.}"
+          else
+            echo NONE
+          fi ;;
       esac ;;
     getnext) read -r oid; echo NONE ;;
     set) read -r oid; read -r value; echo not-writable ;;

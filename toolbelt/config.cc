@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 
 #include "toolbelt/activity_log.h"
 #include "toolbelt/config_text.h"
@@ -142,6 +143,25 @@ std::string PhoneHomeCollector(Context&, const std::string& v, tServiceConfig& c
   return "";
 }
 
+// A leading "." (as net-snmp's tools print OIDs) is dropped; anything else that is not a
+// numeric OID would make every query fail, so the object the service has always read is used.
+std::string TemperatureOID(Context&, const std::string& v, tServiceConfig& c) {
+  const std::string oid = !v.empty() && v[0] == '.' ? v.substr(1) : v;
+  const bool usable = NumericOid(oid);
+  c.TemperatureOID = usable ? oid : kDefaultTemperatureOID;
+  return v.empty() || usable ? std::string() : kDefaultTemperatureOID;
+}
+// "1", "0.1", "0.01", with "." or the regional separator, so that a file copied between
+// machines of different languages still reads. Nothing but a number above 0 makes sense.
+std::string TemperatureScale(Context& ctx, const std::string& v, tServiceConfig& c) {
+  std::string text = v;
+  std::replace(text.begin(), text.end(), '.', ctx.fmt().decimal_separator);
+  double value = 0;
+  const bool usable = TryStrToFloat(ctx, text, &value) && value > 0;
+  c.TemperatureScale = usable ? value : 1;
+  return v.empty() || usable ? std::string() : "1";
+}
+
 using C = tServiceConfig;
 
 // In the order of the start read.
@@ -182,6 +202,10 @@ const KeyRule kKeys[] = {
     {"SNMPPrivPassword", 0, 0, &C::SNMPPrivPassword, nullptr},
     {"SNMPContext", 0, 0, &C::SNMPContext, nullptr},
     {"UPSPort", 0, 0, nullptr, UPSPort},
+    // The temperature object and the metrics file.
+    {"TemperatureOID", 0, 0, nullptr, TemperatureOID},
+    {"TemperatureScale", 0, 0, nullptr, TemperatureScale},
+    {"MetricsFile", 0, 0, &C::MetricsFile, nullptr},
 };
 
 void NameUnusable(Context& ctx, const std::string& key, const std::string& value,
@@ -284,6 +308,27 @@ const std::string* UsableText(Context& ctx, tConfigReadSite& site, const tSettin
 }
 
 }  // namespace
+
+bool NumericOid(const std::string& oid) {
+  std::vector<uint64_t> arcs;
+  size_t i = 0;
+  while (i < oid.size()) {
+    const size_t start = i;
+    uint64_t arc = 0;
+    for (; i < oid.size() && oid[i] >= '0' && oid[i] <= '9'; ++i) {
+      arc = arc * 10 + static_cast<uint64_t>(oid[i] - '0');
+      if (arc > 0xFFFFFFFFu) return false;
+    }
+    const size_t digits = i - start;
+    if (digits == 0 || (digits > 1 && oid[start] == '0')) return false;
+    arcs.push_back(arc);
+    if (i == oid.size()) break;
+    if (oid[i] != '.' || i + 1 == oid.size()) return false;
+    ++i;
+  }
+  if (arcs.size() < 2 || arcs[0] > 2) return false;
+  return arcs[0] == 2 || arcs[1] < 40;
+}
 
 std::vector<std::string> DefaultConfigLines() {
   const char* const kLines[] = {

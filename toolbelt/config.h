@@ -44,6 +44,8 @@ constexpr int32_t kDefaultTempSleep = 300;
 constexpr int32_t kDefaultVoltageSleep = 30;
 constexpr int32_t kDefaultSMTPPort = 25;
 constexpr int32_t kDefaultUPSPort = 161;
+// The UPS's own (battery) temperature in whole degrees Celsius, as the service always read it.
+constexpr char kDefaultTemperatureOID[] = "1.3.6.1.4.1.318.1.1.1.2.2.2.0";
 
 // The settings, converted, with the fallbacks applied. The initial values are what a file
 // without any of the keys gives.
@@ -94,7 +96,18 @@ struct tServiceConfig {
   std::string SNMPPrivPassword;  // empty: authNoPriv
   std::string SNMPContext;
   int32_t UPSPort = kDefaultUPSPort;  // the card's SNMP port; 1 to 65535, otherwise 161
+  // The object read as the temperature and what one unit of it is worth; read at start only.
+  // An OID that is not dotted numeric (a leading "." is dropped), or a scale that is no number
+  // above 0, is named (40200) and the default used.
+  std::string TemperatureOID = kDefaultTemperatureOID;
+  double TemperatureScale = 1;
+  // The Prometheus text file written after every pass and delivery; empty: none. Start only.
+  std::string MetricsFile;
 };
+
+// Whether `oid` is a dotted numeric object identifier the SNMP encoder takes: at least two
+// arcs, the first 0 to 2, the second below 40 under 0 and 1, each below 2^32, no leading zeros.
+bool NumericOid(const std::string& oid);
 
 // One read site: per key, the result of its last read (a key not yet read has no entry).
 struct tConfigReadSite {

@@ -237,6 +237,74 @@ TEST(ConfigTest, ExtraKeysAndTheirDefaults) {
   EXPECT_EQ(mail.SMTPPassword, " p w ");
 }
 
+TEST(ConfigTest, TemperatureObjectAndScale) {
+  const char* kDefault = kDefaultTemperatureOID;
+  const char* kTenths = "1.3.6.1.4.1.318.1.1.1.2.3.2.0";
+  const struct {
+    const char* name;
+    std::string body;
+    const char* oid;
+    double scale;
+    const char* german_scale_text;  // the same scale in a file of a German machine
+  } cases[] = {
+      {"absent", "", kDefault, 1, nullptr},
+      {"empty", "<TemperatureOID></TemperatureOID><TemperatureScale></TemperatureScale>", kDefault,
+       1, nullptr},
+      {"tenths",
+       "<TemperatureOID>1.3.6.1.4.1.318.1.1.1.2.3.2.0</TemperatureOID>"
+       "<TemperatureScale>0.1</TemperatureScale>",
+       kTenths, 0.1, "0,1"},
+      {"a leading dot is dropped",
+       "<TemperatureOID>.1.3.6.1.4.1.318.1.1.1.2.3.2.0</TemperatureOID>", kTenths, 1, nullptr},
+      {"a name", "<TemperatureOID>upsAdvBatteryTemperature.0</TemperatureOID>", kDefault, 1,
+       nullptr},
+      {"blank inside", "<TemperatureOID>1.3.6.1 .4</TemperatureOID>", kDefault, 1, nullptr},
+      {"scale 0", "<TemperatureScale>0</TemperatureScale>", kDefault, 1, nullptr},
+      {"scale negative", "<TemperatureScale>-0.1</TemperatureScale>", kDefault, 1, nullptr},
+      {"scale text", "<TemperatureScale>tenths</TemperatureScale>", kDefault, 1, nullptr},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    FakeEnv env;
+    const tServiceConfig config = StartRead(env, File(c.body));
+    EXPECT_EQ(config.TemperatureOID, c.oid);
+    EXPECT_DOUBLE_EQ(config.TemperatureScale, c.scale);
+    if (c.german_scale_text != nullptr) {
+      FakeEnv german;
+      german.regional.mutable_settings() = GermanSettings();
+      EXPECT_DOUBLE_EQ(StartRead(german, File(c.body)).TemperatureScale, c.scale);
+      EXPECT_DOUBLE_EQ(StartRead(german, File(std::string("<TemperatureScale>") +
+                                              c.german_scale_text + "</TemperatureScale>"))
+                           .TemperatureScale,
+                       c.scale);
+    }
+  }
+}
+
+TEST(ConfigTest, NumericOid) {
+  const struct {
+    const char* oid;
+    bool numeric;
+  } cases[] = {
+      {"1.3.6.1.4.1.318.1.1.1.2.2.2.0", true},
+      {"1.3.6.1.4.1.318.1.1.25.1.2.1.6.1.1", true},
+      {"0.0", true},
+      {"2.999.1", true},          // under 2 the second arc has no limit
+      {"1.3.4294967295", true},   // the largest arc
+      {"1.3.4294967296", false},  // one more
+      {"1", false},               // one arc
+      {"3.1", false},             // first arc above 2
+      {"1.40", false},            // second arc of 0 or 1 above 39
+      {"1.3.06", false},          // a leading zero
+      {"1.3.", false},            // ends in a dot
+      {".1.3", false},            // begins with one (the setting drops it before)
+      {"1..3", false},            // an empty arc
+      {"1.3.6.a", false},         // a letter
+      {"", false},
+  };
+  for (const auto& c : cases) EXPECT_EQ(NumericOid(c.oid), c.numeric) << c.oid;
+}
+
 TEST(ConfigTest, PassReReadKeepsItsOwnLastFoundValues) {
   FakeEnv env;
   tConfigReadSite start_site, pass_site;
