@@ -55,10 +55,10 @@ void DropLineEnd(std::string* value) {
 bool Run(const std::vector<std::string>& args, const std::string& input, std::string* output,
          std::string* error) {
   int in_pipe[2], out_pipe[2], err_pipe[2];
-  if (::pipe2(in_pipe, O_CLOEXEC) != 0) return false;
-  if (::pipe2(out_pipe, O_CLOEXEC) != 0 || ::pipe2(err_pipe, O_CLOEXEC) != 0) {
-    *error = std::strerror(errno);
-    return false;
+  if (::pipe2(in_pipe, O_CLOEXEC) != 0 || ::pipe2(out_pipe, O_CLOEXEC) != 0 ||
+      ::pipe2(err_pipe, O_CLOEXEC) != 0) {
+    *error = std::string("pipe: ") + std::strerror(errno);
+    return false;  // only when out of descriptors; the ones made go with the process
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);

@@ -193,17 +193,12 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, const std
       config.*rule.text = param.Value;
       return;
     }
-    switch (
-        ResolveSecret(ctx, *secret, param.Value, site.ReadStoredSecrets, &(config.*rule.text))) {
-      case SecretOrigin::kClear:
-        site.ClearSecrets.push_back(rule.key);
-        break;
-      case SecretOrigin::kUnsealable:
-        site.UnsealableSecrets.push_back(rule.key);
-        break;
-      default:
-        break;
-    }
+    const SecretOrigin origin =
+        ResolveSecret(ctx, *secret, param.Value, site.ReadStoredSecrets, &(config.*rule.text));
+    if (origin == SecretOrigin::kUnsealable) site.UnsealableSecrets.push_back(rule.key);
+    // A clear value the credential overrides is still in the file for anybody to read.
+    const bool sealed = param.Value.compare(0, sizeof kSealedPrefix - 1, kSealedPrefix) == 0;
+    if (!param.Value.empty() && !sealed) site.ClearSecrets.push_back(rule.key);
     return;
   }
   const std::string used = rule.convert(ctx, param.Value, config);
