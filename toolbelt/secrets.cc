@@ -87,7 +87,10 @@ bool ReplaceSettingsValue(const std::string& bytes, const std::string& key,
     *out = bytes;
     return true;
   }
-  const std::string line = "  " + open + value + close + "\r\n";
+  // The line ends the file has: CR LF as the service writes it, LF as an editor may save it.
+  const bool crlf =
+      bytes.find("\r\n") != std::string::npos || bytes.find('\n') == std::string::npos;
+  const std::string line = "  " + open + value + close + (crlf ? "\r\n" : "\n");
   const size_t root_end = bytes.rfind("</XML>");
   if (root_end == std::string::npos) {
     *out = bytes + line;

@@ -158,6 +158,8 @@ TEST(ReplaceSettingsValueTest, EverythingButTheValueStaysByteForByte) {
        "dpapi:AQ==", true, true,
        "<XML>\r\n  <UPSHost>u</UPSHost>\r\n  <SMTPPassword>dpapi:AQ==</SMTPPassword>\r\n"
        "</XML>\r\n"},
+      {"missing, added with the file's LF", "<XML>\n  <UPSHost>u</UPSHost>\n</XML>\n", "v", true,
+       true, "<XML>\n  <UPSHost>u</UPSHost>\n  <SMTPPassword>v</SMTPPassword>\n</XML>\n"},
       {"missing, no root element", "<UPSHost>u</UPSHost>", "v", true, true,
        "<UPSHost>u</UPSHost>  <SMTPPassword>v</SMTPPassword>\r\n"},
       {"closing tag before the opening", "</SMTPPassword><SMTPPassword>pw", "", false, false, ""},
