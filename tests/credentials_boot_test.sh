@@ -13,7 +13,8 @@
 #     the file byte for byte; restart; the alarm mail delivered with AUTH by the relay's account;
 #     /testmail as root takes the stored credential too.
 #   - A named instance with its own credential and its own account; --remove takes it away and
-#     the instance still starts.
+#     the instance still starts; an empty secret is refused; a purge deletes the credentials
+#     and their drop-ins (an administrator's own drop-in stays).
 #   - The secret's bytes are in no file the container wrote (the overlay's upper layer: the
 #     package, the service, systemd), not in the journal and not in what the commands printed;
 #     only in the relay's own account file, which the test wrote.
@@ -258,6 +259,18 @@ in_box tempwarden /protect SMTPPassword /remove /instance lab \
 [ -e "$ROOT/etc/credstore.encrypted/tempwarden.smtp-password" ] || fail "--remove for lab took the unnamed one's"
 in_box systemctl restart tempwarden@lab.service || fail "lab without a stored secret does not start"
 [ "$(prop tempwarden@lab.service ActiveState)" = active ] || fail "lab not active after --remove"
+
+echo "-- a purge takes the stored secrets and their drop-ins with the settings"
+in_box tempwarden /protect SMTPPassword /config /etc/tempwarden/lab/TEMPWARDEN.XML /instance lab \
+  </dev/null >"$WORK/out" 2>&1 && fail "/protect stored an empty secret"
+printf '%s\n' "$LAB_SECRET" | in_box env TEMPWARDEN_CREDS_KEY=host tempwarden /protect SMTPPassword \
+  /instance lab /config /etc/tempwarden/lab/TEMPWARDEN.XML >"$WORK/protect-lab2.out" 2>&1 \
+  || fail "/protect for lab again: $(cat "$WORK/protect-lab2.out")"
+in_box systemctl stop tempwarden@lab.service
+in_box dpkg --purge tempwarden </dev/null >"$WORK/out" 2>&1 || fail "dpkg --purge"
+left=$(in_box sh -c 'ls -d /etc/credstore.encrypted/tempwarden* /etc/systemd/system/tempwarden*.service.d/tempwarden-credentials.conf 2>/dev/null' || true)
+[ -z "$left" ] || fail "left after the purge: $left"
+[ -e "$ROOT/etc/systemd/system/tempwarden.service.d/test.conf" ] || fail "the purge took the administrator's drop-in"
 
 echo "-- the secret is nowhere but in the relay's own account file"
 in_box journalctl --no-pager -o export >"$WORK/journal" 2>/dev/null || true
