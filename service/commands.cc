@@ -49,7 +49,13 @@ bool ReadSettings(Context& ctx, std::ostream& out, tServiceConfig* config) {
     return false;
   }
   tConfigReadSite site;
+  // Outside the service manager: the stored credentials, where this process may open them.
+  site.ReadStoredSecrets = true;
   *config = ReadStartConfig(ctx, site);
+  for (const std::string& key : site.UnsealableSecrets) {
+    out << key << ": its protected value does not open on this machine; it counts as empty"
+        << std::endl;
+  }
   ctx.settings.HostName = GetHostName(ctx);
   return true;
 }

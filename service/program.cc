@@ -34,6 +34,10 @@ std::string UsageText() {
          "  /console            run the service in the foreground until Ctrl+C\n"
          "  /query              read the temperature and the input voltage once and print them\n"
          "  /testmail           send a test mail through the configured relay\n"
+         "  /protect KEY        store the secret setting KEY (SMTPPassword...) read from\n"
+         "                      standard input in the system's secret store, out of the\n"
+         "                      settings file; with --remove: delete the stored one\n"
+         "  /secret-env VAR     with /protect: take the secret from the variable VAR\n"
          "  /install [NAME]     install the service (NAME: a further instance)\n"
          "  /uninstall [NAME]   remove the service; its settings and data stay\n"
          "  /silent             with /install and /uninstall: no success messages\n"
@@ -67,6 +71,8 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     if (name == "CONFIG") target = &s.settings_file;
     if (name == "DATA") target = &s.data_dir;
     if (name == "INSTANCE") target = &s.instance;
+    if (name == "PROTECT") target = &s.protect;
+    if (name == "SECRET-ENV") target = &s.secret_env;
     if (target != nullptr) {
       if (!has_value && i + 1 < args.size()) {
         value = args[++i];
@@ -91,8 +97,10 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     if (name == "QUERY") s.query = true;
     if (name == "HELP" || name == "H" || name == "?") s.help = true;
     if (name == "VERSION") s.version = true;
-    static const char* const kKnown[] = {"INSTALL", "UNINSTALL", "SILENT", "CONSOLE", "TESTMAIL",
-                                         "QUERY",   "HELP",      "H",      "?",       "VERSION"};
+    if (name == "REMOVE") s.remove = true;
+    static const char* const kKnown[] = {"INSTALL",  "UNINSTALL", "SILENT", "CONSOLE",
+                                         "TESTMAIL", "QUERY",     "HELP",   "H",
+                                         "?",        "VERSION",   "REMOVE"};
     bool known = false;
     for (const char* k : kKnown) known = known || name == k;
     if (!known && s.unknown.empty()) s.unknown = arg;
@@ -170,6 +178,9 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installe
   }
   if (s.testmail) return commands.testmail ? commands.testmail() : 1;
   if (s.query) return commands.query ? commands.query() : 1;
+  if (!s.protect.empty()) {
+    return commands.protect ? commands.protect(s.protect, s.remove, s.secret_env) : 1;
+  }
   if (s.console) {
     host.RunInConsole(service);
     return host.ExitStatus();

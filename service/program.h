@@ -27,8 +27,12 @@ struct ProgramSwitches {
   // "INSTANCE NAME", or the word after "INSTALL" or "UNINSTALL" when it is no switch: the
   // named instance (letters, digits, "-" and "_", at most kMaxInstanceName characters).
   std::string instance;
-  std::string error;    // a switch without its value or an unusable name; nothing runs then
-  std::string unknown;  // the first switch the program does not know; nothing runs then
+  // "PROTECT KEY": the secret key to store protected (service/protect.h); empty: no /protect.
+  std::string protect;
+  bool remove = false;     // "--remove" with /protect: delete the stored secret
+  std::string secret_env;  // "SECRET-ENV VAR": /protect takes the secret from this variable
+  std::string error;       // a switch without its value or an unusable name; nothing runs then
+  std::string unknown;     // the first switch the program does not know; nothing runs then
 };
 
 constexpr size_t kMaxInstanceName = 32;
@@ -38,6 +42,8 @@ constexpr size_t kMaxInstanceName = 32;
 struct ProgramCommands {
   std::function<int()> testmail;
   std::function<int()> query;
+  // "/protect KEY [--remove] [/secret-env VAR]".
+  std::function<int(const std::string& key, bool remove, const std::string& secret_env)> protect;
   // Empty when the program may work in its data directory, else why not (FileSystem::
   // WhyNotWriteIn); asked before a command, the console run or the service run, none of which
   // then runs. Unset: no objection.
@@ -63,7 +69,8 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 // "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages and keeps failures out of
 // message boxes (they still reach standard error, see ServiceHost::ShowMessage); "CONSOLE"
 // runs the service in the foreground; "TESTMAIL" and "QUERY" run their command without
-// starting the service; no switch serves as the platform's service.
+// starting the service; "PROTECT" stores a secret (after TESTMAIL and QUERY); no switch serves as
+// the platform's service.
 int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installer& installer,
                const ServiceDefinition& service,
                const ProgramCommands& commands = ProgramCommands());

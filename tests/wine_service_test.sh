@@ -498,7 +498,8 @@ wineserver -k
 # INSTALL gives the service a description, recovery actions (restart after a minute, count
 # reset after a day) and the event source "Tempwarden" with the program as its message file,
 # whose message table formats the events; UNINSTALL takes the source away. The installer,
-# run with /S, installs into "C:\Program Files\Tempwarden", registers and starts the service;
+# run with /S, installs into "C:\Program Files\Tempwarden", registers and starts the service
+# (run again with /SMTPPASSWORD=, it stores the password as a dpapi: value, nowhere in clear);
 # its uninstaller, with /S, removes the service and the program and keeps the configuration
 # and the history.
 # Wine's service manager takes failure actions without keeping them (its query answers
@@ -517,7 +518,7 @@ actions=restart/60000 restart/60000 restart/60000"
 }
 
 installer_test() {
-  local setup='C:\tw\tempwarden-setup.exe' out want before
+  local setup='C:\tw\tempwarden-setup.exe' out want before INSTALLER_SECRET='Inst4ller-Pass'
   # The session as start_wine_session makes it, but with the service manager's traces kept.
   wineserver -p
   WINEDEBUG=-all,fixme+service timeout 120 wine cmd /c exit </dev/null >/dev/null \
@@ -573,7 +574,9 @@ $want"
   before=$(count_entries 50100)
   local t0 rc=0
   t0=$(ms_now)
-  timeout 120 wine "$setup" /S </dev/null >"$WORK/setup.out" 2>&1 || rc=$?
+  # With the relay's password, which goes into the settings as a DPAPI value, not in clear.
+  timeout 120 wine "$setup" /S "/SMTPPASSWORD=$INSTALLER_SECRET" </dev/null >"$WORK/setup.out" 2>&1 ||
+    rc=$?
   # A service that does not stop within 30 s is ended by the installer: the upgrade goes on,
   # but such a service is a fault of its own, so its state is shown here.
   if [ "$rc" != 0 ] || [ $(($(ms_now) - t0)) -gt 25000 ]; then
@@ -585,6 +588,10 @@ $want"
   wait_state 4 20 || fail "not running after the second installer: state $(state)"
   wait_until 20 '[ "$(count_entries 50100)" -gt "$before" ]' || fail "no new start entry"
   check_failure_actions 3
+  grep -q '<SMTPPassword>dpapi:' "$DATA_DIR/TEMPWARDEN.XML" ||
+    fail "the installer stored no dpapi: password: $(cat "$DATA_DIR/TEMPWARDEN.XML")"
+  out=$(grep -rlaF -- "$INSTALLER_SECRET" "$DATA_DIR" "$SVC_DIR" "$WORK/setup.out" || true)
+  [ -z "$out" ] || fail "the installer's password is in: $out"
 
   step "uninstaller /S"
   # The uninstaller runs from a copy in the temporary folder and returns at once.
