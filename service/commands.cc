@@ -12,6 +12,7 @@
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/numbers.h"
+#include "toolbelt/settings_edit.h"
 #include "toolbelt/text_time.h"
 
 namespace tw {
@@ -225,6 +226,22 @@ int QueryCommand(Context& ctx, std::ostream& out) {
     all = all && line.Failure.empty() && ReadingOf(read, line.Result).Kind == tReadingKind::kNumber;
   }
   return all ? 0 : 1;
+}
+
+int SetCommand(Context& ctx, const std::vector<std::string>& assignments, std::ostream& err) {
+  std::vector<tSettingAssignment> values;
+  for (const std::string& text : assignments) {
+    tSettingAssignment v;
+    if (!ParseSettingAssignment(text, &v)) {
+      err << "Not KEY=VALUE: " << text << std::endl;
+      return 1;
+    }
+    values.push_back(v);
+  }
+  const std::string why = WriteSettings(ctx, values);
+  if (why.empty()) return 0;
+  err << why << std::endl;
+  return 1;
 }
 
 }  // namespace tw

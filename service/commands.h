@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "snmp/snmp.h"
 #include "toolbelt/settings.h"
@@ -24,6 +25,10 @@ int TestMailCommand(Context& ctx, std::ostream& out);
 // "UPSHost" and "SNMPCommunity", each printed with its time. Returns 0 when both answered
 // with a reading (a number in range, service/ups_reading.h), 1 otherwise.
 int QueryCommand(Context& ctx, std::ostream& out);
+
+// "/set KEY=VALUE...": writes the values into the settings file (toolbelt/settings_edit.h).
+// Returns 0 when all were written; otherwise 1, with why on `err` and the file unchanged.
+int SetCommand(Context& ctx, const std::vector<std::string>& assignments, std::ostream& err);
 
 // What a mail delivery result means, for a person reading it at a prompt.
 std::string MailResultMeaning(int32_t result);

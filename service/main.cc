@@ -38,6 +38,9 @@ int main(int argc, char** argv) {
   tw::ProgramCommands commands;
   commands.testmail = [&ctx] { return tw::TestMailCommand(ctx, std::cout); };
   commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
+  commands.set = [&ctx](const std::vector<std::string>& assignments) {
+    return tw::SetCommand(ctx, assignments, std::cerr);
+  };
   commands.why_not_run = [&ctx] { return ctx.env.files->WhyNotWriteIn(tw::DataDirectory(ctx)); };
   commands.version = [&ctx] { return tw::FileVersion2(ctx, ""); };
   commands.print = [](const std::string& text, bool is_error) {
