@@ -31,6 +31,11 @@ PACKAGES=(
   osslsigncode  # install: Authenticode signatures of the program and the package
   passwd  # install: useradd, the service's account
   strace  # install: what the service does, held against its systemd sandbox
+  lintian  # install: Debian's checks of the package (tests/release_checks_test.sh)
+  devscripts  # install: hardening-check on the packaged program (tests/release_checks_test.sh)
+  man-db groff-base  # install: man --warnings on the packaged manual pages
+  gdb  # install: a core of the packaged program read with its debug file
+  binutils-mingw-w64-x86-64  # windows: objdump -p, the .exe's DllCharacteristics
   clang-format  # the C++ layout check below
 )
 
@@ -91,6 +96,8 @@ rm -rf dist
 cpack --config build/CPackConfig.cmake -G DEB -B dist >/dev/null
 rm -rf dist/_CPack_Packages
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win/CMakeCache.txt)
+# The program's debug information, which the package's stripped program finds by build id.
+cp build/tempwarden.debug dist/
 cp build-win/tempwarden-setup.exe "build-win/tempwarden-$version-x64.msi" dist/
 ls -l dist
 

@@ -95,6 +95,7 @@ bool SystemdUnitText(const SystemdUnit& unit, std::string* text, std::string* er
   std::ostringstream u;
   u << "[Unit]\n"
     << "Description=" << Escaped(unit.description, sp) << "\n"
+    << "Documentation=man:tempwarden(8)\n"
     << "After=network-online.target\n"
     << "Wants=network-online.target\n"
     // With RestartSec=60 the default start limit is never met: a service that cannot start

@@ -70,6 +70,7 @@ TEST(SystemdUnitTest, RunsAsItsOwnUserUnderTheWatchdog) {
       {"StartLimitBurst", "3"},
       {"UMask", "0027"},
       {"Description", "Tempwarden"},
+      {"Documentation", "man:tempwarden(8)"},
       {"RestrictAddressFamilies", "AF_INET AF_INET6 AF_UNIX AF_NETLINK"},
   };
   for (const auto& [key, value] : expected) EXPECT_EQ(Setting(text, key), value) << key;

@@ -16,12 +16,54 @@ if(NOT WIN32)
     COMMENT "systemd units and default settings of the package")
   add_custom_target(tw_package_unit ALL DEPENDS ${TW_PACKAGE_UNIT})
 
+  # The package's program is stripped (CPACK_STRIP_FILES); its debug information stays in
+  # tempwarden.debug beside the build's program, for crash analysis. gdb finds it by the
+  # program's build id (DIR/.build-id/xx/yyyy.debug in its debug-file-directory), or by the
+  # debug link beside the program or in /usr/lib/debug/usr/sbin.
+  set(TW_DEBUG_FILE ${CMAKE_BINARY_DIR}/tempwarden.debug)
+  add_custom_command(TARGET tempwarden POST_BUILD
+                     COMMAND ${CMAKE_OBJCOPY} --only-keep-debug $<TARGET_FILE:tempwarden>
+                             ${TW_DEBUG_FILE})
+
   # The program where only root may write it; settings in /etc, data in /var/lib (the units'
   # StateDirectory=). The settings file is a conffile that postinst gives root:tempwarden 0640.
   install(TARGETS tempwarden DESTINATION usr/sbin)
+  # The compilers' version strings (.comment) serve no one on the installed system.
+  install(CODE "execute_process(COMMAND ${CMAKE_OBJCOPY} --remove-section=.comment
+                --add-gnu-debuglink=${TW_DEBUG_FILE}
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/usr/sbin/tempwarden\"
+                COMMAND_ERROR_IS_FATAL ANY)")
   install(FILES ${TW_PACKAGE_UNIT} ${TW_PACKAGE_TEMPLATE} DESTINATION usr/lib/systemd/system)
   install(FILES ${CMAKE_BINARY_DIR}/packaging/TEMPWARDEN.XML DESTINATION etc/tempwarden
           PERMISSIONS OWNER_READ OWNER_WRITE GROUP_READ)
+
+  # Manual pages and the changelog go in gzipped as Debian wants them: -9, and -n so that the
+  # same sources give the same bytes (no name, no time stamp).
+  set(TW_GZIPPED)
+  foreach(pair "docs/man/tempwarden.8;man/tempwarden.8.gz"
+               "docs/man/tempwarden.xml.5;man/tempwarden.xml.5.gz"
+               "packaging/deb/changelog;changelog.gz")
+    list(GET pair 0 source)
+    list(GET pair 1 gzipped)
+    set(gzipped ${CMAKE_BINARY_DIR}/packaging/${gzipped})
+    string(REGEX REPLACE "\\.gz$" "" plain ${gzipped})
+    add_custom_command(
+      OUTPUT ${gzipped}
+      COMMAND ${CMAKE_COMMAND} -E copy ${CMAKE_SOURCE_DIR}/${source} ${plain}
+      COMMAND gzip -9nf ${plain}
+      DEPENDS ${CMAKE_SOURCE_DIR}/${source})
+    list(APPEND TW_GZIPPED ${gzipped})
+  endforeach()
+  add_custom_target(tw_package_docs ALL DEPENDS ${TW_GZIPPED})
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/man/tempwarden.8.gz DESTINATION usr/share/man/man8)
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/man/tempwarden.xml.5.gz
+          DESTINATION usr/share/man/man5)
+  # A native package (no Debian revision in the version): its changelog is changelog.gz.
+  install(FILES ${CMAKE_BINARY_DIR}/packaging/changelog.gz
+                ${CMAKE_SOURCE_DIR}/packaging/deb/copyright DESTINATION usr/share/doc/tempwarden)
+  # Lintian's overrides, each with its reason.
+  install(FILES ${CMAKE_SOURCE_DIR}/packaging/deb/lintian-overrides
+          DESTINATION usr/share/lintian/overrides RENAME tempwarden)
 
   set(CPACK_GENERATOR DEB)
   set(CPACK_PACKAGE_NAME tempwarden)
@@ -30,13 +72,15 @@ if(NOT WIN32)
   set(CPACK_PACKAGING_INSTALL_PREFIX /)
   set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "UPS temperature watch service")
   # CPack puts the summary first and indents these lines as the control file wants them.
+  # Lines of at most 79 characters: with the leading blank, within Debian's 80.
   set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "Tempwarden watches one UPS through its SNMP network card (temperature and input
-voltage), keeps a temperature history in CSV files with HTML chart pages, sends alert
-mail, announces events as syslog datagrams and keeps an activity log.
+    "Tempwarden watches one UPS through its SNMP network card (temperature and
+input voltage), keeps a temperature history in CSV files with HTML chart
+pages, sends alert mail, announces events as syslog datagrams and keeps an
+activity log.
 
-It runs as the systemd service tempwarden (alias VOZIvazure) under the system user
-tempwarden, reads /etc/tempwarden/TEMPWARDEN.XML and keeps its history in
+It runs as the systemd service tempwarden (alias VOZIvazure) under the system
+user tempwarden, reads /etc/tempwarden/TEMPWARDEN.XML and keeps its history in
 /var/lib/tempwarden. Further UPSes: tempwarden@NAME.service with
 /etc/tempwarden/NAME/TEMPWARDEN.XML and /var/lib/tempwarden/NAME.")
   set(CPACK_DEBIAN_PACKAGE_MAINTAINER "Brindle Tempwarden team <tempwarden@brindle.invalid>")
@@ -53,6 +97,7 @@ tempwarden, reads /etc/tempwarden/TEMPWARDEN.XML and keeps its history in
     ${CMAKE_SOURCE_DIR}/packaging/deb/prerm
     ${CMAKE_SOURCE_DIR}/packaging/deb/postrm)
   set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
+  set(CPACK_STRIP_FILES TRUE)
   include(CPack)
 endif()
 

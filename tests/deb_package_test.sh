@@ -6,8 +6,9 @@
 # gone, settings and history kept), purge (all gone), a fresh installation enabled.
 #
 # dpkg runs in a mount namespace of its own in which /etc, /var/lib (dpkg's database and
-# systemd's state copied), /opt, /usr/sbin, /var/log and the system unit directory are private
-# copies, so the machine's own system is never touched;
+# systemd's state copied), /opt, /usr/sbin, /var/log, the system unit directory, the folders of
+# manual pages, documents and lintian overrides and man-db's index are private copies (the
+# documents an empty one), so the machine's own system is never touched;
 # no systemd runs there, so nothing starts. Network namespace of its own as well.
 # usage: bash tests/deb_package_test.sh BUILD_DIR
 set -euo pipefail
@@ -50,7 +51,12 @@ files=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $1, $2, $6}')
 [ "$files" = "-rw-r----- root/root ./etc/tempwarden/TEMPWARDEN.XML
 -rw-r--r-- root/root ./usr/lib/systemd/system/tempwarden.service
 -rw-r--r-- root/root ./usr/lib/systemd/system/tempwarden@.service
--rwxr-xr-x root/root ./usr/sbin/tempwarden" ] || fail "files: $files"
+-rwxr-xr-x root/root ./usr/sbin/tempwarden
+-rw-r--r-- root/root ./usr/share/doc/tempwarden/changelog.gz
+-rw-r--r-- root/root ./usr/share/doc/tempwarden/copyright
+-rw-r--r-- root/root ./usr/share/lintian/overrides/tempwarden
+-rw-r--r-- root/root ./usr/share/man/man5/tempwarden.xml.5.gz
+-rw-r--r-- root/root ./usr/share/man/man8/tempwarden.8.gz" ] || fail "files: $files"
 for script in preinst postinst prerm postrm conffiles; do
   dpkg-deb -I "$deb" "$script" >/dev/null || fail "no $script"
 done
@@ -77,6 +83,11 @@ cp -a "$keep/." /var/lib/
 private_copy /var/log
 private_copy /usr/lib/systemd/system
 private_copy /usr/sbin
+# The package's documents, and the manual pages' index that man-db's trigger writes.
+mount -t tmpfs -o mode=0755 tw-doc /usr/share/doc
+for dir in /usr/share/man/man5 /usr/share/man/man8 /usr/share/lintian/overrides /var/cache/man; do
+  private_copy "$dir"
+done
 mount -t tmpfs tw-opt /opt
 [ ! -d /run/systemd/system ] || fail "systemd runs here: dpkg would start the service"
 getent passwd tempwarden >/dev/null && fail "the private /etc already knows tempwarden"
