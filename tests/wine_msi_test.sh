@@ -9,7 +9,8 @@
 #
 # What Wine does not do: it writes public properties into its log's property list even when
 # MsiHiddenProperties names them (Windows writes "**********"); the test shows that line and
-# checks that the password appears nowhere else in the log.
+# checks that the password appears nowhere else in the log. It registers the program's path
+# without quotes. Its upgrade removes the older package without UPGRADINGPRODUCTCODE (below).
 #
 # Runs in network, pid and mount namespaces of its own, like tests/wine_service_test.sh.
 # usage: bash tests/wine_msi_test.sh BUILD_DIR
@@ -144,6 +145,16 @@ cmp "$DATA_DIR/TEMPWARDEN.XML" "$WORK/settings.before" || fail "the settings cha
 cmp -n "$(stat -c %s "$WORK/history.before")" "$DATA_DIR/APCUPSTempLog_$today.csv" \
   "$WORK/history.before" || fail "the history changed"
 cmp -s "$PROGRAM_DIR/tempwarden.exe" "$TW_WIN_BUILD_DIR/tempwarden.exe" || fail "not replaced"
+# Wine's RemoveExistingProducts removes the older package with REMOVE=ALL alone, without the
+# UPGRADINGPRODUCTCODE that Windows sets, so that removal takes the named instances as a
+# removal of its own does (Windows keeps them). Their data stays either way: re-registered here.
+if [ "$(state 'VOZIvazure$north')" = none ]; then
+  echo "   Wine's upgrade removed the named instance (no UPGRADINGPRODUCTCODE): registered again"
+  [ -f "$DATA_DIR/north/TEMPWARDEN.XML" ] && [ -f "$DATA_DIR/north/APC-$today.CSV" ] ||
+    fail "north's settings or history went with it"
+  w "$EXE" /install north /silent >/dev/null 2>&1 || fail "/install north again"
+  w net start 'VOZIvazure$north' >/dev/null 2>&1 || true
+fi
 wait_until 30 '[ "$(state VOZIvazure)" = 4 ] && [ "$(state "VOZIvazure\$north")" = 4 ] &&
   [ "$(starts "$DATA_DIR")" -gt "$before" ] && [ "$(starts "$DATA_DIR/north")" -gt "$before_north" ]' ||
   fail "after the upgrade: states $(state VOZIvazure) $(state 'VOZIvazure$north'), starts $(starts "$DATA_DIR") $(starts "$DATA_DIR/north")"

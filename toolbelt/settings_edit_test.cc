@@ -29,8 +29,8 @@ TEST(SettingsEditTest, SetConfigValueChangesOnlyTheValueTheServiceReads) {
     std::string key, value;
     std::string after;
   } cases[] = {
-      {"replaced in place", "<XML>\r\n  <UPSHost>old</UPSHost> <!-- x -->\r\n</XML>\r\n",
-       "UPSHost", "10.0.0.5", "<XML>\r\n  <UPSHost>10.0.0.5</UPSHost> <!-- x -->\r\n</XML>\r\n"},
+      {"replaced in place", "<XML>\r\n  <UPSHost>old</UPSHost> <!-- x -->\r\n</XML>\r\n", "UPSHost",
+       "10.0.0.5", "<XML>\r\n  <UPSHost>10.0.0.5</UPSHost> <!-- x -->\r\n</XML>\r\n"},
       {"emptied", "<XML><EmailCCAddr>a@b</EmailCCAddr></XML>", "EmailCCAddr", "",
        "<XML><EmailCCAddr></EmailCCAddr></XML>"},
       {"the first of two, as the service reads",
@@ -60,8 +60,10 @@ TEST(SettingsEditTest, SetConfigValueChangesOnlyTheValueTheServiceReads) {
 
 TEST(SettingsEditTest, AMissingFileIsMadeWithTheDefaultsAndTheValuesSet) {
   FakeEnv env;
-  EXPECT_EQ(WriteSettings(env.ctx, {{"UPSHost", "ups-7.example"}, {"AlarmTemp", "35.5"},
-                                    {"SMTPPort", "587"}, {"SMTPSecurity", "starttls"}}),
+  EXPECT_EQ(WriteSettings(env.ctx, {{"UPSHost", "ups-7.example"},
+                                    {"AlarmTemp", "35.5"},
+                                    {"SMTPPort", "587"},
+                                    {"SMTPSecurity", "starttls"}}),
             "");
   std::string want = DefaultFile();
   ASSERT_TRUE(SetConfigValue(&want, "UPSHost", "ups-7.example"));
@@ -91,8 +93,9 @@ TEST(SettingsEditTest, AValueTheServiceWouldNotUseIsRefusedAndNothingIsWritten) 
        "SMTPSecurity: the value \"ssl\" is not usable (in its place: no mail is sent (-623))."},
       {"TempSleep", "-5", "TempSleep: the value \"-5\" is not usable (in its place: 300)."},
       {"UpsHost", "x", "\"UpsHost\" is not a setting of TEMPWARDEN.XML."},
-      {"EmailToAddr", "a@b\r\nBcc: c@d", "EmailToAddr: a value is one line; this one holds a "
-                                         "line break."},
+      {"EmailToAddr", "a@b\r\nBcc: c@d",
+       "EmailToAddr: a value is one line; this one holds a "
+       "line break."},
   };
   const std::string before = "<XML>\n  <UPSHost>keep</UPSHost>\n</XML>\n";
   for (const Case& c : cases) {
