@@ -112,7 +112,8 @@ if(WIN32)
       OUTPUT ${TW_MSI}
       COMMAND sh ${CMAKE_SOURCE_DIR}/packaging/make_msi.sh ${CMAKE_SOURCE_DIR}
               $<TARGET_FILE:tempwarden> ${PROJECT_VERSION} ${TW_MSI}
-      DEPENDS tempwarden ${CMAKE_SOURCE_DIR}/packaging/tempwarden.wxs
+              $<TARGET_FILE:tw_msi_action>
+      DEPENDS tempwarden tw_msi_action ${CMAKE_SOURCE_DIR}/packaging/tempwarden.wxs
               ${CMAKE_SOURCE_DIR}/packaging/make_msi.sh
       COMMENT "Windows Installer package")
     add_custom_target(msi DEPENDS ${TW_MSI})

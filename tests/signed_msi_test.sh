@@ -17,6 +17,7 @@ source "$HERE/lib.sh"
 WIN=${TW_WIN_BUILD_DIR:-$BUILD/../build-win}
 [ -f "$WIN/tempwarden.exe" ] || WIN=$HERE/../build-win
 [ -f "$WIN/tempwarden.exe" ] || skip "no Windows build (build-win/tempwarden.exe)"
+[ -f "$WIN/tw_msi_action.dll" ] || skip "no build-win/tw_msi_action.dll (cmake --build build-win)"
 for tool in wixl msibuild msiinfo msiextract osslsigncode openssl python3; do
   command -v "$tool" >/dev/null 2>&1 || skip "$tool is not installed (msitools, wixl, osslsigncode)"
 done
@@ -37,9 +38,12 @@ table Upgrade | grep -Fx "$(printf '%s\t\t2.3.4\t\t513\t\tWIX_UPGRADE_DETECTED' 
   >/dev/null || fail "Upgrade: $(table Upgrade)"
 table InstallExecuteSequence | grep -Fx "$(printf 'RemoveExistingProducts\t\t1501')" >/dev/null ||
   fail "RemoveExistingProducts: $(table InstallExecuteSequence)"
-# Deferred (0x400), as the system (0x800), its command line kept out of logs (0x2000).
-table CustomAction | awk -F'\t' '$1 == "TwSettings" { print $2 }' | grep -Fx 11282 >/dev/null ||
-  fail "TwSettings: $(table CustomAction)"
+# The settings' action: a DLL action (1), deferred (0x400), as the system (0x800), and the
+# action that sets its command line: both kept out of logs (0x2000).
+for action in TwSettings=11265 TwSettingsData=8243; do
+  table CustomAction | awk -F'\t' -v a="${action%=*}" '$1 == a { print $2 }' |
+    grep -Fx "${action#*=}" >/dev/null || fail "${action%=*}: $(table CustomAction)"
+done
 # One version, one product code, so that Intune's detection rule holds for every build of it.
 sh "$HERE/../packaging/make_msi.sh" "$HERE/.." "$WIN/tempwarden.exe" 2.3.4.9 "$WORK/again.msi"
 [ "$(msiinfo export "$WORK/again.msi" Property | tr -d "\r" | awk -F'\t' '$1 == "ProductCode" { print $2 }')" = \
