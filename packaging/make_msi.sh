@@ -51,7 +51,7 @@ sign "$dll" "$work/tw_msi_action.dll"
 for query in \
   "DELETE FROM Property WHERE Property = 'SecureCustomProperties'" \
   "INSERT INTO Property (Property, Value) VALUES ('SecureCustomProperties', 'UPSHOST;SNMPCOMMUNITY;SMTPRELAY;SMTPPORT;SMTPSECURITY;EMAILFROM;EMAILTO;EMAILCC;ALARMTEMP;SMTPPASSWORD;WIX_UPGRADE_DETECTED;WIX_DOWNGRADE_DETECTED')" \
-  "INSERT INTO Property (Property, Value) VALUES ('MsiHiddenProperties', 'SMTPPASSWORD')" \
+  "INSERT INTO Property (Property, Value) VALUES ('MsiHiddenProperties', 'SMTPPASSWORD;TwSettings')" \
   "DELETE FROM Upgrade WHERE ActionProperty = 'WIX_UPGRADE_DETECTED'" \
   "INSERT INTO Upgrade (UpgradeCode, VersionMax, Attributes, ActionProperty) VALUES ('$upgrade_code', '$msi_version', 513, 'WIX_UPGRADE_DETECTED')" \
   "UPDATE InstallExecuteSequence SET Sequence = 1501 WHERE Action = 'RemoveExistingProducts'" \

@@ -5,10 +5,14 @@
 ; instances, removes them with /uninstall /silent and deletes the program, keeping what the
 ; services wrote (TEMPWARDEN.XML, the history, the logs). An installation of the old layout,
 ; with its data beside the program, has that data moved into the data folder first.
-; /S installs and uninstalls without a window.
+; /S installs and uninstalls without a window. /SMTPPASSWORD=secret stores the relay's password
+; for the service with the program's /protect (a DPAPI value in TEMPWARDEN.XML, machine scope):
+; handed over in an environment variable of the installer's own, never on a command line nor in
+; the installer's log.
 ;
 ; makensis -DEXE=path\to\tempwarden.exe -DVERSION=1.0.0.1 -DOUTFILE=tempwarden-setup.exe
 Unicode true
+!include "FileFunc.nsh"
 Target amd64-unicode
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
@@ -105,6 +109,30 @@ FunctionEnd
 !insertmacro PopInstance ""
 !insertmacro PopInstance "un."
 
+; "/SMTPPASSWORD=..." on the installer's command line: the password goes to the program in the
+; variable TEMPWARDEN_SECRET of this process, which the program inherits, and the variable is
+; cleared at once. nsExec::Exec, not ExecToLog: nothing of the exchange reaches the log.
+Function StoreSmtpPassword
+  ${GetParameters} $0
+  ClearErrors
+  ${GetOptions} $0 "/SMTPPASSWORD=" $1
+  IfErrors done
+  StrCmp $1 "" done
+  ReadEnvStr $3 ProgramData
+  StrCmp $3 "" 0 +2
+    StrCpy $3 "C:\ProgramData"
+  System::Call 'Kernel32::SetEnvironmentVariable(t "TEMPWARDEN_SECRET", t r1)'
+  StrCpy $1 ""
+  nsExec::Exec '"$INSTDIR\tempwarden.exe" /protect SMTPPassword /secret-env TEMPWARDEN_SECRET /data "$3\Tempwarden"'
+  Pop $2
+  System::Call 'Kernel32::SetEnvironmentVariable(t "TEMPWARDEN_SECRET", p 0)'
+  StrCmp $2 "0" done
+    DetailPrint "tempwarden.exe /protect SMTPPassword: exit code $2"
+    MessageBox MB_OK|MB_ICONEXCLAMATION "The SMTP password could not be stored (exit code $2); store it later with tempwarden.exe /protect SMTPPassword." /SD IDOK
+  done:
+  StrCpy $0 ""
+FunctionEnd
+
 ; The old layout kept the settings and everything the service wrote beside the program: all of
 ; it but the program and the uninstaller moves into the data folder, unless that folder has
 ; settings of its own already.
@@ -175,6 +203,7 @@ Section "Tempwarden"
     MessageBox MB_OK|MB_ICONSTOP "The service could not be registered (exit code $0); the event log has the reason." /SD IDOK
     Abort
   registered:
+  Call StoreSmtpPassword
   nsExec::ExecToLog '"$SYSDIR\net.exe" start ${SERVICE}'
   Pop $0
   StrCpy $R9 $R5

@@ -27,6 +27,13 @@ class Console {
   // nothing without a console; a failed write is ignored, as a progress line is never worth
   // failing the work it describes.
   virtual void WriteLine(const std::string& text, ConsoleColour colour) = 0;
+
+  // Reads one line of standard input, the line end dropped, for a secret: on a terminal
+  // `prompt` goes to standard error and what is typed is not shown. False at the end of the
+  // input before any character, and where there is no input (a service, most tests).
+  virtual bool ReadHiddenLine(const std::string& /*prompt*/, std::string* /*line*/) {
+    return false;
+  }
 };
 
 std::unique_ptr<Console> NewSystemConsole();

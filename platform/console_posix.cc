@@ -1,5 +1,8 @@
+#include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <iostream>
 #include <string>
 
 #include "platform/console.h"
@@ -38,6 +41,25 @@ class PosixConsole : public Console {
       if (n <= 0) return;
       done += static_cast<size_t>(n);
     }
+  }
+
+  bool ReadHiddenLine(const std::string& prompt, std::string* line) override {
+    const bool terminal = ::isatty(STDIN_FILENO) == 1;
+    termios saved{};
+    if (terminal && ::tcgetattr(STDIN_FILENO, &saved) == 0) {
+      std::cerr << prompt << std::flush;
+      termios quiet = saved;
+      quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+      ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
+    }
+    line->clear();
+    const bool got = static_cast<bool>(std::getline(std::cin, *line)) || !line->empty();
+    if (terminal) {
+      ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+      std::cerr << std::endl;  // the Enter that was not echoed
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return got;
   }
 };
 

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include <iostream>
 #include <string>
 
 #include "platform/console.h"
@@ -25,6 +26,24 @@ class Win32Console : public Console {
     DWORD written = 0;
     WriteConsoleA(out, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     SetConsoleTextAttribute(out, static_cast<WORD>(ConsoleColour::kNormal));
+  }
+
+  bool ReadHiddenLine(const std::string& prompt, std::string* line) override {
+    const HANDLE in = GetStdHandle(STD_INPUT_HANDLE);
+    DWORD mode = 0;
+    const bool console = in != nullptr && in != INVALID_HANDLE_VALUE && GetConsoleMode(in, &mode);
+    if (console) {
+      std::cerr << prompt << std::flush;
+      SetConsoleMode(in, mode & ~static_cast<DWORD>(ENABLE_ECHO_INPUT));
+    }
+    line->clear();
+    const bool got = static_cast<bool>(std::getline(std::cin, *line)) || !line->empty();
+    if (console) {
+      SetConsoleMode(in, mode);
+      std::cerr << std::endl;  // the Enter that was not echoed
+    }
+    if (!line->empty() && line->back() == '\r') line->pop_back();
+    return got;
   }
 };
 

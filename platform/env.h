@@ -11,13 +11,14 @@
 namespace tw {
 
 class Network;
-class Tls;        // platform/tls.h
-class Speaker;    // platform/speaker.h
-class Console;    // platform/console.h
-class Registry;   // platform/registry.h
-class Crypto;     // platform/crypto.h
-class SystemLog;  // platform/system_log.h
-class Heartbeat;  // platform/heartbeat.h
+class Tls;          // platform/tls.h
+class Speaker;      // platform/speaker.h
+class Console;      // platform/console.h
+class Registry;     // platform/registry.h
+class Crypto;       // platform/crypto.h
+class SystemLog;    // platform/system_log.h
+class Heartbeat;    // platform/heartbeat.h
+class SecretStore;  // platform/secret_store.h
 
 // The platform seams, owned elsewhere (by `main`, or by a test). A seam a test does not need
 // may stay null only where the code that uses it is not reached.
@@ -33,6 +34,8 @@ struct Env {
   Tls* tls = nullptr;
   Crypto* crypto = nullptr;
   SystemLog* system_log = nullptr;
+  // Where the secret settings are kept outside the settings file; null: only clear values.
+  SecretStore* secrets = nullptr;
   // The service manager's watchdog; null when none watches (tests, the tools, Windows).
   Heartbeat* heartbeat = nullptr;
   // The service framework raises `requests` when a control request arrives and `stop` when the

@@ -137,11 +137,12 @@ class PosixFileSystem : public FileSystem {
         // The new file keeps the permissions an administrator gave the old one (most often the
         // ones it was created with, which need no call).
         const int mode = static_cast<int>(st.st_mode & 07777);
-        // So do its owner and group when root replaces it ("tempwarden /set" on the packaged
-        // /etc/tempwarden/TEMPWARDEN.XML, root:tempwarden 0640), or the service could no
-        // longer read it; anyone else keeps their own, as they could give no other.
-        if (ok && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) && ::geteuid() == 0) {
-          ok = ::fchown(fd, st.st_uid, st.st_gid) == 0;
+        // So do its owner and group where this process may give them (root editing the
+        // package's root:tempwarden settings file must not take it from the service's group);
+        // before the mode, which a change of owner may clear bits of.
+        if (ok && (st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+            ::fchown(fd, st.st_uid, st.st_gid) != 0) {
+          // Not root: the file becomes this user's, as it always did.
         }
         if (ok && mode != created_mode_) ::fchmod(fd, static_cast<mode_t>(mode));
       } else {

@@ -86,6 +86,28 @@ TEST_F(PosixFileSystemTest, ReplacementKeepsTheOldPermissionsUnderAnyUmask) {
   }
 }
 
+// Root editing a file of another owner and group (the package's root:tempwarden settings file,
+// rewritten by /protect) leaves them as they were, so that the service may still read it.
+TEST_F(PosixFileSystemTest, ReplacementByRootKeepsTheOldOwnerAndGroup) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root may give a file to another owner";
+  std::unique_ptr<FileSystem> files = NewSystemFileSystem();
+  const std::string conf = Path("TEMPWARDEN.XML");
+  ASSERT_TRUE(files->WriteFile(conf, "<XML></XML>", false));
+  ASSERT_EQ(::chown(conf.c_str(), 0, 65534), 0);
+  ASSERT_EQ(::chmod(conf.c_str(), 0640), 0);
+  ASSERT_TRUE(files->WriteFile(conf, "<XML><A>1</A></XML>", false));
+  struct stat st {};
+  ASSERT_EQ(::stat(conf.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 0u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  ASSERT_EQ(::chown(conf.c_str(), 65534, 65534), 0);
+  ASSERT_TRUE(files->WriteFile(conf, "<XML><A>2</A></XML>", false));
+  ASSERT_EQ(::stat(conf.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(Slurp(conf), "<XML><A>2</A></XML>");
+}
+
 // Every way a replacement can fail leaves the old file whole and no temporary file behind
 // (except one that belongs to somebody else).
 TEST_F(PosixFileSystemTest, FailedReplacementLeavesTheOldFile) {

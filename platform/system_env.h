@@ -15,6 +15,7 @@
 #include "platform/network.h"
 #include "platform/regional.h"
 #include "platform/registry.h"
+#include "platform/secret_store.h"
 #include "platform/speaker.h"
 #include "platform/system_log.h"
 #include "platform/tls.h"
@@ -38,7 +39,8 @@ class SystemEnv {
         registry_(NewSystemRegistry()),
         tls_(NewSystemTls()),
         crypto_(NewSystemCrypto()),
-        system_log_(NewSystemLog()) {}
+        system_log_(NewSystemLog()),
+        secrets_(NewSystemSecretStore()) {}
 
   Env env() const {
     Env e;
@@ -53,6 +55,7 @@ class SystemEnv {
     e.tls = tls_.get();
     e.crypto = crypto_.get();
     e.system_log = system_log_.get();
+    e.secrets = secrets_.get();
     e.requests = requests_.get();
     e.stop = stop_.get();
     e.heartbeat = heartbeat_.get();
@@ -75,6 +78,7 @@ class SystemEnv {
   std::unique_ptr<Tls> tls_;
   std::unique_ptr<Crypto> crypto_;
   std::unique_ptr<SystemLog> system_log_;
+  std::unique_ptr<SecretStore> secrets_;
 };
 
 }  // namespace tw

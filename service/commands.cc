@@ -5,6 +5,7 @@
 #include "mail/smtp.h"
 #include "platform/console.h"
 #include "service/config_adapters.h"
+#include "service/protect.h"
 #include "service/ups_reading.h"
 #include "snmp/session.h"
 #include "toolbelt/config.h"
@@ -12,6 +13,7 @@
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/numbers.h"
+#include "toolbelt/secrets.h"
 #include "toolbelt/settings_edit.h"
 #include "toolbelt/text_time.h"
 
@@ -50,7 +52,13 @@ bool ReadSettings(Context& ctx, std::ostream& out, tServiceConfig* config) {
     return false;
   }
   tConfigReadSite site;
+  // Outside the service manager: the stored credentials, where this process may open them.
+  site.ReadStoredSecrets = true;
   *config = ReadStartConfig(ctx, site);
+  for (const std::string& key : site.UnsealableSecrets) {
+    out << key << ": its protected value does not open on this machine; it counts as empty"
+        << std::endl;
+  }
   ctx.settings.HostName = GetHostName(ctx);
   return true;
 }
@@ -229,19 +237,35 @@ int QueryCommand(Context& ctx, std::ostream& out) {
 }
 
 int SetCommand(Context& ctx, const std::vector<std::string>& assignments, std::ostream& err) {
-  std::vector<tSettingAssignment> values;
+  // A secret key's value goes where the system keeps the service's secrets (service/protect.h),
+  // never in clear into the file; an empty one only empties the file's value.
+  std::vector<tSettingAssignment> values, secrets;
   for (const std::string& text : assignments) {
     tSettingAssignment v;
     if (!ParseSettingAssignment(text, &v)) {
       err << "Not KEY=VALUE: " << text << std::endl;
       return 1;
     }
-    values.push_back(v);
+    const bool secret = !v.Value.empty() && FindSecretKey(v.Key) != nullptr;
+    if (secret && v.Value.find_first_of("\r\n") != std::string::npos) {
+      err << v.Key << ": a value is one line; this one holds a line break." << std::endl;
+      return 1;
+    }
+    (secret ? secrets : values).push_back(v);
   }
   const std::string why = WriteSettings(ctx, values);
-  if (why.empty()) return 0;
-  err << why << std::endl;
-  return 1;
+  if (!why.empty()) {
+    err << why << std::endl;
+    return 1;
+  }
+  for (const tSettingAssignment& v : secrets) {
+    tProtectOutcome outcome;
+    if (!StoreSecret(ctx, v.Key, v.Value, &outcome)) {
+      err << v.Key << ": " << outcome.Error << std::endl;
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace tw

@@ -26,8 +26,10 @@ int TestMailCommand(Context& ctx, std::ostream& out);
 // with a reading (a number in range, service/ups_reading.h), 1 otherwise.
 int QueryCommand(Context& ctx, std::ostream& out);
 
-// "/set KEY=VALUE...": writes the values into the settings file (toolbelt/settings_edit.h).
-// Returns 0 when all were written; otherwise 1, with why on `err` and the file unchanged.
+// "/set KEY=VALUE...": writes the values into the settings file (toolbelt/settings_edit.h);
+// a secret key's non-empty value is stored as "/protect" stores it (StoreSecret), after the
+// others. Returns 0 when all were written; otherwise 1, with why on `err` (a refused value
+// leaves the file unchanged).
 int SetCommand(Context& ctx, const std::vector<std::string>& assignments, std::ostream& err);
 
 // What a mail delivery result means, for a person reading it at a prompt.

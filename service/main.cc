@@ -1,5 +1,6 @@
 // Program entry: builds the real environment, creates the one service object and runs the
 // service application with the command line.
+#include <cstdlib>
 #include <filesystem>
 #include <iostream>
 #include <string>
@@ -9,9 +10,11 @@
 #include "platform/system_env.h"
 #include "service/commands.h"
 #include "service/program.h"
+#include "service/protect.h"
 #include "service/service_host.h"
 #include "service/srvc_main.h"
 #include "toolbelt/host_info.h"
+#include "toolbelt/secrets.h"
 
 int main(int argc, char** argv) {
   tw::SystemEnv system;
@@ -40,6 +43,19 @@ int main(int argc, char** argv) {
   commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
   commands.set = [&ctx](const std::vector<std::string>& assignments) {
     return tw::SetCommand(ctx, assignments, std::cerr);
+  };
+  commands.protect = [&ctx](const std::string& key, bool remove, const std::string& secret_env) {
+    std::string value;
+    if (!remove && tw::FindSecretKey(key) != nullptr) {
+      if (!secret_env.empty()) {
+        const char* v = std::getenv(secret_env.c_str());
+        if (v != nullptr) value = v;
+      } else {
+        ctx.env.console->ReadHiddenLine(key + ": ", &value);
+      }
+    }
+    tw::SetPathToEXEPath(ctx);
+    return tw::ProtectCommand(ctx, key, remove, value, std::cout);
   };
   commands.why_not_run = [&ctx] { return ctx.env.files->WhyNotWriteIn(tw::DataDirectory(ctx)); };
   commands.version = [&ctx] { return tw::FileVersion2(ctx, ""); };

@@ -40,6 +40,10 @@ std::string UsageText() {
          "  /query              read the temperature and the input voltage once and print them\n"
          "  /testmail           send a test mail through the configured relay\n"
          "  /set KEY=VALUE      write a setting into the settings file (repeatable)\n"
+         "  /protect KEY        store the secret setting KEY (SMTPPassword...) read from\n"
+         "                      standard input in the system's secret store, out of the\n"
+         "                      settings file; with --remove: delete the stored one\n"
+         "  /secret-env VAR     with /protect: take the secret from the variable VAR\n"
          "  /install [NAME]     install the service (NAME: a further instance)\n"
          "  /uninstall [NAME]   remove the service; its settings and data stay\n"
          "  /configure          complete the service the Windows Installer package registered\n"
@@ -78,6 +82,8 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     std::string assignment;
     if (name == "SET") target = &assignment;
     if (name == "INSTANCES") target = &s.instances;
+    if (name == "PROTECT") target = &s.protect;
+    if (name == "SECRET-ENV") target = &s.secret_env;
     if (target != nullptr) {
       if (!has_value && i + 1 < args.size()) {
         value = args[++i];
@@ -117,9 +123,10 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     if (name == "QUERY") s.query = true;
     if (name == "HELP" || name == "H" || name == "?") s.help = true;
     if (name == "VERSION") s.version = true;
-    static const char* const kKnown[] = {"INSTALL",  "UNINSTALL", "SILENT",   "CONSOLE",
-                                         "TESTMAIL", "QUERY",     "HELP",     "H",
-                                         "?",        "VERSION",   "CONFIGURE"};
+    if (name == "REMOVE") s.remove = true;
+    static const char* const kKnown[] = {"INSTALL",  "UNINSTALL", "SILENT",    "CONSOLE",
+                                         "TESTMAIL", "QUERY",     "HELP",      "H",
+                                         "?",        "VERSION",   "CONFIGURE", "REMOVE"};
     bool known = false;
     for (const char* k : kKnown) known = known || name == k;
     if (!known && s.unknown.empty()) s.unknown = arg;
@@ -218,6 +225,9 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installe
   if (!s.settings.empty()) return commands.set ? commands.set(s.settings) : 1;
   if (s.testmail) return commands.testmail ? commands.testmail() : 1;
   if (s.query) return commands.query ? commands.query() : 1;
+  if (!s.protect.empty()) {
+    return commands.protect ? commands.protect(s.protect, s.remove, s.secret_env) : 1;
+  }
   if (s.console) {
     host.RunInConsole(service);
     return host.ExitStatus();

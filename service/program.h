@@ -32,8 +32,12 @@ struct ProgramSwitches {
   std::string instances;
   // "SET KEY=VALUE", as often as wanted: settings to write into the settings file.
   std::vector<std::string> settings;
-  std::string error;    // a switch without its value or an unusable name; nothing runs then
-  std::string unknown;  // the first switch the program does not know; nothing runs then
+  // "PROTECT KEY": the secret key to store protected (service/protect.h); empty: no /protect.
+  std::string protect;
+  bool remove = false;     // "--remove" with /protect: delete the stored secret
+  std::string secret_env;  // "SECRET-ENV VAR": /protect takes the secret from this variable
+  std::string error;       // a switch without its value or an unusable name; nothing runs then
+  std::string unknown;     // the first switch the program does not know; nothing runs then
 };
 
 constexpr size_t kMaxInstanceName = 32;
@@ -45,6 +49,8 @@ struct ProgramCommands {
   std::function<int()> query;
   // "/set": writes the "KEY=VALUE" words (toolbelt/settings_edit.h) and returns the status.
   std::function<int(const std::vector<std::string>& assignments)> set;
+  // "/protect KEY [--remove] [/secret-env VAR]".
+  std::function<int(const std::string& key, bool remove, const std::string& secret_env)> protect;
   // Empty when the program may work in its data directory, else why not (FileSystem::
   // WhyNotWriteIn); asked before a command, the console run or the service run, none of which
   // then runs. Unset: no objection.
@@ -71,8 +77,9 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 // message boxes (they still reach standard error, see ServiceHost::ShowMessage);
 // "CONFIGURE" and "INSTANCES" run Installer::Configure and Installer::ForEachInstance; "SET"
 // (without those two) writes its settings and runs nothing else; "CONSOLE" runs the service
-// in the foreground; "TESTMAIL" and "QUERY" run their command without
-// starting the service; no switch serves as the platform's service.
+// in the foreground; "TESTMAIL" and "QUERY" run their command without starting the service;
+// "PROTECT" stores a secret (after TESTMAIL and QUERY); no switch serves as the platform's
+// service.
 int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installer& installer,
                const ServiceDefinition& service,
                const ProgramCommands& commands = ProgramCommands());

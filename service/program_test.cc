@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+
 namespace tw {
 namespace {
 
@@ -70,6 +72,40 @@ TEST(ProgramTest, CommandsRunWithoutTheServiceAndGiveTheirExitStatus) {
               c.ran.empty() ? std::vector<std::string>{"dispatch"} : std::vector<std::string>{})
         << c.args[0];
   }
+}
+
+TEST(ProgramTest, ProtectIsHandedItsKeyAndNeverStartsTheService) {
+  const struct {
+    std::vector<std::string> args;
+    std::string ran;
+  } cases[] = {
+      {{"/protect", "SMTPPassword"}, "smtppassword remove=0 env="},
+      {{"-PROTECT=smtppassword", "--remove"}, "smtppassword remove=1 env="},
+      {{"/protect", "SMTPPassword", "/secret-env", "TW_PW", "/config", "/etc/t.xml"},
+       "smtppassword remove=0 env=TW_PW"},
+      {{"/instance", "lab", "/protect", "WebhookToken"}, "webhooktoken remove=0 env="},
+  };
+  ServiceDefinition def;
+  def.name = "VOZIvazure";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0]);
+    RecordingHost host;
+    std::string ran;
+    ProgramCommands commands;
+    commands.protect = [&](const std::string& key, bool remove, const std::string& env) {
+      std::string lower;
+      for (char ch : key) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(ch)));
+      ran = lower + " remove=" + (remove ? "1" : "0") + " env=" + env;
+      return 0;
+    };
+    EXPECT_EQ(RunProgram(c.args, host, host, def, commands), 0);
+    EXPECT_EQ(ran, c.ran);
+    EXPECT_TRUE(host.calls.empty());
+  }
+  // Without its key the line is wrong, and nothing runs.
+  RecordingHost host;
+  EXPECT_EQ(RunProgram({"/protect"}, host, host, def, ProgramCommands()), 2);
+  EXPECT_EQ(host.calls, std::vector<std::string>{"error:The switch /protect needs a value."});
 }
 
 TEST(ProgramTest, Switches) {

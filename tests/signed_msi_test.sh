@@ -32,7 +32,7 @@ property() { table Property | awk -F'\t' -v p="$1" '$1 == p { print $2 }'; }
 [ "$(property ProductVersion)" = 2.3.4 ] || fail "ProductVersion $(property ProductVersion)"
 [ "$(property SecureCustomProperties)" = "UPSHOST;SNMPCOMMUNITY;SMTPRELAY;SMTPPORT;SMTPSECURITY;EMAILFROM;EMAILTO;EMAILCC;ALARMTEMP;SMTPPASSWORD;WIX_UPGRADE_DETECTED;WIX_DOWNGRADE_DETECTED" ] ||
   fail "SecureCustomProperties: $(property SecureCustomProperties)"
-[ "$(property MsiHiddenProperties)" = SMTPPASSWORD ] || fail "MsiHiddenProperties"
+[ "$(property MsiHiddenProperties)" = "SMTPPASSWORD;TwSettings" ] || fail "MsiHiddenProperties"
 # The same version counts as an upgrade (maximum inclusive, 0x200); a newer one is a downgrade.
 table Upgrade | grep -Fx "$(printf '%s\t\t2.3.4\t\t513\t\tWIX_UPGRADE_DETECTED' "$(property UpgradeCode)")" \
   >/dev/null || fail "Upgrade: $(table Upgrade)"

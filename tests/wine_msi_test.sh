@@ -7,9 +7,11 @@
 # settings, the history and a named instance, which runs again; a downgrade is refused; the
 # removal takes the services and the program and leaves the data.
 #
-# What Wine does not do: it writes public properties into its log's property list even when
-# MsiHiddenProperties names them (Windows writes "**********"); the test shows that line and
-# checks that the password appears nowhere else in the log. It registers the program's path
+# The password is stored sealed (DPAPI, "/protect"), not in clear.
+#
+# What Wine does not do: it writes properties into its log's property list even when
+# MsiHiddenProperties names them (Windows writes "**********"); the test shows that and checks
+# that the password appears nowhere else in the log. It registers the program's path
 # without quotes, and writes no launch condition's message into the log. Its upgrade removes the older package without UPGRADINGPRODUCTCODE (below).
 #
 # Runs in network, pid and mount namespaces of its own, like tests/wine_service_test.sh.
@@ -116,17 +118,26 @@ for source in Tempwarden VOZIvazure; do
     fail "no event source $source"
 done
 for kv in UPSHost=127.0.0.1 SNMPCommunity=public AlarmTemp=41.5 EmailToAddr=ops@example.invalid \
-  SMTPPort=587 "SMTPPassword=$password" SMTPRelay= EmailCCAddr= TempSleep=300; do
+  SMTPPort=587 SMTPRelay= EmailCCAddr= TempSleep=300; do
   [ "$(setting "${kv%%=*}")" = "${kv#*=}" ] || fail "${kv%%=*}: '$(setting "${kv%%=*}")', wanted '${kv#*=}'"
 done
 wait_until 30 '[ "$(state VOZIvazure)" = 4 ] && grep -s ",50200," "$DATA_DIR/APC-$today.CSV" |
   grep -F "[UPSTemp=27]" >/dev/null' ||
   fail "not polling: state $(state VOZIvazure), log: $(cat "$DATA_DIR/APC-$today.CSV" 2>&1)"
 # The password: nowhere in the log but Wine's own property list (see the top).
-hidden=$(grep -nF "$password" "$WORK/old.log" | grep -v "^[0-9]*:Property(S): SMTPPASSWORD = " || true)
+# TwSettings carries the settings action's command line (its CustomActionData); both are in
+# MsiHiddenProperties.
+hidden=$(grep -nF "$password" "$WORK/old.log" |
+  grep -v -E "^[0-9]+:Property\(S\): (SMTPPASSWORD|TwSettings) = " || true)
 [ -z "$hidden" ] || fail "the password in the log: $hidden"
 grep -F "Property(S): SMTPPASSWORD = $password" "$WORK/old.log" >/dev/null &&
-  echo "   Wine lists SMTPPASSWORD with its value in the log's property list (Windows hides it)"
+  echo "   Wine lists SMTPPASSWORD and TwSettings with their values in the log's property list (Windows hides them)"
+# Stored sealed, not in clear.
+case "$(setting SMTPPassword)" in
+  dpapi:*) ;;
+  *) fail "SMTPPassword is not sealed: $(setting SMTPPassword)" ;;
+esac
+sealed=$(setting SMTPPassword)
 
 echo "-- a named instance beside it"
 w "$EXE" /install north /silent >/dev/null 2>&1 || fail "/install north"
@@ -175,7 +186,7 @@ msiinfo export "$WORK/old.msi" LaunchCondition | grep -F "NOT WIX_DOWNGRADE_DETE
 echo "-- the same version again repairs, properties change only what they name"
 msi repair /i 'C:\tw\new.msi' /qn ALARMTEMP=39 || fail "repair: $(grep -n -e Tw -e rror "$WORK/repair.log")"
 [ "$(setting AlarmTemp)" = 39 ] && [ "$(setting UPSHost)" = 127.0.0.1 ] &&
-  [ "$(setting SMTPPassword)" = "$password" ] || fail "after the repair: $(cat "$DATA_DIR/TEMPWARDEN.XML")"
+  [ "$(setting SMTPPassword)" = "$sealed" ] || fail "after the repair: $(cat "$DATA_DIR/TEMPWARDEN.XML")"
 wait_until 30 '[ "$(state VOZIvazure)" = 4 ] && [ "$(state "VOZIvazure\$north")" = 4 ]' ||
   fail "after the repair: states $(state VOZIvazure) $(state 'VOZIvazure$north')"
 

@@ -8,6 +8,7 @@
 #include "toolbelt/files.h"
 #include "toolbelt/items.h"
 #include "toolbelt/number_text.h"
+#include "toolbelt/secrets.h"
 
 namespace tw {
 namespace {
@@ -17,6 +18,7 @@ namespace {
 using Convert = std::string (*)(Context& ctx, const std::string& value, tServiceConfig& config);
 
 constexpr int32_t kFallbackCode = 40200;
+constexpr int32_t kClearSecretsCode = 50210;
 
 // An interval: 0 means the default (as it always has), and so does anything negative or not a
 // number, which is named as a fallback.
@@ -186,7 +188,17 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, const std
     param.Found = true;
   }
   if (rule.text != nullptr) {
-    config.*rule.text = param.Value;
+    const tSecretKey* secret = FindSecretKey(rule.key);
+    if (secret == nullptr) {
+      config.*rule.text = param.Value;
+      return;
+    }
+    const SecretOrigin origin =
+        ResolveSecret(ctx, *secret, param.Value, site.ReadStoredSecrets, &(config.*rule.text));
+    if (origin == SecretOrigin::kUnsealable) site.UnsealableSecrets.push_back(rule.key);
+    // A clear value the credential overrides is still in the file for anybody to read.
+    const bool sealed = param.Value.compare(0, sizeof kSealedPrefix - 1, kSealedPrefix) == 0;
+    if (!param.Value.empty() && !sealed) site.ClearSecrets.push_back(rule.key);
     return;
   }
   const std::string used = rule.convert(ctx, param.Value, config);
@@ -199,6 +211,36 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, const std
   if (named == param.Value) return;
   named = param.Value;
   NameUnusable(ctx, rule.key, param.Value, used);
+}
+
+// The sealed values that do not open (each by its key; the sealed text is no use to a reader),
+// then the keys in clear, together, with the command that protects them.
+void NameSecrets(Context& ctx, const tConfigReadSite& site) {
+  for (const std::string& key : site.UnsealableSecrets) {
+    tLogRec rec;
+    rec.Code = kFallbackCode;
+    rec.Msg = Items()
+                  .Add("Function", "toolbelt.ReadConfig")
+                  .Add("Msg", "Protected value does not open on this machine")
+                  .Add("Key", key)
+                  .Add("Used", "empty")
+                  .str();
+    std::string file;
+    LogEntry(ctx, rec, file);
+  }
+  if (site.ClearSecrets.empty()) return;
+  std::string keys;
+  for (const std::string& key : site.ClearSecrets) keys += (keys.empty() ? "" : " ") + key;
+  tLogRec rec;
+  rec.Code = kClearSecretsCode;
+  rec.Msg = Items()
+                .Add("Function", "toolbelt.ReadConfig")
+                .Add("Msg", "Secrets in clear in the settings file")
+                .Add("Keys", keys)
+                .Add("Protect", "tempwarden /protect KEY")
+                .str();
+  std::string file;
+  LogEntry(ctx, rec, file);
 }
 
 // A file that gives nothing to use is named in the activity log, once for as long as the same
@@ -317,6 +359,8 @@ bool EnsureConfigFile(Context& ctx) {
 tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
   tServiceConfig config;
   config.DebugLevel = ctx.settings.Log.DebugLevel;
+  site.ClearSecrets.clear();
+  site.UnsealableSecrets.clear();
   const tSettingsFile file = ReadSettingsFile(ctx, SettingsFilePath(ctx));
   bool keep = false;
   // Unusable at start: every key counts as not found, so the values in force are the initial
@@ -328,6 +372,7 @@ tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site) {
   if (!config.SMTPRelay.empty() && config.EmailFromAddr.empty()) {
     NameUnusable(ctx, "EmailFromAddr", "", "no mail is sent (-640)");
   }
+  NameSecrets(ctx, site);
   return config;
 }
 

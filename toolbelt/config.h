@@ -105,6 +105,13 @@ struct tConfigReadSite {
   // The last problem of the whole file named in the activity log (40200: too large, no setting
   // in it), so that it is named once for as long as it lasts; empty after a usable read.
   std::string Problem;
+  // The commands run from a prompt also read the stored credentials (toolbelt/secrets.h);
+  // the service takes only what the service manager hands it.
+  bool ReadStoredSecrets = false;
+  // After a start read: the secret keys whose value is in clear in the file, and those whose
+  // sealed value does not open here (they count as empty).
+  std::vector<std::string> ClearSecrets;
+  std::vector<std::string> UnsealableSecrets;
 };
 
 // The 22 lines of the default file, each ending in CR LF.
@@ -127,6 +134,11 @@ bool EnsureConfigFile(Context& ctx);
 // failures; only an exhausted resource can escape, to the cycle's failure handler.
 tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site);
 
+// Secret keys (toolbelt/secrets.h) take their value from the stored credential or the sealed
+// value where there is one. A sealed value that does not open is named in an entry 40200 and
+// the secret counts as empty; the keys still in clear are named together, once, in an entry
+// 50210 that says how to protect them.
+//
 // Settings whose text is not usable (not a number, negative, out of range) are named once per
 // site and text in an activity-log entry 40200 with the value used.
 //
