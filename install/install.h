@@ -41,7 +41,8 @@ class Installer {
   }
   // What the Windows Installer package does with the named instances ("NAME$INSTANCE") that
   // it cannot list itself: stop each running one (waiting up to 30 s for each), start each
-  // stopped one with automatic start, or remove each (stopped first, then as Uninstall).
+  // stopped one with automatic start, or remove each (stopped first, then as Uninstall) and
+  // the event sources of `service` itself, whose registration the package removes.
   enum class InstancesAction { kStop, kStart, kRemove };
   virtual bool ForEachInstance(const ServiceRegistration& /*service*/, InstancesAction /*action*/,
                                std::string* error_text) {

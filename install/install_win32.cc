@@ -287,6 +287,9 @@ class Win32Installer : public Installer {
       CloseServiceHandle(svc);
     }
     CloseServiceHandle(scm);
+    // The package's own tables remove the unnamed service but know nothing of its event
+    // sources, which Configure added.
+    if (action == InstancesAction::kRemove) RemoveEventSources(service);
     *error_text = failed;
     return failed.empty();
   }

@@ -198,7 +198,9 @@ msi remove /x 'C:\tw\new.msi' /qn || fail "removal: $(grep -n -e Tw -e rror "$WO
 for f in TEMPWARDEN.XML "APC-$today.CSV" "APCUPSTempLog_$today.csv" north/TEMPWARDEN.XML; do
   [ -f "$DATA_DIR/$f" ] || fail "$f did not stay"
 done
-[ "$(probe eventsource Tempwarden 0xC0000001 x || true)" = "error=2" ] ||
-  echo "   the event source Tempwarden outlived the removal"
+for source in Tempwarden VOZIvazure 'Tempwarden (north)' 'VOZIvazure$north'; do
+  [ "$(probe eventsource "$source" 0xC0000001 x || true)" = "error=2" ] ||
+    fail "the event source $source outlived the removal"
+done
 wineserver -k
 echo "PASS"
