@@ -27,6 +27,8 @@ PACKAGES=(
   systemd-container  # install: systemd-nspawn boots the package's test system (nspawn_boot_test)
   dpkg-dev file  # install: dpkg-shlibdeps and file, the package's library dependencies (cpack)
   nsis  # install: makensis builds the Windows installer
+  wixl msitools  # install: wixl and msibuild build the Windows Installer package (target msi)
+  osslsigncode  # install: Authenticode signatures of the program and the package
   passwd  # install: useradd, the service's account
   strace  # install: what the service does, held against its systemd sandbox
   lintian  # install: Debian's checks of the package (tests/release_checks_test.sh)
@@ -86,14 +88,18 @@ cmake -S . -B build-win -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.c
   -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build build-win
 test -f build-win/tempwarden.exe
+# Signed when TW_SIGN_PKCS12 and TW_SIGN_PASSWORD name a certificate (packaging/make_msi.sh);
+# tests/signed_msi_test.sh signs with a throwaway one of its own test CA and verifies both.
+cmake --build build-win --target msi
 
 echo "== packages into dist/"
 rm -rf dist
 cpack --config build/CPackConfig.cmake -G DEB -B dist >/dev/null
 rm -rf dist/_CPack_Packages
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build-win/CMakeCache.txt)
 # The program's debug information, which the package's stripped program finds by build id.
 cp build/tempwarden.debug dist/
-cp build-win/tempwarden-setup.exe dist/
+cp build-win/tempwarden-setup.exe "build-win/tempwarden-$version-x64.msi" dist/
 ls -l dist
 
 echo "== tests (private network namespace)"

@@ -31,6 +31,24 @@ class Installer {
   // executable). False with the system's error text on failure; nothing is left half done.
   virtual bool Install(const ServiceRegistration& service, std::string* error_text) = 0;
   virtual bool Uninstall(const ServiceRegistration& service, std::string* error_text) = 0;
+  // Completes a service that another installer registered under `service.name` (the Windows
+  // Installer package's ServiceInstall table): the description, recovery actions, event
+  // sources and data folder that Install gives the service it registers. False with the
+  // system's error text on failure. Platforms without such installers refuse.
+  virtual bool Configure(const ServiceRegistration& /*service*/, std::string* error_text) {
+    *error_text = "Nothing to configure on this platform: use /install.";
+    return false;
+  }
+  // What the Windows Installer package does with the named instances ("NAME$INSTANCE") that
+  // it cannot list itself: stop each running one (waiting up to 30 s for each), start each
+  // stopped one with automatic start, or remove each (stopped first, then as Uninstall) and
+  // the event sources of `service` itself, whose registration the package removes.
+  enum class InstancesAction { kStop, kStart, kRemove };
+  virtual bool ForEachInstance(const ServiceRegistration& /*service*/, InstancesAction /*action*/,
+                               std::string* error_text) {
+    *error_text = "Not on this platform: use systemctl.";
+    return false;
+  }
   // What a successful removal left behind on purpose (the account, the history), shown after
   // the success message; empty when nothing.
   virtual std::string UninstallNote(const ServiceRegistration& /*service*/) { return ""; }

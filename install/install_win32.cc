@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "install/install.h"
 #include "install/service_sid.h"
@@ -129,6 +130,47 @@ DWORD ConfigureRecovery(SC_HANDLE svc) {
   return ERROR_SUCCESS;
 }
 
+// Event sources and data folder of a registered service: what Install and Configure add to
+// the registration. Deleted again on failure by the caller.
+DWORD CompleteRegistration(SC_HANDLE svc, const ServiceRegistration& service,
+                           const std::string& data_dir, const std::string& sid) {
+  DWORD error = ConfigureRecovery(svc);
+  if (error == ERROR_SUCCESS) {
+    error = RegisterEventSourceKey(service.display_name, NewSystemHostFacts()->ModulePath());
+  }
+  if (error == ERROR_SUCCESS) {
+    error = RegisterEventSourceKey(service.name, NewSystemHostFacts()->ModulePath());
+  }
+  if (error == ERROR_SUCCESS) error = PrepareDataFolder(service, data_dir, sid);
+  return error;
+}
+
+void RemoveEventSources(const ServiceRegistration& service) {
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.display_name).c_str());
+  RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.name).c_str());
+}
+
+// Waits up to `seconds` for the service to reach `state`. The installer's steps are ordered
+// on it: a program still running cannot be replaced.
+bool WaitForState(SC_HANDLE svc, DWORD state, int seconds) {
+  for (int i = 0; i <= seconds * 4; ++i) {
+    SERVICE_STATUS status{};
+    if (!QueryServiceStatus(svc, &status)) return false;
+    if (status.dwCurrentState == state) return true;
+    Sleep(250);
+  }
+  return false;
+}
+
+bool AutoStart(SC_HANDLE svc) {
+  DWORD needed = 0;
+  QueryServiceConfigA(svc, nullptr, 0, &needed);
+  std::string buffer(needed + 1, '\0');
+  auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGA*>(&buffer[0]);
+  return needed > 0 && QueryServiceConfigA(svc, config, needed, &needed) &&
+         config->dwStartType == SERVICE_AUTO_START;
+}
+
 class Win32Installer : public Installer {
  public:
   bool Install(const ServiceRegistration& service, std::string* error_text) override {
@@ -153,26 +195,103 @@ class Win32Installer : public Installer {
                        command.c_str(), nullptr, nullptr, nullptr, account.c_str(), nullptr);
     DWORD error = GetLastError();
     if (svc != nullptr) {
-      error = ConfigureRecovery(svc);
-      if (error == ERROR_SUCCESS) {
-        error = RegisterEventSourceKey(service.display_name, NewSystemHostFacts()->ModulePath());
-      }
-      if (error == ERROR_SUCCESS) {
-        error = RegisterEventSourceKey(service.name, NewSystemHostFacts()->ModulePath());
-      }
-      if (error == ERROR_SUCCESS) error = PrepareDataFolder(service, data_dir, sid);
+      error = CompleteRegistration(svc, service, data_dir, sid);
       // All or nothing: a service without its recovery, messages or data folder is taken
       // back (a data folder made before a failure stays: it may hold an earlier history).
       if (error != ERROR_SUCCESS) {
         DeleteService(svc);
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.display_name).c_str());
-        RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.name).c_str());
+        RemoveEventSources(service);
       }
       CloseServiceHandle(svc);
     }
     CloseServiceHandle(scm);
     if (error != ERROR_SUCCESS || svc == nullptr) *error_text = Win32ErrorText(error);
     return svc != nullptr && error == ERROR_SUCCESS;
+  }
+
+  // The registration stays the package's: on failure its rollback takes it back.
+  bool Configure(const ServiceRegistration& service, std::string* error_text) override {
+    const std::string sid = ServiceSidOf(*NewSystemCrypto(), service.name);
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (scm == nullptr || sid.empty()) {
+      *error_text = Win32ErrorText(GetLastError());
+      if (scm != nullptr) CloseServiceHandle(scm);
+      return false;
+    }
+    SC_HANDLE svc = OpenServiceA(scm, service.name.c_str(), SERVICE_ALL_ACCESS);
+    DWORD error = GetLastError();
+    if (svc != nullptr) {
+      const std::string data_dir =
+          service.data_dir.empty() ? DefaultDataDir(service.instance) : service.data_dir;
+      error = CompleteRegistration(svc, service, data_dir, sid);
+      if (error != ERROR_SUCCESS) RemoveEventSources(service);
+      CloseServiceHandle(svc);
+    }
+    CloseServiceHandle(scm);
+    if (error != ERROR_SUCCESS || svc == nullptr) *error_text = Win32ErrorText(error);
+    return svc != nullptr && error == ERROR_SUCCESS;
+  }
+
+  bool ForEachInstance(const ServiceRegistration& service, InstancesAction action,
+                       std::string* error_text) override {
+    SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (scm == nullptr) {
+      *error_text = Win32ErrorText(GetLastError());
+      return false;
+    }
+    std::vector<std::string> names;
+    DWORD needed = 0, count = 0, resume = 0;
+    EnumServicesStatusExA(scm, SC_ENUM_PROCESS_INFO, SERVICE_WIN32, SERVICE_STATE_ALL, nullptr, 0,
+                          &needed, &count, &resume, nullptr);
+    std::string buffer(needed + 1, '\0');
+    resume = 0;
+    if (needed > 0 && EnumServicesStatusExA(scm, SC_ENUM_PROCESS_INFO, SERVICE_WIN32,
+                                            SERVICE_STATE_ALL, reinterpret_cast<BYTE*>(&buffer[0]),
+                                            needed, &needed, &count, &resume, nullptr)) {
+      const auto* list = reinterpret_cast<const ENUM_SERVICE_STATUS_PROCESSA*>(buffer.data());
+      const std::string prefix = service.name + "$";
+      for (DWORD i = 0; i < count; ++i) {
+        const std::string name = list[i].lpServiceName;
+        if (name.size() > prefix.size() &&
+            _strnicmp(name.c_str(), prefix.c_str(), prefix.size()) == 0) {
+          names.push_back(name);
+        }
+      }
+    }
+    std::string failed;
+    for (const std::string& name : names) {
+      SC_HANDLE svc = OpenServiceA(scm, name.c_str(), SERVICE_ALL_ACCESS);
+      if (svc == nullptr) continue;
+      SERVICE_STATUS status{};
+      bool ok = true;
+      if (action != InstancesAction::kStart) {
+        if (ControlService(svc, SERVICE_CONTROL_STOP, &status)) {
+          ok = WaitForState(svc, SERVICE_STOPPED, 30);
+        }
+      }
+      if (action == InstancesAction::kStart && AutoStart(svc)) {
+        ok = StartServiceA(svc, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+      }
+      if (action == InstancesAction::kRemove) {
+        ok = DeleteService(svc);
+        if (ok) {
+          ServiceRegistration instance = service;
+          instance.instance = name.substr(service.name.size() + 1);
+          instance.name = name;
+          instance.display_name = service.display_name + " (" + instance.instance + ")";
+          RemoveEventSources(instance);
+        }
+      }
+      if (!ok)
+        failed += (failed.empty() ? "" : ", ") + name + ": " + Win32ErrorText(GetLastError());
+      CloseServiceHandle(svc);
+    }
+    CloseServiceHandle(scm);
+    // The package's own tables remove the unnamed service but know nothing of its event
+    // sources, which Configure added.
+    if (action == InstancesAction::kRemove) RemoveEventSources(service);
+    *error_text = failed;
+    return failed.empty();
   }
 
   bool Uninstall(const ServiceRegistration& service, std::string* error_text) override {
@@ -185,10 +304,7 @@ class Win32Installer : public Installer {
     bool ok = svc != nullptr && DeleteService(svc);
     const DWORD error = GetLastError();
     // The event source goes with the service; a source that is already gone is no failure.
-    if (ok) {
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.display_name).c_str());
-      RegDeleteKeyA(HKEY_LOCAL_MACHINE, EventSourceKey(service.name).c_str());
-    }
+    if (ok) RemoveEventSources(service);
     if (svc != nullptr) CloseServiceHandle(svc);
     CloseServiceHandle(scm);
     if (!ok) *error_text = Win32ErrorText(error);

@@ -1,5 +1,6 @@
-# Packages: on Linux a Debian package through CPack (cpack -G DEB), on Windows an NSIS
-# installer (makensis, from Debian's nsis package, when it is there).
+# Packages: on Linux a Debian package through CPack (cpack -G DEB), on Windows a Windows
+# Installer package (target msi: wixl and msibuild, from Debian's wixl and msitools) and, while
+# it lasts, the NSIS installer (makensis, from Debian's nsis package, when it is there).
 
 if(NOT WIN32)
   # The unit the package ships: the same text as the one `tempwarden /install` writes.
@@ -101,6 +102,25 @@ user tempwarden, reads /etc/tempwarden/TEMPWARDEN.XML and keeps its history in
 endif()
 
 if(WIN32)
+  # tempwarden-VERSION-x64.msi; signed when TW_SIGN_PKCS12 and TW_SIGN_PASSWORD name a
+  # code-signing certificate in the environment of the build (packaging/make_msi.sh).
+  find_program(TW_WIXL wixl)
+  find_program(TW_MSIBUILD msibuild)
+  if(TW_WIXL AND TW_MSIBUILD)
+    set(TW_MSI ${CMAKE_BINARY_DIR}/tempwarden-${PROJECT_VERSION}-x64.msi)
+    add_custom_command(
+      OUTPUT ${TW_MSI}
+      COMMAND sh ${CMAKE_SOURCE_DIR}/packaging/make_msi.sh ${CMAKE_SOURCE_DIR}
+              $<TARGET_FILE:tempwarden> ${PROJECT_VERSION} ${TW_MSI}
+              $<TARGET_FILE:tw_msi_action>
+      DEPENDS tempwarden tw_msi_action ${CMAKE_SOURCE_DIR}/packaging/tempwarden.wxs
+              ${CMAKE_SOURCE_DIR}/packaging/make_msi.sh
+      COMMENT "Windows Installer package")
+    add_custom_target(msi DEPENDS ${TW_MSI})
+  else()
+    message(WARNING "wixl or msibuild not found (Debian packages wixl, msitools): no msi target")
+  endif()
+
   find_program(TW_MAKENSIS makensis)
   if(TW_MAKENSIS)
     set(TW_INSTALLER ${CMAKE_BINARY_DIR}/tempwarden-setup.exe)

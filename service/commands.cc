@@ -5,6 +5,7 @@
 #include "mail/smtp.h"
 #include "platform/console.h"
 #include "service/config_adapters.h"
+#include "service/protect.h"
 #include "service/ups_reading.h"
 #include "snmp/session.h"
 #include "toolbelt/config.h"
@@ -12,6 +13,8 @@
 #include "toolbelt/files.h"
 #include "toolbelt/host_info.h"
 #include "toolbelt/numbers.h"
+#include "toolbelt/secrets.h"
+#include "toolbelt/settings_edit.h"
 #include "toolbelt/text_time.h"
 
 namespace tw {
@@ -239,6 +242,38 @@ int QueryCommand(Context& ctx, std::ostream& out) {
         all && line.Failure.empty() && ReadingOf(object, line.Result).Kind == tReadingKind::kNumber;
   }
   return all ? 0 : 1;
+}
+
+int SetCommand(Context& ctx, const std::vector<std::string>& assignments, std::ostream& err) {
+  // A secret key's value goes where the system keeps the service's secrets (service/protect.h),
+  // never in clear into the file; an empty one only empties the file's value.
+  std::vector<tSettingAssignment> values, secrets;
+  for (const std::string& text : assignments) {
+    tSettingAssignment v;
+    if (!ParseSettingAssignment(text, &v)) {
+      err << "Not KEY=VALUE: " << text << std::endl;
+      return 1;
+    }
+    const bool secret = !v.Value.empty() && FindSecretKey(v.Key) != nullptr;
+    if (secret && v.Value.find_first_of("\r\n") != std::string::npos) {
+      err << v.Key << ": a value is one line; this one holds a line break." << std::endl;
+      return 1;
+    }
+    (secret ? secrets : values).push_back(v);
+  }
+  const std::string why = WriteSettings(ctx, values);
+  if (!why.empty()) {
+    err << why << std::endl;
+    return 1;
+  }
+  for (const tSettingAssignment& v : secrets) {
+    tProtectOutcome outcome;
+    if (!StoreSecret(ctx, v.Key, v.Value, &outcome)) {
+      err << v.Key << ": " << outcome.Error << std::endl;
+      return 1;
+    }
+  }
+  return 0;
 }
 
 }  // namespace tw

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "service/ups_reading.h"
 #include "snmp/snmp.h"
@@ -26,6 +27,12 @@ int TestMailCommand(Context& ctx, std::ostream& out);
 // the object, the value's type and the value (scaled by "TemperatureScale"). Returns 0 when both
 // answered with a reading (a number in range, service/ups_reading.h), 1 otherwise.
 int QueryCommand(Context& ctx, std::ostream& out);
+
+// "/set KEY=VALUE...": writes the values into the settings file (toolbelt/settings_edit.h);
+// a secret key's non-empty value is stored as "/protect" stores it (StoreSecret), after the
+// others. Returns 0 when all were written; otherwise 1, with why on `err` (a refused value
+// leaves the file unchanged).
+int SetCommand(Context& ctx, const std::vector<std::string>& assignments, std::ostream& err);
 
 // What a mail delivery result means, for a person reading it at a prompt.
 std::string MailResultMeaning(int32_t result);

@@ -41,6 +41,9 @@ int main(int argc, char** argv) {
   tw::ProgramCommands commands;
   commands.testmail = [&ctx] { return tw::TestMailCommand(ctx, std::cout); };
   commands.query = [&ctx] { return tw::QueryCommand(ctx, std::cout); };
+  commands.set = [&ctx](const std::vector<std::string>& assignments) {
+    return tw::SetCommand(ctx, assignments, std::cerr);
+  };
   commands.protect = [&ctx](const std::string& key, bool remove, const std::string& secret_env) {
     std::string value;
     if (!remove && tw::FindSecretKey(key) != nullptr) {

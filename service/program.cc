@@ -10,6 +10,11 @@ std::string Upper(std::string s) {
   return s;
 }
 
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 bool IsSwitch(const std::string& arg) {
   return arg.size() >= 2 && (arg[0] == '-' || arg[0] == '/');
 }
@@ -34,12 +39,15 @@ std::string UsageText() {
          "  /console            run the service in the foreground until Ctrl+C\n"
          "  /query              read the temperature and the input voltage once and print them\n"
          "  /testmail           send a test mail through the configured relay\n"
+         "  /set KEY=VALUE      write a setting into the settings file (repeatable)\n"
          "  /protect KEY        store the secret setting KEY (SMTPPassword...) read from\n"
          "                      standard input in the system's secret store, out of the\n"
          "                      settings file; with --remove: delete the stored one\n"
          "  /secret-env VAR     with /protect: take the secret from the variable VAR\n"
          "  /install [NAME]     install the service (NAME: a further instance)\n"
          "  /uninstall [NAME]   remove the service; its settings and data stay\n"
+         "  /configure          complete the service the Windows Installer package registered\n"
+         "  /instances ACTION   stop, start or remove every named instance (for the package)\n"
          "  /silent             with /install and /uninstall: no success messages\n"
          "  /config PATH        the settings file (default TEMPWARDEN.XML in the data folder)\n"
          "  /data DIR           the data folder (default the program's folder)\n"
@@ -71,6 +79,9 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     if (name == "CONFIG") target = &s.settings_file;
     if (name == "DATA") target = &s.data_dir;
     if (name == "INSTANCE") target = &s.instance;
+    std::string assignment;
+    if (name == "SET") target = &assignment;
+    if (name == "INSTANCES") target = &s.instances;
     if (name == "PROTECT") target = &s.protect;
     if (name == "SECRET-ENV") target = &s.secret_env;
     if (target != nullptr) {
@@ -83,6 +94,20 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
         continue;
       }
       *target = value;
+      if (target == &s.instances) {
+        s.instances = Lower(value);
+        if (s.instances != "stop" && s.instances != "start" && s.instances != "remove" &&
+            s.error.empty()) {
+          s.error = "The switch " + arg + " needs stop, start or remove, not \"" + value + "\".";
+        }
+      }
+      if (target == &assignment) {
+        const size_t eq = value.find('=');
+        if ((eq == std::string::npos || eq == 0) && s.error.empty()) {
+          s.error = "The switch " + arg + " needs KEY=VALUE, not \"" + value + "\".";
+        }
+        s.settings.push_back(value);
+      }
       continue;
     }
     if ((name == "INSTALL" || name == "UNINSTALL") && i + 1 < args.size() &&
@@ -91,6 +116,7 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     }
     if (name == "INSTALL") s.install = true;
     if (name == "UNINSTALL") s.uninstall = true;
+    if (name == "CONFIGURE") s.configure = true;
     if (name == "SILENT") s.silent = true;
     if (name == "CONSOLE") s.console = true;
     if (name == "TESTMAIL") s.testmail = true;
@@ -98,9 +124,9 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args) {
     if (name == "HELP" || name == "H" || name == "?") s.help = true;
     if (name == "VERSION") s.version = true;
     if (name == "REMOVE") s.remove = true;
-    static const char* const kKnown[] = {"INSTALL",  "UNINSTALL", "SILENT", "CONSOLE",
-                                         "TESTMAIL", "QUERY",     "HELP",   "H",
-                                         "?",        "VERSION",   "REMOVE"};
+    static const char* const kKnown[] = {"INSTALL",  "UNINSTALL", "SILENT",    "CONSOLE",
+                                         "TESTMAIL", "QUERY",     "HELP",      "H",
+                                         "?",        "VERSION",   "CONFIGURE", "REMOVE"};
     bool known = false;
     for (const char* k : kKnown) known = known || name == k;
     if (!known && s.unknown.empty()) s.unknown = arg;
@@ -171,11 +197,32 @@ int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installe
                      true, s.silent);
     return 1;
   }
+  if (s.configure) {
+    if (installer.Configure(registration, &error)) {
+      if (!s.silent) host.ShowMessage(service, "Service configured successfully", false, false);
+      return 0;
+    }
+    host.ShowMessage(service,
+                     "Service \"" + service.display_name + "\" failed to configure with error: \"" +
+                         error + "\"",
+                     true, s.silent);
+    return 1;
+  }
+  if (!s.instances.empty()) {
+    const Installer::InstancesAction action =
+        s.instances == "stop"    ? Installer::InstancesAction::kStop
+        : s.instances == "start" ? Installer::InstancesAction::kStart
+                                 : Installer::InstancesAction::kRemove;
+    if (installer.ForEachInstance(registration, action, &error)) return 0;
+    host.ShowMessage(service, "Named instances (" + s.instances + "): " + error, true, s.silent);
+    return 1;
+  }
   const std::string refusal = commands.why_not_run ? commands.why_not_run() : "";
   if (!refusal.empty()) {
     host.ShowMessage(service, refusal, true, true);
     return 1;
   }
+  if (!s.settings.empty()) return commands.set ? commands.set(s.settings) : 1;
   if (s.testmail) return commands.testmail ? commands.testmail() : 1;
   if (s.query) return commands.query ? commands.query() : 1;
   if (!s.protect.empty()) {

@@ -15,6 +15,7 @@ namespace tw {
 struct ProgramSwitches {
   bool install = false;
   bool uninstall = false;
+  bool configure = false;  // "CONFIGURE": complete a registration made by the Windows Installer
   bool silent = false;
   bool console = false;
   bool testmail = false;
@@ -27,6 +28,10 @@ struct ProgramSwitches {
   // "INSTANCE NAME", or the word after "INSTALL" or "UNINSTALL" when it is no switch: the
   // named instance (letters, digits, "-" and "_", at most kMaxInstanceName characters).
   std::string instance;
+  // "INSTANCES stop|start|remove": what to do with every named instance (lower case here).
+  std::string instances;
+  // "SET KEY=VALUE", as often as wanted: settings to write into the settings file.
+  std::vector<std::string> settings;
   // "PROTECT KEY": the secret key to store protected (service/protect.h); empty: no /protect.
   std::string protect;
   bool remove = false;     // "--remove" with /protect: delete the stored secret
@@ -42,6 +47,8 @@ constexpr size_t kMaxInstanceName = 32;
 struct ProgramCommands {
   std::function<int()> testmail;
   std::function<int()> query;
+  // "/set": writes the "KEY=VALUE" words (toolbelt/settings_edit.h) and returns the status.
+  std::function<int(const std::vector<std::string>& assignments)> set;
   // "/protect KEY [--remove] [/secret-env VAR]".
   std::function<int(const std::string& key, bool remove, const std::string& secret_env)> protect;
   // Empty when the program may work in its data directory, else why not (FileSystem::
@@ -67,10 +74,12 @@ ProgramSwitches ParseSwitches(const std::vector<std::string>& args);
 // `service` is the definition for the instance the switches name (main builds it after
 // ParseSwitches); the installer is handed the instance, settings file and data directory.
 // "INSTALL" goes before "UNINSTALL"; "SILENT" hides success messages and keeps failures out of
-// message boxes (they still reach standard error, see ServiceHost::ShowMessage); "CONSOLE"
-// runs the service in the foreground; "TESTMAIL" and "QUERY" run their command without
-// starting the service; "PROTECT" stores a secret (after TESTMAIL and QUERY); no switch serves as
-// the platform's service.
+// message boxes (they still reach standard error, see ServiceHost::ShowMessage);
+// "CONFIGURE" and "INSTANCES" run Installer::Configure and Installer::ForEachInstance; "SET"
+// (without those two) writes its settings and runs nothing else; "CONSOLE" runs the service
+// in the foreground; "TESTMAIL" and "QUERY" run their command without starting the service;
+// "PROTECT" stores a secret (after TESTMAIL and QUERY); no switch serves as the platform's
+// service.
 int RunProgram(const std::vector<std::string>& args, ServiceHost& host, Installer& installer,
                const ServiceDefinition& service,
                const ProgramCommands& commands = ProgramCommands());

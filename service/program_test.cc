@@ -326,5 +326,45 @@ TEST(ProgramTest, WhatUninstallLeavesIsSaidAfterItsSuccessUnlessSilent) {
   }
 }
 
+// "/set KEY=VALUE" collects its words in order and runs nothing but the writer; a word
+// without "=" (or with nothing before it) is a wrong command line.
+TEST(ProgramTest, SetHandsItsAssignmentsToTheWriterAndRunsNothingElse) {
+  struct Case {
+    std::vector<std::string> args;
+    std::vector<std::string> handed;
+    int exit_code;
+    std::string error;
+  } cases[] = {
+      {{"/set", "UPSHost=10.0.0.5", "-SET=AlarmTemp=35", "/set", "EmailCCAddr="},
+       {"UPSHost=10.0.0.5", "AlarmTemp=35", "EmailCCAddr="},
+       0,
+       ""},
+      {{"/set", "UPSHost=a=b"}, {"UPSHost=a=b"}, 0, ""},
+      {{"/set", "UPSHost"}, {}, 2, "The switch /set needs KEY=VALUE, not \"UPSHost\"."},
+      {{"/set", "=x"}, {}, 2, "The switch /set needs KEY=VALUE, not \"=x\"."},
+      {{"/set"}, {}, 2, "The switch /set needs a value."},
+  };
+  ServiceDefinition def;
+  for (const auto& c : cases) {
+    RecordingHost host;
+    std::vector<std::string> handed;
+    ProgramCommands commands;
+    commands.set = [&](const std::vector<std::string>& a) {
+      handed = a;
+      return 0;
+    };
+    EXPECT_EQ(RunProgram(c.args, host, host, def, commands), c.exit_code) << c.args[0];
+    EXPECT_EQ(handed, c.handed);
+    EXPECT_EQ(ParseSwitches(c.args).error, c.error);
+    // Neither the service nor an installer runs; a wrong line is shown.
+    EXPECT_EQ(host.calls, c.error.empty() ? std::vector<std::string>{}
+                                          : std::vector<std::string>{"error:" + c.error});
+  }
+  RecordingHost host;
+  ProgramCommands commands;
+  commands.set = [](const std::vector<std::string>&) { return 1; };
+  EXPECT_EQ(RunProgram({"/set", "AlarmTemp=hot"}, host, host, def, commands), 1);
+}
+
 }  // namespace
 }  // namespace tw

@@ -471,4 +471,17 @@ void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& confi
   }
 }
 
+std::string CheckSettingValue(Context& ctx, const std::string& key, const std::string& value) {
+  for (const KeyRule& rule : kKeys) {
+    if (key != rule.key) continue;
+    if (rule.convert == nullptr) return "";
+    tServiceConfig scratch;
+    scratch.DebugLevel = ctx.settings.Log.DebugLevel;
+    const std::string used = rule.convert(ctx, value, scratch);
+    if (used.empty()) return "";
+    return key + ": the value \"" + value + "\" is not usable (in its place: " + used + ").";
+  }
+  return "\"" + key + "\" is not a setting of TEMPWARDEN.XML.";
+}
+
 }  // namespace tw

@@ -163,6 +163,13 @@ tServiceConfig ReadStartConfig(Context& ctx, tConfigReadSite& site);
 // failure the cycle catches shows how far the re-read got. Failures as for ReadStartConfig.
 void ReReadPassConfig(Context& ctx, tConfigReadSite& site, tServiceConfig& config, int32_t& trace);
 
+// Whether `value` is usable for the setting `key` as the service reads it: "" when it is (an
+// empty value is: it means the default), else why not, naming the key, the value and what the
+// service would use instead. A key the service does not read is refused as well. For the
+// writers of the file (toolbelt/settings_edit.h), so that they refuse what the service would
+// only fall back from.
+std::string CheckSettingValue(Context& ctx, const std::string& key, const std::string& value);
+
 }  // namespace tw
 
 #endif  // TEMPWARDEN_TOOLBELT_CONFIG_H_
