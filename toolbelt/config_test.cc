@@ -125,7 +125,7 @@ TEST(ConfigTest, DefaultFileReadBack) {
   EXPECT_EQ(c.OAuthClientSecret, "");
   EXPECT_EQ(c.OAuthScope, "");  // the adapter puts in the Microsoft 365 scope
   EXPECT_EQ(c.SMTPAuth, "auto");
-  EXPECT_EQ(site.Params.size(), 35u);  // every key the start reads
+  EXPECT_EQ(site.Params.size(), 38u);  // every key the start reads
 }
 
 TEST(ConfigTest, SnmpKeysAreReadAtStartAsTheyStand) {
