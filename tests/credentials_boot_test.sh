@@ -170,6 +170,7 @@ wait_until 10 'in_box grep -q " 0100007F:0019 " /proc/net/tcp' || fail "Postfix 
 taken() { grep -c "sasl_username=$1\$" "$ROOT$R/pf/maillog" 2>/dev/null || true; }
 # The alarm of a restarted instance: one more mail taken from `account`.
 expect_mail() {  # ACCOUNT COUNT_BEFORE WHAT
+  # shellcheck disable=SC2034 # read by the condition wait_until evaluates
   ACCOUNT=$1 BEFORE=$2
   wait_until 30 '[ "$(taken "$ACCOUNT")" -gt "$BEFORE" ]' \
     || fail "$3: no mail taken from $1: $(tail -n 5 "$ROOT$R/pf/maillog")"

@@ -25,6 +25,7 @@ boot_container() {
   err=$(mount -t overlay tw-root -o "lowerdir=/,upperdir=$WORK/layer/upper,workdir=$WORK/layer/work" \
     "$WORK/root" 2>&1) || skip "no overlay of / here: mount -t overlay: $err"
   ROOT=$WORK/root
+  # shellcheck disable=SC2034 # for the test that sources this file
   UPPER=$WORK/layer/upper
   [ ! -d /run/systemd/nspawn ] || mount -t tmpfs tw-nspawn /run/systemd/nspawn
   # An empty state for what the machine may have installed, no policy-rc.d of an image build,

@@ -54,8 +54,9 @@ SecretOrigin ResolveSecret(Context& ctx, const tSecretKey& key, const std::strin
 // The settings file's bytes with the value of `key` replaced by `value` (which must need no
 // XML escape); everything else stays byte for byte. When the key is missing: with
 // `add_when_missing`, a line "  <key>value</key>" goes before the closing "</XML>" (or at the
-// end), ending in CR LF unless the file's lines end in LF alone, else the bytes stay as they are. False (and `*out` untouched) for a file saved as
-// UTF-16, or one whose "</key>" does not follow its "<key>", which only an editor should change.
+// end), ending in CR LF unless the file's lines end in LF alone, else the bytes stay as they are.
+// False (and `*out` untouched) for a file saved as UTF-16, or one whose "</key>" does not follow
+// its "<key>", which only an editor should change.
 bool ReplaceSettingsValue(const std::string& bytes, const std::string& key,
                           const std::string& value, bool add_when_missing, std::string* out);
 
