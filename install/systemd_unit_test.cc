@@ -174,10 +174,11 @@ TEST(SystemdUnitTest, StateDirectoryOnlyWhereAllowed) {
     const char* state;
     const char* read_write;
   } cases[] = {
-      {"/var/lib/tempwarden", true, "tempwarden", "-/k"},
-      {"/var/lib/postgresql", false, "<missing>", "/var/lib/postgresql -/k"},
-      {"/var/lib/new/ups", true, "new/ups", "-/k"},
-      {"/srv/ups", true, "<missing>", "/srv/ups -/k"},
+      {"/var/lib/tempwarden", true, "tempwarden", "-/k -/var/lib/prometheus/node-exporter"},
+      {"/var/lib/postgresql", false, "<missing>",
+       "/var/lib/postgresql -/k -/var/lib/prometheus/node-exporter"},
+      {"/var/lib/new/ups", true, "new/ups", "-/k -/var/lib/prometheus/node-exporter"},
+      {"/srv/ups", true, "<missing>", "/srv/ups -/k -/var/lib/prometheus/node-exporter"},
   };
   for (const Case& c : cases) {
     SystemdUnit unit = Unit("/usr/local/sbin");

@@ -316,7 +316,9 @@ while IFS='|' read -r data expected named; do
   [ "$(sed -n 's/^StateDirectory=//p' "$unit")" = "$expected" ] || fail "$data: $(grep -E '^(StateDirectory|ReadWritePaths)=' "$unit")"
   grep -qx "WorkingDirectory=$named" "$unit" && grep -qF -- "-data \"$named\"" "$unit" \
     || fail "$data: the unit names another folder: $(grep -E '^(ExecStart|WorkingDirectory)=' "$unit")"
-  [ -n "$expected" ] || grep -qx "ReadWritePaths=$named -$units/VOZIvazure.key" "$unit" \
+  [ -n "$expected" ] ||
+    grep -qx "ReadWritePaths=$named -$units/VOZIvazure.key -/var/lib/prometheus/node-exporter" \
+      "$unit" \
     || fail "$data: $(grep '^ReadWritePaths=' "$unit")"
 done <<CASES
 /var/lib/tempwarden|tempwarden|/var/lib/tempwarden

@@ -209,9 +209,9 @@ check_prompt_commands() {
   local out rc=0
   out=$(timeout 60 wine "$EXE" /query /data "$DATA" </dev/null 2>/dev/null | tr -d '\r') || rc=$?
   [ "$rc" = 0 ] || fail "/query: exit code $rc: $out"
-  printf '%s\n' "$out" | grep -E ' temperature \([0-9.]+\): 27$' >/dev/null ||
+  printf '%s\n' "$out" | grep -E ' temperature \([0-9.]+, Gauge32\): 27$' >/dev/null ||
     fail "/query: $out"
-  printf '%s\n' "$out" | grep -E ' input voltage \([0-9.]+\): 230$' >/dev/null || fail "/query: $out"
+  printf '%s\n' "$out" | grep -E ' input voltage \([0-9.]+, Gauge32\): 230$' >/dev/null || fail "/query: $out"
   out=$(timeout 60 wine "$EXE" -testmail -data "$DATA" </dev/null 2>/dev/null | tr -d '\r') || rc=$?
   [ "$rc" = 0 ] || fail "-testmail: exit code $rc: $out"
   printf '%s\n' "$out" | grep -Fx 'Result 0: delivered: the relay took the mail' >/dev/null ||

@@ -236,21 +236,22 @@ void ReadKey(Context& ctx, tConfigReadSite& site, const KeyRule& rule, const std
     param.Value = std::move(value);
     param.Found = true;
   }
-  if (rule.text != nullptr) {
-    const tSecretKey* secret = FindSecretKey(rule.key);
-    if (secret == nullptr) {
-      config.*rule.text = param.Value;
-      return;
-    }
+  // A secret is resolved first (credential, sealed value, clear value); a key with checks of
+  // its own (the SMTP login) then checks what is in use, wherever it came from.
+  std::string in_use = param.Value;
+  if (const tSecretKey* secret = FindSecretKey(rule.key)) {
     const SecretOrigin origin =
-        ResolveSecret(ctx, *secret, param.Value, site.ReadStoredSecrets, &(config.*rule.text));
+        ResolveSecret(ctx, *secret, param.Value, site.ReadStoredSecrets, &in_use);
     if (origin == SecretOrigin::kUnsealable) site.UnsealableSecrets.push_back(rule.key);
     // A clear value the credential overrides is still in the file for anybody to read.
     const bool sealed = param.Value.compare(0, sizeof kSealedPrefix - 1, kSealedPrefix) == 0;
     if (!param.Value.empty() && !sealed) site.ClearSecrets.push_back(rule.key);
+  }
+  if (rule.text != nullptr) {
+    config.*rule.text = std::move(in_use);
     return;
   }
-  const std::string used = rule.convert(ctx, param.Value, config);
+  const std::string used = rule.convert(ctx, in_use, config);
   // Named once for each unusable text, not at every pass.
   std::string& named = site.Fallbacks[rule.key];
   if (used.empty()) {

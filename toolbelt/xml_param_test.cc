@@ -72,7 +72,7 @@ TEST(GetParamFromXMLFileTest, PlainTextSearch) {
       {"closing tag only before the opening tag", "</A> junk <A>tail\r\n", "A", true, "tail\r\n"},
       {"closing tag before and after", "</A><A>v</A>", "A", true, "v"},
       {"first pair wins", "<A>1</A>\r\n<A>2</A>", "A", true, "1"},
-      {"tags inside comments count", "<!-- <A>c</A> --><A>d</A>", "A", true, "c"},
+      {"tags inside comments do not count", "<!-- <A>c</A> --><A>d</A>", "A", true, "d"},
       {"other case", "<upshost>h</upshost>", "UPSHost", false, "keep"},
       {"opening tag only", "<A>open", "A", false, "keep"},
       {"closing tag only", "x</A>", "A", false, "keep"},
