@@ -18,7 +18,7 @@ esac
 
 if [ -z "${TW_DEMO_INNER:-}" ]; then
   PACKAGES=(cmake ninja-build g++ pkg-config libsystemd-dev libgtest-dev libgmock-dev iproute2
-    util-linux python3-aiosmtpd libssl-dev openssl)
+    util-linux python3-aiosmtpd libssl-dev openssl nlohmann-json3-dev)
   missing=()
   for p in "${PACKAGES[@]}"; do
     status=$(dpkg-query -W -f='${Status}' "$p" 2>/dev/null || true)
