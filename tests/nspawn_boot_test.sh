@@ -52,16 +52,10 @@ on_fail() {
 }
 
 echo "-- the container: an overlay of / on a tmpfs, systemd as PID 1, no network"
-mkdir -p "$WORK/layer" "$WORK/root"
-mount -t tmpfs -o mode=0755 tw-layer "$WORK/layer"
-at_exit 'umount -l "$WORK/root" "$WORK/layer" 2>/dev/null || true'
-mkdir "$WORK/layer/upper" "$WORK/layer/work"
-err=$(mount -t overlay tw-root -o "lowerdir=/,upperdir=$WORK/layer/upper,workdir=$WORK/layer/work" \
-  "$WORK/root" 2>&1) || skip "no overlay of / here: mount -t overlay: $err"
-ROOT=$WORK/root
-# systemd-nspawn keeps lock and propagation directories there: on a tmpfs of this namespace.
-[ ! -d /run/systemd/nspawn ] || mount -t tmpfs tw-nspawn /run/systemd/nspawn
-# The files the test hands in, and an empty state for what the machine may have installed.
+# shellcheck source=tests/nspawn_lib.sh
+source "$HERE/nspawn_lib.sh"
+boot_container
+# The files the test hands in.
 mkdir -p "$ROOT/tw-test/agent"
 cp "$HERE/ups_pass_persist.sh" "$ROOT/tw-test/agent/agent.sh"
 chmod 700 "$ROOT/tw-test/agent/agent.sh"
@@ -72,83 +66,8 @@ agentAddress udp:127.0.0.1:161
 rocommunity public 127.0.0.1
 pass_persist .1.3.6.1.4.1.318.1.1.1 /tw-test/agent/agent.sh
 CONF
-rm -rf "$ROOT/etc/tempwarden" "$ROOT/var/lib/tempwarden" "$ROOT/opt/tempwarden"
-# An image build's policy-rc.d (a container's own root often has one that answers 101) would
-# keep the package from starting anything; the test puts its own in place further down.
-rm -f "$ROOT/usr/sbin/policy-rc.d"
-# The container's journal in its /run: the machine's own journal files (the container has the
-# same machine ID) would otherwise be copied up and written to.
-rm -rf --one-file-system "$ROOT/var/log/journal"
-
-# Runs a command inside the container, in the namespaces of its PID 1, bounded in time.
-in_box() {
-  timeout --kill-after=5 120 nsenter --target "$LEADER" --mount --uts --ipc --net --pid -- \
-    env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin LANG=C.UTF-8 \
-    SYSTEMD_PAGER= "$@"
-}
-# One property of a unit, as systemctl show tells it.
-prop() { in_box systemctl show -p "$2" --value "$1"; }
-
-# A host that runs systemd gives the container a scope of its own with a delegated cgroup; a
-# host without (a container itself) keeps it in the test's own. The scope is asked for by PID,
-# so only from the machine's first PID namespace (its fixed inode number), where the host's
-# systemd sees the same PIDs.
-variants=("--register=no --keep-unit")
-if [ -d /run/systemd/system ] && [ "$(readlink /proc/self/ns/pid)" = "pid:[4026531836]" ]; then
-  variants=("--register=no" "${variants[@]}")
-fi
-LEADER=""
-LEADER_NS=""
-booted=""
-kill_leader() {
-  [ -n "${LEADER:-}" ] && [ "$(readlink "/proc/$LEADER/ns/pid" 2>/dev/null)" = "${LEADER_NS:-}" ] \
-    || return 0
-  kill -9 "$LEADER" 2>/dev/null || true
-}
-for variant in "${variants[@]}"; do
-  # shellcheck disable=SC2086
-  systemd-nspawn --quiet --directory="$ROOT" --machine="tw-boot-$$" --boot --private-network \
-    $variant --console=read-only -- --unit=basic.target </dev/null >"$LOG" 2>&1 &
-  NSPAWN=$!
-  # Whatever happens, the container's PID 1 ends with the test: systemd-nspawn is asked to
-  # shut it down (SIGTERM), and PID 1 is killed should it outlive it.
-  at_exit 'kill_leader'
-  track_pid "$NSPAWN" 20
-  own_pid_ns=$(readlink /proc/self/ns/pid)
-  # The container's PID 1: the child of systemd-nspawn in a PID namespace of its own (the child
-  # that forks it stays in this one, for a moment).
-  find_leader() {
-    local pid ns
-    for pid in $(pgrep -P "$NSPAWN"); do
-      ns=$(readlink "/proc/$pid/ns/pid" 2>/dev/null) || continue
-      [ "$ns" != "$own_pid_ns" ] || continue
-      LEADER=$pid
-      LEADER_NS=$ns
-      return 0
-    done
-    return 1
-  }
-  wait_until 30 'find_leader || ! kill -0 "$NSPAWN" 2>/dev/null' || true
-  if [ -n "$LEADER" ]; then
-    state=""
-    wait_until 120 'state=$(in_box systemctl is-system-running 2>/dev/null);
-      [ "$state" = running ] || [ "$state" = degraded ] || ! kill -0 "$NSPAWN" 2>/dev/null' || true
-    if [ "$state" = running ] || [ "$state" = degraded ]; then
-      booted=$variant
-      break
-    fi
-  fi
-  why="systemd-nspawn --directory=<overlay of /> --boot --private-network $variant: $(grep -v '^$' "$LOG" | tail -n 1)"
-  stop_pid "$NSPAWN" 20
-  kill_leader
-  LEADER=""
-done
-[ -n "$booted" ] || skip "the machine cannot boot a container: ${why:-no container came up}"
-echo "booted ($booted): PID 1 is $(in_box cat /proc/1/comm), state $state"
-[ "$(in_box cat /proc/1/comm)" = systemd ] || fail "PID 1 of the container is not systemd"
 links=$(in_box ip -o link show | awk -F': ' '{print $2}' | tr '\n' ' ')
 [ "$links" = "lo " ] || fail "the container has network links besides its loopback: $links"
-in_box ip link set lo up
 
 echo "-- the packages: the new one (cpack) and one of the old layout"
 cpack --config "$BUILD/CPackConfig.cmake" -G DEB -B "$WORK/dist" >"$WORK/cpack.out" 2>&1 \
